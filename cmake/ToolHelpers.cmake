@@ -1,0 +1,29 @@
+# Build settings shared by every target, and the one-line helper that adds a tool.
+
+# Warnings and the floating-point contract: results are defined by where values are rounded,
+# so the compiler may never fuse a multiply and an add, nor reorder arithmetic.
+add_library(iqtools_settings INTERFACE)
+target_compile_options(iqtools_settings INTERFACE
+  -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion
+  -ffp-contract=off -fno-fast-math)
+if(IQTOOLS_SANITIZE)
+  target_compile_options(iqtools_settings INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(iqtools_settings INTERFACE -fsanitize=address,undefined)
+endif()
+find_package(Threads REQUIRED)
+target_link_libraries(iqtools_settings INTERFACE Threads::Threads)
+
+# add_tool(NAME): tools/NAME holds NAME.cpp (the run_NAME function and its helpers, built into
+# the library NAME_lib so that tests can call it in-process) and main.cpp (forwards argv).
+function(add_tool name)
+  file(GLOB lib_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp)
+  list(FILTER lib_sources EXCLUDE REGEX "/main\\.cpp$")
+  add_library(${name}_lib STATIC ${lib_sources})
+  target_include_directories(${name}_lib PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/${name})
+  target_link_libraries(${name}_lib PUBLIC iqcommon)
+  add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/${name}/main.cpp)
+  target_link_libraries(${name} PRIVATE ${name}_lib)
+  set_property(GLOBAL APPEND PROPERTY IQTOOLS_TOOL_LIBS ${name}_lib)
+  install(TARGETS ${name} RUNTIME DESTINATION bin)
+endfunction()

@@ -1,0 +1,32 @@
+// Conversion of numeric command-line arguments, and the refusal of out-of-range parameters.
+//
+// The tools take positional arguments without validation: text that is not a number gives 0,
+// and parsing stops at the first character that does not belong to the number, exactly as the
+// C library's atoi, atol, atoll and atof do. Values outside the receiving type saturate at its
+// limits (as strtol does) instead of wrapping.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace iq {
+
+// The arguments after the program name.
+using ToolArgs = std::vector<std::string>;
+
+std::int32_t atoi32(const std::string& text);  // atoi into a 32-bit int
+std::int32_t atol32(const std::string& text);  // atol into a 32-bit long
+std::int64_t atoll64(const std::string& text); // atoll
+double atof_value(const std::string& text);    // atof
+
+constexpr bool is_power_of_two(std::int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
+
+// Prints the one line that refuses a parameter:
+// "<tool>: <parameter> must be <valid range> (got '<text>')".
+void refuse_parameter(std::ostream& err, std::string_view tool, std::string_view parameter,
+                      std::string_view valid_range, std::string_view given);
+
+}  // namespace iq

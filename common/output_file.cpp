@@ -1,0 +1,117 @@
+// Safe creation of a tool's output.
+#include "output_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <utility>
+
+#include "tool_error.hpp"
+
+namespace iq {
+
+namespace {
+
+// Paths under these folders name streams of this process or devices: never rename over them.
+bool is_special_path(const std::string& path) {
+  return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+}
+
+// The permission bits a file created with fopen "w" gets: 0666 less the umask.
+mode_t default_file_mode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+// The file a possibly symbolic path finally names, so that the rename replaces the target and
+// keeps the user's link.
+std::string resolve_link_target(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string target(resolved);
+  std::free(resolved);
+  return target;
+}
+
+}  // namespace
+
+OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs)
+    : path_(std::move(path)), final_path_(path_) {
+  struct stat info {};
+  const bool exists = ::stat(path_.c_str(), &info) == 0;
+  if (exists) {
+    const FileId id{info.st_dev, info.st_ino};
+    for (const FileId& input : inputs) {
+      if (id == input) {
+        throw ToolError("output file " + path_ +
+                        " is the same file as an input; refusing to overwrite it");
+      }
+    }
+  }
+  if (exists && S_ISDIR(info.st_mode)) {
+    throw ToolError("Can't create file " + path_ + ": it is a folder");
+  }
+  if (exists && S_ISREG(info.st_mode) && ::access(path_.c_str(), W_OK) != 0) {
+    throw ToolError(system_error_text("Can't create file " + path_, errno));
+  }
+  if ((exists && !S_ISREG(info.st_mode)) || is_special_path(path_)) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw ToolError(system_error_text("Can't create file " + path_, errno));
+    return;
+  }
+  struct stat link_info {};
+  if (::lstat(path_.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
+    final_path_ = resolve_link_target(path_);
+  }
+  std::string pattern = final_path_ + ".partial-XXXXXX";
+  fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0) throw ToolError(system_error_text("Can't create file " + path_, errno));
+  temp_path_ = std::move(pattern);
+  ::fchmod(fd_, exists ? (info.st_mode & 07777) : default_file_mode());
+  buffer_.reserve(kBufferBytes);
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+}
+
+void OutputFile::fail_write(int errnum) {
+  buffer_.clear();
+  throw ToolError(system_error_text("Can't write file " + path_, errnum));
+}
+
+void OutputFile::write_fully(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t done = ::write(fd_, bytes.data(), bytes.size());
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      fail_write(errno);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(done));
+  }
+}
+
+void OutputFile::flush() {
+  if (buffer_.empty()) return;
+  write_fully(buffer_);
+  buffer_.clear();
+}
+
+void OutputFile::commit() {
+  flush();
+  const int fd = std::exchange(fd_, -1);
+  if (::close(fd) != 0) fail_write(errno);
+  if (temp_path_.empty()) return;
+  if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
+    fail_write(errno);
+  }
+  temp_path_.clear();
+}
+
+}  // namespace iq

@@ -1,0 +1,32 @@
+// How a tool runs.
+#include "tool_main.hpp"
+
+#include <iostream>
+
+#include "tool_error.hpp"
+
+namespace iq {
+
+int run_guarded(std::string_view tool, std::ostream& out, std::ostream& err,
+                const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const ToolError& failure) {
+    out.flush();
+    err << tool << ": " << failure.what() << '\n';
+    return kExitFailure;
+  }
+}
+
+int tool_main(int argc, char** argv, ToolFunction* tool) {
+  const ToolArgs args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const int status = tool(args, std::cout, std::cerr);
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << (argc > 0 ? argv[0] : "tool") << ": Can't write the console output\n";
+    return kExitFailure;
+  }
+  return status;
+}
+
+}  // namespace iq

@@ -1,0 +1,185 @@
+// iqsim: command line of the synthetic capture program.
+#include "iqsim.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "output_file.hpp"
+#include "sky_generator.hpp"
+#include "tool_error.hpp"
+#include "tool_main.hpp"
+
+namespace iq {
+
+namespace {
+
+constexpr const char* kHelp =
+    "iqsim <capture file> [options]\n"
+    "Writes a synthetic capture: interleaved unsigned 8-bit I and Q samples around the zero\n"
+    "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
+    "\n"
+    "  -r, --rate MHZ             complex sample rate in MHz (default 2.4)\n"
+    "  -n, --samples COUNT        number of complex samples (default 2400000)\n"
+    "  -t, --seconds SECONDS      duration instead of a sample count\n"
+    "  -s, --seed SEED            seed of the sky's random sequence (default 1)\n"
+    "      --noise SIGMA          sky noise, standard deviation per component in converter\n"
+    "                             steps (default 10)\n"
+    "      --tone HZ[,AMPLITUDE]  a tone at a frequency offset in Hz (negative allowed), peak\n"
+    "                             amplitude in steps (default 20); may be repeated\n"
+    "      --pulse-period MS      a periodic pulse of extra noise power with this period\n"
+    "      --pulse-duty FRACTION  fraction of the period the pulse is on (default 0.1)\n"
+    "      --pulse-strength RATIO extra noise power while on, relative to the noise (default 1)\n"
+    "      --pulse-phase FRACTION where in the period the pulse starts (default 0)\n"
+    "      --delay SAMPLES        this receiver sees the sky SAMPLES later (a second receiver\n"
+    "                             of the same sky: same seed, another delay)\n"
+    "      --rx-noise SIGMA       this receiver's own noise in steps (default 0)\n"
+    "      --rx-seed SEED         seed of the receiver's own noise (default 2)\n"
+    "  -h, --help                 this text\n";
+
+constexpr std::int64_t kChunkBytes = std::int64_t{1} << 20;
+
+struct SimOptions {
+  std::string capture;
+  SkySettings sky;
+  std::int64_t samples = 2400000;
+  std::optional<double> seconds;
+  bool help = false;
+};
+
+double parse_number(std::string_view option, const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(value)) {
+    throw ToolError("option " + std::string(option) + " takes a number (got '" + text + "')");
+  }
+  return value;
+}
+
+std::int64_t parse_whole(std::string_view option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE) {
+    throw ToolError("option " + std::string(option) + " takes a whole number (got '" + text + "')");
+  }
+  return value;
+}
+
+void require(bool condition, std::string_view option, std::string_view range) {
+  if (!condition) throw ToolError("option " + std::string(option) + " must be " + std::string(range));
+}
+
+Tone parse_tone(const std::string& text) {
+  Tone tone;
+  const auto comma = text.find(',');
+  tone.offset_hz = parse_number("--tone", text.substr(0, comma));
+  if (comma != std::string::npos) tone.amplitude = parse_number("--tone", text.substr(comma + 1));
+  require(tone.amplitude >= 0.0, "--tone", "HZ[,AMPLITUDE] with an amplitude of 0 or more");
+  return tone;
+}
+
+SimOptions parse_options(const ToolArgs& args) {
+  SimOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inline_value;
+    if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
+      inline_value = name.substr(name.find('=') + 1);
+      name = name.substr(0, name.find('='));
+    }
+    if (name == "-h" || name == "--help") {
+      options.help = true;
+      continue;
+    }
+    if (name.empty() || name[0] != '-' || name == "-") {
+      if (!options.capture.empty()) throw ToolError("unexpected argument '" + name + "'");
+      options.capture = name;
+      continue;
+    }
+    auto value = [&]() -> std::string {
+      if (inline_value) return *inline_value;
+      if (i + 1 >= args.size()) throw ToolError("option " + name + " needs a value");
+      return args[++i];
+    };
+    SkySettings& sky = options.sky;
+    if (name == "-r" || name == "--rate") {
+      sky.rate_mhz = parse_number(name, value());
+      require(sky.rate_mhz > 0.0, name, "a rate above 0 MHz");
+    } else if (name == "-n" || name == "--samples") {
+      options.samples = parse_whole(name, value());
+      require(options.samples >= 0, name, "a sample count of 0 or more");
+    } else if (name == "-t" || name == "--seconds") {
+      options.seconds = parse_number(name, value());
+      require(*options.seconds >= 0.0, name, "a duration of 0 seconds or more");
+    } else if (name == "-s" || name == "--seed") {
+      sky.seed = static_cast<std::uint64_t>(parse_whole(name, value()));
+    } else if (name == "--noise") {
+      sky.noise = parse_number(name, value());
+      require(sky.noise >= 0.0, name, "a standard deviation of 0 or more");
+    } else if (name == "--tone") {
+      sky.tones.push_back(parse_tone(value()));
+    } else if (name == "--pulse-period") {
+      sky.pulse.period_ms = parse_number(name, value());
+      require(sky.pulse.period_ms > 0.0, name, "a period above 0 ms");
+    } else if (name == "--pulse-duty") {
+      sky.pulse.duty = parse_number(name, value());
+      require(sky.pulse.duty > 0.0 && sky.pulse.duty <= 1.0, name, "a fraction above 0 and at most 1");
+    } else if (name == "--pulse-strength") {
+      sky.pulse.strength = parse_number(name, value());
+      require(sky.pulse.strength >= 0.0, name, "a power ratio of 0 or more");
+    } else if (name == "--pulse-phase") {
+      sky.pulse.phase = parse_number(name, value());
+      require(sky.pulse.phase >= 0.0 && sky.pulse.phase < 1.0, name, "a fraction from 0 up to (not including) 1");
+    } else if (name == "--delay") {
+      sky.delay = parse_whole(name, value());
+    } else if (name == "--rx-noise") {
+      sky.receiver_noise = parse_number(name, value());
+      require(sky.receiver_noise >= 0.0, name, "a standard deviation of 0 or more");
+    } else if (name == "--rx-seed") {
+      sky.receiver_seed = static_cast<std::uint64_t>(parse_whole(name, value()));
+    } else {
+      throw ToolError("unknown option '" + name + "'");
+    }
+  }
+  if (options.seconds) {
+    const double samples = std::round(*options.seconds * options.sky.rate_mhz * 1e6);
+    require(samples < 9e18, "--seconds", "short enough for a 64-bit sample count");
+    options.samples = static_cast<std::int64_t>(samples);
+  }
+  return options;
+}
+
+}  // namespace
+
+int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded("iqsim", out, err, [&] {
+    const SimOptions options = parse_options(args);
+    if (options.help) {
+      out << kHelp;
+      return kExitSuccess;
+    }
+    if (options.capture.empty()) {
+      err << kIqsimUsage << '\n';
+      return kExitFailure;
+    }
+    require(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
+    OutputFile capture(options.capture, {});
+    SkyGenerator sky(options.sky);
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kChunkBytes));
+    for (std::int64_t left = 2 * options.samples; left > 0; left -= kChunkBytes) {
+      const auto size = static_cast<std::size_t>(std::min(left, kChunkBytes));
+      sky.generate(std::span(chunk.data(), size));
+      capture.write(chunk.data(), size);
+    }
+    capture.commit();
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq

@@ -1,0 +1,15 @@
+// iqsim: writes a synthetic capture, standing in for a receiver's capture program.
+#pragma once
+
+#include <ostream>
+
+#include "arguments.hpp"
+
+namespace iq {
+
+inline constexpr const char* kIqsimUsage = "Usage: iqsim <capture file> [options]   (iqsim -h lists the options)";
+
+// iqsim <capture file> [options]
+int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err);
+
+}  // namespace iq

@@ -1,0 +1,55 @@
+// iqspec: cuts a capture into frames of N complex samples, transforms each and writes the mean
+// power per bin, negative frequencies first.
+#include "iqspec.hpp"
+
+#include "capture_reader.hpp"
+#include "console_texts.hpp"
+#include "output_file.hpp"
+#include "spectrum.hpp"
+#include "text_format.hpp"
+#include "tool_error.hpp"
+#include "tool_main.hpp"
+
+namespace iq {
+
+int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded("iqspec", out, err, [&] {
+    if (args.size() != 3) {
+      out << kIqspecUsage << '\n';
+      return kExitFailure;
+    }
+    const std::string& infile = args[0];
+    const std::string& outfile = args[1];
+    auto capture = CaptureReader::open(infile);
+    if (!capture) {
+      out << cformat(texts::kCantOpen, infile.c_str());
+      return kExitFailure;
+    }
+    const std::int32_t points = atol32(args[2]);
+    if (points > kIqspecMaxPoints) {
+      out << texts::kTooManyFftPoints;
+      return kExitFailure;
+    }
+    if (!is_power_of_two(points)) {
+      refuse_parameter(err, "iqspec", "No. FFT Points", "a power of two from 1 to 131072", args[2]);
+      return kExitFailure;
+    }
+    OutputFile table(outfile, {capture->id()});
+
+    // The length is counted one byte long, so a file one byte short of a whole number of
+    // frames still yields its last frame (the missing byte reads as 255).
+    const std::int64_t file_end = capture->length() + 1;
+    const std::int64_t frames = (file_end / points) / 2;
+    out << cformat("Number of Bytes = %lld   No. of FFTs=%lld\n",
+                   static_cast<long long>(file_end - 1), static_cast<long long>(frames));
+
+    const SpectrumAccumulator spectrum = accumulate_spectrum(*capture, points, frames);
+    spectrum.write_table(table, frames);
+    table.commit();
+    out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d\n", infile.c_str(), outfile.c_str(),
+                   atoi32(args[2]));
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq

@@ -1,0 +1,16 @@
+// iqspec: the averaged power spectrum of a capture.
+#pragma once
+
+#include <ostream>
+
+#include "arguments.hpp"
+
+namespace iq {
+
+inline constexpr const char* kIqspecUsage = "Format: iqspec <Infile>  <Outfile> <No. FFT Points>";
+inline constexpr int kIqspecMaxPoints = 131072;
+
+// iqspec <Infile> <Outfile> <No. FFT Points>
+int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err);
+
+}  // namespace iq
