@@ -1,23 +1,37 @@
 // Averaged power spectrum: accumulation and table.
 #include "spectrum.hpp"
 
+#include <algorithm>
+
 #include "capture_format.hpp"
 #include "fft.hpp"
 #include "precision.hpp"
 #include "text_format.hpp"
+#include "worker_pool.hpp"
 
 namespace iq {
 
 SpectrumAccumulator::SpectrumAccumulator(std::int32_t points)
     : points_(points), sums_(static_cast<std::size_t>(points), 0.0) {}
 
-void SpectrumAccumulator::add_frame(std::span<const double> frame) {
-  for (std::size_t k = 0; k < sums_.size(); ++k) {
+void SpectrumAccumulator::frame_power(std::span<const double> frame, std::span<float> power) {
+  for (std::size_t k = 0; k < power.size(); ++k) {
     const extended re = frame[2 * k];
     const extended im = frame[2 * k + 1];
-    const float power = static_cast<float>(re * re + im * im);
-    sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power);
+    power[k] = static_cast<float>(re * re + im * im);
   }
+}
+
+void SpectrumAccumulator::add_power(std::span<const float> power, std::size_t first, std::size_t last) {
+  for (std::size_t k = first; k < last; ++k) {
+    sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power[k]);
+  }
+}
+
+void SpectrumAccumulator::add_frame(std::span<const double> frame) {
+  std::vector<float> power(sums_.size());
+  frame_power(frame, power);
+  add_power(power, 0, power.size());
 }
 
 void SpectrumAccumulator::write_table(OutputFile& table, std::int64_t frames) const {
@@ -42,16 +56,40 @@ void normalise_frame(std::span<const std::uint8_t> bytes, std::span<double> fram
 }
 
 SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
-                                        std::int64_t frames) {
+                                        std::int64_t frames, int threads) {
   SpectrumAccumulator spectrum(points);
+  if (frames <= 0) return spectrum;
   const FftPlan plan(points, -1);
-  std::vector<std::uint8_t> bytes(2 * static_cast<std::size_t>(points));
-  std::vector<double> frame(bytes.size());
-  for (std::int64_t f = 0; f < frames; ++f) {
-    capture.read(bytes);
-    normalise_frame(bytes, frame);
-    plan.transform(frame.data());
-    spectrum.add_frame(frame);
+  const auto n = static_cast<std::size_t>(points);
+  const int workers = static_cast<int>(
+      std::min<std::int64_t>(frames, threads > 0 ? threads : worker_thread_count()));
+  // A batch of frames is read, transformed side by side, then added bin range by bin range.
+  constexpr std::size_t kBatchBytes = std::size_t{4} << 20;
+  const std::size_t batch = std::max<std::size_t>(2 * static_cast<std::size_t>(workers), kBatchBytes / (2 * n));
+  std::vector<std::uint8_t> bytes(batch * 2 * n);
+  std::vector<float> power(batch * n);
+  std::vector<std::vector<double>> frame(static_cast<std::size_t>(workers), std::vector<double>(2 * n));
+  WorkerPool pool(workers);
+  for (std::int64_t done = 0; done < frames;) {
+    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(frames - done, static_cast<std::int64_t>(batch)));
+    capture.read(std::span(bytes.data(), count * 2 * n));
+    pool.run([&](int w) {
+      const ItemRange mine = share_of(static_cast<std::int64_t>(count), w, workers);
+      std::vector<double>& own = frame[static_cast<std::size_t>(w)];
+      for (auto f = static_cast<std::size_t>(mine.begin); f < static_cast<std::size_t>(mine.end); ++f) {
+        normalise_frame(std::span(bytes.data() + f * 2 * n, 2 * n), own);
+        plan.transform(own.data());
+        SpectrumAccumulator::frame_power(own, std::span(power.data() + f * n, n));
+      }
+    });
+    pool.run([&](int w) {
+      const ItemRange bins = share_of(points, w, workers);
+      for (std::size_t f = 0; f < count; ++f) {
+        spectrum.add_power(std::span(power.data() + f * n, n), static_cast<std::size_t>(bins.begin),
+                           static_cast<std::size_t>(bins.end));
+      }
+    });
+    done += static_cast<std::int64_t>(count);
   }
   return spectrum;
 }

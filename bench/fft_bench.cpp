@@ -1,0 +1,34 @@
+// Speed of the FFT per point count, in nanoseconds per butterfly.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "fft.hpp"
+
+namespace {
+
+void BM_FftForward(benchmark::State& state) {
+  const auto n = static_cast<std::int32_t>(state.range(0));
+  const iq::FftPlan plan(n, -1);
+  std::mt19937 rng(1);
+  std::vector<double> input(2 * static_cast<std::size_t>(n));
+  for (double& v : input) v = (static_cast<int>(rng() % 256) - 127.5) / 128.0;
+  std::vector<double> frame = input;
+  for (auto _ : state) {
+    frame = input;
+    plan.transform(frame.data());
+    benchmark::DoNotOptimize(frame.data());
+  }
+  int log_n = 0;
+  while ((1 << log_n) < n) ++log_n;
+  const double butterflies = static_cast<double>(n) / 2 * log_n;
+  state.counters["ns/butterfly"] = benchmark::Counter(
+      butterflies * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 2 * n);
+}
+BENCHMARK(BM_FftForward)->RangeMultiplier(4)->Range(64, 262144);
+
+}  // namespace
