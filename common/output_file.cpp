@@ -2,12 +2,16 @@
 #include "output_file.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
-#include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <utility>
 
 #include "tool_error.hpp"
@@ -36,6 +40,50 @@ std::string resolve_link_target(const std::string& path) {
   std::string target(resolved);
   std::free(resolved);
   return target;
+}
+
+// Temporary files that an interrupt must not leave behind. A signal handler can only touch
+// lock-free atomics, so the registry is a small fixed array of path pointers, each owned by
+// the OutputFile that registered it. More simultaneous outputs than slots simply go
+// unregistered.
+constexpr std::size_t kTempSlots = 16;
+std::array<std::atomic<const char*>, kTempSlots> temp_slots{};
+
+extern "C" void remove_temps_and_reraise(int signal_number) {
+  for (auto& slot : temp_slots) {
+    if (const char* temp = slot.load()) ::unlink(temp);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+void install_interrupt_cleanup() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction action {};
+      if (::sigaction(signal_number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) continue;
+      action = {};
+      action.sa_handler = remove_temps_and_reraise;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(signal_number, &action, nullptr);
+    }
+  });
+}
+
+void register_temp(const char* temp) {
+  install_interrupt_cleanup();
+  for (auto& slot : temp_slots) {
+    const char* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, temp)) return;
+  }
+}
+
+void unregister_temp(const char* temp) {
+  for (auto& slot : temp_slots) {
+    const char* expected = temp;
+    if (slot.compare_exchange_strong(expected, nullptr)) return;
+  }
 }
 
 }  // namespace
@@ -72,13 +120,17 @@ OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs)
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) throw ToolError(system_error_text("Can't create file " + path_, errno));
   temp_path_ = std::move(pattern);
+  register_temp(temp_path_.c_str());
   ::fchmod(fd_, exists ? (info.st_mode & 07777) : default_file_mode());
   buffer_.reserve(kBufferBytes);
 }
 
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
-  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+  if (!temp_path_.empty()) {
+    unregister_temp(temp_path_.c_str());
+    ::unlink(temp_path_.c_str());
+  }
 }
 
 void OutputFile::fail_write(int errnum) {
@@ -111,6 +163,7 @@ void OutputFile::commit() {
   if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
     fail_write(errno);
   }
+  unregister_temp(temp_path_.c_str());
   temp_path_.clear();
 }
 
