@@ -1,0 +1,17 @@
+// Fast appending of numbers to text, giving exactly what printf gives, for tables of millions
+// of lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace iq {
+
+// Appends `value` as printf "%lld" prints it.
+void append_integer(std::string& text, std::int64_t value);
+
+// Appends `value` as printf "%.<decimals>f" prints it (decimals from 0 to 17): the exact binary
+// value rounded to nearest, ties to even.
+void append_fixed(std::string& text, double value, int decimals);
+
+}  // namespace iq

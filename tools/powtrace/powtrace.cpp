@@ -1,0 +1,75 @@
+// powtrace: sums the power of consecutive runs of samples set by the sample rate and the video
+// bandwidth, and writes the value of each run (a video point) as one table line.
+#include "powtrace.hpp"
+
+#include <string>
+#include <vector>
+
+#include "console_texts.hpp"
+#include "fixed_format.hpp"
+#include "text_format.hpp"
+#include "tool_error.hpp"
+#include "tool_main.hpp"
+
+namespace iq {
+
+void write_power_trace(CaptureReader& capture, const VideoDetector& detector, std::int64_t points,
+                       OutputFile& table) {
+  constexpr std::int64_t kBatchPoints = 4096;
+  VideoPointReader reader(capture, detector);
+  std::vector<double> values(static_cast<std::size_t>(kBatchPoints));
+  std::string lines;
+  lines.reserve(64 * kBatchPoints);
+  for (std::int64_t first = 0; first < points; first += kBatchPoints) {
+    const std::int64_t count = std::min(kBatchPoints, points - first);
+    reader.read(std::span(values.data(), static_cast<std::size_t>(count)));
+    for (std::int64_t k = 0; k < count; ++k) {
+      append_integer(lines, first + k);
+      lines += "   ";
+      append_fixed(lines, values[static_cast<std::size_t>(k)], 8);
+      lines += '\n';
+    }
+    table.write(lines);
+    lines.clear();
+  }
+}
+
+int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded("powtrace", out, err, [&] {
+    if (args.size() != 5) {
+      out << kPowtraceUsage << '\n';
+      return kExitFailure;
+    }
+    const std::string& infile = args[0];
+    const std::string& outfile = args[1];
+    auto capture = CaptureReader::open(infile);
+    if (!capture) {
+      out << cformat(texts::kCantOpen, infile.c_str());
+      return kExitFailure;
+    }
+    const auto detector = VideoDetector::from_arguments("powtrace", args[2], args[3], err);
+    if (!detector) return kExitFailure;
+    const std::int32_t divisor = atoi32(args[4]);
+    if (divisor < 1) {
+      refuse_parameter(err, "powtrace", "file divisor", "a whole number from 1 to 2147483647", args[4]);
+      return kExitFailure;
+    }
+    OutputFile table(outfile, {capture->id()});
+
+    const std::int64_t per_point = detector->samples_per_point;
+    out << cformat("RF/Video=%lld    Data Clock=%1.2fus   Video BW=%fkHz\n", static_cast<long long>(per_point),
+                   static_cast<double>(detector->sample_period_us()), static_cast<double>(detector->band_khz));
+    const std::int64_t file_end = capture->length() / divisor;
+    const std::int64_t points = (file_end / per_point) / 2;
+    out << cformat("No. Bytes = %lld   No. of Blocks=%lld  VideoSamples=%lld  Divisor=%d\n",
+                   static_cast<long long>(file_end), static_cast<long long>(points),
+                   static_cast<long long>(per_point), divisor);
+
+    write_power_trace(*capture, *detector, points, table);
+    table.commit();
+    out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq
