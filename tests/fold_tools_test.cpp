@@ -172,6 +172,15 @@ TEST_F(FoldToolsTest, UnwritableOutfileIsReportedBeforeTheScan) {
   }
 }
 
+TEST_F(FoldToolsTest, InputWithoutALengthIsRefused) {
+  // A pipe cannot be measured; folding it would report an empty profile as a success.
+  const auto result = test::run_program(std::string("printf abcd | ") + IQTOOLS_BIN_DIR +
+                                        "/cyclestack /dev/stdin " + table + " 2.4 1 1");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "cyclestack: Can't measure the length of file /dev/stdin\n");
+  EXPECT_FALSE(test::exists(table));
+}
+
 TEST_F(FoldToolsTest, SyntheticPulsarShowsItsPulseInTheExpectedBins) {
   // Period 10 ms at 2.4 MHz; the pulse is on from 0.5 to 0.7 of the period: bins 10 to 13 of 20.
   ASSERT_EQ(run_tool(run_iqsim, {in, "-r", "2.4", "-n", "2400000", "--pulse-period", "10", "--pulse-duty", "0.2",
