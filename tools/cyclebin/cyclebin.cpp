@@ -1,0 +1,13 @@
+// cyclebin: folds the power of the first 1/divisor of a capture at a period into a pulse profile.
+#include "cyclebin.hpp"
+
+#include "fold_tool.hpp"
+
+namespace iq {
+
+int run_cyclebin(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  static constexpr FoldTool kTool{"cyclebin", kCyclebinUsage, "file divisor", FoldedValue::power};
+  return run_fold_tool(kTool, args, out, err);
+}
+
+}  // namespace iq

@@ -1,0 +1,16 @@
+// cyclebin: folds the power of the first 1/divisor of a capture at a period into a pulse profile.
+#pragma once
+
+#include <ostream>
+
+#include "arguments.hpp"
+
+namespace iq {
+
+inline constexpr const char* kCyclebinUsage =
+    "Format: cyclebin <infile> <outfile> <clock rate (MHz)> <output data points> < pulsar period(ms)  <file divisor>>";
+
+// cyclebin <infile> <outfile> <clock rate (MHz)> <output data points> <period (ms)> <file divisor>
+int run_cyclebin(const ToolArgs& args, std::ostream& out, std::ostream& err);
+
+}  // namespace iq

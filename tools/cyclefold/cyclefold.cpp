@@ -1,0 +1,13 @@
+// cyclefold: folds the amplitude of the first 1/divisor of a capture at a period into a pulse profile.
+#include "cyclefold.hpp"
+
+#include "fold_tool.hpp"
+
+namespace iq {
+
+int run_cyclefold(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  static constexpr FoldTool kTool{"cyclefold", kCyclefoldUsage, "Devisor", FoldedValue::amplitude};
+  return run_fold_tool(kTool, args, out, err);
+}
+
+}  // namespace iq

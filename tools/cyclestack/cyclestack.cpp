@@ -1,0 +1,13 @@
+// cyclestack: folds the power of a whole capture at a period into a pulse profile, with the total sample count.
+#include "cyclestack.hpp"
+
+#include "fold_tool.hpp"
+
+namespace iq {
+
+int run_cyclestack(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  static constexpr FoldTool kTool{"cyclestack", kCyclestackUsage, nullptr, FoldedValue::power};
+  return run_fold_tool(kTool, args, out, err);
+}
+
+}  // namespace iq
