@@ -64,8 +64,11 @@ TEST(LevelTableTest, CountsAreRoundedToSinglePrecisionBeforeTheDivision) {
 TEST(LevelCounterTest, EqualsAPlainByteLoop) {
   std::vector<std::uint8_t> runs(4099, 0x7F);
   std::fill(runs.begin() + 1000, runs.begin() + 3000, 0x81);
-  for (const auto& bytes : {test::random_bytes(100003, 6), runs}) {
-    LevelCounter counter;
+  // Flushing the lanes into the totals every 1000 bytes as well as at the usual interval.
+  for (const auto& [bytes, flush_bytes] : {std::pair{test::random_bytes(100003, 6), std::size_t{1000}},
+                                          {test::random_bytes(100003, 6), LevelCounter::kDefaultFlushBytes},
+                                          {runs, std::size_t{1000}}}) {
+    LevelCounter counter(flush_bytes);
     LevelCounts expected{};
     // Pieces of awkward lengths and offsets, so that word loads and tails both occur.
     for (std::size_t begin = 0, size = 1; begin < bytes.size(); begin += size, size = size * 3 + 1) {

@@ -16,30 +16,61 @@
 
 namespace iq {
 
+namespace {
+
+// One byte of each lane from a 64-bit word.
+template <typename Lanes>
+inline void count_word(Lanes& lanes, std::uint64_t word) {
+  ++lanes[0][word & 0xFF];
+  ++lanes[1][(word >> 8) & 0xFF];
+  ++lanes[2][(word >> 16) & 0xFF];
+  ++lanes[3][(word >> 24) & 0xFF];
+  ++lanes[4][(word >> 32) & 0xFF];
+  ++lanes[5][(word >> 40) & 0xFF];
+  ++lanes[6][(word >> 48) & 0xFF];
+  ++lanes[7][word >> 56];
+}
+
+}  // namespace
+
+LevelCounter::LevelCounter(std::size_t flush_bytes) : flush_bytes_(std::max<std::size_t>(flush_bytes, 1)) {}
+
 void LevelCounter::add(std::span<const std::uint8_t> bytes) {
-  auto& c = counts_;
+  while (!bytes.empty()) {
+    const std::size_t take = std::min(bytes.size(), flush_bytes_ - pending_bytes_);
+    count(bytes.first(take));
+    bytes = bytes.subspan(take);
+    pending_bytes_ += take;
+    if (pending_bytes_ == flush_bytes_) flush();
+  }
+}
+
+// Two words per round: the loads of the second overlap the increments of the first.
+void LevelCounter::count(std::span<const std::uint8_t> bytes) {
+  static_assert(kLanes == 8, "one lane per byte of a 64-bit word");
   const std::uint8_t* p = bytes.data();
   std::size_t left = bytes.size();
-  static_assert(kLanes == 8, "one lane per byte of a 64-bit word");
-  for (; left >= 8; left -= 8, p += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    ++c[0][word & 0xFF];
-    ++c[1][(word >> 8) & 0xFF];
-    ++c[2][(word >> 16) & 0xFF];
-    ++c[3][(word >> 24) & 0xFF];
-    ++c[4][(word >> 32) & 0xFF];
-    ++c[5][(word >> 40) & 0xFF];
-    ++c[6][(word >> 48) & 0xFF];
-    ++c[7][word >> 56];
+  for (; left >= 16; left -= 16, p += 16) {
+    std::uint64_t first;
+    std::uint64_t second;
+    std::memcpy(&first, p, 8);
+    std::memcpy(&second, p + 8, 8);
+    count_word(lanes_, first);
+    count_word(lanes_, second);
   }
-  for (; left > 0; --left) ++c[0][*p++];
+  for (; left > 0; --left) ++lanes_[left % kLanes][*p++];
+}
+
+void LevelCounter::flush() {
+  flushed_ = totals();
+  lanes_ = {};
+  pending_bytes_ = 0;
 }
 
 LevelCounts LevelCounter::totals() const {
-  LevelCounts sums{};
-  for (const auto& lane : counts_) {
-    for (std::size_t v = 0; v < lane.size(); ++v) sums[v] += static_cast<std::int64_t>(lane[v]);
+  LevelCounts sums = flushed_;
+  for (const auto& lane : lanes_) {
+    for (std::size_t v = 0; v < lane.size(); ++v) sums[v] += lane[v];
   }
   return sums;
 }
