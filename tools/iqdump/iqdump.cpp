@@ -1,0 +1,105 @@
+// iqdump: writes blocks of 8192 complex samples from a chosen block up to (not including) an
+// end block as lines of sample number, normalised I and normalised Q.
+#include "iqdump.hpp"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "capture_format.hpp"
+#include "capture_reader.hpp"
+#include "console_texts.hpp"
+#include "output_file.hpp"
+#include "precision.hpp"
+#include "text_format.hpp"
+#include "tool_error.hpp"
+#include "tool_main.hpp"
+
+namespace iq {
+
+namespace {
+
+// Sizes a column text; a normalised value never needs more than "\t-0.9961\n".
+void set_text(std::array<char, 16>& chars, std::size_t& size, const std::string& text) {
+  if (text.size() > chars.size()) throw std::logic_error("dump column text too long: " + text);
+  std::memcpy(chars.data(), text.data(), text.size());
+  size = text.size();
+}
+
+}  // namespace
+
+float dump_value(std::uint8_t byte) {
+  const float value = byte;
+  return static_cast<float>((static_cast<extended>(value) - widen(127.5)) / widen(128.0));
+}
+
+DumpFormatter::DumpFormatter() {
+  for (int b = 0; b < 256; ++b) {
+    const double value = dump_value(static_cast<std::uint8_t>(b));
+    set_text(i_texts_[b].chars, i_texts_[b].size, cformat("\t%1.4f", value));
+    set_text(q_texts_[b].chars, q_texts_[b].size, cformat("\t%1.4f\n", value));
+  }
+}
+
+std::string_view DumpFormatter::lines(std::span<const std::uint8_t> bytes,
+                                      std::int64_t first_sample) {
+  const std::size_t samples = bytes.size() / 2;
+  // Every line may take the longest length, and the last column copy writes a whole array.
+  const std::size_t room = samples * kMaxLineChars + sizeof(ValueText::chars);
+  if (buffer_.size() < room) buffer_.resize(room);
+  char* const begin = buffer_.data();
+  char* p = begin;
+  for (std::size_t i = 0; i < samples; ++i) {
+    p = write_decimal(first_sample + static_cast<std::int64_t>(i), p);
+    const ValueText& in_phase = i_texts_[bytes[2 * i]];
+    std::memcpy(p, in_phase.chars.data(), in_phase.chars.size());
+    p += in_phase.size;
+    const ValueText& quadrature = q_texts_[bytes[2 * i + 1]];
+    std::memcpy(p, quadrature.chars.data(), quadrature.chars.size());
+    p += quadrature.size;
+  }
+  return {begin, static_cast<std::size_t>(p - begin)};
+}
+
+int run_iqdump(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded("iqdump", out, err, [&] {
+    if (args.size() != 4) {
+      out << kIqdumpUsage << '\n';
+      return kExitFailure;
+    }
+    const std::string& infile = args[0];
+    const std::string& outfile = args[1];
+    const std::int64_t first_block = atol32(args[2]);
+    const std::int64_t end_block = atol32(args[3]);
+    auto capture = CaptureReader::open(infile);
+    if (!capture) {
+      out << cformat(texts::kCantOpenLine, infile.c_str());
+      return kExitFailure;
+    }
+    // A negative start would seek before the start of the file.
+    if (first_block < 0) {
+      refuse_parameter(err, "iqdump", "number of 8192 I/Q blocks-start", "from 0 to 2147483647",
+                       args[2]);
+      return kExitFailure;
+    }
+    OutputFile table(outfile, {capture->id()});
+
+    // The block count comes from the arguments alone: blocks past the end of the file are
+    // dumped in full (their bytes read as 255), and an end not above the start dumps nothing.
+    const std::int64_t blocks = end_block - first_block;
+    out << cformat("Number of I/P Bytes = %lld\n", static_cast<long long>(capture->length()));
+    out << cformat("Number of O/P Samples = %lld\n", static_cast<long long>(kBlockBytes * blocks));
+
+    capture->skip(first_block * kBlockBytes);
+    DumpFormatter formatter;
+    std::vector<std::uint8_t> block(kBlockBytes);
+    for (std::int64_t b = 0; b < blocks; ++b) {
+      capture->read(block);
+      table.write(formatter.lines(block, (first_block + b) * kBlockSamples));
+    }
+    table.commit();
+    out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq

@@ -1,0 +1,126 @@
+// levelhist: counts the byte values (I and Q together) of the whole 512-byte chunks of a
+// capture and writes one line per level from -128 to 127.
+#include "levelhist.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "capture_reader.hpp"
+#include "console_texts.hpp"
+#include "output_file.hpp"
+#include "precision.hpp"
+#include "text_format.hpp"
+#include "tool_error.hpp"
+#include "tool_main.hpp"
+
+namespace iq {
+
+namespace {
+
+// One byte of each lane from a 64-bit word.
+template <typename Lanes>
+inline void count_word(Lanes& lanes, std::uint64_t word) {
+  ++lanes[0][word & 0xFF];
+  ++lanes[1][(word >> 8) & 0xFF];
+  ++lanes[2][(word >> 16) & 0xFF];
+  ++lanes[3][(word >> 24) & 0xFF];
+  ++lanes[4][(word >> 32) & 0xFF];
+  ++lanes[5][(word >> 40) & 0xFF];
+  ++lanes[6][(word >> 48) & 0xFF];
+  ++lanes[7][word >> 56];
+}
+
+}  // namespace
+
+LevelCounter::LevelCounter(std::size_t flush_bytes) : flush_bytes_(std::max<std::size_t>(flush_bytes, 1)) {}
+
+void LevelCounter::add(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const std::size_t take = std::min(bytes.size(), flush_bytes_ - pending_bytes_);
+    count(bytes.first(take));
+    bytes = bytes.subspan(take);
+    pending_bytes_ += take;
+    if (pending_bytes_ == flush_bytes_) flush();
+  }
+}
+
+// Two words per round: the loads of the second overlap the increments of the first.
+void LevelCounter::count(std::span<const std::uint8_t> bytes) {
+  static_assert(kLanes == 8, "one lane per byte of a 64-bit word");
+  const std::uint8_t* p = bytes.data();
+  std::size_t left = bytes.size();
+  for (; left >= 16; left -= 16, p += 16) {
+    std::uint64_t first;
+    std::uint64_t second;
+    std::memcpy(&first, p, 8);
+    std::memcpy(&second, p + 8, 8);
+    count_word(lanes_, first);
+    count_word(lanes_, second);
+  }
+  for (; left > 0; --left) ++lanes_[left % kLanes][*p++];
+}
+
+void LevelCounter::flush() {
+  flushed_ = totals();
+  lanes_ = {};
+  pending_bytes_ = 0;
+}
+
+LevelCounts LevelCounter::totals() const {
+  LevelCounts sums = flushed_;
+  for (const auto& lane : lanes_) {
+    for (std::size_t v = 0; v < lane.size(); ++v) sums[v] += lane[v];
+  }
+  return sums;
+}
+
+std::string level_table(const LevelCounts& counts, std::int64_t chunks) {
+  const extended divisor = static_cast<double>(chunks);
+  std::string text;
+  for (int v = 0; v < 256; ++v) {
+    // The count is held as a double and rounded to single precision before the division.
+    const float count = static_cast<float>(static_cast<double>(counts[v]));
+    const double mean = static_cast<double>(static_cast<extended>(count) / divisor);
+    text += cformat("%d    %3.3f\n", v - 128, mean);
+  }
+  return text;
+}
+
+int run_levelhist(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded("levelhist", out, err, [&] {
+    if (args.size() != 2) {
+      out << kLevelhistUsage << '\n';
+      return kExitFailure;
+    }
+    const std::string& infile = args[0];
+    const std::string& outfile = args[1];
+    auto capture = CaptureReader::open(infile);
+    if (!capture) {
+      out << cformat(texts::kCantOpen, infile.c_str());
+      return kExitFailure;
+    }
+    OutputFile table(outfile, {capture->id()});
+
+    const std::int64_t file_end = capture->length();
+    const std::int64_t chunks = (file_end / 256) / 2;
+    out << cformat("Number of Bytes = %lld\n", static_cast<long long>(file_end));
+
+    LevelCounter counter;
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
+    for (std::int64_t left = chunks * kLevelChunkBytes; left > 0;) {
+      const auto take = static_cast<std::size_t>(
+          std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+      const std::span<std::uint8_t> piece(buffer.data(), take);
+      capture->read(piece);
+      counter.add(piece);
+      left -= static_cast<std::int64_t>(take);
+    }
+    table.write(level_table(counter.totals(), chunks));
+    table.commit();
+    out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq
