@@ -1,0 +1,18 @@
+// alarmexec: runs a command line at a given time of day (UTC-7).
+#pragma once
+
+#include <ostream>
+
+#include "arguments.hpp"
+#include "clock.hpp"
+
+namespace iq {
+
+inline constexpr const char* kAlarmexecUsage = "Format: alarmexec <\"Runfile\"> <hr> <min> <sec>";
+
+// alarmexec <"Runfile"> <hr> <min> <sec> [ignored ...]
+int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err);
+// The same on a given clock.
+int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err, Clock& clock);
+
+}  // namespace iq

@@ -1,0 +1,42 @@
+// grabspec: the capture command at once, then the spectrum of its capture, with times of day
+// in the zone UTC-7.
+#include "grabspec.hpp"
+
+#include "capture_command.hpp"
+#include "time_of_day.hpp"
+#include "tool_error.hpp"
+#include "tool_main.hpp"
+
+namespace iq {
+
+namespace {
+
+// Frames are counted from the length plus one.
+constexpr CaptureSpectrumRules kGrabspecRules{"grabspec", kGrabspecMaxPoints, true,
+                                              "No. Bytes = %lld   No. of FFTs=%lld\n"};
+
+}  // namespace
+
+int run_grabspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  SystemClock clock;
+  return run_grabspec(args, out, err, clock);
+}
+
+int run_grabspec(const ToolArgs& args, std::ostream& out, std::ostream& err, Clock& clock) {
+  return run_guarded("grabspec", out, err, [&] {
+    out << ctime_text(clock.now()) << '\n';
+    if (args.size() < 2) {
+      out << kGrabspecUsage << '\n';
+      return kExitFailure;
+    }
+    const std::int32_t points = atoi32(args[1]);
+    if (!accept_capture_points(points, args[1], kGrabspecRules, out, err)) return kExitFailure;
+    const std::string& command = args[0];
+    const CaptureNames names = capture_names(command);
+    const bool analysed = capture_and_analyse(command, names, points, kGrabspecRules,
+                                              kFixedZoneOffsetHours, clock, out);
+    return analysed ? kExitSuccess : kExitFailure;
+  });
+}
+
+}  // namespace iq

@@ -1,0 +1,22 @@
+// timedgrab: runs a capture command at a given time of day and writes the averaged power
+// spectrum of the capture file it names.
+#pragma once
+
+#include <ostream>
+
+#include "arguments.hpp"
+#include "clock.hpp"
+
+namespace iq {
+
+inline constexpr const char* kTimedgrabUsage =
+    "Format: timedgrab <\"./iqgrab Binfile.bin + rtl commands\"> <No FFT points> <hr> <min> <sec> "
+    "<Hr offset>";
+inline constexpr int kTimedgrabMaxPoints = 262144;
+
+// timedgrab <"command"> <No FFT points> <hr> <min> <sec> <Hr offset> [ignored ...]
+int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err);
+// The same on a given clock.
+int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err, Clock& clock);
+
+}  // namespace iq
