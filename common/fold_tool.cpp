@@ -71,17 +71,11 @@ bool check_phase_range(const FoldTool& tool, const ToolArgs& args, const FoldGeo
 int run_fold_tool(const FoldTool& tool, const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded(tool.name, out, err, [&] {
     const bool whole_file = tool.divisor_label == nullptr;
-    if (args.size() != (whole_file ? 5u : 6u)) {
-      out << tool.usage << '\n';
-      return kExitFailure;
-    }
+    if (!has_argument_count(args, whole_file ? 5u : 6u, tool.usage, out)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = CaptureReader::open(infile);
-    if (!capture) {
-      out << cformat(texts::kCantOpenLine, infile.c_str());
-      return kExitFailure;
-    }
+    auto capture = open_capture(infile, texts::kCantOpenLine, out);
+    if (!capture) return kExitFailure;
     FoldParameters parameters;
     if (!convert_parameters(tool, args, parameters, err)) return kExitFailure;
     const FoldGeometry& geometry = parameters.geometry;

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "text_format.hpp"
 #include "tool_error.hpp"
 
 namespace iq {
@@ -16,6 +17,19 @@ int run_guarded(std::string_view tool, std::ostream& out, std::ostream& err,
     err << tool << ": " << failure.what() << '\n';
     return kExitFailure;
   }
+}
+
+bool has_argument_count(const ToolArgs& args, std::size_t count, const char* usage, std::ostream& out) {
+  if (args.size() == count) return true;
+  out << usage << '\n';
+  return false;
+}
+
+std::optional<CaptureReader> open_capture(const std::string& path, const char* cant_open,
+                                          std::ostream& out) {
+  auto capture = CaptureReader::open(path);
+  if (!capture) out << cformat(cant_open, path.c_str());
+  return capture;
 }
 
 int tool_main(int argc, char** argv, ToolFunction* tool) {

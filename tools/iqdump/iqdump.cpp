@@ -2,6 +2,7 @@
 // end block as lines of sample number, normalised I and normalised Q.
 #include "iqdump.hpp"
 
+#include <charconv>
 #include <cstring>
 #include <stdexcept>
 
@@ -49,7 +50,7 @@ std::string_view DumpFormatter::lines(std::span<const std::uint8_t> bytes,
   char* const begin = buffer_.data();
   char* p = begin;
   for (std::size_t i = 0; i < samples; ++i) {
-    p = write_decimal(first_sample + static_cast<std::int64_t>(i), p);
+    p = std::to_chars(p, p + kMaxNumberChars, first_sample + static_cast<std::int64_t>(i)).ptr;
     const ValueText& in_phase = i_texts_[bytes[2 * i]];
     std::memcpy(p, in_phase.chars.data(), in_phase.chars.size());
     p += in_phase.size;
@@ -62,19 +63,13 @@ std::string_view DumpFormatter::lines(std::span<const std::uint8_t> bytes,
 
 int run_iqdump(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqdump", out, err, [&] {
-    if (args.size() != 4) {
-      out << kIqdumpUsage << '\n';
-      return kExitFailure;
-    }
+    if (!has_argument_count(args, 4, kIqdumpUsage, out)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
     const std::int64_t first_block = atol32(args[2]);
     const std::int64_t end_block = atol32(args[3]);
-    auto capture = CaptureReader::open(infile);
-    if (!capture) {
-      out << cformat(texts::kCantOpenLine, infile.c_str());
-      return kExitFailure;
-    }
+    auto capture = open_capture(infile, texts::kCantOpenLine, out);
+    if (!capture) return kExitFailure;
     // A negative start would seek before the start of the file.
     if (first_block < 0) {
       refuse_parameter(err, "iqdump", "number of 8192 I/Q blocks-start", "from 0 to 2147483647",

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "arguments.hpp"
-#include "decimal_text.hpp"
 
 namespace iq {
 
@@ -23,7 +22,7 @@ float dump_value(std::uint8_t byte);
 
 // Writes the dump lines "%lld\t%1.4f\t%1.4f\n" (sample number, I, Q) without a printf call per
 // line: each byte has one text per column, formatted once, and the sample number is written
-// by write_decimal.
+// by std::to_chars.
 class DumpFormatter {
  public:
   DumpFormatter();
@@ -39,7 +38,8 @@ class DumpFormatter {
     std::array<char, 16> chars{};
     std::size_t size = 0;
   };
-  static constexpr std::size_t kMaxLineChars = kMaxDecimalChars + 2 * 8 + 1;
+  static constexpr std::size_t kMaxNumberChars = 20;  // "-9223372036854775808"
+  static constexpr std::size_t kMaxLineChars = kMaxNumberChars + 2 * 8 + 1;
   std::array<ValueText, 256> i_texts_;
   std::array<ValueText, 256> q_texts_;
   std::vector<char> buffer_;

@@ -14,17 +14,11 @@ namespace iq {
 
 int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqspec", out, err, [&] {
-    if (args.size() != 3) {
-      out << kIqspecUsage << '\n';
-      return kExitFailure;
-    }
+    if (!has_argument_count(args, 3, kIqspecUsage, out)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = CaptureReader::open(infile);
-    if (!capture) {
-      out << cformat(texts::kCantOpen, infile.c_str());
-      return kExitFailure;
-    }
+    auto capture = open_capture(infile, texts::kCantOpen, out);
+    if (!capture) return kExitFailure;
     const std::int32_t points = atol32(args[2]);
     if (points > kIqspecMaxPoints) {
       out << texts::kTooManyFftPoints;

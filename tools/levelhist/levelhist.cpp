@@ -89,17 +89,11 @@ std::string level_table(const LevelCounts& counts, std::int64_t chunks) {
 
 int run_levelhist(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("levelhist", out, err, [&] {
-    if (args.size() != 2) {
-      out << kLevelhistUsage << '\n';
-      return kExitFailure;
-    }
+    if (!has_argument_count(args, 2, kLevelhistUsage, out)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = CaptureReader::open(infile);
-    if (!capture) {
-      out << cformat(texts::kCantOpen, infile.c_str());
-      return kExitFailure;
-    }
+    auto capture = open_capture(infile, texts::kCantOpen, out);
+    if (!capture) return kExitFailure;
     OutputFile table(outfile, {capture->id()});
 
     const std::int64_t file_end = capture->length();

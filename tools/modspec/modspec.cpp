@@ -55,17 +55,11 @@ std::vector<double> accumulate_modulation(CaptureReader& capture, const VideoDet
 
 int run_modspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("modspec", out, err, [&] {
-    if (args.size() != 5) {
-      out << kModspecUsage << '\n';
-      return kExitFailure;
-    }
+    if (!has_argument_count(args, 5, kModspecUsage, out)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = CaptureReader::open(infile);
-    if (!capture) {
-      out << cformat(texts::kCantOpen, infile.c_str());
-      return kExitFailure;
-    }
+    auto capture = open_capture(infile, texts::kCantOpen, out);
+    if (!capture) return kExitFailure;
     const std::int32_t n = atol32(args[4]);
     if (n > kModspecMaxPoints) {
       out << texts::kTooManyFftPoints;

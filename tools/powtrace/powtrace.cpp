@@ -36,17 +36,11 @@ void write_power_trace(CaptureReader& capture, const VideoDetector& detector, st
 
 int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("powtrace", out, err, [&] {
-    if (args.size() != 5) {
-      out << kPowtraceUsage << '\n';
-      return kExitFailure;
-    }
+    if (!has_argument_count(args, 5, kPowtraceUsage, out)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = CaptureReader::open(infile);
-    if (!capture) {
-      out << cformat(texts::kCantOpen, infile.c_str());
-      return kExitFailure;
-    }
+    auto capture = open_capture(infile, texts::kCantOpen, out);
+    if (!capture) return kExitFailure;
     const auto detector = VideoDetector::from_arguments("powtrace", args[2], args[3], err);
     if (!detector) return kExitFailure;
     const std::int32_t divisor = atoi32(args[4]);
