@@ -1,0 +1,159 @@
+// Cross-correlation of capture amplitudes, fast and bit-identical to the term-by-term sums.
+#include "lag_correlator.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace iq {
+
+namespace {
+
+// Amplitude of a complex sample from its two bytes: the sum of squares of the normalised
+// components is exact in extended precision; its root is taken in double precision and then
+// rounded to single precision.
+float amplitude(std::uint8_t i_byte, std::uint8_t q_byte) {
+  const auto i = static_cast<float>(kNormalisedCu8[i_byte]);
+  const auto q = static_cast<float>(kNormalisedCu8[q_byte]);
+  const extended sum = static_cast<extended>(i) * i + static_cast<extended>(q) * q;
+  return static_cast<float>(std::sqrt(static_cast<double>(sum)));
+}
+
+void block_amplitudes(std::span<const std::uint8_t> bytes, float* out) {
+  for (std::size_t k = 0; k < static_cast<std::size_t>(kBlockSamples); ++k) {
+    out[k] = amplitude(bytes[2 * k], bytes[2 * k + 1]);
+  }
+}
+
+// amplitude / mean - 1 for the first `count` amplitudes, split into two exact doubles.
+void split_factors(const float* amplitudes, float mean, std::size_t count, SplitFactors& out) {
+  out.high.resize(count);
+  out.low.resize(count);
+  for (std::size_t x = 0; x < count; ++x) {
+    const extended factor = static_cast<extended>(amplitudes[x]) / mean - 1;
+    const auto high = static_cast<double>(factor);
+    out.high[x] = high;
+    out.low[x] = static_cast<double>(factor - high);  // at most 11 significant bits: exact
+  }
+}
+
+// Coefficients of K neighbouring lag positions first..first+K-1, evaluated side by side. Each
+// position keeps its own single-precision accumulator and adds its terms in ascending j; the
+// factor of a searched sample is rebuilt exactly as high + low.
+template <int K>
+void sum_lag_group(const extended* weights, std::int32_t window, const SplitFactors& factors,
+                   std::size_t first, float* out) {
+  float sums[K] = {};
+  const double* high = factors.high.data() + first;
+  const double* low = factors.low.data() + first;
+  for (std::int32_t j = 0; j < window; ++j) {
+    const extended weight = weights[j];
+    for (int m = 0; m < K; ++m) {
+      const extended factor = static_cast<extended>(high[j + m]) + low[j + m];
+      sums[m] = static_cast<float>(sums[m] + weight * factor);
+    }
+  }
+  std::copy(sums, sums + K, out + first);
+}
+
+// Coefficients of lag positions [begin, end) of one direction.
+void sum_lags(const std::vector<extended>& weights, const SplitFactors& factors, std::size_t begin,
+              std::size_t end, float* out) {
+  const auto window = static_cast<std::int32_t>(weights.size());
+  std::size_t i = begin;
+  for (; i + 32 <= end; i += 32) sum_lag_group<32>(weights.data(), window, factors, i, out);
+  for (; i + 8 <= end; i += 8) sum_lag_group<8>(weights.data(), window, factors, i, out);
+  for (; i < end; ++i) sum_lag_group<1>(weights.data(), window, factors, i, out);
+}
+
+void update_peak(LagPeak& peak, std::span<const float> coefficients, std::int64_t first_lag) {
+  for (std::size_t i = 0; i < coefficients.size(); ++i) {
+    if (coefficients[i] > peak.value) {  // strictly greater: an equal later value keeps the first
+      peak.value = coefficients[i];
+      peak.lag = first_lag + static_cast<std::int64_t>(i);
+    }
+  }
+}
+
+}  // namespace
+
+LagCorrelator::LagCorrelator(std::int32_t window, unsigned workers)
+    : window_(window),
+      workers_(std::max(workers, 1u)),
+      amplitudes1_(static_cast<std::size_t>(kBlockSamples + kMaxWindow)),
+      amplitudes2_(amplitudes1_.size()),
+      coefficients1_(static_cast<std::size_t>(kBlockSamples)),
+      coefficients2_(coefficients1_.size()) {}
+
+void LagCorrelator::take_reference_windows() {
+  // Each mean is a sum of amplitudes scaled by 1/L, not a sum divided by L at the end.
+  const auto start = static_cast<std::size_t>(kLagOrigin);
+  const auto window = static_cast<std::size_t>(window_);
+  const extended scale = widen(1.0) / static_cast<extended>(window_);
+  for (std::size_t k = start; k < start + window; ++k) {
+    mean1_ = static_cast<float>(mean1_ + scale * amplitudes1_[k]);
+    mean2_ = static_cast<float>(mean2_ + scale * amplitudes2_[k]);
+  }
+  const extended weight = widen(4.0) / static_cast<extended>(window_);
+  weights1_.resize(window);
+  weights2_.resize(window);
+  for (std::size_t j = 0; j < window; ++j) {
+    weights1_[j] = weight * (static_cast<extended>(amplitudes1_[start + j]) / mean1_ - 1);
+    weights2_[j] = weight * (static_cast<extended>(amplitudes2_[start + j]) / mean2_ - 1);
+  }
+}
+
+void LagCorrelator::compute_coefficients() {
+  if (window_ == 0) {  // no window: no terms, every coefficient stays 0
+    std::fill(coefficients1_.begin(), coefficients1_.end(), 0.0f);
+    std::fill(coefficients2_.begin(), coefficients2_.end(), 0.0f);
+    return;
+  }
+  // Window positions 0..lags-1 reach entries up to lags + L - 2 of the series.
+  const std::size_t used = lags_ + static_cast<std::size_t>(window_) - 1;
+  split_factors(amplitudes2_.data(), mean2_, used, factors2_);
+  split_factors(amplitudes1_.data(), mean1_, used, factors1_);
+
+  // The positions of both directions form one range of 2 * lags independent sums, cut into
+  // one contiguous slice per worker.
+  const std::size_t total = 2 * lags_;
+  auto sum_slice = [&](std::size_t begin, std::size_t end) {
+    if (begin < lags_) sum_lags(weights1_, factors2_, begin, std::min(end, lags_), coefficients1_.data());
+    if (end > lags_) {
+      sum_lags(weights2_, factors1_, std::max(begin, lags_) - lags_, end - lags_, coefficients2_.data());
+    }
+  };
+  const std::size_t workers = std::min<std::size_t>(workers_, total);
+  std::vector<std::jthread> helpers;
+  helpers.reserve(workers - 1);
+  for (std::size_t w = 1; w < workers; ++w) {
+    helpers.emplace_back(sum_slice, total * w / workers, total * (w + 1) / workers);
+  }
+  sum_slice(0, total / workers);
+}
+
+void LagCorrelator::add_block(std::span<const std::uint8_t> block1, std::span<const std::uint8_t> block2) {
+  const bool carry = blocks_ > 0;
+  const std::size_t carried = carry ? static_cast<std::size_t>(window_) : 0;
+  block_amplitudes(block1, amplitudes1_.data() + carried);
+  block_amplitudes(block2, amplitudes2_.data() + carried);
+  if (!carry) take_reference_windows();
+
+  lags_ = static_cast<std::size_t>(kBlockSamples) - (carry ? 0 : static_cast<std::size_t>(window_));
+  compute_coefficients();
+
+  // Position i starts at absolute sample 8192 * block + i - carried.
+  first_lag_ = kBlockSamples * blocks_ - static_cast<std::int64_t>(carried) - kLagOrigin;
+  update_peak(peak1_, one_on_two(), first_lag_);
+  update_peak(peak2_, two_on_one(), first_lag_);
+  ++blocks_;
+
+  // The last L amplitudes enter the windows of the next block.
+  const std::size_t source = static_cast<std::size_t>(kBlockSamples) + carried - static_cast<std::size_t>(window_);
+  const std::size_t bytes = static_cast<std::size_t>(window_) * sizeof(float);
+  std::memmove(amplitudes1_.data(), amplitudes1_.data() + source, bytes);
+  std::memmove(amplitudes2_.data(), amplitudes2_.data() + source, bytes);
+}
+
+}  // namespace iq
