@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <regex>
 
 #include "iqsim.hpp"
 #include "lag_correlator.hpp"
+#include "lag_sums.hpp"
 #include "lagscan.hpp"
 #include "lagscan_reference.hpp"
 #include "test_support.hpp"
@@ -80,6 +82,36 @@ TEST(LagCorrelatorTest, MatchesThePlainTranscriptionBitForBit) {
       EXPECT_EQ(bits(fast.peak_two_on_one().value), bits(reference.mx2()));
       EXPECT_EQ(fast.peak_one_on_two().lag, reference.nmx1() - 7000);
       EXPECT_EQ(fast.peak_two_on_one().lag, reference.nmx2() - 7000);
+    }
+  }
+}
+
+TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
+  if (!vector_sums_supported()) GTEST_SKIP() << "this processor has no AVX-512";
+  // Amplitudes over the whole range of a capture, normalised as the correlator does.
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> amplitude(0.0055f, 1.41f);
+  const std::size_t window = 301;
+  const std::size_t lags = 3 * 64 + 21;  // vector groups and an extended tail
+  const float mean = 0.6f;
+  std::vector<extended> weights(window);
+  for (auto& weight : weights) weight = widen(4.0) / 301 * (static_cast<extended>(amplitude(rng)) / mean - 1);
+  const std::vector<double> rounded(weights.begin(), weights.end());
+  SplitFactors factors;
+  for (std::size_t x = 0; x < lags + window; ++x) {
+    const extended factor = static_cast<extended>(amplitude(rng)) / mean - 1;
+    factors.high.push_back(static_cast<double>(factor));
+    factors.low.push_back(static_cast<double>(factor - factors.high.back()));
+  }
+  const LagTerms terms{weights, rounded, factors};
+  std::vector<float> extended_sums(lags);
+  sum_lags_extended(terms, 0, lags, extended_sums.data());
+  // A margin of 1 proves no step, so every step takes the extended fix-up.
+  for (const double margin : {kVectorSumMargin, 1.0}) {
+    std::vector<float> vector_sums(lags);
+    sum_lags_vector(terms, 0, lags, vector_sums.data(), margin);
+    for (std::size_t i = 0; i < lags; ++i) {
+      ASSERT_EQ(bits(vector_sums[i]), bits(extended_sums[i])) << "margin " << margin << " lag " << i;
     }
   }
 }

@@ -38,35 +38,6 @@ void split_factors(const float* amplitudes, float mean, std::size_t count, Split
   }
 }
 
-// Coefficients of K neighbouring lag positions first..first+K-1, evaluated side by side. Each
-// position keeps its own single-precision accumulator and adds its terms in ascending j; the
-// factor of a searched sample is rebuilt exactly as high + low.
-template <int K>
-void sum_lag_group(const extended* weights, std::int32_t window, const SplitFactors& factors,
-                   std::size_t first, float* out) {
-  float sums[K] = {};
-  const double* high = factors.high.data() + first;
-  const double* low = factors.low.data() + first;
-  for (std::int32_t j = 0; j < window; ++j) {
-    const extended weight = weights[j];
-    for (int m = 0; m < K; ++m) {
-      const extended factor = static_cast<extended>(high[j + m]) + low[j + m];
-      sums[m] = static_cast<float>(sums[m] + weight * factor);
-    }
-  }
-  std::copy(sums, sums + K, out + first);
-}
-
-// Coefficients of lag positions [begin, end) of one direction.
-void sum_lags(const std::vector<extended>& weights, const SplitFactors& factors, std::size_t begin,
-              std::size_t end, float* out) {
-  const auto window = static_cast<std::int32_t>(weights.size());
-  std::size_t i = begin;
-  for (; i + 32 <= end; i += 32) sum_lag_group<32>(weights.data(), window, factors, i, out);
-  for (; i + 8 <= end; i += 8) sum_lag_group<8>(weights.data(), window, factors, i, out);
-  for (; i < end; ++i) sum_lag_group<1>(weights.data(), window, factors, i, out);
-}
-
 void update_peak(LagPeak& peak, std::span<const float> coefficients, std::int64_t first_lag) {
   for (std::size_t i = 0; i < coefficients.size(); ++i) {
     if (coefficients[i] > peak.value) {  // strictly greater: an equal later value keeps the first
@@ -102,6 +73,8 @@ void LagCorrelator::take_reference_windows() {
     weights1_[j] = weight * (static_cast<extended>(amplitudes1_[start + j]) / mean1_ - 1);
     weights2_[j] = weight * (static_cast<extended>(amplitudes2_[start + j]) / mean2_ - 1);
   }
+  rounded_weights1_.assign(weights1_.begin(), weights1_.end());
+  rounded_weights2_.assign(weights2_.begin(), weights2_.end());
 }
 
 void LagCorrelator::compute_coefficients() {
@@ -118,11 +91,11 @@ void LagCorrelator::compute_coefficients() {
   // The positions of both directions form one range of 2 * lags independent sums, cut into
   // one contiguous slice per worker.
   const std::size_t total = 2 * lags_;
+  const LagTerms one_on_two{weights1_, rounded_weights1_, factors2_};
+  const LagTerms two_on_one{weights2_, rounded_weights2_, factors1_};
   auto sum_slice = [&](std::size_t begin, std::size_t end) {
-    if (begin < lags_) sum_lags(weights1_, factors2_, begin, std::min(end, lags_), coefficients1_.data());
-    if (end > lags_) {
-      sum_lags(weights2_, factors1_, std::max(begin, lags_) - lags_, end - lags_, coefficients2_.data());
-    }
+    if (begin < lags_) sum_lags(one_on_two, begin, std::min(end, lags_), coefficients1_.data());
+    if (end > lags_) sum_lags(two_on_one, std::max(begin, lags_) - lags_, end - lags_, coefficients2_.data());
   };
   const std::size_t workers = std::min<std::size_t>(workers_, total);
   std::vector<std::jthread> helpers;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture_format.hpp"
+#include "lag_sums.hpp"
 #include "lag_origin.hpp"
 #include "precision.hpp"
 
@@ -25,14 +26,6 @@ namespace iq {
 struct LagPeak {
   float value = 0.0f;
   std::int64_t lag = -kLagOrigin;
-};
-
-// One direction's normalised amplitude factors (amplitude / mean - 1, extended precision),
-// each held exactly as the sum of two doubles: loading two doubles is much cheaper than
-// loading an extended value, and their extended sum restores the factor bit for bit.
-struct SplitFactors {
-  std::vector<double> high;
-  std::vector<double> low;
 };
 
 class LagCorrelator {
@@ -85,6 +78,8 @@ class LagCorrelator {
   // (4.0 / L) * (window[j] / mean - 1) of each reference window, fixed after block 0.
   std::vector<extended> weights1_;
   std::vector<extended> weights2_;
+  std::vector<double> rounded_weights1_;
+  std::vector<double> rounded_weights2_;
   SplitFactors factors1_;
   SplitFactors factors2_;
   std::vector<float> coefficients1_;
