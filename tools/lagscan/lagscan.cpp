@@ -8,8 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include <charconv>
+
 #include "capture_reader.hpp"
 #include "console_texts.hpp"
+#include "fixed_decimal.hpp"
 #include "lag_correlator.hpp"
 #include "output_file.hpp"
 #include "text_format.hpp"
@@ -23,16 +26,21 @@ namespace {
 // Blocks are decided in pairs.
 constexpr std::int64_t kPairBytes = 2 * kBlockBytes;
 
-// One row per lag position of the last block. The lag is printed as the exact integer.
+// One row "%lld    %3.7f    %3.7f\n" per lag position of the last block: the exact integer lag
+// and both coefficients (never shorter than the field width of 3).
 void write_rows(const LagCorrelator& correlator, OutputFile& table) {
   const auto one_on_two = correlator.one_on_two();
   const auto two_on_one = correlator.two_on_one();
   std::string rows;
-  rows.reserve(one_on_two.size() * 40);
+  rows.reserve(one_on_two.size() * 48);
+  char lag[24];
   for (std::size_t i = 0; i < one_on_two.size(); ++i) {
-    rows += cformat("%lld    %3.7f    %3.7f\n",
-                    static_cast<long long>(correlator.first_lag() + static_cast<std::int64_t>(i)),
-                    static_cast<double>(one_on_two[i]), static_cast<double>(two_on_one[i]));
+    rows.append(lag, std::to_chars(lag, lag + sizeof lag, correlator.first_lag() + static_cast<std::int64_t>(i)).ptr);
+    rows += "    ";
+    append_fixed(rows, static_cast<double>(one_on_two[i]), 7);
+    rows += "    ";
+    append_fixed(rows, static_cast<double>(two_on_one[i]), 7);
+    rows += '\n';
   }
   table.write(rows);
 }
