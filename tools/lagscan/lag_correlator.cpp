@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <thread>
 
 namespace iq {
 
 namespace {
+
+// Lag positions per unit of work shared among the workers: a multiple of the vector group.
+constexpr std::size_t kChunkLags = 256;
 
 // Amplitude of a complex sample from its two bytes: the sum of squares of the normalised
 // components is exact in extended precision; its root is taken in double precision and then
@@ -88,22 +90,19 @@ void LagCorrelator::compute_coefficients() {
   split_factors(amplitudes2_.data(), mean2_, used, factors2_);
   split_factors(amplitudes1_.data(), mean1_, used, factors1_);
 
-  // The positions of both directions form one range of 2 * lags independent sums, cut into
-  // one contiguous slice per worker.
-  const std::size_t total = 2 * lags_;
+  // The sums of every position are independent; the workers share them in chunks.
   const LagTerms one_on_two{weights1_, rounded_weights1_, factors2_};
   const LagTerms two_on_one{weights2_, rounded_weights2_, factors1_};
-  auto sum_slice = [&](std::size_t begin, std::size_t end) {
-    if (begin < lags_) sum_lags(one_on_two, begin, std::min(end, lags_), coefficients1_.data());
-    if (end > lags_) sum_lags(two_on_one, std::max(begin, lags_) - lags_, end - lags_, coefficients2_.data());
-  };
-  const std::size_t workers = std::min<std::size_t>(workers_, total);
-  std::vector<std::jthread> helpers;
-  helpers.reserve(workers - 1);
-  for (std::size_t w = 1; w < workers; ++w) {
-    helpers.emplace_back(sum_slice, total * w / workers, total * (w + 1) / workers);
-  }
-  sum_slice(0, total / workers);
+  const std::size_t chunks_per_direction = (lags_ + kChunkLags - 1) / kChunkLags;
+  workers_.run(2 * chunks_per_direction, [&](std::size_t chunk) {
+    const std::size_t begin = (chunk % chunks_per_direction) * kChunkLags;
+    const std::size_t end = std::min(begin + kChunkLags, lags_);
+    if (chunk < chunks_per_direction) {
+      sum_lags(one_on_two, begin, end, coefficients1_.data());
+    } else {
+      sum_lags(two_on_one, begin, end, coefficients2_.data());
+    }
+  });
 }
 
 void LagCorrelator::add_block(std::span<const std::uint8_t> block1, std::span<const std::uint8_t> block2) {

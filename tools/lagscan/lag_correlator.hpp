@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture_format.hpp"
+#include "chunk_workers.hpp"
 #include "lag_sums.hpp"
 #include "lag_origin.hpp"
 #include "precision.hpp"
@@ -65,7 +66,7 @@ class LagCorrelator {
   void compute_coefficients();
 
   std::int32_t window_;
-  unsigned workers_;
+  ChunkWorkers workers_;
   std::int64_t blocks_ = 0;
   std::int64_t first_lag_ = 0;
   std::size_t lags_ = 0;
