@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 namespace iq {
 
@@ -57,9 +58,12 @@ LagCorrelator::LagCorrelator(std::int32_t window, unsigned workers)
       amplitudes1_(static_cast<std::size_t>(kBlockSamples + kMaxWindow)),
       amplitudes2_(amplitudes1_.size()),
       coefficients1_(static_cast<std::size_t>(kBlockSamples)),
-      coefficients2_(coefficients1_.size()) {}
+      coefficients2_(coefficients1_.size()) {
+  if (window < 0 || window > kMaxWindow) throw std::invalid_argument("window length outside 0..1192");
+}
 
 void LagCorrelator::take_reference_windows() {
+  if (window_ == 0) return;  // no window: the means stay 0 and no term is ever formed
   // Each mean is a sum of amplitudes scaled by 1/L, not a sum divided by L at the end.
   const auto start = static_cast<std::size_t>(kLagOrigin);
   const auto window = static_cast<std::size_t>(window_);

@@ -2,8 +2,9 @@
 // block by block, in both directions ("1 on 2": the reference window of capture 1 slid along
 // capture 2; "2 on 1" the other way round).
 //
-// Arithmetic: every expression is evaluated in extended precision and rounded where it is
-// stored. Amplitudes, means and coefficients are single precision; each mean and each
+// Arithmetic: every expression is evaluated in extended precision (64-bit significand), the
+// rule for all of this toolkit's arithmetic, never merely in double precision, and rounded
+// only where it is stored. Amplitudes, means and coefficients are single precision; each mean and each
 // coefficient is an accumulator rounded to single precision after every addition, its terms
 // added in ascending order. The term of window entry j at lag position i is
 //   (4.0 / L) * (window[j] / mean - 1) * (searched[i + j] / other_mean - 1)
@@ -34,8 +35,9 @@ class LagCorrelator {
   // The reference window must lie inside block 0: it starts at sample 7000 of 8192.
   static constexpr std::int32_t kMaxWindow = static_cast<std::int32_t>(kBlockSamples - kLagOrigin);
 
-  // window: L, the reference window length in samples, 0..kMaxWindow. workers: threads that
-  // share the coefficient sums of a block (1 or more); the results do not depend on it.
+  // window: L, the reference window length in samples, 0..kMaxWindow (else invalid_argument).
+  // workers: threads that share the coefficient sums of a block (1 or more); the results do
+  // not depend on it.
   LagCorrelator(std::int32_t window, unsigned workers);
 
   // Takes the next block of each capture (kBlockBytes bytes each, interleaved I and Q) and
