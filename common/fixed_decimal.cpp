@@ -18,24 +18,22 @@ void append_fixed(std::string& out, double value, int decimals) {
   std::uint64_t power = 1;
   for (int d = 0; d < decimals; ++d) power *= 10;
 
-  // |value| = significand * 2^exponent with a 53-bit integer significand; the scaled value
-  // significand * 10^decimals * 2^exponent is rounded to an integer, ties to even.
+  // |value| = significand * 2^-shift with a 53-bit integer significand; below 2^32 the shift
+  // is at least 21. The scaled value significand * 10^decimals * 2^-shift is rounded to an
+  // integer, ties to even.
   int exponent = 0;
   const double fraction = std::frexp(std::fabs(value), &exponent);
   const auto significand = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
-  exponent -= 53;
+  const int shift = 53 - exponent;
   const unsigned __int128 scaled = static_cast<unsigned __int128>(significand) * power;  // < 2^83
   std::uint64_t rounded = 0;
-  if (exponent >= 0) {
-    rounded = static_cast<std::uint64_t>(scaled << exponent);  // below 2^32 * 10^9
-  } else if (exponent > -128) {
-    const int shift = -exponent;
+  if (shift < 128) {  // else below 2^-75 * 10^9, which rounds to 0
     const unsigned __int128 whole = scaled >> shift;
     const unsigned __int128 rest = scaled - (whole << shift);
     const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
     rounded = static_cast<std::uint64_t>(whole);
     if (rest > half || (rest == half && (rounded & 1) != 0)) ++rounded;
-  }  // else: below 2^-75 * 10^9, which rounds to 0
+  }
 
   if (std::signbit(value)) out += '-';
   char digits[24];
