@@ -1,0 +1,135 @@
+// Cross-correlation of capture amplitudes, fast and bit-identical to the term-by-term sums.
+#include "lag_correlator.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+namespace iq {
+
+namespace {
+
+// Lag positions per unit of work shared among the workers: a multiple of the vector group.
+constexpr std::size_t kChunkLags = 256;
+
+// Amplitude of a complex sample from its two bytes: the sum of squares of the normalised
+// components is exact in extended precision; its root is taken in double precision and then
+// rounded to single precision.
+float amplitude(std::uint8_t i_byte, std::uint8_t q_byte) {
+  const auto i = static_cast<float>(kNormalisedCu8[i_byte]);
+  const auto q = static_cast<float>(kNormalisedCu8[q_byte]);
+  const extended sum = static_cast<extended>(i) * i + static_cast<extended>(q) * q;
+  return static_cast<float>(std::sqrt(static_cast<double>(sum)));
+}
+
+void block_amplitudes(std::span<const std::uint8_t> bytes, float* out) {
+  for (std::size_t k = 0; k < static_cast<std::size_t>(kBlockSamples); ++k) {
+    out[k] = amplitude(bytes[2 * k], bytes[2 * k + 1]);
+  }
+}
+
+// amplitude / mean - 1 for the first `count` amplitudes, split into two exact doubles.
+void split_factors(const float* amplitudes, float mean, std::size_t count, SplitFactors& out) {
+  out.high.resize(count);
+  out.low.resize(count);
+  for (std::size_t x = 0; x < count; ++x) {
+    const extended factor = static_cast<extended>(amplitudes[x]) / mean - 1;
+    const auto high = static_cast<double>(factor);
+    out.high[x] = high;
+    out.low[x] = static_cast<double>(factor - high);  // at most 11 significant bits: exact
+  }
+}
+
+void update_peak(LagPeak& peak, std::span<const float> coefficients, std::int64_t first_lag) {
+  for (std::size_t i = 0; i < coefficients.size(); ++i) {
+    if (coefficients[i] > peak.value) {  // strictly greater: an equal later value keeps the first
+      peak.value = coefficients[i];
+      peak.lag = first_lag + static_cast<std::int64_t>(i);
+    }
+  }
+}
+
+}  // namespace
+
+LagCorrelator::LagCorrelator(std::int32_t window, unsigned workers)
+    : window_(window),
+      workers_(std::max(workers, 1u)),
+      amplitudes1_(static_cast<std::size_t>(kBlockSamples + kMaxWindow)),
+      amplitudes2_(amplitudes1_.size()),
+      coefficients1_(static_cast<std::size_t>(kBlockSamples)),
+      coefficients2_(coefficients1_.size()) {
+  if (window < 0 || window > kMaxWindow) throw std::invalid_argument("window length outside 0..1192");
+}
+
+void LagCorrelator::take_reference_windows() {
+  if (window_ == 0) return;  // no window: the means stay 0 and no term is ever formed
+  // Each mean is a sum of amplitudes scaled by 1/L, not a sum divided by L at the end.
+  const auto start = static_cast<std::size_t>(kLagOrigin);
+  const auto window = static_cast<std::size_t>(window_);
+  const extended scale = widen(1.0) / static_cast<extended>(window_);
+  for (std::size_t k = start; k < start + window; ++k) {
+    mean1_ = static_cast<float>(mean1_ + scale * amplitudes1_[k]);
+    mean2_ = static_cast<float>(mean2_ + scale * amplitudes2_[k]);
+  }
+  const extended weight = widen(4.0) / static_cast<extended>(window_);
+  weights1_.resize(window);
+  weights2_.resize(window);
+  for (std::size_t j = 0; j < window; ++j) {
+    weights1_[j] = weight * (static_cast<extended>(amplitudes1_[start + j]) / mean1_ - 1);
+    weights2_[j] = weight * (static_cast<extended>(amplitudes2_[start + j]) / mean2_ - 1);
+  }
+  rounded_weights1_.assign(weights1_.begin(), weights1_.end());
+  rounded_weights2_.assign(weights2_.begin(), weights2_.end());
+}
+
+void LagCorrelator::compute_coefficients() {
+  if (window_ == 0) {  // no window: no terms, every coefficient stays 0
+    std::fill(coefficients1_.begin(), coefficients1_.end(), 0.0f);
+    std::fill(coefficients2_.begin(), coefficients2_.end(), 0.0f);
+    return;
+  }
+  // Window positions 0..lags-1 reach entries up to lags + L - 2 of the series.
+  const std::size_t used = lags_ + static_cast<std::size_t>(window_) - 1;
+  split_factors(amplitudes2_.data(), mean2_, used, factors2_);
+  split_factors(amplitudes1_.data(), mean1_, used, factors1_);
+
+  // The sums of every position are independent; the workers share them in chunks.
+  const LagTerms one_on_two{weights1_, rounded_weights1_, factors2_};
+  const LagTerms two_on_one{weights2_, rounded_weights2_, factors1_};
+  const std::size_t chunks_per_direction = (lags_ + kChunkLags - 1) / kChunkLags;
+  workers_.run(2 * chunks_per_direction, [&](std::size_t chunk) {
+    const std::size_t begin = (chunk % chunks_per_direction) * kChunkLags;
+    const std::size_t end = std::min(begin + kChunkLags, lags_);
+    if (chunk < chunks_per_direction) {
+      sum_lags(one_on_two, begin, end, coefficients1_.data());
+    } else {
+      sum_lags(two_on_one, begin, end, coefficients2_.data());
+    }
+  });
+}
+
+void LagCorrelator::add_block(std::span<const std::uint8_t> block1, std::span<const std::uint8_t> block2) {
+  const bool carry = blocks_ > 0;
+  const std::size_t carried = carry ? static_cast<std::size_t>(window_) : 0;
+  block_amplitudes(block1, amplitudes1_.data() + carried);
+  block_amplitudes(block2, amplitudes2_.data() + carried);
+  if (!carry) take_reference_windows();
+
+  lags_ = static_cast<std::size_t>(kBlockSamples) - (carry ? 0 : static_cast<std::size_t>(window_));
+  compute_coefficients();
+
+  // Position i starts at absolute sample 8192 * block + i - carried.
+  first_lag_ = kBlockSamples * blocks_ - static_cast<std::int64_t>(carried) - kLagOrigin;
+  update_peak(peak1_, one_on_two(), first_lag_);
+  update_peak(peak2_, two_on_one(), first_lag_);
+  ++blocks_;
+
+  // The last L amplitudes enter the windows of the next block.
+  const std::size_t source = static_cast<std::size_t>(kBlockSamples) + carried - static_cast<std::size_t>(window_);
+  const std::size_t bytes = static_cast<std::size_t>(window_) * sizeof(float);
+  std::memmove(amplitudes1_.data(), amplitudes1_.data() + source, bytes);
+  std::memmove(amplitudes2_.data(), amplitudes2_.data() + source, bytes);
+}
+
+}  // namespace iq

@@ -1,0 +1,112 @@
+// lagscan: slides the reference window of each capture (L amplitudes from sample 7000 of block
+// 0) along the other capture one sample at a time, writes one table row per lag with both
+// coefficients, and reports after every block the best coefficient and its lag so far.
+#include "lagscan.hpp"
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <charconv>
+
+#include "capture_reader.hpp"
+#include "console_texts.hpp"
+#include "fixed_decimal.hpp"
+#include "lag_correlator.hpp"
+#include "output_file.hpp"
+#include "text_format.hpp"
+#include "tool_error.hpp"
+#include "tool_main.hpp"
+
+namespace iq {
+
+namespace {
+
+// Blocks are decided in pairs.
+constexpr std::int64_t kPairBytes = 2 * kBlockBytes;
+
+// One row "%lld    %3.7f    %3.7f\n" per lag position of the last block: the exact integer lag
+// and both coefficients (never shorter than the field width of 3).
+void write_rows(const LagCorrelator& correlator, OutputFile& table) {
+  const auto one_on_two = correlator.one_on_two();
+  const auto two_on_one = correlator.two_on_one();
+  std::string rows;
+  rows.reserve(one_on_two.size() * 48);
+  char lag[24];
+  for (std::size_t i = 0; i < one_on_two.size(); ++i) {
+    rows.append(lag, std::to_chars(lag, lag + sizeof lag, correlator.first_lag() + static_cast<std::int64_t>(i)).ptr);
+    rows += "    ";
+    append_fixed(rows, static_cast<double>(one_on_two[i]), 7);
+    rows += "    ";
+    append_fixed(rows, static_cast<double>(two_on_one[i]), 7);
+    rows += '\n';
+  }
+  table.write(rows);
+}
+
+}  // namespace
+
+int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded("lagscan", out, err, [&] {
+    if (args.size() != 5) {
+      out << kLagscanUsage << '\n';
+      return kExitFailure;
+    }
+    const std::string& infile1 = args[0];
+    const std::string& infile2 = args[1];
+    const std::string& outfile = args[2];
+    auto capture1 = CaptureReader::open(infile1);
+    if (!capture1) {
+      out << cformat(texts::kCantOpenLine, infile1.c_str());
+      return kExitFailure;
+    }
+    auto capture2 = CaptureReader::open(infile2);
+    if (!capture2) {
+      out << cformat(texts::kCantOpenLine, infile2.c_str());
+      return kExitFailure;
+    }
+    const std::int32_t window = atol32(args[3]);
+    const std::int32_t blocks_asked = atol32(args[4]);
+    if (window < 0 || window > LagCorrelator::kMaxWindow) {
+      refuse_parameter(err, "lagscan", "sample length",
+                       "from 0 to " + std::to_string(LagCorrelator::kMaxWindow), args[3]);
+      return kExitFailure;
+    }
+    const std::int64_t file_end = capture1->length();
+    if (file_end != capture2->length()) {
+      out << "Infiles unequal length\n";
+      return kExitFailure;
+    }
+    OutputFile table(outfile, {capture1->id(), capture2->id()});
+
+    const std::int64_t pairs = std::min<std::int64_t>(file_end / kPairBytes, blocks_asked / 2);
+    out << cformat("No. Input Bytes = %lld   No. of IQ Samples=%lld\n\n", static_cast<long long>(file_end),
+                   static_cast<long long>(pairs * kBlockBytes));
+    out << "Block\tSample\tCorr\tOffset\tCorr\tOffset\n";
+    out << "Size\tWidth\tPeak1\t1 on 2\tPeak2   2 on 1\n\n";
+
+    LagCorrelator correlator(window, std::max(std::thread::hardware_concurrency(), 1u));
+    std::vector<std::uint8_t> block1(static_cast<std::size_t>(kBlockBytes));
+    std::vector<std::uint8_t> block2(block1.size());
+    for (std::int64_t b = 0; b < 2 * pairs; ++b) {
+      capture1->read(block1);
+      capture2->read(block2);
+      correlator.add_block(block1, block2);
+      const LagPeak& peak1 = correlator.peak_one_on_two();
+      const LagPeak& peak2 = correlator.peak_two_on_one();
+      out << cformat("%d\t%d\t%1.3f\t%lld\t%1.3f\t%lld\n", static_cast<int>(kBlockSamples), window,
+                     static_cast<double>(peak1.value), static_cast<long long>(peak1.lag),
+                     static_cast<double>(peak2.value), static_cast<long long>(peak2.lag));
+      write_rows(correlator, table);
+      const auto last_lag = correlator.first_lag() + static_cast<std::int64_t>(correlator.one_on_two().size()) - 1;
+      out << cformat("No IQ amplitudes cross-correlated: = %lld\n", static_cast<long long>(kLagOrigin + last_lag));
+    }
+    table.commit();
+    out << cformat("\nInfile1=%s    Infile2=%s    Outfile=%s   No Samples=%d\n", infile1.c_str(),
+                   infile2.c_str(), outfile.c_str(), window);
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq
