@@ -7,7 +7,7 @@
 #include "fft.hpp"
 #include "precision.hpp"
 #include "text_format.hpp"
-#include "worker_pool.hpp"
+#include "chunk_workers.hpp"
 
 namespace iq {
 
@@ -56,34 +56,31 @@ void normalise_frame(std::span<const std::uint8_t> bytes, std::span<double> fram
 }
 
 SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
-                                        std::int64_t frames, int threads) {
+                                        std::int64_t frames, unsigned threads) {
   SpectrumAccumulator spectrum(points);
   if (frames <= 0) return spectrum;
   const FftPlan plan(points, -1);
   const auto n = static_cast<std::size_t>(points);
-  const int workers = static_cast<int>(
-      std::min<std::int64_t>(frames, threads > 0 ? threads : worker_thread_count()));
+  ChunkWorkers workers(static_cast<unsigned>(
+      std::min<std::int64_t>(frames, threads > 0 ? threads : worker_thread_count())));
   // A batch of frames is read, transformed side by side, then added bin range by bin range.
-  constexpr std::size_t kBatchBytes = std::size_t{4} << 20;
-  const std::size_t batch = std::max<std::size_t>(2 * static_cast<std::size_t>(workers), kBatchBytes / (2 * n));
+  constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
+  const std::size_t batch = std::max<std::size_t>(4 * workers.threads(), kBatchBytes / (2 * n));
   std::vector<std::uint8_t> bytes(batch * 2 * n);
+  std::vector<double> frame(batch * 2 * n);
   std::vector<float> power(batch * n);
-  std::vector<std::vector<double>> frame(static_cast<std::size_t>(workers), std::vector<double>(2 * n));
-  WorkerPool pool(workers);
   for (std::int64_t done = 0; done < frames;) {
     const auto count = static_cast<std::size_t>(std::min<std::int64_t>(frames - done, static_cast<std::int64_t>(batch)));
     capture.read(std::span(bytes.data(), count * 2 * n));
-    pool.run([&](int w) {
-      const ItemRange mine = share_of(static_cast<std::int64_t>(count), w, workers);
-      std::vector<double>& own = frame[static_cast<std::size_t>(w)];
-      for (auto f = static_cast<std::size_t>(mine.begin); f < static_cast<std::size_t>(mine.end); ++f) {
-        normalise_frame(std::span(bytes.data() + f * 2 * n, 2 * n), own);
-        plan.transform(own.data());
-        SpectrumAccumulator::frame_power(own, std::span(power.data() + f * n, n));
-      }
+    workers.run(count, [&](std::size_t f) {
+      const std::span own(frame.data() + f * 2 * n, 2 * n);
+      normalise_frame(std::span(bytes.data() + f * 2 * n, 2 * n), own);
+      plan.transform(own.data());
+      SpectrumAccumulator::frame_power(own, std::span(power.data() + f * n, n));
     });
-    pool.run([&](int w) {
-      const ItemRange bins = share_of(points, w, workers);
+    const unsigned shares = workers.threads();
+    workers.run(shares, [&](std::size_t c) {
+      const ItemRange bins = share_of(points, static_cast<std::int64_t>(c), shares);
       for (std::size_t f = 0; f < count; ++f) {
         spectrum.add_power(std::span(power.data() + f * n, n), static_cast<std::size_t>(bins.begin),
                            static_cast<std::size_t>(bins.end));

@@ -42,7 +42,7 @@ class SpectrumAccumulator {
 // transformed on `threads` workers (default: worker_thread_count()); the powers are still
 // added to every bin in frame order, so the result does not depend on the thread count.
 SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
-                                        std::int64_t frames, int threads = 0);
+                                        std::int64_t frames, unsigned threads = 0);
 
 // Normalises 2N capture bytes into the frame layout the FFT takes (I real, Q imaginary).
 void normalise_frame(std::span<const std::uint8_t> bytes, std::span<double> frame);

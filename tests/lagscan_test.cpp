@@ -2,7 +2,6 @@
 // blocks, the peaks, the console texts and the refusals.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <random>
 #include <regex>
@@ -84,19 +83,6 @@ TEST(LagCorrelatorTest, MatchesThePlainTranscriptionBitForBit) {
       EXPECT_EQ(bits(fast.peak_two_on_one().value), bits(reference.mx2()));
       EXPECT_EQ(fast.peak_one_on_two().lag, reference.nmx1() - 7000);
       EXPECT_EQ(fast.peak_two_on_one().lag, reference.nmx2() - 7000);
-    }
-  }
-}
-
-TEST(ChunkWorkersTest, EveryChunkOfEveryJobRunsOnce) {
-  for (const unsigned threads : {1u, 3u}) {
-    ChunkWorkers workers(threads);
-    std::vector<std::atomic<int>> runs(64);
-    for (std::size_t job = 0; job < 3000; ++job) {
-      const std::size_t chunks = job % 65;
-      for (auto& count : runs) count.store(0);
-      workers.run(chunks, [&](std::size_t chunk) { runs[chunk].fetch_add(1); });
-      for (std::size_t c = 0; c < runs.size(); ++c) ASSERT_EQ(runs[c].load(), c < chunks ? 1 : 0) << job;
     }
   }
 }

@@ -2,14 +2,12 @@
 // very sums of the plain one-frame-at-a-time loop.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 
 #include "capture_reader.hpp"
 #include "fft.hpp"
 #include "spectrum.hpp"
 #include "test_support.hpp"
-#include "worker_pool.hpp"
 
 namespace iq {
 namespace {
@@ -39,7 +37,7 @@ TEST(Spectrum, WorkersGiveTheSumsOfThePlainLoop) {
     auto bytes = test::random_bytes(static_cast<std::size_t>(2 * c.n * c.frames - 1), static_cast<std::uint32_t>(c.n));
     test::write_bytes(dir.path("cap.bin"), bytes);
     const std::vector<double> expected = plain_sums(bytes, c.n, c.frames);
-    for (int threads : {1, 2, 3}) {
+    for (unsigned threads : {1u, 2u, 3u}) {
       auto capture = CaptureReader::open(dir.path("cap.bin"));
       ASSERT_TRUE(capture);
       const auto sums = accumulate_spectrum(*capture, c.n, c.frames, threads).sums();
@@ -47,18 +45,6 @@ TEST(Spectrum, WorkersGiveTheSumsOfThePlainLoop) {
           << "N = " << c.n << ", threads " << threads;
     }
   }
-}
-
-TEST(WorkerPool, RunsEveryWorkerAndPassesOnFailures) {
-  WorkerPool pool(3);
-  std::atomic<int> seen{0};
-  for (int round = 0; round < 50; ++round) pool.run([&](int w) { seen += 1 << (4 * w); });
-  EXPECT_EQ(seen.load(), 50 * (1 + 16 + 256));
-  EXPECT_THROW(pool.run([](int w) {
-    if (w == 2) throw std::runtime_error("worker failed");
-  }), std::runtime_error);
-  EXPECT_EQ(share_of(10, 0, 3).end, 3);
-  EXPECT_EQ(share_of(10, 2, 3).end, 10);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 
 #include "console_texts.hpp"
 #include "fft.hpp"
-#include "fixed_format.hpp"
 #include "modspec.hpp"
 #include "powtrace.hpp"
 #include "test_support.hpp"
@@ -230,33 +229,6 @@ TEST_F(VideoToolsTest, FailuresLeaveNoTable) {
   EXPECT_FALSE(test::exists(table));
   EXPECT_EQ(test::read_text(in), std::string(10000, '\x80'));
   EXPECT_EQ(modspec("2.4", "7", "262144").status, 0);
-}
-
-TEST(FixedFormat, EqualsSnprintf) {
-  std::vector<double> values = {0.0, -0.0, 1.97943718, 3.0 / 512, 0.5e-8, 4.9e-324, 1.999999995, 123456789.125,
-                                1e29, 1e31, -1.5, std::numeric_limits<double>::infinity(), -std::nan("")};
-  std::mt19937_64 rng(11);
-  for (int k = 0; k < 200000; ++k) {
-    values.push_back(std::uniform_real_distribution<double>(0.0, 2.0)(rng));
-    values.push_back(static_cast<double>(rng() % (1u << 20)) / 512.0);  // exact ties at 8, 6 and 0 decimals
-    const double near_tie = (static_cast<double>(rng() % 200000000) + 0.5) / 1e8;
-    values.push_back(std::nextafter(near_tie, 0.0));
-    values.push_back(std::nextafter(near_tie, 3.0));
-    const std::uint64_t bits = rng();
-    values.push_back(std::bit_cast<double>(bits));
-  }
-  for (const double v : values) {
-    for (const int decimals : {8, 6, 0}) {
-      std::string fast;
-      append_fixed(fast, v, decimals);
-      ASSERT_EQ(fast, cformat("%.*f", decimals, v)) << v;
-    }
-  }
-  for (const std::int64_t n : {std::int64_t{0}, std::int64_t{10}, std::numeric_limits<std::int64_t>::min()}) {
-    std::string fast;
-    append_integer(fast, n);
-    EXPECT_EQ(fast, cformat("%lld", static_cast<long long>(n)));
-  }
 }
 
 }  // namespace

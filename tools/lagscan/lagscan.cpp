@@ -12,7 +12,8 @@
 
 #include "capture_reader.hpp"
 #include "console_texts.hpp"
-#include "fixed_decimal.hpp"
+#include "chunk_workers.hpp"
+#include "fixed_format.hpp"
 #include "lag_correlator.hpp"
 #include "output_file.hpp"
 #include "text_format.hpp"
@@ -86,7 +87,7 @@ int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     out << "Block\tSample\tCorr\tOffset\tCorr\tOffset\n";
     out << "Size\tWidth\tPeak1\t1 on 2\tPeak2   2 on 1\n\n";
 
-    LagCorrelator correlator(window, std::max(std::thread::hardware_concurrency(), 1u));
+    LagCorrelator correlator(window, worker_thread_count());
     std::vector<std::uint8_t> block1(static_cast<std::size_t>(kBlockBytes));
     std::vector<std::uint8_t> block2(block1.size());
     for (std::int64_t b = 0; b < 2 * pairs; ++b) {

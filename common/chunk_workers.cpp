@@ -1,7 +1,20 @@
 // Helper threads sharing chunks of work.
 #include "chunk_workers.hpp"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace iq {
+
+unsigned worker_thread_count() {
+  const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+  if (const char* cap = std::getenv("IQTOOLS_THREADS")) {
+    char* end = nullptr;
+    const long value = std::strtol(cap, &end, 10);
+    if (end != cap && *end == '\0' && value >= 1) return std::min(static_cast<unsigned>(std::min(value, 4096L)), cores);
+  }
+  return cores;
+}
 
 ChunkWorkers::ChunkWorkers(unsigned threads) {
   for (unsigned t = 1; t < threads; ++t) helpers_.emplace_back([this] { help(); });

@@ -1,5 +1,5 @@
 // A fixed set of helper threads that share the independent chunks of one job at a time with
-// the calling thread.
+// the calling thread. The tasks may not throw.
 #pragma once
 
 #include <atomic>
@@ -12,10 +12,24 @@
 
 namespace iq {
 
+// Number of threads the tools work with: the machine's cores, capped by the environment
+// variable IQTOOLS_THREADS (a whole number from 1) when it is set.
+unsigned worker_thread_count();
+
+// The half-open range of `count` items that share `c` of `shares` takes.
+struct ItemRange {
+  std::int64_t begin;
+  std::int64_t end;
+};
+constexpr ItemRange share_of(std::int64_t count, std::int64_t c, std::int64_t shares) {
+  return {count * c / shares, count * (c + 1) / shares};
+}
+
 class ChunkWorkers {
  public:
   // threads: all threads that work on a job, the caller included (1: the caller alone).
   explicit ChunkWorkers(unsigned threads);
+  unsigned threads() const { return static_cast<unsigned>(helpers_.size()) + 1; }
   ChunkWorkers(const ChunkWorkers&) = delete;
   ChunkWorkers& operator=(const ChunkWorkers&) = delete;
   ~ChunkWorkers();
