@@ -40,7 +40,7 @@ echo
 echo "| job | seconds | MB/s | peak MiB |"
 echo "|---|---:|---:|---:|"
 for n in 1024 65536; do
-  job "iqspec N=$n" $BYTES "$BIN/iqspec" "$CAP" "$O/spec.txt" $n
+  job "iqspec N=$n" $BYTES "$BIN/iqspec" "$CAP" "$O/spectrum.txt" $n
 done
 job "grabspec N=1024 (command: true)" $BYTES "$BIN/grabspec" "true $CAP x" 1024
 job "powtrace 2.4 MHz 7 kHz" $BYTES "$BIN/powtrace" "$CAP" "$O/trace.txt" 2.4 7 1

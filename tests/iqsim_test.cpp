@@ -68,8 +68,8 @@ TEST(Iqsim, ToneLandsInItsSpectrumBin) {
                                  "60937.5,30", "--tone", "-300000,20"})
                 .status,
             0);
-  ASSERT_EQ(run_tool(run_iqspec, {dir.path("tone.bin"), dir.path("spec.txt"), "1024"}).status, 0);
-  const auto lines = test::read_lines(dir.path("spec.txt"));
+  ASSERT_EQ(run_tool(run_iqspec, {dir.path("tone.bin"), dir.path("spectrum.txt"), "1024"}).status, 0);
+  const auto lines = test::read_lines(dir.path("spectrum.txt"));
   ASSERT_EQ(lines.size(), 1024u);
   std::vector<std::pair<double, long>> peaks;
   for (const auto& line : lines) {

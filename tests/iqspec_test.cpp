@@ -14,7 +14,7 @@ class IqspecTest : public ::testing::Test {
  protected:
   test::ScratchDir dir;
   std::string in = dir.path("cap.bin");
-  std::string table = dir.path("spec.txt");
+  std::string table = dir.path("spectrum.txt");
   test::RunResult run(const std::string& points) { return run_tool(run_iqspec, {in, table, points}); }
 };
 

@@ -13,8 +13,8 @@ check() { # description, expected status, actual status
 [ "$(cat "$work/usage.txt")" = "Format: iqspec <Infile>  <Outfile> <No. FFT Points>" ] || { echo "FAIL: usage text"; fail=1; }
 
 "$bin/iqsim" "$work/cap.bin" -n 4096 --tone 150000,20; check "iqsim" 0 $?
-"$bin/iqspec" "$work/cap.bin" "$work/spec.txt" 256 > "$work/console.txt"; check "iqspec" 0 $?
-[ "$(wc -l < "$work/spec.txt")" = 256 ] || { echo "FAIL: table lines"; fail=1; }
+"$bin/iqspec" "$work/cap.bin" "$work/spectrum.txt" 256 > "$work/console.txt"; check "iqspec" 0 $?
+[ "$(wc -l < "$work/spectrum.txt")" = 256 ] || { echo "FAIL: table lines"; fail=1; }
 head -c 56 "$work/console.txt" | grep -q "^Number of Bytes = 8192   No. of FFTs=16" || { echo "FAIL: console"; fail=1; }
 
 "$bin/iqspec" "$work/cap.bin" /dev/full 256 > /dev/null 2>&1; check "iqspec to /dev/full" 1 $?
