@@ -37,10 +37,7 @@ constexpr std::int64_t kMaxBlocks = std::numeric_limits<std::int64_t>::max() / k
 
 int run_iqtrim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqtrim", out, err, [&] {
-    if (args.size() != 4) {
-      out << kIqtrimUsage << '\n';
-      return kExitFailure;
-    }
+    if (!has_argument_count(args, 4, kIqtrimUsage, out)) return kExitFailure;
     const std::string& oldfile = args[0];
     const std::string& newfile = args[1];
     // Bytes to drop, in 64 bits: every 32-bit align address gives its exact skip.
@@ -52,11 +49,8 @@ int run_iqtrim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     }
     const std::int64_t bytes = std::max<std::int64_t>(blocks, 0) * kBlockBytes;
 
-    auto old_capture = CaptureReader::open(oldfile);
-    if (!old_capture) {
-      out << cformat(texts::kCantOpenNoBlank, oldfile.c_str());
-      return kExitFailure;
-    }
+    auto old_capture = open_capture(oldfile, texts::kCantOpenNoBlank, out);
+    if (!old_capture) return kExitFailure;
     OutputFile cut(newfile, {old_capture->id()});
     old_capture->skip(skip);
     std::vector<std::uint8_t> transfer(static_cast<std::size_t>(TransferSchedule::kTransferBytes));

@@ -50,23 +50,14 @@ void write_rows(const LagCorrelator& correlator, OutputFile& table) {
 
 int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("lagscan", out, err, [&] {
-    if (args.size() != 5) {
-      out << kLagscanUsage << '\n';
-      return kExitFailure;
-    }
+    if (!has_argument_count(args, 5, kLagscanUsage, out)) return kExitFailure;
     const std::string& infile1 = args[0];
     const std::string& infile2 = args[1];
     const std::string& outfile = args[2];
-    auto capture1 = CaptureReader::open(infile1);
-    if (!capture1) {
-      out << cformat(texts::kCantOpenLine, infile1.c_str());
-      return kExitFailure;
-    }
-    auto capture2 = CaptureReader::open(infile2);
-    if (!capture2) {
-      out << cformat(texts::kCantOpenLine, infile2.c_str());
-      return kExitFailure;
-    }
+    auto capture1 = open_capture(infile1, texts::kCantOpenLine, out);
+    if (!capture1) return kExitFailure;
+    auto capture2 = open_capture(infile2, texts::kCantOpenLine, out);
+    if (!capture2) return kExitFailure;
     const std::int32_t window = atol32(args[3]);
     const std::int32_t blocks_asked = atol32(args[4]);
     if (window < 0 || window > LagCorrelator::kMaxWindow) {
