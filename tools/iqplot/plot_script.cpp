@@ -11,7 +11,7 @@ namespace iq {
 
 namespace {
 
-std::string number(double value) { return cformat("%.17g", value); }
+std::string number(double value) { return cformat("%.15g", value); }
 
 // The x axis of a table: a gnuplot expression of the first column and its label.
 struct Axis {
