@@ -17,7 +17,7 @@ centre=1420.405     # MHz, where the receiver is tuned (the hydrogen line)
 step() { printf '== %s\n' "$*"; }
 # Runs a tool, keeping its console lines in the log (and the last of them on screen).
 run() {
-  printf '$ %s\n' "${*#"$bin/"}" >> "$log"
+  { printf '$ %s' "${1##*/}"; printf ' %q' "${@:2}"; echo; } >> "$log"
   "$@" >> "$log" 2>&1 || { echo "demo: '$*' failed; see $log" >&2; exit 1; }
 }
 cd "$out"
