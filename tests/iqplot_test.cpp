@@ -2,7 +2,10 @@
 // drawing each kind (when gnuplot is installed).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <sstream>
 
@@ -40,6 +43,8 @@ class ScopedEnv {
   const char* name_;
   std::optional<std::string> old_;
 };
+
+const std::string kStartFolder = std::filesystem::current_path().string();
 
 bool have_gnuplot() { return std::system("command -v gnuplot >/dev/null 2>&1") == 0; }
 
@@ -210,6 +215,16 @@ TEST_F(IqplotTest, DrawsEveryKindAsPngAndSvg) {
     EXPECT_GT(bytes.size(), 1000u) << table.file;
     EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1a\n") << table.file;
   }
+  // Names that mean something else to gnuplot are still read as files, and never run.
+  const std::string odd = path("<touch pwned.txt");
+  std::filesystem::copy_file(path("levels.txt"), odd);
+  ASSERT_EQ(::chdir(dir_->path("").c_str()), 0);
+  const auto result = run_tool(run_iqplot, {"<touch pwned.txt", "odd.png"});
+  ASSERT_EQ(::chdir(kStartFolder.c_str()), 0);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_FALSE(test::exists(path("pwned.txt")));
+  EXPECT_TRUE(test::exists(path("odd.png")));
+
   const std::string svg = path("profile.svg");
   ASSERT_EQ(run_tool(run_iqplot, {path("profile.txt"), svg, "--kind", "profile"}).status, 0);
   EXPECT_NE(test::read_text(svg).find("<svg"), std::string::npos);

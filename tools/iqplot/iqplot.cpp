@@ -242,7 +242,9 @@ int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     PlotSettings& settings = options.settings;
     settings.kind = *kind;
     settings.format = ends_with(options.picture, ".svg") ? PictureFormat::kSvg : PictureFormat::kPng;
-    settings.table = options.table;
+    // gnuplot reads "-", "+" and names starting with '<' as inline data, a sampling range or a
+    // shell command; a path with a folder part is always a plain file.
+    settings.table = options.table.front() == '/' ? options.table : "./" + options.table;
     settings.rows = shape.rows;
     if (settings.title.empty()) {
       settings.title = std::filesystem::path(options.table).filename().string() + " (" +
