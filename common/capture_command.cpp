@@ -62,6 +62,7 @@ bool capture_spectrum(const std::string& binfile, const std::string& textfile,
   out << cformat(rules.byte_count_format, static_cast<long long>(length),
                  static_cast<long long>(frames));
 
+  capture->show_progress(frames * 2 * points);
   const SpectrumAccumulator spectrum = accumulate_spectrum(*capture, points, frames);
   spectrum.write_table(table, frames);
   table.commit();

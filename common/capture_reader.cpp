@@ -40,7 +40,9 @@ CaptureReader::CaptureReader(CaptureReader&& other) noexcept
       buffer_(std::move(other.buffer_)),
       pos_(other.pos_),
       end_(other.end_),
-      at_eof_(other.at_eof_) {}
+      at_eof_(other.at_eof_),
+      progress_(std::move(other.progress_)),
+      consumed_(other.consumed_) {}
 
 CaptureReader& CaptureReader::operator=(CaptureReader&& other) noexcept {
   if (this != &other) {
@@ -53,6 +55,8 @@ CaptureReader& CaptureReader::operator=(CaptureReader&& other) noexcept {
     pos_ = other.pos_;
     end_ = other.end_;
     at_eof_ = other.at_eof_;
+    progress_ = std::move(other.progress_);
+    consumed_ = other.consumed_;
   }
   return *this;
 }
@@ -69,12 +73,20 @@ void CaptureReader::seek(std::int64_t offset) {
   at_eof_ = false;
 }
 
+void CaptureReader::show_progress(std::int64_t bytes_to_consume, ProgressMeter::Clock clock) {
+  const auto slash = path_.find_last_of('/');
+  progress_ = ProgressMeter::on_terminal(slash == std::string::npos ? path_ : path_.substr(slash + 1),
+                                         bytes_to_consume, std::move(clock));
+  consumed_ = 0;
+}
+
 void CaptureReader::refill() {
   pos_ = end_ = 0;
   while (!at_eof_) {
     const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
     if (got > 0) {
       end_ = static_cast<std::size_t>(got);
+      consumed(got);
       return;
     }
     if (got == 0) {
@@ -107,6 +119,7 @@ void CaptureReader::skip(std::int64_t count) {
   if (count > buffered && !at_eof_ &&
       ::lseek(fd_, static_cast<off_t>(count - buffered), SEEK_CUR) >= 0) {
     pos_ = end_ = 0;  // seekable input: jump instead of reading what is skipped
+    consumed(count - buffered);
     return;
   }
   while (count > 0) {

@@ -5,10 +5,13 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "progress_meter.hpp"
 
 namespace iq {
 
@@ -52,12 +55,19 @@ class CaptureReader {
   // Reads and discards `count` bytes (count <= 0 does nothing).
   void skip(std::int64_t count);
 
+  // Shows a progress line on a terminal (see ProgressMeter) while the next `bytes_to_consume`
+  // bytes are read or skipped. Does nothing when standard error is not a terminal.
+  void show_progress(std::int64_t bytes_to_consume, ProgressMeter::Clock clock = {});
+
   static constexpr std::size_t kDefaultBufferBytes = std::size_t{1} << 20;
 
  private:
   static constexpr std::uint8_t kPastEnd = 255;
   CaptureReader(int fd, std::string path, std::int64_t length, FileId id, std::size_t buffer_bytes);
   void refill();
+  void consumed(std::int64_t bytes) {
+    if (progress_) progress_->update(consumed_ += bytes);
+  }
 
   int fd_ = -1;
   std::string path_;
@@ -67,6 +77,8 @@ class CaptureReader {
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool at_eof_ = false;
+  std::unique_ptr<ProgressMeter> progress_;
+  std::int64_t consumed_ = 0;
 };
 
 }  // namespace iq

@@ -95,6 +95,7 @@ int run_fold_tool(const FoldTool& tool, const ToolArgs& args, std::ostream& out,
     out.flush();
 
     Folder folder(geometry, tool.value);
+    capture->show_progress(samples * 2);
     folder.fold(*capture, samples);
     const std::int32_t tim = folder.last_bin();
     const auto tim_count = static_cast<long long>(folder.counts()[static_cast<std::size_t>(tim)]);

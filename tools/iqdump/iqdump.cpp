@@ -85,6 +85,7 @@ int run_iqdump(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     out << cformat("Number of O/P Samples = %lld\n", static_cast<long long>(kBlockBytes * blocks));
 
     capture->skip(first_block * kBlockBytes);
+    capture->show_progress(blocks * kBlockBytes);
     DumpFormatter formatter;
     std::vector<std::uint8_t> block(kBlockBytes);
     for (std::int64_t b = 0; b < blocks; ++b) {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "option_scanner.hpp"
 #include "output_file.hpp"
 #include "sky_generator.hpp"
 #include "tool_error.hpp"
@@ -52,104 +53,73 @@ struct SimOptions {
   bool help = false;
 };
 
-double parse_number(std::string_view option, const std::string& text) {
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !std::isfinite(value)) {
-    throw ToolError("option " + std::string(option) + " takes a number (got '" + text + "')");
-  }
-  return value;
-}
-
-std::int64_t parse_whole(std::string_view option, const std::string& text) {
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE) {
-    throw ToolError("option " + std::string(option) + " takes a whole number (got '" + text + "')");
-  }
-  return value;
-}
-
-void require(bool condition, std::string_view option, std::string_view range) {
-  if (!condition) throw ToolError("option " + std::string(option) + " must be " + std::string(range));
-}
-
 Tone parse_tone(const std::string& text) {
   Tone tone;
   const auto comma = text.find(',');
-  tone.offset_hz = parse_number("--tone", text.substr(0, comma));
-  if (comma != std::string::npos) tone.amplitude = parse_number("--tone", text.substr(comma + 1));
-  require(tone.amplitude >= 0.0, "--tone", "HZ[,AMPLITUDE] with an amplitude of 0 or more");
+  tone.offset_hz = option_number("--tone", text.substr(0, comma));
+  if (comma != std::string::npos) tone.amplitude = option_number("--tone", text.substr(comma + 1));
+  require_option(tone.amplitude >= 0.0, "--tone", "HZ[,AMPLITUDE] with an amplitude of 0 or more");
   return tone;
 }
 
 SimOptions parse_options(const ToolArgs& args) {
   SimOptions options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inline_value;
-    if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
-      inline_value = name.substr(name.find('=') + 1);
-      name = name.substr(0, name.find('='));
-    }
+  OptionScanner scan(args);
+  while (scan.next()) {
+    const std::string& name = scan.name();
     if (name == "-h" || name == "--help") {
       options.help = true;
       continue;
     }
-    if (name.empty() || name[0] != '-' || name == "-") {
+    if (!scan.is_option()) {
       if (!options.capture.empty()) throw ToolError("unexpected argument '" + name + "'");
       options.capture = name;
       continue;
     }
-    auto value = [&]() -> std::string {
-      if (inline_value) return *inline_value;
-      if (i + 1 >= args.size()) throw ToolError("option " + name + " needs a value");
-      return args[++i];
-    };
+    auto value = [&] { return scan.value(); };
     SkySettings& sky = options.sky;
     if (name == "-r" || name == "--rate") {
-      sky.rate_mhz = parse_number(name, value());
-      require(sky.rate_mhz > 0.0, name, "a rate above 0 MHz");
+      sky.rate_mhz = option_number(name, value());
+      require_option(sky.rate_mhz > 0.0, name, "a rate above 0 MHz");
     } else if (name == "-n" || name == "--samples") {
-      options.samples = parse_whole(name, value());
-      require(options.samples >= 0, name, "a sample count of 0 or more");
+      options.samples = option_whole(name, value());
+      require_option(options.samples >= 0, name, "a sample count of 0 or more");
     } else if (name == "-t" || name == "--seconds") {
-      options.seconds = parse_number(name, value());
-      require(*options.seconds >= 0.0, name, "a duration of 0 seconds or more");
+      options.seconds = option_number(name, value());
+      require_option(*options.seconds >= 0.0, name, "a duration of 0 seconds or more");
     } else if (name == "-s" || name == "--seed") {
-      sky.seed = static_cast<std::uint64_t>(parse_whole(name, value()));
+      sky.seed = static_cast<std::uint64_t>(option_whole(name, value()));
     } else if (name == "--noise") {
-      sky.noise = parse_number(name, value());
-      require(sky.noise >= 0.0, name, "a standard deviation of 0 or more");
+      sky.noise = option_number(name, value());
+      require_option(sky.noise >= 0.0, name, "a standard deviation of 0 or more");
     } else if (name == "--tone") {
       sky.tones.push_back(parse_tone(value()));
     } else if (name == "--pulse-period") {
-      sky.pulse.period_ms = parse_number(name, value());
-      require(sky.pulse.period_ms > 0.0, name, "a period above 0 ms");
+      sky.pulse.period_ms = option_number(name, value());
+      require_option(sky.pulse.period_ms > 0.0, name, "a period above 0 ms");
     } else if (name == "--pulse-duty") {
-      sky.pulse.duty = parse_number(name, value());
-      require(sky.pulse.duty > 0.0 && sky.pulse.duty <= 1.0, name, "a fraction above 0 and at most 1");
+      sky.pulse.duty = option_number(name, value());
+      require_option(sky.pulse.duty > 0.0 && sky.pulse.duty <= 1.0, name, "a fraction above 0 and at most 1");
     } else if (name == "--pulse-strength") {
-      sky.pulse.strength = parse_number(name, value());
-      require(sky.pulse.strength >= 0.0, name, "a power ratio of 0 or more");
+      sky.pulse.strength = option_number(name, value());
+      require_option(sky.pulse.strength >= 0.0, name, "a power ratio of 0 or more");
     } else if (name == "--pulse-phase") {
-      sky.pulse.phase = parse_number(name, value());
-      require(sky.pulse.phase >= 0.0 && sky.pulse.phase < 1.0, name, "a fraction from 0 up to (not including) 1");
+      sky.pulse.phase = option_number(name, value());
+      require_option(sky.pulse.phase >= 0.0 && sky.pulse.phase < 1.0, name, "a fraction from 0 up to (not including) 1");
     } else if (name == "--delay") {
-      sky.delay = parse_whole(name, value());
+      sky.delay = option_whole(name, value());
     } else if (name == "--rx-noise") {
-      sky.receiver_noise = parse_number(name, value());
-      require(sky.receiver_noise >= 0.0, name, "a standard deviation of 0 or more");
+      sky.receiver_noise = option_number(name, value());
+      require_option(sky.receiver_noise >= 0.0, name, "a standard deviation of 0 or more");
     } else if (name == "--rx-seed") {
-      sky.receiver_seed = static_cast<std::uint64_t>(parse_whole(name, value()));
+      sky.receiver_seed = static_cast<std::uint64_t>(option_whole(name, value()));
     } else {
       throw ToolError("unknown option '" + name + "'");
     }
   }
   if (options.seconds) {
     const double samples = std::round(*options.seconds * options.sky.rate_mhz * 1e6);
-    require(samples < 9e18, "--seconds", "short enough for a 64-bit sample count");
+    require_option(samples < 9e18, "--seconds", "short enough for a 64-bit sample count");
     options.samples = static_cast<std::int64_t>(samples);
   }
   return options;
@@ -168,7 +138,7 @@ int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
       err << kIqsimUsage << '\n';
       return kExitFailure;
     }
-    require(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
+    require_option(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
     OutputFile capture(options.capture, {});
     SkyGenerator sky(options.sky);
     std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kChunkBytes));

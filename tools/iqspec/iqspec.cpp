@@ -37,6 +37,7 @@ int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     out << cformat("Number of Bytes = %lld   No. of FFTs=%lld\n",
                    static_cast<long long>(file_end - 1), static_cast<long long>(frames));
 
+    capture->show_progress(frames * 2 * points);
     const SpectrumAccumulator spectrum = accumulate_spectrum(*capture, points, frames);
     spectrum.write_table(table, frames);
     table.commit();

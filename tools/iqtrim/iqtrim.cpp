@@ -53,6 +53,7 @@ int run_iqtrim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     if (!old_capture) return kExitFailure;
     OutputFile cut(newfile, {old_capture->id()});
     old_capture->skip(skip);
+    old_capture->show_progress(bytes);
     std::vector<std::uint8_t> transfer(static_cast<std::size_t>(TransferSchedule::kTransferBytes));
     for (TransferSchedule schedule(bytes); !schedule.done();) {
       const std::span<std::uint8_t> chunk(transfer.data(), static_cast<std::size_t>(schedule.next()));

@@ -3,6 +3,8 @@
 // coefficients, and reports after every block the best coefficient and its lag so far.
 #include "lagscan.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <string>
 #include <thread>
@@ -78,6 +80,9 @@ int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     out << "Block\tSample\tCorr\tOffset\tCorr\tOffset\n";
     out << "Size\tWidth\tPeak1\t1 on 2\tPeak2   2 on 1\n\n";
 
+    // On a terminal the per-block console lines show the progress; a progress line there
+    // would cut into them, so it is shown only while those lines go elsewhere.
+    if (::isatty(STDOUT_FILENO) != 1) capture1->show_progress(pairs * 2 * kBlockBytes);
     LagCorrelator correlator(window, worker_thread_count());
     std::vector<std::uint8_t> block1(static_cast<std::size_t>(kBlockBytes));
     std::vector<std::uint8_t> block2(block1.size());

@@ -100,6 +100,7 @@ int run_levelhist(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     const std::int64_t chunks = (file_end / 256) / 2;
     out << cformat("Number of Bytes = %lld\n", static_cast<long long>(file_end));
 
+    capture->show_progress(chunks * kLevelChunkBytes);
     LevelCounter counter;
     std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
     for (std::int64_t left = chunks * kLevelChunkBytes; left > 0;) {

@@ -82,6 +82,7 @@ int run_modspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
                    static_cast<long long>(file_end), static_cast<long long>(counts.video_points),
                    static_cast<long>(detector->samples_per_point), static_cast<long>(n));
 
+    capture->show_progress(counts.used_points * 2 * detector->samples_per_point);
     const std::vector<double> sums = accumulate_modulation(*capture, *detector, n, counts.frames);
     std::string lines;
     for (std::size_t i = 0; i < sums.size(); ++i) {

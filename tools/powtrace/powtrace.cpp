@@ -59,6 +59,7 @@ int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err) {
                    static_cast<long long>(file_end), static_cast<long long>(points),
                    static_cast<long long>(per_point), divisor);
 
+    capture->show_progress(points * 2 * per_point);
     write_power_trace(*capture, *detector, points, table);
     table.commit();
     out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());

@@ -1,0 +1,263 @@
+// iqplot: reads a table, tells its kind from its layout (or takes it as an option), writes a
+// gnuplot script for it and stores what gnuplot draws as the picture.
+#include "iqplot.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "capture_reader.hpp"
+#include "option_scanner.hpp"
+#include "output_file.hpp"
+#include "plot_script.hpp"
+#include "table_kind.hpp"
+#include "text_format.hpp"
+#include "tool_error.hpp"
+#include "tool_main.hpp"
+
+namespace iq {
+
+namespace {
+
+constexpr const char* kHelp =
+    "iqplot <table> <picture.png|picture.svg> [options]\n"
+    "Draws a table written by one of the iqtools as a picture with gnuplot: a spectrum, a\n"
+    "power trace, a modulation spectrum, a pulse profile (mean and count), a correlation (both\n"
+    "directions), a level table or a dump (I and Q). The kind is told from the table's layout.\n"
+    "A picture name ending in .svg gives SVG, any other name PNG.\n"
+    "\n"
+    "  -k, --kind KIND          the table's kind: spectrum, powtrace, modspec, profile,\n"
+    "                           correlation, levels, dump\n"
+    "  -r, --rate MHZ           the capture's complex sample rate: a spectrum's axis in MHz,\n"
+    "                           a correlation's in microseconds, a dump's in milliseconds\n"
+    "  -c, --centre MHZ         the receiver's tuned frequency: a spectrum's axis in absolute\n"
+    "                           MHz (with --rate)\n"
+    "  -v, --video-band KHZ     the video band given to powtrace or modspec: with --rate, a\n"
+    "                           power trace's axis in seconds, a modulation spectrum's in Hz\n"
+    "      --title TEXT         the picture's title (default: the table's name and kind)\n"
+    "      --size WIDTHxHEIGHT  picture size in pixels (default 900x540)\n"
+    "  -h, --help               this text\n"
+    "\n"
+    "Needs gnuplot (Debian: apt-get install gnuplot-nox); IQTOOLS_GNUPLOT names another\n"
+    "gnuplot program.\n";
+
+constexpr const char* kGetGnuplot =
+    "gnuplot is not installed; install it with: apt-get install gnuplot-nox";
+
+struct PlotOptions {
+  std::string table;
+  std::string picture;
+  std::optional<TableKind> kind;
+  PlotSettings settings;
+  bool help = false;
+};
+
+double positive_number(const std::string& option, const std::string& text, const char* range) {
+  const double value = option_number(option, text);
+  require_option(value > 0.0, option, range);
+  return value;
+}
+
+void parse_size(const std::string& option, const std::string& text, PlotSettings& settings) {
+  const auto x = text.find('x');
+  require_option(x != std::string::npos, option, "WIDTHxHEIGHT in pixels");
+  const std::int64_t width = option_whole(option, text.substr(0, x));
+  const std::int64_t height = option_whole(option, text.substr(x + 1));
+  const char* range = "WIDTHxHEIGHT with each side from 100 to 10000 pixels";
+  require_option(width >= 100 && width <= 10000 && height >= 100 && height <= 10000, option, range);
+  settings.width = static_cast<int>(width);
+  settings.height = static_cast<int>(height);
+}
+
+PlotOptions parse_options(const ToolArgs& args) {
+  PlotOptions options;
+  OptionScanner scan(args);
+  while (scan.next()) {
+    const std::string& name = scan.name();
+    if (name == "-h" || name == "--help") {
+      options.help = true;
+    } else if (!scan.is_option()) {
+      if (options.table.empty()) {
+        options.table = name;
+      } else if (options.picture.empty()) {
+        options.picture = name;
+      } else {
+        throw ToolError("unexpected argument '" + name + "'");
+      }
+    } else if (name == "-k" || name == "--kind") {
+      const std::string kind = scan.value();
+      options.kind = table_kind_from_name(kind);
+      require_option(options.kind.has_value(), name, "one of " + table_kind_names() + " (got '" + kind + "')");
+    } else if (name == "-r" || name == "--rate") {
+      options.settings.rate_mhz = positive_number(name, scan.value(), "a rate above 0 MHz");
+    } else if (name == "-c" || name == "--centre" || name == "--center") {
+      options.settings.centre_mhz = option_number(name, scan.value());
+    } else if (name == "-v" || name == "--video-band") {
+      options.settings.video_band_khz = positive_number(name, scan.value(), "a band above 0 kHz");
+    } else if (name == "--title") {
+      options.settings.title = scan.value();
+    } else if (name == "--size") {
+      parse_size(name, scan.value(), options.settings);
+    } else {
+      throw ToolError("unknown option '" + name + "'");
+    }
+  }
+  return options;
+}
+
+bool ends_with(const std::string& text, std::string_view tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string shell_quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+// The gnuplot program to run: IQTOOLS_GNUPLOT or "gnuplot", looked up in PATH unless it names
+// a path. Nothing when it is not there.
+std::optional<std::string> find_gnuplot() {
+  const char* chosen = std::getenv("IQTOOLS_GNUPLOT");
+  const std::string program = chosen != nullptr && *chosen != '\0' ? chosen : "gnuplot";
+  if (program.find('/') != std::string::npos) {
+    return ::access(program.c_str(), X_OK) == 0 ? std::optional(program) : std::nullopt;
+  }
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
+  while (true) {
+    const auto colon = dirs.find(':');
+    const std::string dir(dirs.substr(0, colon));
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0 && !std::filesystem::is_directory(candidate)) {
+      return candidate;
+    }
+    if (colon == std::string_view::npos) return std::nullopt;
+    dirs.remove_prefix(colon + 1);
+  }
+}
+
+// A private folder for the script and gnuplot's messages, removed with its contents.
+class TempFolder {
+ public:
+  TempFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/iqplot.XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw ToolError(system_error_text("Can't create a temporary folder in " + pattern, errno));
+    }
+    path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string file(const char* name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string first_line_of(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.find_first_not_of(" \t") != std::string::npos) return line;
+  }
+  return "no message";
+}
+
+// Runs gnuplot on `script` and writes what it draws into `picture`.
+void draw(const std::string& gnuplot, const std::string& script, OutputFile& picture) {
+  const TempFolder folder;
+  const std::string script_path = folder.file("plot.gp");
+  const std::string messages = folder.file("messages.txt");
+  {
+    std::ofstream file(script_path);
+    file << script;
+    if (!file.flush()) throw ToolError("Can't write the gnuplot script " + script_path);
+  }
+  const std::string command =
+      shell_quoted(gnuplot) + " " + shell_quoted(script_path) + " 2>" + shell_quoted(messages);
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) throw ToolError(system_error_text("Can't start gnuplot", errno));
+  std::vector<std::uint8_t> chunk(std::size_t{1} << 16);
+  std::int64_t total = 0;
+  std::size_t got = 0;
+  try {
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
+      picture.write(chunk.data(), got);
+      total += static_cast<std::int64_t>(got);
+    }
+  } catch (...) {
+    ::pclose(pipe);
+    throw;
+  }
+  const int status = ::pclose(pipe);
+  if (status != 0 || total == 0) {
+    throw ToolError("gnuplot could not draw the picture: " + first_line_of(messages));
+  }
+}
+
+}  // namespace
+
+int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded("iqplot", out, err, [&] {
+    PlotOptions options = parse_options(args);
+    if (options.help) {
+      out << kHelp;
+      return kExitSuccess;
+    }
+    if (options.picture.empty()) {
+      err << kIqplotUsage << '\n';
+      return kExitFailure;
+    }
+    const auto table_file = CaptureReader::open(options.table, 1);
+    std::ifstream table(options.table);
+    if (!table_file || !table) throw ToolError("Can't open table " + options.table);
+    const TableShape shape = scan_table(table, options.table);
+    if (shape.rows == 0) throw ToolError("the table " + options.table + " is empty");
+    const auto kind = options.kind ? options.kind : recognise_table(shape);
+    if (!kind) {
+      throw ToolError("can't tell what kind of table " + options.table +
+                      " is; give it with --kind (one of " + table_kind_names() + ")");
+    }
+    const auto gnuplot = find_gnuplot();
+    if (!gnuplot) throw ToolError(kGetGnuplot);
+
+    PlotSettings& settings = options.settings;
+    settings.kind = *kind;
+    settings.format = ends_with(options.picture, ".svg") ? PictureFormat::kSvg : PictureFormat::kPng;
+    // gnuplot reads "-", "+" and names starting with '<' as inline data, a sampling range or a
+    // shell command; a path with a folder part is always a plain file.
+    settings.table = options.table.front() == '/' ? options.table : "./" + options.table;
+    settings.rows = shape.rows;
+    if (settings.title.empty()) {
+      settings.title = std::filesystem::path(options.table).filename().string() + " (" +
+                       std::string(table_kind_name(*kind)) + ")";
+    }
+    OutputFile picture(options.picture, {table_file->id()});
+    draw(*gnuplot, plot_script(settings), picture);
+    picture.commit();
+    out << cformat("Table=%s    Kind=%s    Rows=%lld    Picture=%s\n", options.table.c_str(),
+                   std::string(table_kind_name(*kind)).c_str(), static_cast<long long>(shape.rows),
+                   options.picture.c_str());
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq

@@ -1,0 +1,129 @@
+// gnuplot scripts for the toolkit's tables. Every script plots the table file itself, maps its
+// first column to the axis the settings allow (bins, MHz, seconds, phase) and writes the
+// picture to standard output, so the caller decides where and how it is stored.
+#include "plot_script.hpp"
+
+#include <cmath>
+
+#include "text_format.hpp"
+
+namespace iq {
+
+namespace {
+
+std::string number(double value) { return cformat("%.15g", value); }
+
+// The x axis of a table: a gnuplot expression of the first column and its label.
+struct Axis {
+  std::string expression;
+  std::string label;
+};
+
+// Complex samples that powtrace and modspec sum into one video point: the ratio of the sample
+// rate to the video band, in single precision and cut to a whole number, as the tools take it.
+double samples_per_video_point(double rate_mhz, double video_band_khz) {
+  return std::trunc(static_cast<float>(rate_mhz * 1000.0 / video_band_khz));
+}
+
+Axis x_axis(const PlotSettings& s) {
+  const bool video = s.rate_mhz && s.video_band_khz && *s.video_band_khz > 0.0 &&
+                     samples_per_video_point(*s.rate_mhz, *s.video_band_khz) >= 1.0;
+  switch (s.kind) {
+    case TableKind::kSpectrum:
+      if (!s.rate_mhz) return {"$1", cformat("Frequency bin (of %lld)", static_cast<long long>(s.rows))};
+      return {number(s.centre_mhz.value_or(0.0)) + " + $1 * " + number(*s.rate_mhz / static_cast<double>(s.rows)),
+              s.centre_mhz ? "Frequency (MHz)" : "Offset from the centre frequency (MHz)"};
+    case TableKind::kPowerTrace:
+      if (!video) return {"$1", "Video point"};
+      return {"$1 * " + number(samples_per_video_point(*s.rate_mhz, *s.video_band_khz) / (*s.rate_mhz * 1e6)),
+              "Time (s)"};
+    case TableKind::kModulation:
+      if (!video) return {"$1", "Modulation frequency bin"};
+      return {"$1 * " + number(*s.rate_mhz * 1e6 /
+                               samples_per_video_point(*s.rate_mhz, *s.video_band_khz) /
+                               (2.0 * static_cast<double>(s.rows))),
+              "Modulation frequency (Hz)"};
+    case TableKind::kProfile:
+      return {"$1 / " + number(static_cast<double>(s.rows)), "Pulse phase"};
+    case TableKind::kCorrelation:
+      if (!s.rate_mhz) return {"$1", "Lag (complex samples)"};
+      return {"$1 / " + number(*s.rate_mhz), "Lag (µs)"};
+    case TableKind::kLevels:
+      return {"$1", "Byte value − 128"};
+    case TableKind::kDump:
+      if (!s.rate_mhz) return {"$1", "Sample number"};
+      return {"$1 / " + number(*s.rate_mhz * 1e3), "Time (ms)"};
+  }
+  return {"$1", ""};
+}
+
+std::string labels(const std::string& x, const std::string& y) {
+  return "set xlabel '" + gnuplot_quoted(x) + "'\nset ylabel '" + gnuplot_quoted(y) + "'\n";
+}
+
+}  // namespace
+
+std::string gnuplot_quoted(const std::string& text) {
+  std::string quoted;
+  for (const char c : text) {
+    if (c == '\'') quoted += '\'';
+    if (c != '\n') quoted += c;
+  }
+  return quoted;
+}
+
+std::string plot_script(const PlotSettings& s) {
+  const Axis x = x_axis(s);
+  std::string data = "'";
+  data += gnuplot_quoted(s.table);
+  data += "' using (" + x.expression + ")";
+  std::string script = "set encoding utf8\n";
+  if (s.format == PictureFormat::kPng) {
+    script += cformat("set terminal pngcairo size %d,%d noenhanced font 'sans,10' background rgb 'white'\n",
+                      s.width, s.height);
+  } else {
+    script += cformat("set terminal svg size %d,%d dynamic noenhanced font 'sans,10' background rgb 'white'\n",
+                      s.width, s.height);
+  }
+  script += "set title '" + gnuplot_quoted(s.title) + "'\nset grid\nset key top right\nset autoscale xfix\n";
+  script += "set style line 1 lw 1.2 lc rgb '#1f5fa8'\nset style line 2 lw 1.2 lc rgb '#c0392b'\n";
+  switch (s.kind) {
+    case TableKind::kSpectrum:
+      script += labels(x.label, "Mean power per frame");
+      script += "plot " + data + ":2 with lines ls 1 notitle\n";
+      break;
+    case TableKind::kPowerTrace:
+      script += labels(x.label, "Detected power");
+      script += "plot " + data + ":2 with lines ls 1 notitle\n";
+      break;
+    case TableKind::kModulation:
+      script += labels(x.label, "Summed magnitude (scaled)");
+      script += "set logscale y\nplot " + data + ":($2 > 0 ? $2 : NaN) with linespoints ls 1 pt 7 ps 0.5 notitle\n";
+      break;
+    case TableKind::kProfile:
+      script += "set xrange [0:1]\n";
+      script += "set multiplot layout 2,1 title '" + gnuplot_quoted(s.title) + "'\nunset title\n";
+      script += labels(x.label, "Mean per sample");
+      script += "plot " + data + ":2 with histeps ls 1 notitle\n";
+      script += labels(x.label, "Samples in bin");
+      script += "plot " + data + ":3 with histeps ls 2 notitle\nunset multiplot\n";
+      break;
+    case TableKind::kCorrelation:
+      script += labels(x.label, "Correlation coefficient");
+      script += "plot " + data + ":2 with lines ls 1 title '1 on 2', " + data +
+                ":3 with lines ls 2 title '2 on 1'\n";
+      break;
+    case TableKind::kLevels:
+      script += labels(x.label, "Mean count per 512 bytes");
+      script += "set style fill solid 0.6 noborder\nset boxwidth 1\n";
+      script += "plot " + data + ":2 with boxes ls 1 notitle\n";
+      break;
+    case TableKind::kDump:
+      script += labels(x.label, "Normalised value");
+      script += "plot " + data + ":2 with lines ls 1 title 'I', " + data + ":3 with lines ls 2 title 'Q'\n";
+      break;
+  }
+  return script;
+}
+
+}  // namespace iq

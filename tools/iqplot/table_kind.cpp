@@ -1,0 +1,127 @@
+// Recognising a table's kind from the number formats its tool writes: each tool prints a fixed
+// number of columns with a fixed number of decimals, so the layout names the tool.
+#include "table_kind.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+#include "tool_error.hpp"
+
+namespace iq {
+
+namespace {
+
+constexpr std::array<std::pair<TableKind, std::string_view>, 7> kNames{{
+    {TableKind::kSpectrum, "spectrum"},
+    {TableKind::kPowerTrace, "powtrace"},
+    {TableKind::kModulation, "modspec"},
+    {TableKind::kProfile, "profile"},
+    {TableKind::kCorrelation, "correlation"},
+    {TableKind::kLevels, "levels"},
+    {TableKind::kDump, "dump"},
+}};
+
+// Digits after the decimal point of a number's text, or -1 without a point.
+int decimals_of(std::string_view field) {
+  const auto point = field.find('.');
+  return point == std::string_view::npos ? -1 : static_cast<int>(field.size() - point - 1);
+}
+
+// A field the tools print: a number, or a not-a-number of an empty profile bin.
+bool parse_field(const std::string& field, double& value) {
+  if (field == "nan" || field == "-nan") {
+    value = NAN;
+    return true;
+  }
+  char* end = nullptr;
+  value = std::strtod(field.c_str(), &end);
+  return !field.empty() && *end == '\0' && std::isfinite(value);
+}
+
+}  // namespace
+
+std::string_view table_kind_name(TableKind kind) {
+  for (const auto& [k, name] : kNames) {
+    if (k == kind) return name;
+  }
+  return {};
+}
+
+std::optional<TableKind> table_kind_from_name(std::string_view name) {
+  for (const auto& [kind, text] : kNames) {
+    if (text == name) return kind;
+  }
+  return std::nullopt;
+}
+
+std::string table_kind_names() {
+  std::string names;
+  for (const auto& [kind, name] : kNames) {
+    if (!names.empty()) names += ", ";
+    names += name;
+  }
+  return names;
+}
+
+TableShape scan_table(std::istream& table, const std::string& name) {
+  TableShape shape;
+  std::string line;
+  while (std::getline(table, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    ++shape.rows;
+    const auto bad_row = [&](const std::string& why) {
+      return ToolError(name + " is not a table of this toolkit: row " + std::to_string(shape.rows) +
+                       " " + why);
+    };
+    int column = 0;
+    std::size_t at = 0;
+    while ((at = line.find_first_not_of(" \t", at)) != std::string::npos) {
+      const std::size_t stop = std::min(line.find_first_of(" \t", at), line.size());
+      const std::string field = line.substr(at, stop - at);
+      double value = 0.0;
+      if (!parse_field(field, value)) throw bad_row("holds '" + field + "', not a number");
+      if (column < 3) {
+        shape.decimals[column] = std::max(shape.decimals[column], decimals_of(field));
+      }
+      if (shape.rows == 1 && column == 0) shape.first_key = value;
+      if (column == 1 && !std::isnan(value)) shape.value_sum += value;
+      ++column;
+      at = stop;
+    }
+    if (shape.rows == 1) {
+      shape.columns = column;
+      shape.tab_separated = line.find('\t') != std::string::npos;
+    } else if (column != shape.columns) {
+      throw bad_row("has " + std::to_string(column) + " fields, the first row " +
+                    std::to_string(shape.columns));
+    }
+  }
+  if (table.bad()) throw ToolError("Can't read " + name);
+  return shape;
+}
+
+std::optional<TableKind> recognise_table(const TableShape& shape) {
+  if (shape.rows == 0 || shape.decimals[0] > 0) return std::nullopt;
+  const int values = shape.decimals[1];
+  if (shape.columns == 2) {
+    if (values == 8) return TableKind::kPowerTrace;
+    if (values == 6) return TableKind::kModulation;
+    if (values != 3) return std::nullopt;
+    // A level table has 256 rows from -128 whose mean counts per 512 bytes add up to 512 (to
+    // within the rounding to three decimals); a 256-point spectrum has the same layout.
+    const bool levels = shape.rows == 256 && shape.first_key == -128.0 &&
+                        std::fabs(shape.value_sum - 512.0) < 0.5;
+    return levels ? TableKind::kLevels : TableKind::kSpectrum;
+  }
+  if (shape.columns == 3) {
+    if (shape.tab_separated && values == 4 && shape.decimals[2] == 4) return TableKind::kDump;
+    if ((values == 5 || values == -1) && shape.decimals[2] == -1) return TableKind::kProfile;
+    if (values == 7 && shape.decimals[2] == 7) return TableKind::kCorrelation;
+  }
+  return std::nullopt;
+}
+
+}  // namespace iq

@@ -1,0 +1,37 @@
+// The kinds of table the toolkit writes, and how to tell them apart by their shape alone.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace iq {
+
+enum class TableKind { kSpectrum, kPowerTrace, kModulation, kProfile, kCorrelation, kLevels, kDump };
+
+// The option name of a kind ("spectrum", "powtrace", ...), and back; nothing for an unknown name.
+std::string_view table_kind_name(TableKind kind);
+std::optional<TableKind> table_kind_from_name(std::string_view name);
+// All option names, separated by ", ", for messages and the help text.
+std::string table_kind_names();
+
+// What one pass over a table shows about its kind.
+struct TableShape {
+  std::int64_t rows = 0;
+  int columns = 0;          // fields per row; every row has the same number
+  bool tab_separated = false;
+  int decimals[3] = {-1, -1, -1};  // digits after the point per column; -1 when none has one
+  double first_key = 0.0;   // the first column of the first row
+  double value_sum = 0.0;   // sum of the second column (a level table sums to 512)
+};
+
+// Reads a whole table. Throws ToolError naming `name` for a row that is not a row of numbers
+// or whose field count differs from the first row's.
+TableShape scan_table(std::istream& table, const std::string& name);
+
+// The kind a shape belongs to, or nothing when it matches none.
+std::optional<TableKind> recognise_table(const TableShape& shape);
+
+}  // namespace iq
