@@ -17,7 +17,9 @@ build: $(BUILD)/CMakeCache.txt
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The demo needs the programs only, not the tests.
+demo: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target programs
 	bash demo/demo.sh $(BUILD)/tools demo-output
 
 clean:
