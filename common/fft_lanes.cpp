@@ -19,13 +19,17 @@
 //  - Exact case: e1 = e2 = r = 0 (either sign). Then A = m1, B = m2 and m1 - m2 = s are
 //    doubles, so X = s and t = s, the sign of a zero included: x87 and double subtraction
 //    follow the same IEEE rule for it. The lane takes s.
-//  - Otherwise the lane takes hi if RN53(|lo| + E) < G, where E = RN53(|m1| + |m2|) 2^-62 and
-//    G is half the gap from hi to its neighbour towards zero (below). Proof: with V = A - B,
-//    |A| <= (1 + 2^-53)|m1|, and RN64 errors of at most 2^-64 of the value,
+//  - Tie case: e1 = e2 = 0 and |lo| = G (G as below). Then d = 0, c = r, |s| >= |r| (r is
+//    the rounding error of s), so hi + lo = s + r = m1 - m2 = V exactly: V is hi plus half a
+//    gap, 54 or 55 bits, so X = V and t = RN53(V) = hi.
+//  - Otherwise the lane takes hi if RN53(|lo| + E) < G, where
+//    E = RN53(RN53(|m1| + |m2|) (2^-63 + 2^-100)) and G is half the gap from hi to its
+//    neighbour towards zero (below). Proof: with V = A - B, |A| <= (1 + 2^-53)|m1|, and RN64
+//    errors of at most 2^-64 of the value,
 //      |X - V| <= 2^-64 (|A| + |B|) (2 + 2^-64) <= 2^-63 (1 + 2^-52) (|m1| + |m2|),
 //      |V - (s + c)| = |(e1 - e2 - d) + (r + d - c)| <= 2^-104 (|m1| + |m2|),
-//    so |X - (s + c)| < E (the factor 2 covers both terms and the rounding of E; |m1| + |m2|
-//    is 0 or at least 2^-900, so E does not underflow). If |s| >= |c|, Fast2Sum is exact:
+//    so |X - (s + c)| < 2^-63 (1 + 2^-41) (|m1| + |m2|) < E (the two roundings of E lose less
+//    than the 2^-37 it adds; |m1| + |m2| is 0 or at least 2^-900, so E does not underflow). If |s| >= |c|, Fast2Sum is exact:
 //    hi + lo = s + c. Then RN53(|lo| + E) < G implies |lo| + E < G (G is a double), hence
 //    |X - hi| < G, X lies strictly inside hi's rounding interval and t = hi. If |s| < |c|,
 //    then |c| and |hi| are below 2^-51.9 (|m1| + |m2|), so G <= 2^-53 |hi| < E and the test
@@ -38,12 +42,15 @@
 //  - e = 0: S = s is a double, RN64(S) = S and the result is s, zero signs as above.
 //  - |s| < 2^-1010: S is a multiple of 2^-1074 below 2^-1010 in magnitude, so it fits in 64
 //    bits, RN64(S) = S and again the result is s (whatever the test below says).
-//  - Otherwise the lane takes s if |e| <= 2^k (2^-53 - 2^-63), with 2^k from M as above
+//  - e is half the gap (S is a midpoint, 54 bits, or a power of two plus a quarter gap, 55
+//    bits): S fits in 64 bits and again the result is s.
+//  - Otherwise the lane takes s if |e| < 2^k (2^-53 - 2^-64), with 2^k from M as above
 //    (exact here, as |s| >= 2^-1010). Both half gaps of s are at least 2^(k-53) (below a
-//    power of two exactly that), so S lies at least 2^(k-63) inside s's rounding interval.
-//    RN64 moves S by at most half the extended spacing there, which is 2^(k-63) / 2 below s
-//    and in s's binade and 2^(k-63) above a power of two s (where the room is 2^(k-53) more),
-//    so RN64(S) stays strictly inside the interval and RN53 of it is s.
+//    power of two exactly that), so S lies more than 2^(k-64) from the midpoint next to it.
+//    RN64 moves S by at most half the extended spacing there, which is 2^(k-64) below s and
+//    in s's binade, and 2^(k-63) above a power of two s (where the room is 2^(k-53) more);
+//    the midpoint is an extended value and RN64 is monotonic, so RN64(S) stays strictly
+//    inside s's rounding interval and RN53 of it is s.
 // Random data sends about one lane in several hundred to the extended evaluation.
 #include "fft_lanes.hpp"
 
@@ -62,9 +69,9 @@ namespace {
 constexpr std::uint64_t kMagnitudeBits = 0x7fffffffffffffffu;
 constexpr std::uint64_t kExponentBits = 0x7ff0000000000000u;
 constexpr double kBelowOne = 1.0 - 0x1p-53;     // M = |x| kBelowOne finds the gap below x
-constexpr double kProductBound = 0x1p-62;       // E over |m1| + |m2|
+constexpr double kProductBound = 0x1p-63 + 0x1p-100;  // E over |m1| + |m2|
 constexpr double kHalfGap = 0x1p-53;            // G over 2^k
-constexpr double kSumMargin = 0x1p-53 - 0x1p-63;  // the sum's bound on |e| over 2^k
+constexpr double kSumMargin = 0x1p-53 - 0x1p-64;  // the sum's bound on |e| over 2^k
 const std::uint64_t kLeastQ = std::bit_cast<std::uint64_t>(0x1p-800);
 const std::uint64_t kMostData = std::bit_cast<std::uint64_t>(0x1p500);
 constexpr double kLeastTwiddle = 0x1p-100;
@@ -135,10 +142,12 @@ IQ_FFT_VECTOR inline __m512d twiddle_product(__m512d a, __m512d x, __m512d b, __
   const __m512d bound = _mm512_mul_pd(_mm512_add_pd(_mm512_abs_pd(m1), _mm512_abs_pd(m2)), _mm512_set1_pd(kProductBound));
   const __m512d half_gap = _mm512_mul_pd(binade_below(hi), _mm512_set1_pd(kHalfGap));
   const __mmask8 inside = _mm512_cmp_pd_mask(_mm512_add_pd(_mm512_abs_pd(lo), bound), half_gap, _CMP_LT_OQ);
-  const __m512i errors = _mm512_ternarylogic_epi64(_mm512_castpd_si512(e1), _mm512_castpd_si512(e2),
-                                                   _mm512_castpd_si512(r), 0xFE);  // e1 | e2 | r
-  const __mmask8 exact = _mm512_testn_epi64_mask(errors, _mm512_set1_epi64(static_cast<long long>(kMagnitudeBits)));
-  proven = static_cast<__mmask8>(proven & (exact | inside));
+  const __m512i magnitude = _mm512_set1_epi64(static_cast<long long>(kMagnitudeBits));
+  const __mmask8 exact_products =
+      _mm512_testn_epi64_mask(_mm512_or_si512(_mm512_castpd_si512(e1), _mm512_castpd_si512(e2)), magnitude);
+  const __mmask8 exact = static_cast<__mmask8>(exact_products & _mm512_testn_epi64_mask(_mm512_castpd_si512(r), magnitude));
+  const __mmask8 tie = static_cast<__mmask8>(exact_products & _mm512_cmp_pd_mask(_mm512_abs_pd(lo), half_gap, _CMP_EQ_OQ));
+  proven = static_cast<__mmask8>(proven & (exact | inside | tie));
   return _mm512_mask_blend_pd(exact, hi, s);
 }
 
@@ -155,8 +164,11 @@ IQ_FFT_VECTOR inline __m512d extended_sum(__m512d a, __m512d t, __mmask8& proven
     const __m512d part = _mm512_sub_pd(s, a);
     e = _mm512_add_pd(_mm512_sub_pd(a, _mm512_sub_pd(s, part)), _mm512_sub_pd(t, part));
   }
-  const __m512d margin = _mm512_mul_pd(binade_below(s), _mm512_set1_pd(kSumMargin));
-  proven = static_cast<__mmask8>(proven & _mm512_cmp_pd_mask(_mm512_abs_pd(e), margin, _CMP_LE_OQ));
+  const __m512d binade = binade_below(s);
+  const __m512d error = _mm512_abs_pd(e);
+  const __mmask8 inside = _mm512_cmp_pd_mask(error, _mm512_mul_pd(binade, _mm512_set1_pd(kSumMargin)), _CMP_LT_OQ);
+  const __mmask8 tie = _mm512_cmp_pd_mask(error, _mm512_mul_pd(binade, _mm512_set1_pd(kHalfGap)), _CMP_EQ_OQ);
+  proven = static_cast<__mmask8>(proven & (inside | tie));
   return s;
 }
 
