@@ -172,11 +172,20 @@ IQ_FFT_VECTOR inline __m512d extended_sum(__m512d a, __m512d t, __mmask8& proven
   return s;
 }
 
-// Stores the vector results of eight butterflies to p and q; returns the proven lanes.
+// Stores the vector results of eight butterflies to p and q; returns the proven lanes. With
+// kUnit the twiddle is (1, +0): every product is exact, t = q -+ 0 q' in double is the
+// extended t (zero signs included), and only the sums need proof.
+template <bool kUnit = false>
 IQ_FFT_VECTOR inline __mmask8 butterfly_kernel(const Loaded& in, __m512d w_re, __m512d w_im, double* p, double* q) {
   __mmask8 proven = lanes_in_range(in);
-  const __m512d t_re = twiddle_product<true>(w_re, in.q_re, w_im, in.q_im, proven);
-  const __m512d t_im = twiddle_product<false>(w_re, in.q_im, w_im, in.q_re, proven);
+  __m512d t_re, t_im;
+  if constexpr (kUnit) {
+    t_re = _mm512_sub_pd(in.q_re, _mm512_mul_pd(w_im, in.q_im));
+    t_im = _mm512_add_pd(in.q_im, _mm512_mul_pd(w_im, in.q_re));
+  } else {
+    t_re = twiddle_product<true>(w_re, in.q_re, w_im, in.q_im, proven);
+    t_im = twiddle_product<false>(w_re, in.q_im, w_im, in.q_re, proven);
+  }
   _mm512_storeu_pd(q, extended_sum<true>(in.p_re, t_re, proven));
   _mm512_storeu_pd(q + 8, extended_sum<true>(in.p_im, t_im, proven));
   _mm512_storeu_pd(p, extended_sum<false>(in.p_re, t_re, proven));
@@ -202,9 +211,10 @@ IQ_FFT_VECTOR __attribute__((noinline, cold)) void redo_lanes(const Loaded& in, 
   }
 }
 
+template <bool kUnit = false>
 IQ_FFT_VECTOR inline void butterfly_vector(double* p, double* q, FftTwiddle w) {
   const Loaded in = load_lanes(p, q);
-  const __mmask8 proven = butterfly_kernel(in, _mm512_set1_pd(w.re), _mm512_set1_pd(w.im), p, q);
+  const __mmask8 proven = butterfly_kernel<kUnit>(in, _mm512_set1_pd(w.re), _mm512_set1_pd(w.im), p, q);
   if (__builtin_expect(proven != 0xFF, 0)) redo_lanes(in, ~proven & 0xFFu, w, p, q);
 }
 
@@ -213,7 +223,8 @@ IQ_FFT_VECTOR void stage(double* data, std::size_t begin, std::size_t end, std::
   for (std::size_t group = begin; group < end; group += 2 * half) {
     double* p = data + 16 * group;
     double* q = p + 16 * half;
-    for (std::size_t k = 0; k < half; ++k) butterfly_vector(p + 16 * k, q + 16 * k, w[k]);
+    butterfly_vector<true>(p, q, w[0]);
+    for (std::size_t k = 1; k < half; ++k) butterfly_vector(p + 16 * k, q + 16 * k, w[k]);
   }
 }
 
@@ -226,7 +237,11 @@ IQ_FFT_VECTOR void stage_pair(double* data, std::size_t n, std::size_t half, con
     double* b = a + 16 * half;
     double* c = b + 16 * half;
     double* d = c + 16 * half;
-    for (std::size_t k = 0; k < half; ++k) {
+    butterfly_vector<true>(a, b, w1[0]);
+    butterfly_vector<true>(c, d, w1[0]);
+    butterfly_vector<true>(a, c, w2[0]);
+    butterfly_vector(b, d, w2[half]);
+    for (std::size_t k = 1; k < half; ++k) {
       butterfly_vector(a + 16 * k, b + 16 * k, w1[k]);
       butterfly_vector(c + 16 * k, d + 16 * k, w1[k]);
       butterfly_vector(a + 16 * k, c + 16 * k, w2[k]);
@@ -248,6 +263,10 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
     const double magnitude = std::fabs(v);
     return v == 0.0 || (magnitude >= kLeastTwiddle && magnitude <= kMostTwiddle);
   };
+  // The first factor of every stage is (1, +0), which the stages take without products.
+  for (std::size_t first = 0; first < count; first = 2 * first + 1) {
+    if (twiddles[first].re != 1.0 || std::bit_cast<std::uint64_t>(twiddles[first].im) != 0) return false;
+  }
   return std::all_of(twiddles, twiddles + count, [&](const FftTwiddle& w) { return fits(w.re) && fits(w.im); });
 }
 

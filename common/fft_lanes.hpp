@@ -39,8 +39,9 @@ inline void butterfly_extended(double& p_re, double& p_im, double& q_re, double&
 // Whether this processor runs the vector evaluation.
 bool fft_vector_supported();
 
-// Whether the vector evaluation takes a table of twiddles (its proof needs every component to
-// be zero or of a magnitude from 2^-100 to 2; the recurrence always gives such values).
+// Whether the vector evaluation takes a table of twiddles laid out by stage (see below): its
+// proof needs every component to be zero or of a magnitude from 2^-100 to 2, and each stage's
+// first factor to be (1, +0). The recurrence always gives such values.
 bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count);
 
 // All butterfly stages of an n-point transform (n a power of two) on data in lane layout,

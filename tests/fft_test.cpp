@@ -220,10 +220,17 @@ TEST(Fft, VectorTwiddleRange) {
                {0x1p-101, false}, {2.0000000000000004, false}, {0x1p-1074, false},
                {std::numeric_limits<double>::infinity(), false}, {std::numeric_limits<double>::quiet_NaN(), false}};
   for (const auto& c : cases) {
-    const FftTwiddle as_re{c.value, 1.0};
-    const FftTwiddle as_im{0.5, c.value};
-    EXPECT_EQ(fft_twiddles_fit_vector(&as_re, 1), c.fits) << c.value;
-    EXPECT_EQ(fft_twiddles_fit_vector(&as_im, 1), c.fits) << c.value;
+    const FftTwiddle as_re[] = {{1.0, 0.0}, {1.0, 0.0}, {c.value, 1.0}};
+    const FftTwiddle as_im[] = {{1.0, 0.0}, {1.0, 0.0}, {0.5, c.value}};
+    EXPECT_EQ(fft_twiddles_fit_vector(as_re, 3), c.fits) << c.value;
+    EXPECT_EQ(fft_twiddles_fit_vector(as_im, 3), c.fits) << c.value;
+  }
+  // Each stage's first factor (positions 0, 1, 3, 7, ...) must be exactly (1, +0).
+  const FftTwiddle stages[] = {{1.0, 0.0}, {1.0, 0.0}, {0.5, -0.5}, {1.0, 0.0}};
+  EXPECT_TRUE(fft_twiddles_fit_vector(stages, 4));
+  for (const FftTwiddle first : {FftTwiddle{1.0, -0.0}, FftTwiddle{0.5, 0.0}}) {
+    FftTwiddle changed[] = {stages[0], stages[1], stages[2], first};
+    EXPECT_FALSE(fft_twiddles_fit_vector(changed, 4));
   }
 }
 
