@@ -51,7 +51,7 @@
 //    in s's binade, and 2^(k-63) above a power of two s (where the room is 2^(k-53) more);
 //    the midpoint is an extended value and RN64 is monotonic, so RN64(S) stays strictly
 //    inside s's rounding interval and RN53 of it is s.
-// Random data sends about one lane in several hundred to the extended evaluation.
+// Capture-like data sends about one lane in a hundred to the extended evaluation.
 #include "fft_lanes.hpp"
 
 #include <immintrin.h>

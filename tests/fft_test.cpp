@@ -193,6 +193,9 @@ TEST(Fft, VectorButterfliesRedoExactlyTheLanesTheyCannotProve) {
     }
   }
   // The lanes where the double evaluation alone gives other bits were reached, and redone.
+  RecordProperty("lanes", static_cast<int>(lanes));
+  RecordProperty("redone", static_cast<int>(redone));
+  RecordProperty("differing", static_cast<int>(differing));
   EXPECT_GT(differing, 1000);
   EXPECT_GT(redone, differing);
   EXPECT_LT(redone, lanes / 2);
