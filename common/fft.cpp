@@ -116,14 +116,14 @@ void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work
     reversed |= bit;
   }
   fft_stages_vector(data, n, twiddles_.data());
-  for (std::size_t l = 0; l < lanes; ++l) {
-    double* frame = frames[l];
-    for (std::size_t i = 0; i < n; ++i) {
-      frame[2 * i] = data[16 * i + l];
-      frame[2 * i + 1] = data[16 * i + 8 + l];
+  for (std::size_t i = 0; i < n; ++i) {
+    const double* point = data + 16 * i;
+    for (std::size_t l = 0; l < lanes; ++l) {
+      frames[l][2 * i] = point[l];
+      frames[l][2 * i + 1] = point[8 + l];
     }
-    divide_inverse(frame);
   }
+  for (double* frame : frames) divide_inverse(frame);
 }
 
 void four(double* data, long n, int sign) {
