@@ -2,6 +2,7 @@
 #include "fft.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
@@ -46,22 +47,8 @@ FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
       w_im = static_cast<double>(static_cast<extended>(w_im) * alpha + static_cast<extended>(r) * beta + w_im);
     }
   }
+  twiddles_fit_vector_ = fft_twiddles_fit_vector(twiddles_.data(), twiddles_.size());
 }
-
-namespace {
-
-// One butterfly on complex values p and q with twiddle (w_re, w_im), evaluated in extended
-// precision and rounded to double where the classic routine stores.
-inline void butterfly(double* a, std::size_t p, std::size_t q, extended w_re, extended w_im) {
-  const double t_re = static_cast<double>(w_re * a[2 * q] - w_im * a[2 * q + 1]);
-  const double t_im = static_cast<double>(w_re * a[2 * q + 1] + w_im * a[2 * q]);
-  a[2 * q] = static_cast<double>(static_cast<extended>(a[2 * p]) - t_re);
-  a[2 * q + 1] = static_cast<double>(static_cast<extended>(a[2 * p + 1]) - t_im);
-  a[2 * p] = static_cast<double>(static_cast<extended>(a[2 * p]) + t_re);
-  a[2 * p + 1] = static_cast<double>(static_cast<extended>(a[2 * p + 1]) + t_im);
-}
-
-}  // namespace
 
 void FftPlan::transform(double* data) const {
   for (std::size_t s = 0; s < swaps_.size(); s += 2) {
@@ -74,17 +61,69 @@ void FftPlan::transform(double* data) const {
   // walked in memory order instead of twiddle order.
   const auto n = static_cast<std::size_t>(n_);
   for (std::size_t half = 1; half < n; half *= 2) {
-    const Twiddle* w = twiddles_.data() + (half - 1);
+    const FftTwiddle* w = twiddles_.data() + (half - 1);
     for (std::size_t group = 0; group < n; group += 2 * half) {
       for (std::size_t k = 0; k < half; ++k) {
-        butterfly(data, group + k, group + k + half, w[k].re, w[k].im);
+        double* p = data + 2 * (group + k);
+        double* q = data + 2 * (group + k + half);
+        butterfly_extended(p[0], p[1], q[0], q[1], w[k].re, w[k].im);
       }
     }
   }
-  if (sign_ == 1) {
-    const auto divisor = static_cast<extended>(n_);
-    for (std::size_t i = 0; i < 2 * n; ++i) data[i] = static_cast<double>(data[i] / divisor);
+  divide_inverse(data);
+}
+
+void FftPlan::divide_inverse(double* data) const {
+  if (sign_ != 1) return;
+  const auto divisor = static_cast<extended>(n_);
+  const auto values = 2 * static_cast<std::size_t>(n_);
+  for (std::size_t i = 0; i < values; ++i) data[i] = static_cast<double>(data[i] / divisor);
+}
+
+double* FftLaneWork::values(std::size_t count) {
+  constexpr std::size_t kAlignDoubles = 8;
+  if (storage_.size() < count + kAlignDoubles) storage_.resize(count + kAlignDoubles);
+  const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
+  const std::size_t skip = (kAlignDoubles - address / sizeof(double) % kAlignDoubles) % kAlignDoubles;
+  return storage_.data() + skip;
+}
+
+void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work, FftPath path) const {
+  if (frames.size() > kFftLanes) throw std::invalid_argument("too many frames for the FFT lanes");
+  const bool vector = path == FftPath::vector ||
+                      (path == FftPath::fastest && twiddles_fit_vector_ && fft_vector_supported());
+  if (!vector || n_ == 1) {
+    for (double* frame : frames) transform(frame);
+    return;
   }
+  if (!twiddles_fit_vector_) throw std::invalid_argument("twiddles outside the vector evaluation's range");
+  // Into lane layout in bit-reversed order (the permutation the swaps make), unused lanes zero.
+  const auto n = static_cast<std::size_t>(n_);
+  const std::size_t lanes = frames.size();
+  double* data = work.values(16 * n);
+  std::size_t reversed = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    double* point = data + 16 * reversed;
+    for (std::size_t l = 0; l < kFftLanes; ++l) {
+      point[l] = l < lanes ? frames[l][2 * i] : 0.0;
+      point[8 + l] = l < lanes ? frames[l][2 * i + 1] : 0.0;
+    }
+    std::size_t bit = n / 2;
+    while (bit > 0 && (reversed & bit) != 0) {
+      reversed ^= bit;
+      bit /= 2;
+    }
+    reversed |= bit;
+  }
+  fft_stages_vector(data, n, twiddles_.data());
+  for (std::size_t i = 0; i < n; ++i) {
+    const double* point = data + 16 * i;
+    for (std::size_t l = 0; l < lanes; ++l) {
+      frames[l][2 * i] = point[l];
+      frames[l][2 * i + 1] = point[8 + l];
+    }
+  }
+  for (double* frame : frames) divide_inverse(frame);
 }
 
 void four(double* data, long n, int sign) {

@@ -10,9 +10,26 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "fft_lanes.hpp"
+
 namespace iq {
+
+// Work space of FftPlan::transform_lanes, kept by the caller between calls (one per thread).
+class FftLaneWork {
+ public:
+  // At least `count` doubles, aligned to 64 bytes.
+  double* values(std::size_t count);
+
+ private:
+  std::vector<double> storage_;
+};
+
+// Which evaluation transform_lanes uses: the fastest this processor has, the extended one on
+// the x87 unit, or the vector one (only where fft_vector_supported()).
+enum class FftPath { fastest, x87, vector };
 
 class FftPlan {
  public:
@@ -23,18 +40,21 @@ class FftPlan {
   // Transforms `data` in place: n complex values as 2n doubles, real part first (0-based).
   void transform(double* data) const;
 
+  // Transforms up to kFftLanes frames (each laid out as transform takes it) side by side; each
+  // frame gets exactly the bits transform gives it.
+  void transform_lanes(std::span<double* const> frames, FftLaneWork& work, FftPath path = FftPath::fastest) const;
+
   std::int32_t size() const { return n_; }
   int sign() const { return sign_; }
 
  private:
-  struct Twiddle {
-    double re;
-    double im;
-  };
+  void divide_inverse(double* data) const;
+
   std::int32_t n_;
   int sign_;
   std::vector<std::uint32_t> swaps_;   // pairs of complex indices exchanged by the bit reversal
-  std::vector<Twiddle> twiddles_;      // stage with half-span h holds its h factors at [h - 1, 2h - 1)
+  std::vector<FftTwiddle> twiddles_;   // stage with half-span h holds its h factors at [h - 1, 2h - 1)
+  bool twiddles_fit_vector_ = false;
 };
 
 // The classic routine: `data` is the 1-based view (the address one element before the first

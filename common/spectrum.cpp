@@ -63,20 +63,35 @@ SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t poi
   const auto n = static_cast<std::size_t>(points);
   ChunkWorkers workers(static_cast<unsigned>(
       std::min<std::int64_t>(frames, threads > 0 ? threads : worker_thread_count())));
-  // A batch of frames is read, transformed side by side, then added bin range by bin range.
+  // A batch of frames is read, transformed side by side (kFftLanes at a time, in shares that
+  // each keep their own lane work space), then added bin range by bin range.
   constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
-  const std::size_t batch = std::max<std::size_t>(4 * workers.threads(), kBatchBytes / (2 * n));
+  const std::size_t batch = std::max<std::size_t>(kFftLanes * workers.threads(), kBatchBytes / (2 * n));
+  const std::size_t transform_shares = std::min<std::size_t>((batch + kFftLanes - 1) / kFftLanes, 2 * workers.threads());
+  std::vector<FftLaneWork> lane_work(transform_shares);
   std::vector<std::uint8_t> bytes(batch * 2 * n);
   std::vector<double> frame(batch * 2 * n);
   std::vector<float> power(batch * n);
   for (std::int64_t done = 0; done < frames;) {
     const auto count = static_cast<std::size_t>(std::min<std::int64_t>(frames - done, static_cast<std::int64_t>(batch)));
     capture.read(std::span(bytes.data(), count * 2 * n));
-    workers.run(count, [&](std::size_t f) {
-      const std::span own(frame.data() + f * 2 * n, 2 * n);
-      normalise_frame(std::span(bytes.data() + f * 2 * n, 2 * n), own);
-      plan.transform(own.data());
-      SpectrumAccumulator::frame_power(own, std::span(power.data() + f * n, n));
+    const auto groups = static_cast<std::int64_t>((count + kFftLanes - 1) / kFftLanes);
+    workers.run(transform_shares, [&](std::size_t c) {
+      const ItemRange share = share_of(groups, static_cast<std::int64_t>(c), static_cast<std::int64_t>(transform_shares));
+      for (auto g = static_cast<std::size_t>(share.begin); g < static_cast<std::size_t>(share.end); ++g) {
+        const std::size_t first = g * kFftLanes;
+        const std::size_t last = std::min(count, first + kFftLanes);
+        double* group[kFftLanes];
+        for (std::size_t f = first; f < last; ++f) {
+          group[f - first] = frame.data() + f * 2 * n;
+          normalise_frame(std::span(bytes.data() + f * 2 * n, 2 * n), std::span(group[f - first], 2 * n));
+        }
+        plan.transform_lanes(std::span(group, last - first), lane_work[c]);
+        for (std::size_t f = first; f < last; ++f) {
+          SpectrumAccumulator::frame_power(std::span(frame.data() + f * 2 * n, 2 * n),
+                                           std::span(power.data() + f * n, n));
+        }
+      }
     });
     const unsigned shares = workers.threads();
     workers.run(shares, [&](std::size_t c) {

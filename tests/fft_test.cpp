@@ -2,9 +2,11 @@
 // routine (kept here as the reference for every faster arrangement).
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -86,6 +88,152 @@ TEST(Fft, PlanIsBitIdenticalToPlainRoutineForEverySize) {
             << "N = " << n << ", sign " << sign << ", seed " << seed;
       }
     }
+  }
+}
+
+std::vector<FftPath> lane_paths() {
+  return {FftPath::x87, fft_vector_supported() ? FftPath::vector : FftPath::fastest};
+}
+
+// Eight frames (or fewer) transformed side by side give each frame the plain routine's bits.
+void expect_lanes_match_plain(std::vector<std::vector<double>> frames, int sign, FftPath path, FftLaneWork& work) {
+  const auto n = static_cast<std::int32_t>(frames[0].size() / 2);
+  std::vector<std::vector<double>> expected = frames;
+  std::vector<double*> pointers;
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    plain_four(expected[f].data() - 1, n, sign);
+    pointers.push_back(frames[f].data());
+  }
+  FftPlan(n, sign).transform_lanes(pointers, work, path);
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    ASSERT_EQ(0, std::memcmp(expected[f].data(), frames[f].data(), frames[f].size() * sizeof(double)))
+        << "N = " << n << ", sign " << sign << ", frame " << f << ", path " << static_cast<int>(path);
+  }
+}
+
+TEST(Fft, LanesAreBitIdenticalToPlainRoutineForEverySize) {
+  FftLaneWork work;
+  for (int log_n = 0; log_n <= 18; ++log_n) {
+    const std::int32_t n = 1 << log_n;
+    for (const FftPath path : lane_paths()) {
+      for (int sign : {-1, 1}) {
+        if (sign == 1 && log_n > 12) continue;
+        // A full set of lanes and a partial one (the tail of a batch).
+        for (const std::size_t count : {kFftLanes, std::size_t{3}}) {
+          if (count < kFftLanes && log_n > 12) continue;
+          std::vector<std::vector<double>> frames;
+          for (std::size_t f = 0; f < count; ++f) {
+            frames.push_back(random_frame(n, static_cast<std::uint32_t>(f + count + 16 * static_cast<std::size_t>(log_n))));
+          }
+          expect_lanes_match_plain(frames, sign, path, work);
+        }
+      }
+    }
+  }
+}
+
+// A double with few significant bits: products and sums of such values fall on or next to
+// the midpoints between doubles, where rounding to extended first changes the result.
+double sparse_value(std::mt19937_64& rng, int exponent_spread) {
+  double mantissa = 1.0;
+  const int bits = static_cast<int>(rng() % 4);
+  for (int b = 0; b < bits; ++b) mantissa += std::ldexp(1.0, -1 - static_cast<int>(rng() % 62));
+  const int exponent = static_cast<int>(rng() % static_cast<std::uint64_t>(2 * exponent_spread + 1)) - exponent_spread;
+  return ((rng() & 1) ? -1.0 : 1.0) * std::ldexp(mantissa, exponent);
+}
+
+// Values every butterfly must pass through unchanged in meaning: zeros of both signs,
+// subnormals, powers of two, the range limits of the vector proof, infinities and NaN.
+const double kSpecialValues[] = {0.0, -0.0, 1.0, -0.5, 0x1p-1074, -0x1p-1040, 0x1p-1022, 0x1p-801, 0x1p-800,
+                                 0x1p500, -0x1p501, 0x1p1000, std::numeric_limits<double>::max(),
+                                 std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN()};
+
+double pick_value(std::mt19937_64& rng) {
+  switch (rng() % 8) {
+    case 0: return kSpecialValues[rng() % std::size(kSpecialValues)];
+    case 1: return std::ldexp(static_cast<double>(rng() >> 11), -53 - static_cast<int>(rng() % 8));
+    default: return sparse_value(rng, 6);
+  }
+}
+
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+TEST(Fft, VectorButterfliesRedoExactlyTheLanesTheyCannotProve) {
+  if (!fft_vector_supported()) GTEST_SKIP() << "no vector evaluation on this processor";
+  std::mt19937_64 rng(8);
+  long redone = 0;
+  long differing = 0;
+  long lanes = 0;
+  for (int trial = 0; trial < 400000; ++trial) {
+    const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3), (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
+    ButterflyLanes in{};
+    for (std::size_t l = 0; l < kFftLanes; ++l) {
+      in.p_re[l] = pick_value(rng);
+      in.p_im[l] = pick_value(rng);
+      in.q_re[l] = pick_value(rng);
+      in.q_im[l] = pick_value(rng);
+    }
+    ButterflyLanes out = in;
+    ButterflyLanes unchecked{};
+    const unsigned mask = butterfly_lanes_vector(out, w, &unchecked);
+    for (std::size_t l = 0; l < kFftLanes; ++l) {
+      double p_re = in.p_re[l], p_im = in.p_im[l], q_re = in.q_re[l], q_im = in.q_im[l];
+      butterfly_extended(p_re, p_im, q_re, q_im, w.re, w.im);
+      ASSERT_TRUE(same_bits(out.p_re[l], p_re) && same_bits(out.p_im[l], p_im) && same_bits(out.q_re[l], q_re) &&
+                  same_bits(out.q_im[l], q_im))
+          << "trial " << trial << " lane " << l;
+      const bool unchecked_differs = !same_bits(unchecked.p_re[l], p_re) || !same_bits(unchecked.p_im[l], p_im) ||
+                                     !same_bits(unchecked.q_re[l], q_re) || !same_bits(unchecked.q_im[l], q_im);
+      const bool was_redone = (mask >> l & 1u) != 0;
+      ASSERT_TRUE(was_redone || !unchecked_differs) << "trial " << trial << " lane " << l;
+      redone += was_redone;
+      differing += unchecked_differs && std::isfinite(p_re) && std::isfinite(q_re);
+      ++lanes;
+    }
+  }
+  // The lanes where the double evaluation alone gives other bits were reached, and redone.
+  RecordProperty("lanes", static_cast<int>(lanes));
+  RecordProperty("redone", static_cast<int>(redone));
+  RecordProperty("differing", static_cast<int>(differing));
+  EXPECT_GT(differing, 1000);
+  EXPECT_GT(redone, differing);
+  EXPECT_LT(redone, lanes / 2);
+}
+
+TEST(Fft, LanesMatchPlainRoutineOnAdversarialFrames) {
+  std::mt19937_64 rng(9);
+  FftLaneWork work;
+  for (const std::int32_t n : {2, 8, 64, 4096}) {
+    for (const FftPath path : lane_paths()) {
+      std::vector<std::vector<double>> frames(kFftLanes, std::vector<double>(2 * static_cast<std::size_t>(n)));
+      for (std::size_t f = 0; f < kFftLanes; ++f) {
+        for (double& v : frames[f]) v = (f < 4) ? sparse_value(rng, 2) : pick_value(rng);
+      }
+      expect_lanes_match_plain(frames, -1, path, work);
+    }
+  }
+}
+
+TEST(Fft, VectorTwiddleRange) {
+  const struct {
+    double value;
+    bool fits;
+  } cases[] = {{0.0, true}, {-0.0, true}, {1.0, true}, {-2.0, true}, {0x1p-100, true}, {6.123e-17, true},
+               {0x1p-101, false}, {2.0000000000000004, false}, {0x1p-1074, false},
+               {std::numeric_limits<double>::infinity(), false}, {std::numeric_limits<double>::quiet_NaN(), false}};
+  for (const auto& c : cases) {
+    const FftTwiddle as_re[] = {{1.0, 0.0}, {1.0, 0.0}, {c.value, 1.0}};
+    const FftTwiddle as_im[] = {{1.0, 0.0}, {1.0, 0.0}, {0.5, c.value}};
+    EXPECT_EQ(fft_twiddles_fit_vector(as_re, 3), c.fits) << c.value;
+    EXPECT_EQ(fft_twiddles_fit_vector(as_im, 3), c.fits) << c.value;
+  }
+  // Each stage's first factor (positions 0, 1, 3, 7, ...) must be exactly (1, +0).
+  const FftTwiddle stages[] = {{1.0, 0.0}, {1.0, 0.0}, {0.5, -0.5}, {1.0, 0.0}};
+  EXPECT_TRUE(fft_twiddles_fit_vector(stages, 4));
+  for (const FftTwiddle first : {FftTwiddle{1.0, -0.0}, FftTwiddle{0.5, 0.0}}) {
+    FftTwiddle changed[] = {stages[0], stages[1], stages[2], first};
+    EXPECT_FALSE(fft_twiddles_fit_vector(changed, 4));
   }
 }
 
