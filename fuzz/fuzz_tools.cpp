@@ -129,7 +129,7 @@ std::string numeric_text(FuzzedDataProvider& input) {
   }
 }
 
-// Texts for iqsim's options: numbers only, so no value can name a file outside the folder.
+// Texts for iqsim's options: numbers only.
 std::string option_value(FuzzedDataProvider& input) {
   std::string text = numeric_text(input);
   for (char& c : text) {
@@ -209,9 +209,11 @@ iq::ToolArgs make_args(FuzzedDataProvider& input, const ToolEntry& tool) {
         "--pulse-strength", "--pulse-phase", "--delay", "--rx-noise", "--rx-seed", "-h"};
     if (input.ConsumeIntegralInRange<int>(0, 7) != 0) args.push_back(in_dir(input.PickValueInArray(kOutputs)));
     const int options = input.ConsumeIntegralInRange<int>(0, 6);
+    // Every option but -h is followed by its value, so that no value can stand where iqsim
+    // takes the capture's name.
     for (int k = 0; k < options; ++k) {
       args.push_back(input.PickValueInArray(kOptions));
-      if (input.ConsumeIntegralInRange<int>(0, 7) != 0) args.push_back(option_value(input));
+      if (args.back() != "-h") args.push_back(option_value(input));
     }
     // The length is always set here, last, and short.
     args.push_back("-n");
@@ -277,8 +279,6 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   std::string pattern = (std::filesystem::temp_directory_path() / "iqtools-fuzz-XXXXXX").string();
   check(::mkdtemp(pattern.data()) != nullptr, "cannot make the scratch folder");
   g_dir = pattern;
-  // Names given without a folder (an iqsim option value taken as its capture) land here too.
-  check(::chdir(g_dir.c_str()) == 0, "cannot enter the scratch folder");
   std::atexit([] {
     std::error_code ignored;
     std::filesystem::remove_all(g_dir, ignored);

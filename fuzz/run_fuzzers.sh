@@ -20,10 +20,13 @@ mkdir -p "$artifacts"
 run_one() {
   local target=$1
   mkdir -p "$work/$target"
+  local saved=()
+  for folder in "$here/corpus/$target" "$here/regressions/$target"; do
+    [ -d "$folder" ] && saved+=("$folder")
+  done
   ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} \
     "$build/fuzz/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=3072 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/$target-" "$work/$target" "$here/corpus/$target" "$here/regressions/$target" \
-    > "$work/$target.log" 2>&1
+    -artifact_prefix="$artifacts/$target-" "$work/$target" "${saved[@]}" > "$work/$target.log" 2>&1
   echo $? > "$work/$target.status"
 }
 export -f run_one
