@@ -9,9 +9,6 @@
 // started, with fuzzed text or any other. Arguments that only set how much is written
 // (iqdump's and iqtrim's block counts, lagscan's work, iqsim's sample count) are bounded so
 // that one run stays short.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -270,7 +267,6 @@ int run(const std::string& tool, const iq::ToolArgs& args, std::ostream& out, st
   if (tool == "alarmexec") return iq::run_alarmexec(args, out, err, clock);
   return iq::run_iqsim(args, out, err);
 }
-
 
 }  // namespace
 
