@@ -117,10 +117,22 @@ OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs)
     final_path_ = resolve_link_target(path_);
   }
   std::string pattern = final_path_ + ".partial-XXXXXX";
+  // An interrupt between the creation of the temporary file and its registration would leave
+  // it behind: hold the signals until the handler knows the name.
+  install_interrupt_cleanup();
+  sigset_t interrupts;
+  sigset_t previous;
+  sigemptyset(&interrupts);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal_number);
+  ::pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd_ < 0) throw ToolError(system_error_text("Can't create file " + path_, errno));
-  temp_path_ = std::move(pattern);
-  register_temp(temp_path_.c_str());
+  const int create_errno = errno;
+  if (fd_ >= 0) {
+    temp_path_ = std::move(pattern);
+    register_temp(temp_path_.c_str());
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (fd_ < 0) throw ToolError(system_error_text("Can't create file " + path_, create_errno));
   ::fchmod(fd_, exists ? (info.st_mode & 07777) : default_file_mode());
   buffer_.reserve(kBufferBytes);
 }

@@ -44,6 +44,7 @@ constexpr const char* kHelp =
     "  -h, --help                 this text\n";
 
 constexpr std::int64_t kChunkBytes = std::int64_t{1} << 20;
+constexpr std::int64_t kMaxDelay = 2147483647;
 
 struct SimOptions {
   std::string capture;
@@ -107,7 +108,11 @@ SimOptions parse_options(const ToolArgs& args) {
       sky.pulse.phase = option_number(name, value());
       require_option(sky.pulse.phase >= 0.0 && sky.pulse.phase < 1.0, name, "a fraction from 0 up to (not including) 1");
     } else if (name == "--delay") {
+      // An early receiver first runs through |delay| samples of the sky: bounded, so that
+      // the run ends in seconds and the delay can be negated.
       sky.delay = option_whole(name, value());
+      require_option(sky.delay >= -kMaxDelay && sky.delay <= kMaxDelay, name,
+                     "a delay from -2147483647 to 2147483647 samples");
     } else if (name == "--rx-noise") {
       sky.receiver_noise = option_number(name, value());
       require_option(sky.receiver_noise >= 0.0, name, "a standard deviation of 0 or more");
