@@ -293,8 +293,8 @@ TEST(Fft, RefusesSizesThatAreNotPowersOfTwo) {
   EXPECT_THROW(FftPlan(0, -1), std::invalid_argument);
   EXPECT_THROW(FftPlan(12, -1), std::invalid_argument);
   EXPECT_THROW(FftPlan(16, 2), std::invalid_argument);
-  double frame[4] = {};
-  EXPECT_THROW(four(frame - 1, (1L << 32) + 1, -1), std::invalid_argument);
+  std::vector<double> frame(4);
+  EXPECT_THROW(four(frame.data() - 1, (1L << 32) + 1, -1), std::invalid_argument);
 }
 
 }  // namespace
