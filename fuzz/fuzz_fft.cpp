@@ -20,7 +20,6 @@ namespace {
 
 using iq::fuzz::check;
 
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -32,15 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (kind == 0) n = input.ConsumeIntegral<std::int32_t>();
   if (kind == 1) sign = input.ConsumeIntegral<int>();
   const bool valid = n > 0 && (n & (n - 1)) == 0 && n <= (1 << 30) && (sign == 1 || sign == -1);
-  if (!valid || n > (1 << 13)) {
+  if (!valid) {
     try {
       const iq::FftPlan plan(n, sign);
-      check(valid, "an invalid point count or sign was accepted");
+      check(false, "an invalid point count or sign was accepted");
     } catch (const std::invalid_argument&) {
-      check(!valid, "a valid point count or sign was refused");
     }
     return 0;
   }
+  // A valid count above 2^13 would cost gigabytes of tables near 2^30: not built here.
+  if (n > (1 << 13)) return 0;
 
   // Values of a capture's range, or anything finite up to 2^40.
   const bool capture_range = input.ConsumeBool();

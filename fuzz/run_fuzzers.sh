@@ -4,6 +4,7 @@
 # target's executions and crashes; exits non-zero when any target crashed, with the crashing
 # input in the log (hex) and kept in ARTIFACTS (default: a temporary folder).
 #   fuzz/run_fuzzers.sh BUILD_DIR SECONDS_PER_TARGET [TARGET ...]
+# FUZZ_SEED fixes libFuzzer's random seed (CI does, so that its runs repeat).
 # Longer run, for instance an hour per target:  fuzz/run_fuzzers.sh build-fuzz 3600
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,12 +26,12 @@ run_one() {
     [ -d "$folder" ] && saved+=("$folder")
   done
   ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} \
-    "$build/fuzz/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=3072 -print_final_stats=1 \
+    "$build/fuzz/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=3072 -print_final_stats=1 ${FUZZ_SEED:+-seed=$FUZZ_SEED} \
     -artifact_prefix="$artifacts/$target-" "$work/$target" "${saved[@]}" > "$work/$target.log" 2>&1
   echo $? > "$work/$target.status"
 }
 export -f run_one
-export build seconds work artifacts here
+export build seconds work artifacts here FUZZ_SEED
 printf '%s\n' "${targets[@]}" | xargs -P 2 -I{} bash -c 'run_one {}'
 
 failed=0
