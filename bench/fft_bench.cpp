@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "fft.hpp"
+#include "dsp/fft.hpp"
 
 namespace {
 

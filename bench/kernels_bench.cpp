@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "fixed_format.hpp"
-#include "folding.hpp"
+#include "io/fixed_format.hpp"
+#include "dsp/folding.hpp"
 #include "iqdump.hpp"
 #include "lag_sums.hpp"
-#include "text_format.hpp"
-#include "video_detection.hpp"
+#include "io/text_format.hpp"
+#include "dsp/video_detection.hpp"
 
 namespace {
 

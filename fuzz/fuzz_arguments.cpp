@@ -9,8 +9,8 @@
 #include <string>
 
 #include "fuzz_check.hpp"
-#include "arguments.hpp"
-#include "text_format.hpp"
+#include "cli/arguments.hpp"
+#include "io/text_format.hpp"
 
 namespace {
 

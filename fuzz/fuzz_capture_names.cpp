@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "capture_command.hpp"
+#include "runs/capture_command.hpp"
 
 namespace {
 

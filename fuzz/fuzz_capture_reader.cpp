@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "capture_reader.hpp"
+#include "io/capture_reader.hpp"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "fft.hpp"
+#include "dsp/fft.hpp"
 
 namespace {
 

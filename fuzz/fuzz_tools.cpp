@@ -26,9 +26,9 @@
 
 #include "fuzz_check.hpp"
 #include "alarmexec.hpp"
-#include "arguments.hpp"
-#include "capture_command.hpp"
-#include "clock.hpp"
+#include "cli/arguments.hpp"
+#include "runs/capture_command.hpp"
+#include "time/clock.hpp"
 #include "cyclebin.hpp"
 #include "cyclefold.hpp"
 #include "cyclestack.hpp"
@@ -41,8 +41,8 @@
 #include "levelhist.hpp"
 #include "modspec.hpp"
 #include "powtrace.hpp"
-#include "run_command.hpp"
-#include "text_format.hpp"
+#include "cli/run_command.hpp"
+#include "io/text_format.hpp"
 #include "timedgrab.hpp"
 
 namespace iq {

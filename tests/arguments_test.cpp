@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "arguments.hpp"
+#include "cli/arguments.hpp"
 
 namespace iq {
 namespace {

@@ -1,7 +1,7 @@
 // Capture and table names found in a capture command.
 #include <gtest/gtest.h>
 
-#include "capture_command.hpp"
+#include "runs/capture_command.hpp"
 
 namespace iq {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <complex>
 
-#include "capture_format.hpp"
-#include "capture_reader.hpp"
+#include "io/capture_format.hpp"
+#include "io/capture_reader.hpp"
 #include "test_support.hpp"
 
 namespace iq {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "chunk_workers.hpp"
+#include "dsp/chunk_workers.hpp"
 
 namespace iq {
 namespace {

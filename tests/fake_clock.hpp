@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "clock.hpp"
+#include "time/clock.hpp"
 
 namespace iq::test {
 

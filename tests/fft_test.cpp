@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "fft.hpp"
+#include "dsp/fft.hpp"
 
 namespace iq {
 namespace {

@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "fixed_format.hpp"
-#include "text_format.hpp"
+#include "io/fixed_format.hpp"
+#include "io/text_format.hpp"
 
 namespace iq {
 namespace {

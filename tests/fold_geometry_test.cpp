@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "fold_geometry.hpp"
+#include "dsp/fold_geometry.hpp"
 
 namespace iq {
 namespace {

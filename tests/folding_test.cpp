@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "folding.hpp"
+#include "dsp/folding.hpp"
 #include "test_support.hpp"
 
 namespace iq {

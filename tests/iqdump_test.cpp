@@ -4,10 +4,10 @@
 
 #include <limits>
 
-#include "capture_format.hpp"
+#include "io/capture_format.hpp"
 #include "iqdump.hpp"
 #include "test_support.hpp"
-#include "text_format.hpp"
+#include "io/text_format.hpp"
 
 namespace iq {
 namespace {

@@ -21,7 +21,7 @@
 #include "powtrace.hpp"
 #include "table_kind.hpp"
 #include "test_support.hpp"
-#include "tool_error.hpp"
+#include "io/tool_error.hpp"
 
 namespace iq {
 namespace {

@@ -1,7 +1,7 @@
 // iqspec from the command line: console texts, frame counting, table layout and refusals.
 #include <gtest/gtest.h>
 
-#include "console_texts.hpp"
+#include "cli/console_texts.hpp"
 #include "iqspec.hpp"
 #include "test_support.hpp"
 

@@ -7,7 +7,7 @@
 
 #include <regex>
 
-#include "capture_format.hpp"
+#include "io/capture_format.hpp"
 #include "iqsim.hpp"
 #include "iqtrim.hpp"
 #include "lagscan.hpp"

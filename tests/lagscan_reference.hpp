@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "precision.hpp"
+#include "arith/precision.hpp"
 
 namespace iq::test {
 

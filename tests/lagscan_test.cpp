@@ -6,7 +6,7 @@
 #include <random>
 #include <regex>
 
-#include "chunk_workers.hpp"
+#include "dsp/chunk_workers.hpp"
 #include "iqsim.hpp"
 #include "lag_correlator.hpp"
 #include "lag_sums.hpp"

@@ -7,12 +7,12 @@
 #include <sstream>
 
 #include "alarmexec.hpp"
-#include "clock.hpp"
+#include "time/clock.hpp"
 #include "fake_clock.hpp"
 #include "grabspec.hpp"
 #include "iqspec.hpp"
 #include "test_support.hpp"
-#include "time_of_day.hpp"
+#include "time/time_of_day.hpp"
 #include "timedgrab.hpp"
 
 namespace iq {

@@ -5,10 +5,10 @@
 
 #include <filesystem>
 
-#include "capture_reader.hpp"
-#include "output_file.hpp"
+#include "io/capture_reader.hpp"
+#include "io/output_file.hpp"
 #include "test_support.hpp"
-#include "tool_error.hpp"
+#include "io/tool_error.hpp"
 
 namespace iq {
 namespace {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "capture_reader.hpp"
-#include "progress_meter.hpp"
+#include "io/capture_reader.hpp"
+#include "io/progress_meter.hpp"
 #include "test_support.hpp"
 
 namespace iq {

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "capture_reader.hpp"
-#include "fft.hpp"
-#include "spectrum.hpp"
+#include "io/capture_reader.hpp"
+#include "dsp/fft.hpp"
+#include "dsp/spectrum.hpp"
 #include "test_support.hpp"
 
 namespace iq {

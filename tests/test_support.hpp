@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tool_main.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq::test {
 

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "fake_clock.hpp"
-#include "time_of_day.hpp"
+#include "time/time_of_day.hpp"
 
 namespace iq {
 namespace {

@@ -9,12 +9,12 @@
 #include <random>
 #include <sstream>
 
-#include "console_texts.hpp"
-#include "fft.hpp"
+#include "cli/console_texts.hpp"
+#include "dsp/fft.hpp"
 #include "modspec.hpp"
 #include "powtrace.hpp"
 #include "test_support.hpp"
-#include "text_format.hpp"
+#include "io/text_format.hpp"
 
 namespace iq {
 namespace {

@@ -15,7 +15,7 @@
 #include "levelhist.hpp"
 #include "powtrace.hpp"
 #include "test_support.hpp"
-#include "text_format.hpp"
+#include "io/text_format.hpp"
 
 namespace iq {
 namespace {

@@ -1,11 +1,11 @@
 // alarmexec: waits for a time of day in the zone UTC-7, then runs a command line.
 #include "alarmexec.hpp"
 
-#include "run_command.hpp"
-#include "text_format.hpp"
-#include "time_of_day.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "cli/run_command.hpp"
+#include "io/text_format.hpp"
+#include "time/time_of_day.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

@@ -3,8 +3,8 @@
 
 #include <ostream>
 
-#include "arguments.hpp"
-#include "clock.hpp"
+#include "cli/arguments.hpp"
+#include "time/clock.hpp"
 
 namespace iq {
 

@@ -1,7 +1,7 @@
 // cyclebin: folds the power of the first 1/divisor of a capture at a period into a pulse profile.
 #include "cyclebin.hpp"
 
-#include "fold_tool.hpp"
+#include "runs/fold_tool.hpp"
 
 namespace iq {
 

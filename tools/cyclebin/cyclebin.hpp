@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "arguments.hpp"
+#include "cli/arguments.hpp"
 
 namespace iq {
 

@@ -1,7 +1,7 @@
 // cyclefold: folds the amplitude of the first 1/divisor of a capture at a period into a pulse profile.
 #include "cyclefold.hpp"
 
-#include "fold_tool.hpp"
+#include "runs/fold_tool.hpp"
 
 namespace iq {
 

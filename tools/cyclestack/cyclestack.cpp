@@ -1,7 +1,7 @@
 // cyclestack: folds the power of a whole capture at a period into a pulse profile, with the total sample count.
 #include "cyclestack.hpp"
 
-#include "fold_tool.hpp"
+#include "runs/fold_tool.hpp"
 
 namespace iq {
 

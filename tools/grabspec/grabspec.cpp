@@ -2,10 +2,10 @@
 // in the zone UTC-7.
 #include "grabspec.hpp"
 
-#include "capture_command.hpp"
-#include "time_of_day.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "runs/capture_command.hpp"
+#include "time/time_of_day.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

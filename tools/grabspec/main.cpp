@@ -1,4 +1,4 @@
 #include "grabspec.hpp"
-#include "tool_main.hpp"
+#include "cli/tool_main.hpp"
 
 int main(int argc, char** argv) { return iq::tool_main(argc, argv, iq::run_grabspec); }

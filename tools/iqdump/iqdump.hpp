@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "arguments.hpp"
+#include "cli/arguments.hpp"
 
 namespace iq {
 

@@ -12,14 +12,14 @@
 #include <optional>
 #include <string>
 
-#include "capture_reader.hpp"
-#include "option_scanner.hpp"
-#include "output_file.hpp"
+#include "io/capture_reader.hpp"
+#include "cli/option_scanner.hpp"
+#include "io/output_file.hpp"
 #include "plot_script.hpp"
 #include "table_kind.hpp"
-#include "text_format.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "io/text_format.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

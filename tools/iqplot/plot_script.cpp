@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "text_format.hpp"
+#include "io/text_format.hpp"
 
 namespace iq {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "tool_error.hpp"
+#include "io/tool_error.hpp"
 
 namespace iq {
 

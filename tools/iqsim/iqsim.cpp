@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "option_scanner.hpp"
-#include "output_file.hpp"
+#include "cli/option_scanner.hpp"
+#include "io/output_file.hpp"
 #include "sky_generator.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "capture_format.hpp"
-#include "capture_reader.hpp"
-#include "console_texts.hpp"
-#include "lag_origin.hpp"
-#include "output_file.hpp"
-#include "text_format.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "io/capture_format.hpp"
+#include "io/capture_reader.hpp"
+#include "cli/console_texts.hpp"
+#include "io/lag_origin.hpp"
+#include "io/output_file.hpp"
+#include "io/text_format.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <ostream>
 
-#include "arguments.hpp"
+#include "cli/arguments.hpp"
 
 namespace iq {
 

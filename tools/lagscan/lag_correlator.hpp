@@ -15,11 +15,11 @@
 #include <span>
 #include <vector>
 
-#include "capture_format.hpp"
-#include "chunk_workers.hpp"
+#include "io/capture_format.hpp"
+#include "dsp/chunk_workers.hpp"
 #include "lag_sums.hpp"
-#include "lag_origin.hpp"
-#include "precision.hpp"
+#include "io/lag_origin.hpp"
+#include "arith/precision.hpp"
 
 namespace iq {
 

@@ -12,15 +12,15 @@
 
 #include <charconv>
 
-#include "capture_reader.hpp"
-#include "console_texts.hpp"
-#include "chunk_workers.hpp"
-#include "fixed_format.hpp"
+#include "io/capture_reader.hpp"
+#include "cli/console_texts.hpp"
+#include "dsp/chunk_workers.hpp"
+#include "io/fixed_format.hpp"
 #include "lag_correlator.hpp"
-#include "output_file.hpp"
-#include "text_format.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "io/output_file.hpp"
+#include "io/text_format.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

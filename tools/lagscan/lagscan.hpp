@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "arguments.hpp"
+#include "cli/arguments.hpp"
 
 namespace iq {
 

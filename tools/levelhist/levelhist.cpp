@@ -6,13 +6,13 @@
 #include <cstring>
 #include <vector>
 
-#include "capture_reader.hpp"
-#include "console_texts.hpp"
-#include "output_file.hpp"
-#include "precision.hpp"
-#include "text_format.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "io/capture_reader.hpp"
+#include "cli/console_texts.hpp"
+#include "io/output_file.hpp"
+#include "arith/precision.hpp"
+#include "io/text_format.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "arguments.hpp"
+#include "cli/arguments.hpp"
 
 namespace iq {
 

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <string>
 
-#include "console_texts.hpp"
-#include "fft.hpp"
-#include "output_file.hpp"
-#include "precision.hpp"
-#include "text_format.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "cli/console_texts.hpp"
+#include "dsp/fft.hpp"
+#include "io/output_file.hpp"
+#include "arith/precision.hpp"
+#include "io/text_format.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

@@ -6,9 +6,9 @@
 #include <ostream>
 #include <vector>
 
-#include "arguments.hpp"
-#include "capture_reader.hpp"
-#include "video_detection.hpp"
+#include "cli/arguments.hpp"
+#include "io/capture_reader.hpp"
+#include "dsp/video_detection.hpp"
 
 namespace iq {
 

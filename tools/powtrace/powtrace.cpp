@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "console_texts.hpp"
-#include "fixed_format.hpp"
-#include "text_format.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "cli/console_texts.hpp"
+#include "io/fixed_format.hpp"
+#include "io/text_format.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <ostream>
 
-#include "arguments.hpp"
-#include "capture_reader.hpp"
-#include "output_file.hpp"
-#include "video_detection.hpp"
+#include "cli/arguments.hpp"
+#include "io/capture_reader.hpp"
+#include "io/output_file.hpp"
+#include "dsp/video_detection.hpp"
 
 namespace iq {
 

@@ -2,11 +2,11 @@
 // writes the spectrum of its capture.
 #include "timedgrab.hpp"
 
-#include "capture_command.hpp"
-#include "text_format.hpp"
-#include "time_of_day.hpp"
-#include "tool_error.hpp"
-#include "tool_main.hpp"
+#include "runs/capture_command.hpp"
+#include "io/text_format.hpp"
+#include "time/time_of_day.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
 
 namespace iq {
 

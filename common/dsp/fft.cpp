@@ -1,0 +1,136 @@
+// In-place radix-2 complex FFT with recurrence twiddles, exact to the classic routine.
+#include "dsp/fft.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+
+#include "cli/arguments.hpp"
+#include "arith/precision.hpp"
+
+namespace iq {
+
+FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
+  if (!is_power_of_two(n) || n > (1 << 30)) throw std::invalid_argument("FFT size must be a power of two");
+  if (sign != -1 && sign != 1) throw std::invalid_argument("FFT sign must be -1 or +1");
+
+  // Bit reversal in the classic order, on 1-based double positions p and j.
+  const std::int64_t length = 2 * static_cast<std::int64_t>(n);
+  std::int64_t j = 1;
+  for (std::int64_t p = 1; p < length; p += 2) {
+    if (j > p) {
+      swaps_.push_back(static_cast<std::uint32_t>((p - 1) / 2));
+      swaps_.push_back(static_cast<std::uint32_t>((j - 1) / 2));
+    }
+    std::int64_t h = length / 2;
+    while (h >= 2 && j > h) {
+      j -= h;
+      h /= 2;
+    }
+    j += h;
+  }
+
+  // Twiddles of each stage by the recurrence, every step rounded to double as stored.
+  twiddles_.reserve(static_cast<std::size_t>(n > 1 ? n - 1 : 0));
+  for (std::int64_t span = 2; length > span; span *= 2) {
+    const double theta = static_cast<double>(widen(6.28318530717959) / static_cast<extended>(sign * span));
+    const double sigma = std::sin(static_cast<double>(widen(0.5) * theta));
+    const double alpha = static_cast<double>(widen(-2.0) * sigma * sigma);
+    const double beta = std::sin(theta);
+    double w_re = 1.0;
+    double w_im = 0.0;
+    for (std::int64_t m = 1; m < span; m += 2) {
+      twiddles_.push_back({w_re, w_im});
+      const double r = w_re;
+      w_re = static_cast<double>(static_cast<extended>(r) * alpha - static_cast<extended>(w_im) * beta + w_re);
+      w_im = static_cast<double>(static_cast<extended>(w_im) * alpha + static_cast<extended>(r) * beta + w_im);
+    }
+  }
+  twiddles_fit_vector_ = fft_twiddles_fit_vector(twiddles_.data(), twiddles_.size());
+}
+
+void FftPlan::transform(double* data) const {
+  for (std::size_t s = 0; s < swaps_.size(); s += 2) {
+    const std::size_t p = swaps_[s];
+    const std::size_t j = swaps_[s + 1];
+    std::swap(data[2 * p], data[2 * j]);
+    std::swap(data[2 * p + 1], data[2 * j + 1]);
+  }
+  // Within a stage every butterfly reads only what earlier stages wrote, so the groups may be
+  // walked in memory order instead of twiddle order.
+  const auto n = static_cast<std::size_t>(n_);
+  for (std::size_t half = 1; half < n; half *= 2) {
+    const FftTwiddle* w = twiddles_.data() + (half - 1);
+    for (std::size_t group = 0; group < n; group += 2 * half) {
+      for (std::size_t k = 0; k < half; ++k) {
+        double* p = data + 2 * (group + k);
+        double* q = data + 2 * (group + k + half);
+        butterfly_extended(p[0], p[1], q[0], q[1], w[k].re, w[k].im);
+      }
+    }
+  }
+  divide_inverse(data);
+}
+
+void FftPlan::divide_inverse(double* data) const {
+  if (sign_ != 1) return;
+  const auto divisor = static_cast<extended>(n_);
+  const auto values = 2 * static_cast<std::size_t>(n_);
+  for (std::size_t i = 0; i < values; ++i) data[i] = static_cast<double>(data[i] / divisor);
+}
+
+double* FftLaneWork::values(std::size_t count) {
+  constexpr std::size_t kAlignDoubles = 8;
+  if (storage_.size() < count + kAlignDoubles) storage_.resize(count + kAlignDoubles);
+  const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
+  const std::size_t skip = (kAlignDoubles - address / sizeof(double) % kAlignDoubles) % kAlignDoubles;
+  return storage_.data() + skip;
+}
+
+void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work, FftPath path) const {
+  if (frames.size() > kFftLanes) throw std::invalid_argument("too many frames for the FFT lanes");
+  const bool vector = path == FftPath::vector ||
+                      (path == FftPath::fastest && twiddles_fit_vector_ && fft_vector_supported());
+  if (!vector || n_ == 1) {
+    for (double* frame : frames) transform(frame);
+    return;
+  }
+  if (!twiddles_fit_vector_) throw std::invalid_argument("twiddles outside the vector evaluation's range");
+  // Into lane layout in bit-reversed order (the permutation the swaps make), unused lanes zero.
+  const auto n = static_cast<std::size_t>(n_);
+  const std::size_t lanes = frames.size();
+  double* data = work.values(16 * n);
+  std::size_t reversed = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    double* point = data + 16 * reversed;
+    for (std::size_t l = 0; l < kFftLanes; ++l) {
+      point[l] = l < lanes ? frames[l][2 * i] : 0.0;
+      point[8 + l] = l < lanes ? frames[l][2 * i + 1] : 0.0;
+    }
+    std::size_t bit = n / 2;
+    while (bit > 0 && (reversed & bit) != 0) {
+      reversed ^= bit;
+      bit /= 2;
+    }
+    reversed |= bit;
+  }
+  fft_stages_vector(data, n, twiddles_.data());
+  for (std::size_t i = 0; i < n; ++i) {
+    const double* point = data + 16 * i;
+    for (std::size_t l = 0; l < lanes; ++l) {
+      frames[l][2 * i] = point[l];
+      frames[l][2 * i + 1] = point[8 + l];
+    }
+  }
+  for (double* frame : frames) divide_inverse(frame);
+}
+
+void four(double* data, long n, int sign) {
+  // A count beyond 32 bits is refused, not cut to its low bits.
+  if (n < 1 || n > (long{1} << 30)) throw std::invalid_argument("FFT size must be a power of two");
+  const FftPlan plan(static_cast<std::int32_t>(n), sign);
+  plan.transform(data + 1);
+}
+
+}  // namespace iq

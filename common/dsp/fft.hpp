@@ -1,0 +1,65 @@
+// The toolkit's one Fourier transform: in-place radix-2 decimation-in-time complex FFT whose
+// every value is the one the classic recurrence gives.
+//
+// The twiddle factors of a stage come from the trigonometric recurrence started at (1, 0) with
+// two sine evaluations per stage and the step angle 6.28318530717959 / (sign * span); they carry
+// the rounding of that recurrence, which is part of the results. An FftPlan computes them once
+// per point count with exactly that recurrence, so every frame gets the same values the
+// per-call computation would give; butterflies are evaluated in extended precision and
+// rounded to double where stored.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "dsp/fft_lanes.hpp"
+
+namespace iq {
+
+// Work space of FftPlan::transform_lanes, kept by the caller between calls (one per thread).
+class FftLaneWork {
+ public:
+  // At least `count` doubles, aligned to 64 bytes.
+  double* values(std::size_t count);
+
+ private:
+  std::vector<double> storage_;
+};
+
+// Which evaluation transform_lanes uses: the fastest this processor has, the extended one on
+// the x87 unit, or the vector one (only where fft_vector_supported()).
+enum class FftPath { fastest, x87, vector };
+
+class FftPlan {
+ public:
+  // n: number of complex points, a power of two from 1 to 2^30; sign: -1 (forward, unscaled)
+  // or +1 (inverse, divided by n).
+  FftPlan(std::int32_t n, int sign);
+
+  // Transforms `data` in place: n complex values as 2n doubles, real part first (0-based).
+  void transform(double* data) const;
+
+  // Transforms up to kFftLanes frames (each laid out as transform takes it) side by side; each
+  // frame gets exactly the bits transform gives it.
+  void transform_lanes(std::span<double* const> frames, FftLaneWork& work, FftPath path = FftPath::fastest) const;
+
+  std::int32_t size() const { return n_; }
+  int sign() const { return sign_; }
+
+ private:
+  void divide_inverse(double* data) const;
+
+  std::int32_t n_;
+  int sign_;
+  std::vector<std::uint32_t> swaps_;   // pairs of complex indices exchanged by the bit reversal
+  std::vector<FftTwiddle> twiddles_;   // stage with half-span h holds its h factors at [h - 1, 2h - 1)
+  bool twiddles_fit_vector_ = false;
+};
+
+// The classic routine: `data` is the 1-based view (the address one element before the first
+// real part), n the number of complex points, sign -1 or +1. Builds the twiddles on every call;
+// loops over many frames should keep an FftPlan instead.
+void four(double* data, long n, int sign);
+
+}  // namespace iq

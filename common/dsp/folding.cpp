@@ -1,0 +1,178 @@
+// Period folding: per-bin sums and counts, and the profile table.
+#include "dsp/folding.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <string>
+
+#include "io/capture_format.hpp"
+#include "arith/precision.hpp"
+#include "io/text_format.hpp"
+
+namespace iq {
+
+namespace {
+
+// The fields of a double.
+constexpr std::uint64_t kExponentBits = 0x7ff0000000000000u;
+constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffu;
+
+// Samples read from the capture at a time.
+constexpr std::int64_t kChunkSamples = std::int64_t{1} << 16;
+
+// (2b - 255)^2: 65536 times the square of the normalised component of byte b.
+constexpr std::array<std::uint32_t, 256> kSquareUnits = [] {
+  std::array<std::uint32_t, 256> table{};
+  for (int b = 0; b < 256; ++b) table[b] = static_cast<std::uint32_t>((2 * b - 255) * (2 * b - 255));
+  return table;
+}();
+
+// The power of a sample is a whole number of 2^-16. Below 2^37 every partial sum of such
+// values is a double exactly, so adding them one by one or as one total gives the same sum.
+constexpr double kPowerUnit = 1.0 / 65536.0;
+constexpr double kExactPowerSums = 68719476736.0;  // 2^36: a run added to less stays below 2^37
+constexpr std::size_t kExactRunSamples = std::size_t{1} << 16;  // keeps a run's power below 2^18
+
+// The amplitude of every pair of bytes, indexed by I * 256 + Q.
+const std::vector<double>& amplitude_table() {
+  static const std::vector<double> table = [] {
+    std::vector<double> values(65536);
+    for (int i = 0; i < 256; ++i) {
+      for (int q = 0; q < 256; ++q) {
+        values[(i << 8) | q] = folded_value(FoldedValue::amplitude, static_cast<std::uint8_t>(i),
+                                            static_cast<std::uint8_t>(q));
+      }
+    }
+    return values;
+  }();
+  return table;
+}
+
+}  // namespace
+
+double add_extended(double sum, double value) {
+  return static_cast<double>(static_cast<extended>(sum) + static_cast<extended>(value));
+}
+
+double add_extended_fast(double sum, double value) {
+  // The double sum s and its exact error e (s + e is the exact sum). Rounding the exact sum
+  // to extended and then to double gives s, unless the extended rounding lands exactly on the
+  // midpoint between two doubles; that needs |e| within an extended ulp (u / 2^11) of u / 2,
+  // or s at a power of two where the spacing of doubles changes. Those rare cases, and
+  // infinities and subnormals, take the extended addition itself.
+  const double s = sum + value;
+  const double value_part = s - sum;
+  const double e = (sum - (s - value_part)) + (value - value_part);
+  if (e == 0.0) return s;
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(s);
+  const bool power_of_two = (bits & kMantissaBits) == 0;
+  const double u = std::bit_cast<double>(bits & kExponentBits) * 0x1p-52;
+  if (!power_of_two && std::fabs(e) < u * (0.5 - 0x1p-11)) return s;
+  return add_extended(sum, value);
+}
+
+namespace {
+
+bool is_whole_power_units(double sum) {
+  const double units = sum / kPowerUnit;
+  return sum >= 0.0 && sum < kExactPowerSums && units == std::floor(units);
+}
+
+void add_power_run(double& sum, std::span<const std::uint8_t> iq) {
+  while (!iq.empty()) {
+    const std::size_t take = std::min(iq.size(), 2 * kExactRunSamples);
+    const auto piece = iq.first(take);
+    if (is_whole_power_units(sum)) {
+      std::uint64_t units = 0;
+      for (const std::uint8_t b : piece) units += kSquareUnits[b];
+      sum += static_cast<double>(units) * kPowerUnit;
+    } else {
+      for (std::size_t k = 0; k + 1 < take; k += 2) {
+        sum = add_extended_fast(sum, static_cast<double>(kSquareUnits[piece[k]] + kSquareUnits[piece[k + 1]]) *
+                                    kPowerUnit);
+      }
+    }
+    iq = iq.subspan(take);
+  }
+}
+
+void add_amplitude_run(double& sum, std::span<const std::uint8_t> iq) {
+  const std::vector<double>& amplitude = amplitude_table();
+  double s = sum;
+  for (std::size_t k = 0; k + 1 < iq.size(); k += 2) {
+    s = add_extended_fast(s, amplitude[(static_cast<std::size_t>(iq[k]) << 8) | iq[k + 1]]);
+  }
+  sum = s;
+}
+
+}  // namespace
+
+double folded_value(FoldedValue kind, std::uint8_t i_byte, std::uint8_t q_byte) {
+  const auto i = static_cast<float>(normalise_cu8(i_byte));
+  const auto q = static_cast<float>(normalise_cu8(q_byte));
+  const auto power = static_cast<double>(static_cast<extended>(i) * i + static_cast<extended>(q) * q);
+  return kind == FoldedValue::amplitude ? std::sqrt(power) : power;
+}
+
+void add_run(FoldedValue kind, double& sum, std::span<const std::uint8_t> iq) {
+  if (kind == FoldedValue::power) {
+    add_power_run(sum, iq);
+  } else {
+    add_amplitude_run(sum, iq);
+  }
+}
+
+Folder::Folder(const FoldGeometry& geometry, FoldedValue kind)
+    : geometry_(geometry),
+      kind_(kind),
+      sums_(static_cast<std::size_t>(geometry.points), 0.0),
+      counts_(static_cast<std::size_t>(geometry.points), 0) {}
+
+void Folder::fold(CaptureReader& capture, std::int64_t samples) {
+  const std::int64_t end = folded_ + samples;
+  std::int64_t s = folded_;
+  std::int64_t boundary = s;  // the first sample whose bin is not yet known
+  std::int32_t bin = last_bin_;
+  while (s < end) {
+    const std::int64_t chunk_end = std::min(end, s + kChunkSamples);
+    chunk_.resize(2 * static_cast<std::size_t>(chunk_end - s));
+    capture.read(chunk_);
+    const std::int64_t chunk_start = s;
+    while (s < chunk_end) {
+      if (s == boundary) {
+        bin = geometry_.bin(s);
+        boundary = geometry_.next_boundary(s, end);
+      }
+      const std::int64_t run_end = std::min(boundary, chunk_end);
+      const auto first = static_cast<std::size_t>(2 * (s - chunk_start));
+      const auto length = static_cast<std::size_t>(2 * (run_end - s));
+      add_run(kind_, sums_[static_cast<std::size_t>(bin)], std::span(chunk_).subspan(first, length));
+      counts_[static_cast<std::size_t>(bin)] += run_end - s;
+      s = run_end;
+    }
+  }
+  if (samples > 0) {
+    last_bin_ = bin;
+    folded_ = end;
+  }
+}
+
+void Folder::write_table(OutputFile& table) const {
+  std::string lines;
+  for (std::int32_t i = 0; i < geometry_.points; ++i) {
+    const auto sum_single = static_cast<float>(sums_[static_cast<std::size_t>(i)]);
+    const auto count_single = static_cast<float>(counts_[static_cast<std::size_t>(i)]);
+    const auto mean = static_cast<double>(static_cast<extended>(sum_single) / count_single);
+    lines += cformat("%ld    %3.5f   %lld\n", static_cast<long>(i), mean,
+                     static_cast<long long>(counts_[static_cast<std::size_t>(i)]));
+    if (lines.size() > (1u << 16)) {
+      table.write(lines);
+      lines.clear();
+    }
+  }
+  table.write(lines);
+}
+
+}  // namespace iq

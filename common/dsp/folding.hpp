@@ -1,0 +1,69 @@
+// Period folding: every complex sample of a capture goes to the bin of the period it falls in
+// (FoldGeometry); each bin sums the samples' amplitude or power and counts them, and the table
+// gives the mean and the count per bin.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "io/capture_reader.hpp"
+#include "dsp/fold_geometry.hpp"
+#include "io/output_file.hpp"
+
+namespace iq {
+
+// What a sample contributes to its bin.
+enum class FoldedValue {
+  amplitude,  // sqrt(I^2 + Q^2)
+  power,      // I^2 + Q^2
+};
+
+// The folded value of one sample from its I and Q bytes: the components normalised in single
+// precision, I^2 + Q^2 in double (exact), and for the amplitude its square root in double.
+double folded_value(FoldedValue kind, std::uint8_t i_byte, std::uint8_t q_byte);
+
+// sum + value evaluated in extended precision and rounded to double.
+double add_extended(double sum, double value);
+// The same result from double arithmetic, falling back to the extended addition only where
+// the two roundings could differ.
+double add_extended_fast(double sum, double value);
+
+// Adds the folded values of the samples in `iq` (interleaved I and Q bytes) to `sum` one after
+// the other, each addition in extended precision rounded to double. Power sums that stay exact
+// in double are added as one integer total, which gives the same double.
+void add_run(FoldedValue kind, double& sum, std::span<const std::uint8_t> iq);
+
+// The per-bin sums and counts of one fold, filled from a capture in file order.
+class Folder {
+ public:
+  Folder(const FoldGeometry& geometry, FoldedValue kind);
+
+  // Folds the next `samples` complex samples read from `capture`. Sample indices continue
+  // from the samples folded so far (the first sample of the first call is sample 0).
+  // Requires geometry().phase_fits(folded() + samples - 1).
+  void fold(CaptureReader& capture, std::int64_t samples);
+
+  // Writes one line per bin, "%ld    %3.5f   %lld\n": the bin, its mean (the sum in single
+  // precision over the count in single precision; 0 / 0 for an empty bin) and its count.
+  void write_table(OutputFile& table) const;
+
+  const FoldGeometry& geometry() const { return geometry_; }
+  const std::vector<double>& sums() const { return sums_; }
+  const std::vector<std::int64_t>& counts() const { return counts_; }
+  // The bin of the last folded sample (0 before the first).
+  std::int32_t last_bin() const { return last_bin_; }
+  // The number of samples folded.
+  std::int64_t folded() const { return folded_; }
+
+ private:
+  FoldGeometry geometry_;
+  FoldedValue kind_;
+  std::vector<double> sums_;
+  std::vector<std::int64_t> counts_;
+  std::int32_t last_bin_ = 0;
+  std::int64_t folded_ = 0;
+  std::vector<std::uint8_t> chunk_;
+};
+
+}  // namespace iq

@@ -1,0 +1,93 @@
+// Video detection: ratio, whole samples per point, single-precision power sums.
+#include "dsp/video_detection.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "cli/arguments.hpp"
+#include "io/capture_format.hpp"
+#include "io/text_format.hpp"
+
+namespace iq {
+
+const std::array<float, 256> kComponentPower = [] {
+  std::array<float, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    const double v = normalise_cu8(static_cast<std::uint8_t>(b));
+    table[b] = static_cast<float>(v * v);
+  }
+  return table;
+}();
+
+float add_sample_powers(float sum, const std::uint8_t* bytes, std::int64_t samples) {
+  // The sample power is exact in single precision, so the table sum equals I * I + Q * Q
+  // rounded to single; the running sum of two floats rounds to single as it is stored.
+  for (std::int64_t s = 0; s < samples; ++s) {
+    const float power = kComponentPower[bytes[2 * s]] + kComponentPower[bytes[2 * s + 1]];
+    sum += power;
+  }
+  return sum;
+}
+
+namespace {
+
+// A rate as the tools hold it: the argument converted like atof and stored single.
+std::optional<float> positive_rate(std::string_view tool, std::string_view name, const std::string& text,
+                                   std::ostream& err) {
+  const auto value = static_cast<float>(atof_value(text));
+  if (std::isfinite(value) && value > 0) return value;
+  refuse_parameter(err, tool, name, "a finite number above 0", text);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<VideoDetector> VideoDetector::from_arguments(std::string_view tool, const std::string& clock_text,
+                                                           const std::string& band_text, std::ostream& err) {
+  const auto clock = positive_rate(tool, "clock rate (MHz)", clock_text, err);
+  if (!clock) return std::nullopt;
+  const auto band = positive_rate(tool, "video band (kHz)", band_text, err);
+  if (!band) return std::nullopt;
+  const float ratio = ratio_of(*clock, *band);
+  // The whole sample count is a 32-bit integer: 2^31 is the first ratio it cannot hold.
+  if (!(ratio >= 1.0f && ratio < 2147483648.0f)) {
+    refuse_parameter(err, tool, "clock rate (MHz) x 1000 / video band (kHz)",
+                     "from 1 to below 2147483648 (at least one whole sample per video point)",
+                     cformat("%s x 1000 / %s = %g", clock_text.c_str(), band_text.c_str(),
+                             static_cast<double>(ratio)));
+    return std::nullopt;
+  }
+  return VideoDetector{*clock, *band, ratio, static_cast<std::int64_t>(static_cast<std::int32_t>(ratio))};
+}
+
+VideoPointReader::VideoPointReader(CaptureReader& capture, const VideoDetector& detector)
+    : capture_(capture), detector_(detector), chunk_(kChunkBytes) {}
+
+void VideoPointReader::read(std::span<double> values) {
+  const std::int64_t per_point = detector_.samples_per_point;
+  const auto chunk_samples = static_cast<std::int64_t>(chunk_.size() / 2);
+  std::int64_t samples_to_read = static_cast<std::int64_t>(values.size()) * per_point;
+  std::size_t next = 0;
+  float sum = 0;
+  std::int64_t left_in_point = per_point;
+  while (next < values.size()) {
+    const std::int64_t in_chunk = std::min(samples_to_read, chunk_samples);
+    capture_.read(std::span(chunk_.data(), static_cast<std::size_t>(2 * in_chunk)));
+    samples_to_read -= in_chunk;
+    const std::uint8_t* bytes = chunk_.data();
+    for (std::int64_t available = in_chunk; available > 0;) {
+      const std::int64_t take = std::min(available, left_in_point);
+      sum = add_sample_powers(sum, bytes, take);
+      bytes += 2 * take;
+      available -= take;
+      left_in_point -= take;
+      if (left_in_point == 0) {
+        values[next++] = detector_.point_value(sum);
+        sum = 0;
+        left_in_point = per_point;
+      }
+    }
+  }
+}
+
+}  // namespace iq

@@ -1,0 +1,137 @@
+// Sequential buffered reading of a capture.
+#include "io/capture_reader.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "io/tool_error.hpp"
+
+namespace iq {
+
+std::optional<CaptureReader> CaptureReader::open(const std::string& path, std::size_t buffer_bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  if (end >= 0) ::lseek(fd, 0, SEEK_SET);
+  return CaptureReader(fd, path, static_cast<std::int64_t>(end), FileId{info.st_dev, info.st_ino},
+                       std::max<std::size_t>(buffer_bytes, 1));
+}
+
+CaptureReader::CaptureReader(int fd, std::string path, std::int64_t length, FileId id,
+                             std::size_t buffer_bytes)
+    : fd_(fd), path_(std::move(path)), length_(length), id_(id), buffer_(buffer_bytes) {}
+
+CaptureReader::CaptureReader(CaptureReader&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      path_(std::move(other.path_)),
+      length_(other.length_),
+      id_(other.id_),
+      buffer_(std::move(other.buffer_)),
+      pos_(other.pos_),
+      end_(other.end_),
+      at_eof_(other.at_eof_),
+      progress_(std::move(other.progress_)),
+      consumed_(other.consumed_) {}
+
+CaptureReader& CaptureReader::operator=(CaptureReader&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::move(other.path_);
+    length_ = other.length_;
+    id_ = other.id_;
+    buffer_ = std::move(other.buffer_);
+    pos_ = other.pos_;
+    end_ = other.end_;
+    at_eof_ = other.at_eof_;
+    progress_ = std::move(other.progress_);
+    consumed_ = other.consumed_;
+  }
+  return *this;
+}
+
+CaptureReader::~CaptureReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void CaptureReader::seek(std::int64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    throw ToolError(system_error_text("Can't seek in file " + path_, errno));
+  }
+  pos_ = end_ = 0;
+  at_eof_ = false;
+}
+
+void CaptureReader::show_progress(std::int64_t bytes_to_consume, ProgressMeter::Clock clock) {
+  const auto slash = path_.find_last_of('/');
+  progress_ = ProgressMeter::on_terminal(slash == std::string::npos ? path_ : path_.substr(slash + 1),
+                                         bytes_to_consume, std::move(clock));
+  consumed_ = 0;
+}
+
+void CaptureReader::refill() {
+  pos_ = end_ = 0;
+  while (!at_eof_) {
+    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    if (got > 0) {
+      end_ = static_cast<std::size_t>(got);
+      consumed(got);
+      return;
+    }
+    if (got == 0) {
+      at_eof_ = true;
+    } else if (errno != EINTR) {
+      throw ToolError(system_error_text("Can't read file " + path_, errno));
+    }
+  }
+}
+
+void CaptureReader::read(std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    if (pos_ == end_) {
+      refill();
+      if (pos_ == end_) {
+        std::memset(out.data() + done, kPastEnd, out.size() - done);
+        return;
+      }
+    }
+    const std::size_t take = std::min(out.size() - done, end_ - pos_);
+    std::memcpy(out.data() + done, buffer_.data() + pos_, take);
+    pos_ += take;
+    done += take;
+  }
+}
+
+void CaptureReader::skip(std::int64_t count) {
+  const auto buffered = static_cast<std::int64_t>(end_ - pos_);
+  if (count > buffered && !at_eof_ &&
+      ::lseek(fd_, static_cast<off_t>(count - buffered), SEEK_CUR) >= 0) {
+    pos_ = end_ = 0;  // seekable input: jump instead of reading what is skipped
+    consumed(count - buffered);
+    return;
+  }
+  while (count > 0) {
+    if (pos_ == end_) {
+      refill();
+      if (pos_ == end_) return;
+    }
+    const auto take = static_cast<std::size_t>(
+        std::min<std::int64_t>(count, static_cast<std::int64_t>(end_ - pos_)));
+    pos_ += take;
+    count -= static_cast<std::int64_t>(take);
+  }
+}
+
+}  // namespace iq

@@ -1,0 +1,84 @@
+// Sequential reading of a capture through large buffered reads, with the byte-by-byte results
+// of the tools' contract: a byte read past the end of the file is 255, never an error.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "io/progress_meter.hpp"
+
+namespace iq {
+
+// Device and inode of an open file, to tell when two names are the same file.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+class CaptureReader {
+ public:
+  // Opens `path` for reading. Returns nothing when it cannot be opened or is a folder.
+  static std::optional<CaptureReader> open(const std::string& path,
+                                           std::size_t buffer_bytes = kDefaultBufferBytes);
+
+  CaptureReader(CaptureReader&& other) noexcept;
+  CaptureReader& operator=(CaptureReader&& other) noexcept;
+  CaptureReader(const CaptureReader&) = delete;
+  CaptureReader& operator=(const CaptureReader&) = delete;
+  ~CaptureReader();
+
+  // Length in bytes, measured by a 64-bit seek to the end when the file was opened
+  // (-1 where the input cannot seek, like a pipe).
+  std::int64_t length() const { return length_; }
+  FileId id() const { return id_; }
+  const std::string& path() const { return path_; }
+
+  // Moves the read position to byte `offset` from the start (offset >= 0).
+  void seek(std::int64_t offset);
+
+  // The next byte, or 255 past the end of the file.
+  std::uint8_t next_byte() {
+    if (pos_ == end_) refill();
+    return pos_ == end_ ? kPastEnd : buffer_[pos_++];
+  }
+
+  // Fills `out` with the next bytes; positions past the end of the file get 255.
+  void read(std::span<std::uint8_t> out);
+
+  // Reads and discards `count` bytes (count <= 0 does nothing).
+  void skip(std::int64_t count);
+
+  // Shows a progress line on a terminal (see ProgressMeter) while the next `bytes_to_consume`
+  // bytes are read or skipped. Does nothing when standard error is not a terminal.
+  void show_progress(std::int64_t bytes_to_consume, ProgressMeter::Clock clock = {});
+
+  static constexpr std::size_t kDefaultBufferBytes = std::size_t{1} << 20;
+
+ private:
+  static constexpr std::uint8_t kPastEnd = 255;
+  CaptureReader(int fd, std::string path, std::int64_t length, FileId id, std::size_t buffer_bytes);
+  void refill();
+  void consumed(std::int64_t bytes) {
+    if (progress_) progress_->update(consumed_ += bytes);
+  }
+
+  int fd_ = -1;
+  std::string path_;
+  std::int64_t length_ = 0;
+  FileId id_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool at_eof_ = false;
+  std::unique_ptr<ProgressMeter> progress_;
+  std::int64_t consumed_ = 0;
+};
+
+}  // namespace iq

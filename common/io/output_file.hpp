@@ -1,0 +1,61 @@
+// Safe creation of a tool's output: never the same file as an input, every write checked, and
+// a regular file replaced only when the whole table has been written.
+//
+// A regular-file output is written to a temporary file beside it and renamed into place by
+// commit(), so an interrupted or failed run leaves the previous file of that name untouched
+// and no truncated table. A character device or FIFO (a terminal, /dev/stdout, /dev/null) is
+// written directly.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/capture_reader.hpp"
+
+namespace iq {
+
+class OutputFile {
+ public:
+  // Creates the output. Throws ToolError when `path` names the same file as one of `inputs`,
+  // or when it cannot be created.
+  OutputFile(std::string path, std::initializer_list<FileId> inputs);
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Discards the temporary file if commit() was not reached.
+  ~OutputFile();
+
+  void write(std::string_view bytes) {
+    if (bytes.size() > kBufferBytes - buffer_.size()) flush();
+    if (bytes.size() >= kBufferBytes) {
+      write_fully(bytes);
+    } else {
+      buffer_.append(bytes);
+    }
+  }
+  void write(const std::uint8_t* bytes, std::size_t count) {
+    write(std::string_view(reinterpret_cast<const char*>(bytes), count));
+  }
+
+  // Writes what is buffered, closes the file and moves it into place. Throws ToolError when
+  // any of it fails (a full disk, a write error); the previous file is then left as it was.
+  void commit();
+
+  const std::string& path() const { return path_; }
+
+ private:
+  static constexpr std::size_t kBufferBytes = std::size_t{1} << 18;
+  void flush();
+  void write_fully(std::string_view bytes);
+  [[noreturn]] void fail_write(int errnum);
+
+  std::string path_;         // the name the user gave
+  std::string final_path_;   // where the file ends up (a symbolic link's target)
+  std::string temp_path_;    // empty when writing directly
+  int fd_ = -1;
+  std::string buffer_;
+};
+
+}  // namespace iq

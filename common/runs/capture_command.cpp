@@ -1,0 +1,94 @@
+// The launchers' capture-command pipeline.
+#include "runs/capture_command.hpp"
+
+#include <utility>
+
+#include "cli/arguments.hpp"
+#include "io/capture_reader.hpp"
+#include "cli/console_texts.hpp"
+#include "io/output_file.hpp"
+#include "cli/run_command.hpp"
+#include "dsp/spectrum.hpp"
+#include "io/text_format.hpp"
+#include "time/time_of_day.hpp"
+
+namespace iq {
+
+std::string ext_bin(std::string_view command) {
+  const auto first_blank = command.find(' ');
+  if (first_blank == std::string_view::npos) return {};
+  const auto rest = command.substr(first_blank + 1);
+  return std::string(rest.substr(0, rest.find(' ')));
+}
+
+std::string ext_txt(std::string_view binfile) {
+  // Only the last component: a full stop in a folder name or in "./" is no extension.
+  const auto slash = binfile.rfind('/');
+  const auto name_start = slash == std::string_view::npos ? 0 : slash + 1;
+  const auto stop = binfile.find('.', name_start);
+  return std::string(binfile.substr(0, stop)) + ".txt";
+}
+
+CaptureNames capture_names(std::string_view command) {
+  std::string binfile = ext_bin(command);
+  std::string textfile = ext_txt(binfile);
+  return {std::move(binfile), std::move(textfile)};
+}
+
+bool accept_capture_points(std::int32_t points, const std::string& text,
+                           const CaptureSpectrumRules& rules, std::ostream& out, std::ostream& err) {
+  if (points > rules.max_points) {
+    out << texts::kTooManyFftPoints << '\n';
+    return false;
+  }
+  if (!is_power_of_two(points)) {
+    refuse_parameter(err, rules.tool, "No FFT points",
+                     "a power of two from 1 to " + std::to_string(rules.max_points), text);
+    return false;
+  }
+  return true;
+}
+
+bool capture_spectrum(const std::string& binfile, const std::string& textfile,
+                      std::int32_t points, const CaptureSpectrumRules& rules, std::ostream& out) {
+  auto capture = CaptureReader::open(binfile);
+  if (!capture) {
+    out << cformat(texts::kCantOpenLine, binfile.c_str());
+    return false;
+  }
+  OutputFile table(textfile, {capture->id()});
+  const std::int64_t length = capture->length();
+  const std::int64_t frames = ((rules.count_length_plus_one ? length + 1 : length) / points) / 2;
+  out << cformat(rules.byte_count_format, static_cast<long long>(length),
+                 static_cast<long long>(frames));
+
+  capture->show_progress(frames * 2 * points);
+  const SpectrumAccumulator spectrum = accumulate_spectrum(*capture, points, frames);
+  spectrum.write_table(table, frames);
+  table.commit();
+  out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%ld\n", binfile.c_str(), textfile.c_str(),
+                 static_cast<long>(points));
+  return true;
+}
+
+namespace {
+
+void print_time_line(const char* format, std::int64_t offset_hours, Clock& clock, std::ostream& out) {
+  const TimeOfDay now = time_of_day(clock.now(), offset_hours);
+  out << cformat(format, static_cast<long>(now.hour),
+                 static_cast<long>(now.minute), static_cast<long>(now.second));
+}
+
+}  // namespace
+
+bool capture_and_analyse(const std::string& command, const CaptureNames& names,
+                         std::int32_t points, const CaptureSpectrumRules& rules,
+                         std::int64_t offset_hours, Clock& clock, std::ostream& out) {
+  run_command(command, out);
+  print_time_line("Binfile complete:  %ldhours %ldmins %ldsecs\n", offset_hours, clock, out);
+  if (!capture_spectrum(names.binfile, names.textfile, points, rules, out)) return false;
+  print_time_line("Finish time:  %ldhours %ldmins %ldsecs\n", offset_hours, clock, out);
+  return true;
+}
+
+}  // namespace iq

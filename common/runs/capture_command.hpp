@@ -1,0 +1,60 @@
+// The launchers' pipeline: run a capture program's command line, find the capture file named
+// in it, and write the averaged power spectrum of that file to a table named after it.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "time/clock.hpp"
+
+namespace iq {
+
+// The capture file named in a capture command: the first word after the program name, from
+// the first blank up to the next blank or the end of the command. Empty when the command has
+// no blank or two blanks in a row follow the program name.
+std::string ext_bin(std::string_view command);
+
+// The table name for a capture file: the capture's last path component up to its first full
+// stop, followed by ".txt" (cap.2024.bin gives cap.txt, ./data.bin ./data.txt, a name without
+// a full stop gets ".txt" appended). The folders before it are kept as given.
+std::string ext_txt(std::string_view binfile);
+
+// What tells the two launchers' pipelines apart.
+struct CaptureSpectrumRules {
+  std::string_view tool;
+  std::int32_t max_points;
+  // Frames are counted from the length plus one (a capture one byte short of a whole number
+  // of frames still yields its last frame) or from the length itself.
+  bool count_length_plus_one;
+  const char* byte_count_format;  // printf format taking the length and the frame count
+};
+
+// Checks the point count before anything runs: above the launcher's limit it prints
+// "Too many FFT points" and a newline on `out`; zero, negative or not a power of two is
+// refused on `err`. Returns whether the count is accepted.
+bool accept_capture_points(std::int32_t points, const std::string& text,
+                           const CaptureSpectrumRules& rules, std::ostream& out, std::ostream& err);
+
+// The capture file and the table named after it, worked out from the command before it runs.
+struct CaptureNames {
+  std::string binfile;
+  std::string textfile;
+};
+CaptureNames capture_names(std::string_view command);
+
+// The spectrum of the capture: prints the byte-count line, writes the table and prints the
+// "Infile=" summary. Returns false, after "Can't open file %s. \n", when the capture cannot be
+// opened.
+bool capture_spectrum(const std::string& binfile, const std::string& textfile,
+                      std::int32_t points, const CaptureSpectrumRules& rules, std::ostream& out);
+
+// Runs the capture command, prints the "Binfile complete" time, the spectrum of the capture
+// and the "Finish time" (times of day at `offset_hours`). Returns false when the capture
+// cannot be opened after the command.
+bool capture_and_analyse(const std::string& command, const CaptureNames& names,
+                         std::int32_t points, const CaptureSpectrumRules& rules,
+                         std::int64_t offset_hours, Clock& clock, std::ostream& out);
+
+}  // namespace iq

@@ -1,0 +1,117 @@
+// The run of the folding tools.
+#include "runs/fold_tool.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "io/capture_reader.hpp"
+#include "cli/console_texts.hpp"
+#include "io/output_file.hpp"
+#include "io/text_format.hpp"
+#include "io/tool_error.hpp"
+#include "cli/tool_main.hpp"
+
+namespace iq {
+
+namespace {
+
+struct FoldParameters {
+  FoldGeometry geometry;
+  std::int32_t divisor = 1;
+};
+
+// Converts the numeric arguments (clock rate, points, period, divisor, in this order) and
+// refuses those that would divide by zero, overrun the bin tables or give a phase that is not
+// a finite number. Prints the refusal and returns false.
+bool convert_parameters(const FoldTool& tool, const ToolArgs& args, FoldParameters& parameters,
+                        std::ostream& err) {
+  const double clock_mhz = atof_value(args[2]);
+  const std::int32_t points = atoi32(args[3]);
+  const double period_ms = atof_value(args[4]);
+  parameters.geometry = fold_geometry(clock_mhz, points, period_ms);
+  if (tool.divisor_label != nullptr) parameters.divisor = atoi32(args[5]);
+
+  if (points < 1 || points > kMaxFoldPoints) {
+    refuse_parameter(err, tool.name, "output data points", "from 1 to 8192", args[3]);
+    return false;
+  }
+  if (parameters.divisor < 1) {
+    refuse_parameter(err, tool.name, tool.divisor_label, "a whole number of 1 or more", args[5]);
+    return false;
+  }
+  if (!(std::isfinite(clock_mhz) && clock_mhz > 0.0 && std::isfinite(parameters.geometry.clck))) {
+    refuse_parameter(err, tool.name, "clock rate (MHz)",
+                     "a finite number above 0 whose reciprocal fits single precision (3e-39 or more)",
+                     args[2]);
+    return false;
+  }
+  if (!(std::isfinite(period_ms) && period_ms > 0.0)) {
+    refuse_parameter(err, tool.name, "pulsar period(ms)", "a finite number above 0", args[4]);
+    return false;
+  }
+  return true;
+}
+
+// The phase of the last sample must be a bin number of 64 bits; only a period of a tiny
+// fraction of a sample on a long capture exceeds it.
+bool check_phase_range(const FoldTool& tool, const ToolArgs& args, const FoldGeometry& geometry,
+                       std::int64_t samples, std::ostream& err) {
+  if (samples < 1 || geometry.phase_fits(samples - 1)) return true;
+  const double shortest_ms = static_cast<double>(geometry.points) * geometry.clck *
+                             static_cast<double>(samples) / (1000.0 * 9223372036854775808.0);
+  refuse_parameter(err, tool.name, "pulsar period(ms)",
+                   cformat("longer than %.3g for this clock rate, point count and file length",
+                           shortest_ms),
+                   args[4]);
+  return false;
+}
+
+}  // namespace
+
+int run_fold_tool(const FoldTool& tool, const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded(tool.name, out, err, [&] {
+    const bool whole_file = tool.divisor_label == nullptr;
+    if (!has_argument_count(args, whole_file ? 5u : 6u, tool.usage, out)) return kExitFailure;
+    const std::string& infile = args[0];
+    const std::string& outfile = args[1];
+    auto capture = open_capture(infile, texts::kCantOpenLine, out);
+    if (!capture) return kExitFailure;
+    FoldParameters parameters;
+    if (!convert_parameters(tool, args, parameters, err)) return kExitFailure;
+    const FoldGeometry& geometry = parameters.geometry;
+    if (capture->length() < 0) throw ToolError("Can't measure the length of file " + infile);
+
+    const std::int64_t file_end = capture->length() / parameters.divisor;
+    const std::int64_t p_num = file_end / (2 * geometry.points);
+    const std::int64_t samples = p_num * geometry.points;
+    if (!check_phase_range(tool, args, geometry, samples, err)) return kExitFailure;
+    // Created before the scan, so that an outfile that cannot be written is reported at once;
+    // it appears under its name only when the table is complete.
+    OutputFile table(outfile, {capture->id()});
+
+    out << cformat(whole_file ? "No. Bytes = %lld   No. Blocks=%lld   PPeriod=%fms\n"
+                              : "No. Bytes = %lld   No. of Blocks=%lld   PPeriod=%fms\n",
+                   static_cast<long long>(file_end), static_cast<long long>(p_num), geometry.periodf);
+    out.flush();
+
+    Folder folder(geometry, tool.value);
+    capture->show_progress(samples * 2);
+    folder.fold(*capture, samples);
+    const std::int32_t tim = folder.last_bin();
+    const auto tim_count = static_cast<long long>(folder.counts()[static_cast<std::size_t>(tim)]);
+    out << cformat(whole_file ? "No. bins=%d  Count/bin=%lld\n" : "No bins=%d    Count/bin=%lld\n",
+                   geometry.points, tim_count);
+
+    folder.write_table(table);
+    table.commit();
+    if (whole_file) {
+      out << cformat("\nInfile=%s    Outfile=%s   End bin=%d   coun=%lld\n", infile.c_str(),
+                     outfile.c_str(), tim, static_cast<long long>(folder.folded()));
+    } else {
+      out << cformat("\nInfile=%s    Outfile=%s   End bin=%d\n", infile.c_str(), outfile.c_str(), tim);
+    }
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq
