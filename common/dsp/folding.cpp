@@ -124,49 +124,51 @@ void add_run(FoldedValue kind, double& sum, std::span<const std::uint8_t> iq) {
   }
 }
 
-Folder::Folder(const FoldGeometry& geometry, FoldedValue kind)
+Folder::Folder(const FoldGeometry& geometry, FoldedValue kind, std::int64_t first_sample)
     : geometry_(geometry),
       kind_(kind),
       sums_(static_cast<std::size_t>(geometry.points), 0.0),
-      counts_(static_cast<std::size_t>(geometry.points), 0) {}
+      counts_(static_cast<std::size_t>(geometry.points), 0),
+      first_(first_sample),
+      next_(first_sample) {}
 
 void Folder::fold(CaptureReader& capture, std::int64_t samples) {
-  const std::int64_t end = folded_ + samples;
-  std::int64_t s = folded_;
-  std::int64_t boundary = s;  // the first sample whose bin is not yet known
-  std::int32_t bin = last_bin_;
-  while (s < end) {
-    const std::int64_t chunk_end = std::min(end, s + kChunkSamples);
-    chunk_.resize(2 * static_cast<std::size_t>(chunk_end - s));
+  const std::int64_t end = next_ + samples;
+  while (next_ < end) {
+    chunk_.resize(2 * static_cast<std::size_t>(std::min(end - next_, kChunkSamples)));
     capture.read(chunk_);
-    const std::int64_t chunk_start = s;
-    while (s < chunk_end) {
-      if (s == boundary) {
-        bin = geometry_.bin(s);
-        boundary = geometry_.next_boundary(s, end);
-      }
-      const std::int64_t run_end = std::min(boundary, chunk_end);
-      const auto first = static_cast<std::size_t>(2 * (s - chunk_start));
-      const auto length = static_cast<std::size_t>(2 * (run_end - s));
-      add_run(kind_, sums_[static_cast<std::size_t>(bin)], std::span(chunk_).subspan(first, length));
-      counts_[static_cast<std::size_t>(bin)] += run_end - s;
-      s = run_end;
-    }
-  }
-  if (samples > 0) {
-    last_bin_ = bin;
-    folded_ = end;
+    fold_samples(chunk_);
   }
 }
 
-void Folder::write_table(OutputFile& table) const {
+void Folder::fold_samples(std::span<const std::uint8_t> iq) {
+  const std::int64_t start = next_;
+  const std::int64_t end = start + static_cast<std::int64_t>(iq.size() / 2);
+  std::int64_t s = start;
+  std::int32_t bin = last_bin_;
+  while (s < end) {
+    // Every sample before the boundary has the bin of s; the run is added as one piece.
+    bin = geometry_.bin(s);
+    const std::int64_t boundary = geometry_.next_boundary(s, end);
+    const auto first = static_cast<std::size_t>(2 * (s - start));
+    const auto length = static_cast<std::size_t>(2 * (boundary - s));
+    add_run(kind_, sums_[static_cast<std::size_t>(bin)], iq.subspan(first, length));
+    counts_[static_cast<std::size_t>(bin)] += boundary - s;
+    s = boundary;
+  }
+  last_bin_ = bin;
+  next_ = end;
+}
+
+void Folder::write_table(OutputFile& table) const { write_fold_table(table, sums_, counts_); }
+
+void write_fold_table(OutputFile& table, std::span<const double> sums, std::span<const std::int64_t> counts) {
   std::string lines;
-  for (std::int32_t i = 0; i < geometry_.points; ++i) {
-    const auto sum_single = static_cast<float>(sums_[static_cast<std::size_t>(i)]);
-    const auto count_single = static_cast<float>(counts_[static_cast<std::size_t>(i)]);
+  for (std::size_t i = 0; i < sums.size(); ++i) {
+    const auto sum_single = static_cast<float>(sums[i]);
+    const auto count_single = static_cast<float>(counts[i]);
     const auto mean = static_cast<double>(static_cast<extended>(sum_single) / count_single);
-    lines += cformat("%ld    %3.5f   %lld\n", static_cast<long>(i), mean,
-                     static_cast<long long>(counts_[static_cast<std::size_t>(i)]));
+    lines += cformat("%ld    %3.5f   %lld\n", static_cast<long>(i), mean, static_cast<long long>(counts[i]));
     if (lines.size() > (1u << 16)) {
       table.write(lines);
       lines.clear();

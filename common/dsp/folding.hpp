@@ -37,12 +37,16 @@ void add_run(FoldedValue kind, double& sum, std::span<const std::uint8_t> iq);
 // The per-bin sums and counts of one fold, filled from a capture in file order.
 class Folder {
  public:
-  Folder(const FoldGeometry& geometry, FoldedValue kind);
+  // A fold whose first sample is sample `first_sample` of the capture (its phase follows from
+  // that index), so that consecutive parts of one capture can be folded into separate tables.
+  Folder(const FoldGeometry& geometry, FoldedValue kind, std::int64_t first_sample = 0);
 
   // Folds the next `samples` complex samples read from `capture`. Sample indices continue
-  // from the samples folded so far (the first sample of the first call is sample 0).
-  // Requires geometry().phase_fits(folded() + samples - 1).
+  // from the samples folded so far. Requires geometry().phase_fits(next_sample() + samples - 1).
   void fold(CaptureReader& capture, std::int64_t samples);
+  // Folds the complex samples in `iq` (interleaved I and Q bytes), the next ones in file order.
+  // The sums are those that fold() gives for the same samples, however they are split.
+  void fold_samples(std::span<const std::uint8_t> iq);
 
   // Writes one line per bin, "%ld    %3.5f   %lld\n": the bin, its mean (the sum in single
   // precision over the count in single precision; 0 / 0 for an empty bin) and its count.
@@ -54,7 +58,9 @@ class Folder {
   // The bin of the last folded sample (0 before the first).
   std::int32_t last_bin() const { return last_bin_; }
   // The number of samples folded.
-  std::int64_t folded() const { return folded_; }
+  std::int64_t folded() const { return next_ - first_; }
+  // The index of the next sample to fold.
+  std::int64_t next_sample() const { return next_; }
 
  private:
   FoldGeometry geometry_;
@@ -62,8 +68,13 @@ class Folder {
   std::vector<double> sums_;
   std::vector<std::int64_t> counts_;
   std::int32_t last_bin_ = 0;
-  std::int64_t folded_ = 0;
+  std::int64_t first_ = 0;
+  std::int64_t next_ = 0;
   std::vector<std::uint8_t> chunk_;
 };
+
+// Writes one line per bin, "%ld    %3.5f   %lld\n": the bin, its mean (the sum in single
+// precision over the count in single precision; 0 / 0 for an empty bin) and its count.
+void write_fold_table(OutputFile& table, std::span<const double> sums, std::span<const std::int64_t> counts);
 
 }  // namespace iq
