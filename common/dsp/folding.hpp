@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "arith/precision.hpp"
 #include "io/capture_reader.hpp"
 #include "dsp/fold_geometry.hpp"
 #include "io/output_file.hpp"
@@ -33,13 +34,20 @@ double add_extended_fast(double sum, double value);
 // the other, each addition in extended precision rounded to double. Power sums that stay exact
 // in double are added as one integer total, which gives the same double.
 void add_run(FoldedValue kind, double& sum, std::span<const std::uint8_t> iq);
+// add_run of the power that also returns the sum of the squares of the samples' powers in
+// units of 2^-32 (a sample's power is a whole number u of 2^-16; this is the sum of u^2, exact
+// for up to 2^30 samples). The sum it leaves is the one add_run leaves.
+std::uint64_t add_power_run_with_squares(double& sum, std::span<const std::uint8_t> iq);
 
 // The per-bin sums and counts of one fold, filled from a capture in file order.
 class Folder {
  public:
   // A fold whose first sample is sample `first_sample` of the capture (its phase follows from
   // that index), so that consecutive parts of one capture can be folded into separate tables.
-  Folder(const FoldGeometry& geometry, FoldedValue kind, std::int64_t first_sample = 0);
+  // With `power_squares` (for the power), the fold also sums the squares of the powers, for
+  // the noise of the profile.
+  Folder(const FoldGeometry& geometry, FoldedValue kind, std::int64_t first_sample = 0,
+         bool power_squares = false);
 
   // Folds the next `samples` complex samples read from `capture`. Sample indices continue
   // from the samples folded so far. Requires geometry().phase_fits(next_sample() + samples - 1).
@@ -61,6 +69,9 @@ class Folder {
   std::int64_t folded() const { return next_ - first_; }
   // The index of the next sample to fold.
   std::int64_t next_sample() const { return next_; }
+  // With power_squares: the sum over the folded samples of u^2, u being a sample's power in
+  // units of 2^-16 (exact below 2^64); otherwise 0.
+  extended power_square_units() const { return square_units_; }
 
  private:
   FoldGeometry geometry_;
@@ -70,6 +81,8 @@ class Folder {
   std::int32_t last_bin_ = 0;
   std::int64_t first_ = 0;
   std::int64_t next_ = 0;
+  bool power_squares_ = false;
+  extended square_units_ = 0;
   std::vector<std::uint8_t> chunk_;
 };
 

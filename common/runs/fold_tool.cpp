@@ -13,6 +13,41 @@
 
 namespace iq {
 
+bool check_fold_points(std::string_view tool, std::int32_t points, std::int32_t least,
+                       const std::string& given, std::ostream& err) {
+  if (points >= least && points <= kMaxFoldPoints) return true;
+  refuse_parameter(err, tool, "output data points", cformat("from %d to %d", least, kMaxFoldPoints), given);
+  return false;
+}
+
+bool check_fold_clock_and_period(std::string_view tool, const FoldGeometry& geometry, double clock_mhz,
+                                 const std::string& clock_text, const std::string& period_text,
+                                 std::ostream& err) {
+  if (!(std::isfinite(clock_mhz) && clock_mhz > 0.0 && std::isfinite(geometry.clck))) {
+    refuse_parameter(err, tool, "clock rate (MHz)",
+                     "a finite number above 0 whose reciprocal fits single precision (3e-39 or more)",
+                     clock_text);
+    return false;
+  }
+  if (!(std::isfinite(geometry.periodf) && geometry.periodf > 0.0)) {
+    refuse_parameter(err, tool, "pulsar period(ms)", "a finite number above 0", period_text);
+    return false;
+  }
+  return true;
+}
+
+bool check_phase_range(std::string_view tool, const std::string& period_text, const FoldGeometry& geometry,
+                       std::int64_t samples, std::ostream& err) {
+  if (samples < 1 || geometry.phase_fits(samples - 1)) return true;
+  const double shortest_ms = static_cast<double>(geometry.points) * geometry.clck *
+                             static_cast<double>(samples) / (1000.0 * 9223372036854775808.0);
+  refuse_parameter(err, tool, "pulsar period(ms)",
+                   cformat("longer than %.3g for this clock rate, point count and file length",
+                           shortest_ms),
+                   period_text);
+  return false;
+}
+
 namespace {
 
 struct FoldParameters {
@@ -31,39 +66,12 @@ bool convert_parameters(const FoldTool& tool, const ToolArgs& args, FoldParamete
   parameters.geometry = fold_geometry(clock_mhz, points, period_ms);
   if (tool.divisor_label != nullptr) parameters.divisor = atoi32(args[5]);
 
-  if (points < 1 || points > kMaxFoldPoints) {
-    refuse_parameter(err, tool.name, "output data points", "from 1 to 8192", args[3]);
-    return false;
-  }
+  if (!check_fold_points(tool.name, points, 1, args[3], err)) return false;
   if (parameters.divisor < 1) {
     refuse_parameter(err, tool.name, tool.divisor_label, "a whole number of 1 or more", args[5]);
     return false;
   }
-  if (!(std::isfinite(clock_mhz) && clock_mhz > 0.0 && std::isfinite(parameters.geometry.clck))) {
-    refuse_parameter(err, tool.name, "clock rate (MHz)",
-                     "a finite number above 0 whose reciprocal fits single precision (3e-39 or more)",
-                     args[2]);
-    return false;
-  }
-  if (!(std::isfinite(period_ms) && period_ms > 0.0)) {
-    refuse_parameter(err, tool.name, "pulsar period(ms)", "a finite number above 0", args[4]);
-    return false;
-  }
-  return true;
-}
-
-// The phase of the last sample must be a bin number of 64 bits; only a period of a tiny
-// fraction of a sample on a long capture exceeds it.
-bool check_phase_range(const FoldTool& tool, const ToolArgs& args, const FoldGeometry& geometry,
-                       std::int64_t samples, std::ostream& err) {
-  if (samples < 1 || geometry.phase_fits(samples - 1)) return true;
-  const double shortest_ms = static_cast<double>(geometry.points) * geometry.clck *
-                             static_cast<double>(samples) / (1000.0 * 9223372036854775808.0);
-  refuse_parameter(err, tool.name, "pulsar period(ms)",
-                   cformat("longer than %.3g for this clock rate, point count and file length",
-                           shortest_ms),
-                   args[4]);
-  return false;
+  return check_fold_clock_and_period(tool.name, parameters.geometry, clock_mhz, args[2], args[4], err);
 }
 
 }  // namespace
@@ -84,7 +92,7 @@ int run_fold_tool(const FoldTool& tool, const ToolArgs& args, std::ostream& out,
     const std::int64_t file_end = capture->length() / parameters.divisor;
     const std::int64_t p_num = file_end / (2 * geometry.points);
     const std::int64_t samples = p_num * geometry.points;
-    if (!check_phase_range(tool, args, geometry, samples, err)) return kExitFailure;
+    if (!check_phase_range(tool.name, args[4], geometry, samples, err)) return kExitFailure;
     // Created before the scan, so that an outfile that cannot be written is reported at once;
     // it appears under its name only when the table is complete.
     OutputFile table(outfile, {capture->id()});
