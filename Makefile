@@ -15,7 +15,7 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE long_search
 
 # The demo needs the programs only, not the tests.
 demo: $(BUILD)/CMakeCache.txt

@@ -50,6 +50,8 @@ Axis x_axis(const PlotSettings& s) {
       return {"$1 / " + number(*s.rate_mhz), "Lag (µs)"};
     case TableKind::kLevels:
       return {"$1", "Byte value − 128"};
+    case TableKind::kSearch:
+      return {"$1", "Trial period (ms)"};
     case TableKind::kDump:
       if (!s.rate_mhz) return {"$1", "Sample number"};
       return {"$1 / " + number(*s.rate_mhz * 1e3), "Time (ms)"};
@@ -59,6 +61,22 @@ Axis x_axis(const PlotSettings& s) {
 
 std::string labels(const std::string& x, const std::string& y) {
   return "set xlabel '" + gnuplot_quoted(x) + "'\nset ylabel '" + gnuplot_quoted(y) + "'\n";
+}
+
+// A period search: chi-square against trial period, the best trials (the largest chi-square,
+// a run of equal trials when they share a profile) marked, with a line at the run's middle.
+std::string search_plot(const std::string& table, const std::string& data, const std::string& x_label) {
+  const std::string file = "'" + gnuplot_quoted(table) + "'";
+  std::string script = labels(x_label, "Chi-square against a flat profile") + "set key bottom right\n";
+  script += "stats " + file + " using 1:2 nooutput\nbest_chi2 = STATS_max_y\n";
+  script += "stats " + file + " using ($2 == best_chi2 ? $1 : NaN):2 nooutput\n";
+  script += "best_ms = (STATS_min_x + STATS_max_x) / 2\n";
+  script += "set format x '%.10g'\nset xtics rotate by -30\n";
+  script += "set arrow from best_ms, graph 0 to best_ms, graph 1 nohead lc rgb '#c0392b' dt 2\n";
+  script += "set label sprintf('best %.10g ms', best_ms) at best_ms, graph 0.95 left offset 1,0 tc rgb '#c0392b'\n";
+  script += "plot " + data + ":2 with lines ls 1 notitle, " + data +
+            ":($2 == best_chi2 ? $2 : NaN) with points pt 7 ps 1 lc rgb '#c0392b' title 'best'\n";
+  return script;
 }
 
 }  // namespace
@@ -117,6 +135,9 @@ std::string plot_script(const PlotSettings& s) {
       script += labels(x.label, "Mean count per 512 bytes");
       script += "set style fill solid 0.6 noborder\nset boxwidth 1\n";
       script += "plot " + data + ":2 with boxes ls 1 notitle\n";
+      break;
+    case TableKind::kSearch:
+      script += search_plot(s.table, data, x.label);
       break;
     case TableKind::kDump:
       script += labels(x.label, "Normalised value");

@@ -13,7 +13,7 @@ namespace iq {
 
 namespace {
 
-constexpr std::array<std::pair<TableKind, std::string_view>, 7> kNames{{
+constexpr std::array<std::pair<TableKind, std::string_view>, 8> kNames{{
     {TableKind::kSpectrum, "spectrum"},
     {TableKind::kPowerTrace, "powtrace"},
     {TableKind::kModulation, "modspec"},
@@ -21,6 +21,7 @@ constexpr std::array<std::pair<TableKind, std::string_view>, 7> kNames{{
     {TableKind::kCorrelation, "correlation"},
     {TableKind::kLevels, "levels"},
     {TableKind::kDump, "dump"},
+    {TableKind::kSearch, "search"},
 }};
 
 // Digits after the decimal point of a number's text, or -1 without a point.
@@ -38,6 +39,13 @@ bool parse_field(const std::string& field, double& value) {
   char* end = nullptr;
   value = std::strtod(field.c_str(), &end);
   return !field.empty() && *end == '\0' && std::isfinite(value);
+}
+
+// cyclesearch's table: trial period with twelve decimals, chi-square with four, reduced
+// chi-square with six, peak S/N with three.
+bool is_search_table(const TableShape& shape) {
+  return shape.columns == 4 && shape.decimals[0] == 12 && shape.decimals[1] == 4 && shape.decimals[2] == 6 &&
+         shape.decimals[3] == 3;
 }
 
 }  // namespace
@@ -83,7 +91,7 @@ TableShape scan_table(std::istream& table, const std::string& name) {
       const std::string field = line.substr(at, stop - at);
       double value = 0.0;
       if (!parse_field(field, value)) throw bad_row("holds '" + field + "', not a number");
-      if (column < 3) {
+      if (column < 4) {
         shape.decimals[column] = std::max(shape.decimals[column], decimals_of(field));
       }
       if (shape.rows == 1 && column == 0) shape.first_key = value;
@@ -104,6 +112,7 @@ TableShape scan_table(std::istream& table, const std::string& name) {
 }
 
 std::optional<TableKind> recognise_table(const TableShape& shape) {
+  if (shape.rows > 0 && is_search_table(shape)) return TableKind::kSearch;
   if (shape.rows == 0 || shape.decimals[0] > 0) return std::nullopt;
   const int values = shape.decimals[1];
   if (shape.columns == 2) {

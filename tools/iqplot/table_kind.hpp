@@ -9,7 +9,7 @@
 
 namespace iq {
 
-enum class TableKind { kSpectrum, kPowerTrace, kModulation, kProfile, kCorrelation, kLevels, kDump };
+enum class TableKind { kSpectrum, kPowerTrace, kModulation, kProfile, kCorrelation, kLevels, kDump, kSearch };
 
 // The option name of a kind ("spectrum", "powtrace", ...), and back; nothing for an unknown name.
 std::string_view table_kind_name(TableKind kind);
@@ -22,7 +22,7 @@ struct TableShape {
   std::int64_t rows = 0;
   int columns = 0;          // fields per row; every row has the same number
   bool tab_separated = false;
-  int decimals[3] = {-1, -1, -1};  // digits after the point per column; -1 when none has one
+  int decimals[4] = {-1, -1, -1, -1};  // digits after the point per column; -1 when none has one
   double first_key = 0.0;   // the first column of the first row
   double value_sum = 0.0;   // sum of the second column (a level table sums to 512)
 };
