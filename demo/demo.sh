@@ -77,6 +77,43 @@ read -r on_first on_last contrast < <(awk -v bins=$bins '
   }' pulsar_profile.txt)
 stack_contrast=$(awk '{ if (NR == 1 || $2 < lo) lo = $2; if (NR == 1 || $2 > hi) hi = $2 } END { printf "%.2f", hi / lo }' pulsar_stack.txt)
 
+# -- 2b. Period search: the pulse 0.01 % slower than the period typed, and a capture without one -
+put_ms=$(awk -v p=$period_ms 'BEGIN { printf "%.5f", p * 1.0001 }')
+span=0.0002     # search +-0.02 % around the period typed
+trials=1000
+step "Period search: 30 s with a pulse every $put_ms ms (0.01 % off the $period_ms ms typed), and 10 s of noise"
+run "$bin/iqsim" offperiod.bin --rate $rate --seconds 30 --seed 6 --noise 10 \
+  --pulse-period "$put_ms" --pulse-duty $duty --pulse-strength 0.5 --pulse-phase $phase
+run "$bin/cyclestack" offperiod.bin offperiod_stack.txt $rate $bins $period_ms
+run "$bin/cyclesearch" offperiod.bin pulsar_search.txt $rate $bins $period_ms $span $trials \
+  --profile pulsar_best.txt
+search_log=$(awk '/^\$ cyclesearch offperiod.bin/ { keep = 1; text = "" } keep { text = text $0 "\n" } /^Infile=/ { keep = 0 } END { printf "%s", text }' "$log")
+field() { printf '%s' "$search_log" | sed -n "s/.*$1\([^ ]*\).*/\1/p" | head -n 1; }
+found_ms=$(field "Best period=")
+resolution_ms=$(field "Resolution=")
+search_sigma=$(field "Significance=")
+read -r search_first search_last < <(printf '%s' "$search_log" | sed -n 's/^On-pulse phase \([^ ]*\) to \([^ ]*\) .*/\1 \2/p')
+search_verdict=$(printf '%s' "$search_log" | grep -E '^(detected|no detection) ' | sed 's/ (.*//')
+within=$(awk -v f="$found_ms" -v p="$put_ms" -v r="$resolution_ms" 'BEGIN { d = f - p; if (d < 0) d = -d; print (d <= r ? "within" : "OUTSIDE") }')
+# Folded at the period typed, the pulse drifts across the bins: cyclestack shows it displaced,
+# and the search table's trial nearest that period has a smaller chi-square than the best.
+read -r typed_first typed_last < <(awk -v bins=$bins '
+  { v[$1] = $2; if (NR == 1 || $2 < lo) lo = $2; if (NR == 1 || $2 > hi) hi = $2 }
+  END {
+    first = -1
+    for (i = 0; i < bins; ++i) if (v[i] > (lo + hi) / 2) { if (first < 0) first = i; last = i }
+    printf "%.2f %.2f\n", first / bins, (last + 1) / bins
+  }' offperiod_stack.txt)
+read -r typed_chi2 best_chi2 < <(awk -v p=$period_ms '
+  { d = $1 - p; if (d < 0) d = -d; if (NR == 1 || d < nearest) { nearest = d; at = $2 } if ($2 > best) best = $2 }
+  END { printf "%.0f %.0f\n", at, best }' pulsar_search.txt)
+run "$bin/iqsim" quiet.bin --rate $rate --seconds 10 --seed 4 --noise 10
+run "$bin/cyclesearch" quiet.bin quiet_search.txt $rate $bins $period_ms $span $trials
+quiet_best=$(tail -n 8 "$log" | sed -n 's/.*reduced chi2=\([^ ]*\).*/\1/p' | awk '{ printf "%.2f", $1 }')
+quiet_sigma=$(tail -n 8 "$log" | sed -n 's/.*Significance=\([^ ]*\).*/\1/p')
+quiet_verdict=$(tail -n 8 "$log" | grep -E '^(detected|no detection) ' | sed 's/ (.*//')
+quiet_mean=$(awk '{ s += $3 } END { printf "%.2f", s / NR }' quiet_search.txt)
+
 # -- 3. Two receivers: the same sky, the second one 1234 samples later --------------------------
 delay=1234
 window=1000
@@ -112,6 +149,10 @@ if command -v gnuplot > /dev/null 2>&1; then
   plot pulsar_modulation.txt --rate $rate --video-band $video_khz --title "Pulsar: modulation spectrum"
   plot pulsar_profile.txt --title "Pulsar: profile folded at $period_ms ms (cyclefold, amplitude)"
   plot pulsar_stack.txt --title "Pulsar: profile folded at $period_ms ms (cyclestack, power)"
+  plot offperiod_stack.txt --title "Pulse at $put_ms ms folded at the $period_ms ms typed (cyclestack): smeared"
+  plot pulsar_search.txt --title "Period search around $period_ms ms (cyclesearch): chi-square per trial"
+  plot pulsar_best.txt --title "Profile at the best trial, $found_ms ms (cyclesearch --profile)"
+  plot quiet_search.txt --title "Period search on noise alone (cyclesearch)"
   plot pair_correlation.txt --rate $rate --title "Two receivers: correlation before alignment"
   plot aligned_correlation.txt --rate $rate --title "Two receivers: correlation after iqtrim"
   plot grab.txt --rate $rate --title "grabspec with iqsim as the capture program"
@@ -119,7 +160,7 @@ if command -v gnuplot > /dev/null 2>&1; then
 else
   pictures="no pictures: gnuplot is not installed (Debian: apt-get install gnuplot-nox, then make demo again)"
 fi
-rm -f hline.bin pulsar.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin
+rm -f hline.bin pulsar.bin offperiod.bin quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin
 
 row() { printf '%-46s %s\n' "$1" "$2"; }
 echo
@@ -131,6 +172,13 @@ row "pulse period $period_ms ms = $(awk -v p=$period_ms 'BEGIN { printf "%.3f", 
 row "pulse on from phase $phase to $(awk -v p=$phase -v d=$duty 'BEGIN { printf "%.1f", p + d }')" \
     "cyclefold: pulse from phase $on_first to $on_last (peak/floor $contrast)"
 row "" "cyclestack: peak/floor $stack_contrast"
+row "pulse period $put_ms ms, $period_ms typed" \
+    "cyclesearch: best $found_ms ms, $within the resolution $resolution_ms"
+row "pulse on from phase $phase to $(awk -v p=$phase -v d=$duty 'BEGIN { printf "%.1f", p + d }')" \
+    "cyclesearch: pulse from phase $search_first to $search_last, $search_sigma sigma: $search_verdict"
+row "" "chi2 $best_chi2 there, $typed_chi2 at $period_ms ms, where cyclestack"
+row "" "  shows the pulse displaced to phase $typed_first to $typed_last"
+row "noise only" "cyclesearch: reduced chi2 $quiet_mean over the trials ($quiet_best at best), $quiet_sigma sigma: $quiet_verdict"
 row "second receiver $delay samples late" "lagscan: \"1 on 2\" lag $lag_before; after iqtrim: $lag_after"
 row "grabspec's capture: tone at -300000 Hz = bin $grab_expected" "grabspec: strongest bin $grab_bin"
 echo

@@ -238,7 +238,9 @@ int run_cyclesearch(const ToolArgs& args, std::ostream& out, std::ostream& err) 
     const OnPulse window = on_pulse(result.best_profile, mean, s.peak_bin);
     const double log_single = s.dof > 0 ? log_chi_square_tail(s.chi2, s.dof) : 0.0;
     const double log_search = log_any_of_trials(log_single, static_cast<double>(result.distinct));
-    const double sigma = gaussian_sigma(log_search);
+    // Noise gives a chi-square this large more often than not: no evidence, 0 sigma rather than
+    // the negative equivalent.
+    const double sigma = std::max(0.0, gaussian_sigma(log_search));
     out << cformat("Noise: mean power %.6g per sample, variance %.6g (from the folded samples)\n", mean, variance);
     out << cformat("Best period=%.12f ms   chi2=%.4f   dof=%d   reduced chi2=%.6f   peak S/N=%.3f\n",
                    best.period_ms, s.chi2, s.dof, s.reduced_chi2, s.peak_snr);
