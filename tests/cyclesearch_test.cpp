@@ -10,6 +10,7 @@
 
 #include "cyclesearch.hpp"
 #include "cyclestack.hpp"
+#include "dsp/significance.hpp"
 #include "iqsim.hpp"
 #include "test_support.hpp"
 
@@ -63,6 +64,7 @@ TEST_F(CyclesearchTest, RefusalsAreOneLineAndCreateNothing) {
       {{"2.4", "100", "10", "0.001", "-5"}, "trials must be from 1 to 100000"},
       {{"2.4", "100", "10", "0.001", "100001"}, "trials must be"},
       {{"2.4", "100", "200", "0.001", "10"}, "the capture holds less than one period: 240000 samples folded, one period is 480000"},
+      {{"2.4", "100", "110", "0.001", "10"}, "the capture holds less than one period: 240000 samples folded, one period is 264000"},
       {{"2.4", "100", "10", "0.001", "10", "--subints", "0"}, "option --subints must be from 1 to 41943"},
       {{"2.4", "100", "10", "0.001", "10", "--subints", "41944"}, "option --subints must be from 1 to 41943"},
       {{"2.4", "8192", "0.01", "0.5", "10"}, "bins x sub-integrations must stay at most 4194304"},
@@ -128,6 +130,7 @@ TEST_F(CyclesearchTest, NoiseAloneIsNoDetection) {
     const auto result = search({"2.4", "64", "10", "0.001", "1000"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_LT(figure(result.out, "Significance="), 4.0) << result.out;
+    EXPECT_GE(figure(result.out, "Significance="), 0.0) << result.out;
     EXPECT_NE(result.out.find("\nno detection (threshold 5.00 sigma)\n"), std::string::npos) << result.out;
     // Every trial's reduced chi-square scatters about 1 (63 degrees of freedom: +-0.18).
     double sum = 0.0;
@@ -140,6 +143,13 @@ TEST_F(CyclesearchTest, NoiseAloneIsNoDetection) {
     }
     EXPECT_NEAR(sum / static_cast<double>(lines.size()), 1.0, 0.3) << seed;
     EXPECT_NEAR(figure(result.out, "reduced chi2="), 1.0, 0.6) << result.out;
+    // The probability is that of the best of the distinct trials, not of one trial alone.
+    const double chi2 = figure(result.out, "chi2=");
+    const double distinct = figure(result.out, "(best of ");
+    const double single = std::exp(log_chi_square_tail(chi2, figure(result.out, "dof=")));
+    EXPECT_GT(distinct, 10.0) << result.out;
+    EXPECT_NEAR(figure(result.out, "Probability from noise="), 1.0 - std::pow(1.0 - single, distinct), 0.002)
+        << result.out;
   }
 }
 
