@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "dsp/chunk_workers.hpp"
 #include "dsp/folding.hpp"
 #include "period_search.hpp"
 #include "test_support.hpp"
@@ -133,6 +134,31 @@ TEST(PeriodSearchTest, ShiftAndAddMatchesAssigningEverySampleToItsTrialBin) {
         ASSERT_EQ(profile.sums[b], static_cast<double>(units[b]) / 65536.0) << c.period << " " << trial << " " << b;
         ASSERT_EQ(profile.counts[b], counts[b]);
       }
+    }
+  }
+}
+
+TEST(PeriodSearchTest, BlockedAndThreadedTrialsEqualOneProfileAtATime) {
+  const auto bytes = test::random_bytes(2 * 200000, 13);
+  const FoldGeometry g = fold_geometry(2.4, 61, 0.7);
+  const SubintSplit split{200000 / 61 * 61, 29};
+  PowerMoments moments;
+  const SubintTable table = fold_into_subints(bytes, g, split, moments, 65536);
+  const auto periods = trial_periods(0.7, 0.003, 37);  // 37 trials: blocks of 8 and a remainder
+  ChunkWorkers workers(2);
+  for (ChunkWorkers* pool : {static_cast<ChunkWorkers*>(nullptr), &workers}) {
+    const SearchResult result = search_periods(table, g, split, periods, moments.mean(), moments.variance(), pool);
+    ASSERT_EQ(result.trials.size(), periods.size());
+    for (std::size_t j = 0; j < periods.size(); ++j) {
+      std::vector<std::int32_t> shifts;
+      for (std::int64_t k = 0; k < split.subints; ++k) shifts.push_back(subint_shift(g, split, k, periods[j]));
+      Profile profile;
+      table.shifted_sum(shifts, profile);
+      const ProfileStatistics want = profile_statistics(profile, moments.mean(), moments.variance());
+      EXPECT_EQ(result.trials[j].period_ms, periods[j]);
+      EXPECT_EQ(result.trials[j].statistics.chi2, want.chi2) << j;
+      EXPECT_EQ(result.trials[j].statistics.peak_snr, want.peak_snr) << j;
+      EXPECT_EQ(result.trials[j].statistics.dof, want.dof) << j;
     }
   }
 }

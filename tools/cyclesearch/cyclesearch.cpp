@@ -224,7 +224,8 @@ int run_cyclesearch(const ToolArgs& args, std::ostream& out, std::ostream& err) 
     fold_subints(*capture, geometry, split, table, moments);
     const double mean = moments.mean();
     const double variance = moments.variance();
-    const SearchResult result = search_periods(table, geometry, split, periods_ms, mean, variance);
+    ChunkWorkers workers(worker_thread_count());
+    const SearchResult result = search_periods(table, geometry, split, periods_ms, mean, variance, &workers);
 
     write_search_table(table_file, result);
     table_file.commit();

@@ -127,65 +127,102 @@ std::span<std::int64_t> SubintTable::counts(std::int64_t k) {
 }
 
 void SubintTable::shifted_sum(std::span<const std::int32_t> shifts, Profile& profile) const {
+  shifted_sums(shifts, std::span(&profile, 1));
+}
+
+void SubintTable::shifted_sums(std::span<const std::int32_t> shifts, std::span<Profile> profiles) const {
   const auto bins = static_cast<std::size_t>(bins_);
-  profile.sums.assign(bins, 0.0);
-  profile.counts.assign(bins, 0);
-  double* out_sums = profile.sums.data();
-  std::int64_t* out_counts = profile.counts.data();
-  for (std::int64_t k = 0; k < subints_; ++k) {
-    const double* row_sums = sums_.data() + static_cast<std::size_t>(k) * bins;
-    const std::int64_t* row_counts = counts_.data() + static_cast<std::size_t>(k) * bins;
-    const auto shift = static_cast<std::size_t>(shifts[static_cast<std::size_t>(k)]);
-    // Bin b takes the row's bin b + shift: the row's tail first, then its head wrapped round.
-    const std::size_t tail = bins - shift;
-    for (std::size_t b = 0; b < tail; ++b) {
-      out_sums[b] += row_sums[b + shift];
-      out_counts[b] += row_counts[b + shift];
-    }
-    for (std::size_t b = tail; b < bins; ++b) {
-      out_sums[b] += row_sums[b - tail];
-      out_counts[b] += row_counts[b - tail];
+  const auto subints = static_cast<std::size_t>(subints_);
+  for (Profile& profile : profiles) {
+    profile.sums.assign(bins, 0.0);
+    profile.counts.assign(bins, 0);
+  }
+  for (std::size_t k = 0; k < subints; ++k) {
+    const double* row_sums = sums_.data() + k * bins;
+    const std::int64_t* row_counts = counts_.data() + k * bins;
+    for (std::size_t t = 0; t < profiles.size(); ++t) {
+      double* out_sums = profiles[t].sums.data();
+      std::int64_t* out_counts = profiles[t].counts.data();
+      const auto shift = static_cast<std::size_t>(shifts[t * subints + k]);
+      // Bin b takes the row's bin b + shift: the row's tail first, then its head wrapped round.
+      const std::size_t tail = bins - shift;
+      for (std::size_t b = 0; b < tail; ++b) {
+        out_sums[b] += row_sums[b + shift];
+        out_counts[b] += row_counts[b + shift];
+      }
+      for (std::size_t b = tail; b < bins; ++b) {
+        out_sums[b] += row_sums[b - tail];
+        out_counts[b] += row_counts[b - tail];
+      }
     }
   }
 }
 
+namespace {
+
+// Trials whose profiles are formed together, sharing each row of the table while it is cached.
+constexpr std::size_t kTrialBlock = 8;
+
+void fill_shifts(const FoldGeometry& geometry, const SubintSplit& split, double period_ms,
+                 std::span<std::int32_t> shifts) {
+  for (std::size_t k = 0; k < shifts.size(); ++k) {
+    shifts[k] = subint_shift(geometry, split, static_cast<std::int64_t>(k), period_ms);
+  }
+}
+
+}  // namespace
+
 SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry,
                             const SubintSplit& split, std::span<const double> periods_ms,
-                            double mean, double variance) {
+                            double mean, double variance, ChunkWorkers* workers) {
   SearchResult result;
   const auto subints = static_cast<std::size_t>(table.subints());
+  // Trials whose shifts are all equal have the same profile: only the first of each run (its
+  // representative) is formed.
+  std::vector<std::size_t> representatives;
+  std::vector<std::size_t> run_of(periods_ms.size());
   std::vector<std::int32_t> shifts(subints);
   std::vector<std::int32_t> previous;
-  std::vector<std::size_t> run_start(periods_ms.size());
-  std::vector<std::int32_t> best_shifts;
-  Profile profile;
-  ProfileStatistics stats;
   for (std::size_t j = 0; j < periods_ms.size(); ++j) {
-    for (std::size_t k = 0; k < subints; ++k) {
-      shifts[k] = subint_shift(geometry, split, static_cast<std::int64_t>(k), periods_ms[j]);
-    }
+    fill_shifts(geometry, split, periods_ms[j], shifts);
     if (j == 0 || shifts != previous) {
-      // Trials whose shifts are all equal have the same profile: it is formed once.
-      table.shifted_sum(shifts, profile);
-      stats = profile_statistics(profile, mean, variance);
-      ++result.distinct;
-      run_start[j] = j;
+      representatives.push_back(j);
       previous = shifts;
-    } else {
-      run_start[j] = run_start[j - 1];
     }
-    result.trials.push_back({periods_ms[j], stats});
-    if (j == 0 || stats.chi2 > result.trials[result.best].statistics.chi2) {
-      result.best = j;
-      best_shifts = shifts;
+    run_of[j] = representatives.size() - 1;
+  }
+  std::vector<ProfileStatistics> statistics(representatives.size());
+  const std::size_t blocks = (representatives.size() + kTrialBlock - 1) / kTrialBlock;
+  const auto block_task = [&](std::size_t block) {
+    const std::size_t first = block * kTrialBlock;
+    const std::size_t count = std::min(kTrialBlock, representatives.size() - first);
+    std::vector<std::int32_t> block_shifts(count * subints);
+    for (std::size_t t = 0; t < count; ++t) {
+      fill_shifts(geometry, split, periods_ms[representatives[first + t]],
+                  std::span(block_shifts).subspan(t * subints, subints));
     }
+    std::vector<Profile> profiles(count);
+    table.shifted_sums(block_shifts, profiles);
+    for (std::size_t t = 0; t < count; ++t) statistics[first + t] = profile_statistics(profiles[t], mean, variance);
+  };
+  if (workers != nullptr) {
+    workers->run(blocks, block_task);
+  } else {
+    for (std::size_t block = 0; block < blocks; ++block) block_task(block);
+  }
+
+  result.distinct = static_cast<std::int64_t>(representatives.size());
+  for (std::size_t j = 0; j < periods_ms.size(); ++j) {
+    result.trials.push_back({periods_ms[j], statistics[run_of[j]]});
+    if (j == 0 || result.trials[j].statistics.chi2 > result.trials[result.best].statistics.chi2) result.best = j;
   }
   if (!periods_ms.empty()) {
     // The best profile holds for a run of trials; its middle is the best estimate of the period.
     std::size_t end = result.best + 1;
-    while (end < periods_ms.size() && run_start[end] == run_start[result.best]) ++end;
-    result.best = (run_start[result.best] + end - 1) / 2;
-    table.shifted_sum(best_shifts, result.best_profile);
+    while (end < periods_ms.size() && run_of[end] == run_of[result.best]) ++end;
+    result.best = (representatives[run_of[result.best]] + end - 1) / 2;
+    fill_shifts(geometry, split, periods_ms[result.best], shifts);
+    table.shifted_sum(shifts, result.best_profile);
   }
   return result;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "arith/precision.hpp"
+#include "dsp/chunk_workers.hpp"
 #include "dsp/fold_geometry.hpp"
 #include "dsp/folding.hpp"
 
@@ -101,6 +102,11 @@ class SubintTable {
   // The profile with sub-integration k shifted by shifts[k] bins: its bin b takes the
   // sub-integration's bin (b + shifts[k]) mod bins.
   void shifted_sum(std::span<const std::int32_t> shifts, Profile& profile) const;
+  // The same for several profiles at once, profile t with the shifts
+  // shifts[t * subints() .. (t + 1) * subints() - 1]: each row of the table is read once for
+  // all of them while it is in the cache. Every profile is added up in the same order as by
+  // shifted_sum, so the sums are the same.
+  void shifted_sums(std::span<const std::int32_t> shifts, std::span<Profile> profiles) const;
 
  private:
   std::int32_t bins_;
@@ -123,9 +129,10 @@ struct SearchResult {
   Profile best_profile;
 };
 
-// Evaluates every trial period against the sub-integrations.
+// Evaluates every trial period against the sub-integrations, the distinct profiles in blocks
+// shared out over `workers` when given (the results do not depend on it).
 SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry,
                             const SubintSplit& split, std::span<const double> periods_ms,
-                            double mean, double variance);
+                            double mean, double variance, ChunkWorkers* workers = nullptr);
 
 }  // namespace iq
