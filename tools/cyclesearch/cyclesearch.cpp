@@ -210,12 +210,14 @@ int run_cyclesearch(const ToolArgs& args, std::ostream& out, std::ostream& err) 
     const double step_ms = trials > 1 ? (periods_ms.back() - periods_ms.front()) / static_cast<double>(trials - 1) : 0.0;
     const double drift_ms = period_ms / (static_cast<double>(samples) * geometry.res);
     const double resolution_ms = std::max(step_ms / 2.0, drift_ms);
+    // Cut, not rounded, to three decimals: a smear below one bin never shows as 1.000.
+    const double smear_shown = std::floor(edge_smear_bins(geometry, split, span) * 1000.0) / 1000.0;
     out << cformat("No. Bytes = %lld   Samples=%lld   Periods=%.2f   Bins=%d   Sub-integrations=%lld\n",
                    static_cast<long long>(capture->length()), static_cast<long long>(samples), periods, bins,
                    static_cast<long long>(split.subints));
     out << cformat("Trials=%lld   From %.12f to %.12f ms   Step=%.3e ms   Resolution=%.3e ms   Smear=%.3f bins\n",
                    static_cast<long long>(trials), periods_ms.front(), periods_ms.back(), step_ms,
-                   resolution_ms, edge_smear_bins(geometry, split, span));
+                   resolution_ms, smear_shown);
     out.flush();
 
     SubintTable table(bins, split.subints);
