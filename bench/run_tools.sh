@@ -47,6 +47,7 @@ job "powtrace 2.4 MHz 7 kHz" $BYTES "$BIN/powtrace" "$CAP" "$O/trace.txt" 2.4 7 
 job "modspec 2.4 MHz 7 kHz N=1024" $BYTES "$BIN/modspec" "$CAP" "$O/mod.txt" 2.4 7 1024
 job "cyclefold 1024 bins 714.5 ms" $BYTES "$BIN/cyclefold" "$CAP" "$O/fold.txt" 2.4 1024 714.5 1
 job "cyclestack 1024 bins 714.5 ms" $BYTES "$BIN/cyclestack" "$CAP" "$O/stack.txt" 2.4 1024 714.5
+job "cyclesearch 1024 bins 714.5 ms, +-0.02 %, 1000 trials" $BYTES "$BIN/cyclesearch" "$CAP" "$O/search.txt" 2.4 1024 714.5 0.0002 1000
 job "cyclebin 1024 bins 714.5 ms" $BYTES "$BIN/cyclebin" "$CAP" "$O/bin.txt" 2.4 1024 714.5 1
 job "levelhist" $BYTES "$BIN/levelhist" "$CAP" "$O/levels.txt"
 job "iqtrim (whole capture)" $BYTES "$BIN/iqtrim" "$CAP" "$O/trim.bin" $((BYTES / 16384)) -7000
