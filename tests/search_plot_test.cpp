@@ -1,5 +1,5 @@
 // iqplot and cyclesearch's tables: the search table is told by its layout (and nothing else
-// is taken for one), its script marks the best trial, and both it and the best profile draw.
+// is taken for one), and both it and the best trial's profile draw.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -7,7 +7,6 @@
 #include "cyclesearch.hpp"
 #include "iqplot.hpp"
 #include "iqsim.hpp"
-#include "plot_script.hpp"
 #include "table_kind.hpp"
 #include "test_support.hpp"
 
@@ -40,19 +39,6 @@ TEST(SearchPlotTest, SearchTablesAreToldByTheirLayout) {
   }
   EXPECT_EQ(table_kind_from_name("search"), TableKind::kSearch);
   EXPECT_EQ(table_kind_name(TableKind::kSearch), "search");
-}
-
-TEST(SearchPlotTest, ScriptMarksTheBestTrial) {
-  PlotSettings settings;
-  settings.kind = TableKind::kSearch;
-  settings.table = "./it's.txt";
-  settings.rows = 1000;
-  const std::string script = plot_script(settings);
-  for (const char* part : {"stats './it''s.txt' using 1:2 nooutput", "best_chi2 = STATS_max_y",
-                           "($2 == best_chi2 ? $1 : NaN)", "set arrow from best_ms", "title 'best'",
-                           "Trial period (ms)", "using ($1):2 with lines"}) {
-    EXPECT_NE(script.find(part), std::string::npos) << part << "\n" << script;
-  }
 }
 
 TEST(SearchPlotTest, DrawsTheSearchAndTheBestProfile) {
