@@ -14,6 +14,10 @@
 
 namespace iq {
 
+// The largest transform of the spectrum tables: iqspec's limit, which iqwaterfall shares so
+// that each of its rows is a table iqspec can write.
+inline constexpr std::int32_t kSpectrumMaxPoints = 131072;
+
 // Per-bin sums of frame power (sum_dat), and the table writer (out_dat).
 class SpectrumAccumulator {
  public:
