@@ -107,10 +107,10 @@ std::optional<std::int64_t> whole_number(const std::string& text) {
   return value;
 }
 
-// The shortest decimal text that reads back as the same double.
+// The shortest decimal text without an exponent that reads back as the same double.
 std::string shortest_text(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
+  char text[512];  // room for every finite double in fixed notation
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
   return std::string(text, result.ptr);
 }
 
