@@ -55,6 +55,8 @@ constexpr const char* kHelp =
     "                           waterfall's time axis in UTC\n"
     "  -m, --metadata CAPTURE   read the rate, centre and start from this capture's metadata\n"
     "      --linear             a waterfall's colours in mean power instead of dB\n"
+    "      --xrange FROM:TO     the horizontal axis from FROM to TO, in its units (a part of\n"
+    "                           the band: MHz, or km/s with --velocity)\n"
     "      --title TEXT         the picture's title (default: the table's name and kind)\n"
     "      --size WIDTHxHEIGHT  picture size in pixels (default 900x540)\n"
     "  -h, --help               this text\n"
@@ -89,6 +91,17 @@ void parse_size(const std::string& option, const std::string& text, PlotSettings
   require_option(width >= 100 && width <= 10000 && height >= 100 && height <= 10000, option, range);
   settings.width = static_cast<int>(width);
   settings.height = static_cast<int>(height);
+}
+
+// "FROM:TO", two numbers with FROM below TO.
+std::pair<double, double> parse_range(const std::string& option, const std::string& text) {
+  const auto colon = text.find(':', 1);
+  const char* range = "FROM:TO, two numbers with FROM below TO";
+  require_option(colon != std::string::npos, option, range);
+  const double from = option_number(option, text.substr(0, colon));
+  const double to = option_number(option, text.substr(colon + 1));
+  require_option(from < to, option, range);
+  return {from, to};
 }
 
 PlotOptions parse_options(const ToolArgs& args) {
@@ -128,6 +141,8 @@ PlotOptions parse_options(const ToolArgs& args) {
       options.metadata = scan.value();
     } else if (name == "--linear") {
       options.settings.linear = true;
+    } else if (name == "--xrange") {
+      options.settings.x_range = parse_range(name, scan.value());
     } else if (name == "--title") {
       options.settings.title = scan.value();
     } else if (name == "--size") {

@@ -84,6 +84,9 @@ std::string plot_script(const PlotSettings& s) {
   }
   script += "set title '" + gnuplot_quoted(s.title) + "'\nset grid\nset key top right\nset autoscale xfix\n";
   script += "set style line 1 lw 1.2 lc rgb '#1f5fa8'\nset style line 2 lw 1.2 lc rgb '#c0392b'\n";
+  if (s.x_range) {
+    script += "set xrange [" + number(s.x_range->first) + ":" + number(s.x_range->second) + "]\n";
+  }
   switch (s.kind) {
     case TableKind::kSpectrum:
       script += labels(x.label, "Mean power per frame");

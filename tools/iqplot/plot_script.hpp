@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "table_kind.hpp"
 
@@ -26,7 +27,8 @@ struct PlotSettings {
   std::int64_t points = 0;
   std::int64_t frames_per_row = 0;
   std::optional<std::string> start_utc;
-  bool linear = false;  // a waterfall's colours in mean power instead of dB
+  bool linear = false;
+  std::optional<std::pair<double, double>> x_range;  // the horizontal axis's span, in its units  // a waterfall's colours in mean power instead of dB
   int width = 900;
   int height = 540;
 };
