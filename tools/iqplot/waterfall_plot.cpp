@@ -112,6 +112,7 @@ WaterfallShape scan_waterfall(std::istream& table, const std::string& name) {
     if (fields.size() != 2 || !whole_field(fields[0], bin) || !number_field(fields[1], value)) {
       throw bad("is not a bin number and a value");
     }
+    if (in_row == shape.points) throw bad("runs on past the row's " + std::to_string(shape.points) + " bins");
     if (bin != in_row - shape.points / 2) {
       throw bad("holds bin " + fields[0] + " where bin " + std::to_string(in_row - shape.points / 2) + " belongs");
     }
@@ -142,7 +143,7 @@ std::string waterfall_plot_commands(const PlotSettings& s) {
       y = {"(column(-1) + 0.5) * " + script_number(row_seconds), "Time from the start (s)"};
     }
   }
-  const std::string colour = s.linear ? "$2" : "($2 > 0 ? 10 * log10($2) : NaN)";
+  const std::string colour = s.linear ? "2" : "($2 > 0 ? 10 * log10($2) : NaN)";
   commands += "unset grid\nset yrange [*:*] reverse\nset autoscale yfix\nset autoscale cbfix\n";
   commands += "set xlabel '" + gnuplot_quoted(x.label) + "'\nset ylabel '" + gnuplot_quoted(y.label) + "'\n";
   commands += s.linear ? "set cblabel 'Mean power per frame'\n" : "set cblabel 'Mean power per frame (dB)'\n";
