@@ -208,13 +208,13 @@ TEST(SkyGenerator, PassbandShapesTheNoiseAndKeepsItsMeanPower) {
   };
   test::ScratchDir dir;
   const std::string flat = dir.path("flat.bin");
-  ASSERT_EQ(run_tool(run_iqsim, {flat, "-n", "1048576", "--start", "2026-12-07T01:30:00Z"}).status, 0);
+  ASSERT_EQ(run_tool(run_iqsim, {flat, "-n", "524288", "--start", "2026-12-07T01:30:00Z"}).status, 0);
   ASSERT_EQ(run_tool(run_iqspec, {flat, dir.path("flat.txt"), "1024"}).status, 0);
   const auto flat_spectrum = test::read_lines(dir.path("flat.txt"));
   const double flat_mean = band_power(flat_spectrum, 0, 1024);
   for (const auto& c : cases) {
     const std::string shaped = dir.path("shaped.bin");
-    ASSERT_EQ(run_tool(run_iqsim, {shaped, "-n", "1048576", "--passband", c.passband, "--start",
+    ASSERT_EQ(run_tool(run_iqsim, {shaped, "-n", "524288", "--passband", c.passband, "--start",
                                    "2026-12-07T01:30:00Z"})
                   .status,
               0);
