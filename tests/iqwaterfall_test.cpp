@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "io/capture_metadata.hpp"
+#include "io/output_file.hpp"
 #include "iqspec.hpp"
 #include "iqwaterfall.hpp"
 #include "test_support.hpp"
@@ -320,6 +321,9 @@ TEST_F(IqwaterfallTest, AStopSignalEndsAStreamAndKeepsItsCompleteRows) {
   for (const int signal_number : {SIGINT, SIGTERM}) {
     const auto bytes = test::random_bytes(2 * 8 * 3 * 2 + 20, 4);  // N = 8, 3 frames a row: 2 rows and a bit
     const pthread_t reader = ::pthread_self();
+    { const OutputFile first(dir.path("first.txt"), {}); }  // sets up the outputs' own handler
+    struct sigaction before {};
+    ::sigaction(signal_number, nullptr, &before);
     test::RunResult result;
     {
       const StdinFromPipe stdin_pipe([&](int fd) {
@@ -331,6 +335,13 @@ TEST_F(IqwaterfallTest, AStopSignalEndsAStreamAndKeepsItsCompleteRows) {
       result = run({"-", table, "8", "3"});
     }
     EXPECT_EQ(result.status, 0);
+    // The run gives the signals back as it found them: open, and to the previous handler.
+    sigset_t mask;
+    ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    EXPECT_FALSE(sigismember(&mask, signal_number));
+    struct sigaction after {};
+    ::sigaction(signal_number, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
     const std::string name = signal_number == SIGINT ? "SIGINT" : "SIGTERM";
     EXPECT_EQ(result.err, "iqwaterfall: the stream was stopped by " + name +
                               "; the table keeps its 2 complete rows\n"

@@ -142,6 +142,9 @@ TEST_F(SpeccalTest, RefusesTablesThatAreNotSpectraOrDoNotMatch) {
       {"-1    1.000\n1    2.000\n", good, "speccal: " + on + " is not a spectrum table: line 2 has bin 1 after bin -1\n"},
       {"-1.5    1.000\n", good, "speccal: " + on + " is not a spectrum table: line 1 starts with '-1.5', not a bin number\n"},
       {"", good, "speccal: " + on + " is not a spectrum table: it has no bins\n"},
+      {good, std::string(5000, '\x80'), "speccal: " + off + " is not a spectrum table: line 1 is longer than 1000 characters\n"},
+      {"\n" + std::string(1001, '1') + "\n", good,
+       "speccal: " + on + " is not a spectrum table: line 2 is longer than 1000 characters\n"},
       {good, "-1    1.000\n0    0.000\n",
        "speccal: " + off + ": the reference's bin 0 is 0; (on - off) / off needs every reference bin above 0\n"},
       {good, "-1    -2.000\n0    1.000\n",
@@ -181,6 +184,7 @@ TEST_F(SpeccalTest, RefusesBadOptionsAndArguments) {
       {{on, off, cal, "--width", "3"}, "speccal: unknown option '--width'\n"},
       {{dir.path("none.txt"), off, cal}, "speccal: Can't open table " + dir.path("none.txt") + "\n"},
       {{on, off, on}, "speccal: output file " + on + " is the same file as an input; refusing to overwrite it\n"},
+      {{on, off, "/dev/full"}, "speccal: Can't write file /dev/full: No space left on device\n"},
   };
   for (const Case& c : cases) {
     const auto result = run_tool(run_speccal, c.args);

@@ -48,6 +48,8 @@ constexpr const char* kHelp =
 constexpr int kMaxOrder = 10;
 // Four times iqspec's largest table: more lines than this is no spectrum.
 constexpr std::int64_t kMaxBins = std::int64_t{1} << 19;
+// A spectrum line is a bin number and a value: a few tens of characters.
+constexpr std::size_t kMaxLineLength = 1000;
 
 struct LineWindow {
   std::int64_t from = 0;
@@ -123,8 +125,17 @@ SpectrumTable read_spectrum(const std::string& name) {
   std::ifstream text(name);
   if (!file || !text) throw ToolError("Can't open table " + name);
   SpectrumTable table{name, file->id(), 0, {}};
-  std::string line;
-  for (std::int64_t number = 1; std::getline(text, line); ++number) {
+  // Lines are read into a buffer of bounded length, so that a capture or any file without
+  // line ends, given by mistake, is refused without being read into memory whole.
+  std::vector<char> buffer(kMaxLineLength + 2);
+  std::int64_t number = 0;
+  const auto too_long = [&] {
+    return ToolError(name + " is not a spectrum table: line " + std::to_string(number) + " is longer than " +
+                     std::to_string(kMaxLineLength) + " characters");
+  };
+  while (++number, text.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()))) {
+    std::string line(buffer.data());
+    if (line.size() > kMaxLineLength) throw too_long();
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::vector<std::string> fields;
     for (std::size_t at = 0; (at = line.find_first_not_of(" \t", at)) != std::string::npos;) {
@@ -152,6 +163,7 @@ SpectrumTable read_spectrum(const std::string& name) {
     table.values.push_back(value);
   }
   if (text.bad()) throw ToolError("Can't read table " + name);
+  if (!text.eof()) throw too_long();
   if (table.values.empty()) throw ToolError(name + " is not a spectrum table: it has no bins");
   return table;
 }
