@@ -54,9 +54,10 @@ constexpr const char* kHelp =
     "      --centre MHZ           the frequency the receiver is tuned to, for the metadata\n"
     "      --start TIME           the capture's start for the metadata, UTC, as\n"
     "                             2026-12-07T01:30:00Z (default now)\n"
+    "  -h, --help                 this text\n"
+    "\n"
     "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
-    "capture's name with .bin replaced by, or else followed by, .sigmf-meta).\n"
-    "  -h, --help                 this text\n";
+    "capture's name with .bin replaced by, or else followed by, .sigmf-meta).\n";
 
 constexpr std::int64_t kChunkBytes = std::int64_t{1} << 20;
 constexpr std::int64_t kMaxDelay = 2147483647;
