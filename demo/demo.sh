@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A synthetic observation night. iqsim plays the receivers: a hydrogen-line-like tone on
 # broadband noise, a pulsar-like pulse train buried in noise, two receivers that see the same
-# sky with a delay, and a capture program started by grabspec. Every tool turns them into its
+# sky with a delay, a capture program started by grabspec, and a hydrogen-line night: a line
+# drifting through the beam seen through a receiver with an uneven passband, an off-source
+# reference, the waterfall, the calibrated spectrum and its velocity. Every tool turns them into its
 # table; the summary compares what the tools found with what was put in. With gnuplot
 # installed, iqplot draws a picture of every table. Everything lands in one output folder.
 set -euo pipefail
@@ -136,6 +138,63 @@ rm -f ./iqsim
 grab_bin=$(awk 'NR == 1 || $2 > best { best = $2; bin = $1 } END { print bin }' grab.txt)
 grab_expected=$(awk -v r=$rate 'BEGIN { printf "%d", -300000 / (r * 1e6 / 512) - 0.5 }')
 
+# -- 5. Hydrogen-line night: a drifting line, an off-source reference, calibration, velocity --
+# The line is a tone whose frequency drifts linearly; at mid-capture it sits at the radial
+# velocity put in (radio convention, v = c (rest - f) / rest). The receiver's passband rises and
+# falls by 30 % across the band, the same for the capture on the source and the reference off it
+# (another stretch of sky: another seed, no line); a steady interference tone is in both.
+# iqsim records the rate, centre and start beside each capture; the other tools read them.
+rest=1420.405751768      # MHz, the hydrogen line's rest frequency
+night_centre=1420.4      # MHz, where the receiver is tuned
+night_seconds=8
+velocity=-50             # km/s at mid-capture
+drift=1000               # Hz per second
+wf_points=8192
+wf_frames=58             # frames per waterfall row: 0.198 s
+cal_points=1024
+line_start_hz=$(awk -v rest=$rest -v v=$velocity -v c=$night_centre -v d=$drift -v t=$night_seconds \
+  'BEGIN { printf "%.3f", (rest * (1 - v / 299792.458) - c) * 1e6 - d * t / 2 }')
+step "Hydrogen-line night: a line drifting $drift Hz/s at $velocity km/s mid-capture, on and off the source"
+run "$bin/iqsim" night_on.bin --rate $rate --seconds $night_seconds --seed 21 --noise 8 \
+  --tone "$line_start_hz,1.5,$drift" --tone -400000,0.7 --passband 30 --centre $night_centre \
+  --start 2026-12-07T01:30:00Z
+run "$bin/iqsim" night_off.bin --rate $rate --seconds $night_seconds --seed 22 --noise 8 \
+  --tone -400000,0.7 --passband 30 --centre $night_centre --start 2026-12-07T01:40:00Z
+run "$bin/iqwaterfall" night_on.bin night_waterfall.txt $wf_points $wf_frames
+run "$bin/iqspec" night_on.bin night_on.txt $cal_points
+run "$bin/iqspec" night_off.bin night_off.txt $cal_points
+run "$bin/speccal" night_on.txt night_off.txt night_calibrated.txt
+# The drift: the strongest bin of every waterfall row against the row's middle time, fitted
+# with a straight line (least squares).
+read -r wf_rows found_drift < <(awk -v n=$wf_points -v m=$wf_frames -v r=$rate '
+  /^#/ { next }
+  NF == 0 { if (have) { t = (rows + 0.5) * m * n / (r * 1e6); f = bin * r * 1e6 / n
+                         st += t; sf += f; stt += t * t; stf += t * f; ++rows }
+            have = 0; next }
+  !have || $2 > best { best = $2; bin = $1; have = 1 }
+  END { printf "%d %.1f\n", rows, (rows * stf - st * sf) / (rows * stt - st * st) }' night_waterfall.txt)
+wf_bin_hz=$(awk -v r=$rate -v n=$wf_points 'BEGIN { printf "%.1f", r * 1e6 / n }')
+drift_bins=$(awk -v d=$drift -v t=$night_seconds -v b=$wf_bin_hz 'BEGIN { printf "%.1f", d * t / b }')
+found_drift_bins=$(awk -v d=$found_drift -v t=$night_seconds -v b=$wf_bin_hz 'BEGIN { printf "%.1f", d * t / b }')
+# The velocity: the power-weighted centre of the calibrated line (the bins above half its
+# peak around it), and the flatness of the baseline: the spread of the bins away from it.
+read -r found_velocity baseline_rms < <(awk -v c=$night_centre -v r=$rate -v n=$cal_points -v rest=$rest '
+  { bin[NR] = $1; v[NR] = $2; if (NR == 1 || $2 > v[top]) top = NR }
+  END {
+    for (lo = top; lo > 1 && v[lo - 1] > v[top] / 2; --lo) {}
+    for (hi = top; hi < NR && v[hi + 1] > v[top] / 2; ++hi) {}
+    for (k = lo; k <= hi; ++k) { sw += v[k]; sk += v[k] * bin[k] }
+    f = c + sk / sw * r / n
+    for (k = 1; k <= NR; ++k) if (k < lo - 10 || k > hi + 10) { ss += v[k] * v[k]; ++count }
+    printf "%.2f %.3f\n", 299792.458 * (rest - f) / rest, sqrt(ss / count)
+  }' night_calibrated.txt)
+velocity_bin=$(awk -v r=$rate -v n=$cal_points -v rest=$rest 'BEGIN { printf "%.3f", 299792.458 * r / n / rest }')
+within() {  # within <found> <expected> <one bin>
+  awk -v a="$1" -v b="$2" -v w="$3" 'BEGIN { d = a - b; print (d < 0 ? -d : d) <= w ? "within one bin" : "NOT within one bin" }'
+}
+drift_check=$(within "$found_drift_bins" "$drift_bins" 1)
+velocity_check=$(within "$found_velocity" "$velocity" "$velocity_bin")
+
 # -- Pictures -----------------------------------------------------------------------------------
 plot() {  # plot <table> [iqplot options]
   run "$bin/iqplot" "$1" "${1%.txt}.png" "${@:2}"
@@ -156,11 +215,18 @@ if command -v gnuplot > /dev/null 2>&1; then
   plot pair_correlation.txt --rate $rate --title "Two receivers: correlation before alignment"
   plot aligned_correlation.txt --rate $rate --title "Two receivers: correlation after iqtrim"
   plot grab.txt --rate $rate --title "grabspec with iqsim as the capture program"
+  # The night's tables take the rate, centre and start from the captures' metadata.
+  plot night_waterfall.txt --velocity --xrange -56:-44 --title "Hydrogen-line night: the line drifting through the band"
+  plot night_on.txt --velocity --title "Hydrogen-line night: on the source (the passband's shape and the line)"
+  plot night_off.txt --velocity --title "Hydrogen-line night: off the source (the passband's shape alone)"
+  plot night_calibrated.txt --velocity --metadata night_on.bin --xrange -150:50 \
+    --title "Hydrogen-line night: (on - off) / off, a flat baseline and the line"
   pictures="pictures:      $out/*.png"
 else
   pictures="no pictures: gnuplot is not installed (Debian: apt-get install gnuplot-nox, then make demo again)"
 fi
-rm -f hline.bin pulsar.bin offperiod.bin quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin
+rm -f hline.bin pulsar.bin offperiod.bin quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin
+rm -f ./*.sigmf-meta
 
 row() { printf '%-46s %s\n' "$1" "$2"; }
 echo
@@ -181,6 +247,10 @@ row "" "  shows the pulse displaced to phase $typed_first to $typed_last"
 row "noise only" "cyclesearch: reduced chi2 $quiet_mean over the trials ($quiet_best at best), $quiet_sigma sigma: $quiet_verdict"
 row "second receiver $delay samples late" "lagscan: \"1 on 2\" lag $lag_before; after iqtrim: $lag_after"
 row "grabspec's capture: tone at -300000 Hz = bin $grab_expected" "grabspec: strongest bin $grab_bin"
+row "line drift $drift Hz/s = $drift_bins bins of $wf_bin_hz Hz" \
+    "iqwaterfall: $wf_rows rows, drift $found_drift Hz/s = $found_drift_bins bins ($drift_check)"
+row "line at $velocity km/s (bins of $velocity_bin km/s)" \
+    "speccal: line at $found_velocity km/s ($velocity_check), baseline rms $baseline_rms"
 echo
 echo "Tables:        $out/*.txt"
 echo "Console lines: $log"

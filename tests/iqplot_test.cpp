@@ -171,7 +171,7 @@ TEST_F(IqplotTest, RefusalsNameTheProblemAndCreateNoPicture) {
       {{dir_->path(""), picture}, "iqplot: Can't open table "},
       {{path("empty.txt"), picture}, " is empty"},
       {{path("odd.txt"), picture}, "is; give it with --kind (one of spectrum, powtrace, modspec, profile"},
-      {{path("spectrum.txt"), picture, "--kind", "waterfall"}, "option --kind must be one of"},
+      {{path("spectrum.txt"), picture, "--kind", "cake"}, "option --kind must be one of"},
       {{path("spectrum.txt"), picture, "--rate", "0"}, "option --rate must be a rate above 0 MHz"},
       {{path("spectrum.txt"), picture, "--size", "50x50"}, "option --size must be WIDTHxHEIGHT"},
       {{path("spectrum.txt"), picture, "--bogus"}, "unknown option '--bogus'"},

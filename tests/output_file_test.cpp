@@ -33,6 +33,25 @@ TEST(OutputFile, ReplacesThePreviousFileOnlyOnCommit) {
   EXPECT_EQ(files_in(dir.path("")), 1u);
 }
 
+TEST(OutputFile, APublishedFileIsInPlaceAtOnceAndKeepsWhatWasFlushed) {
+  test::ScratchDir dir;
+  const std::string table = dir.path("table.txt");
+  test::write_bytes(table, {'o', 'l', 'd'});
+  {
+    OutputFile output(table, {});
+    output.write("header\n");
+    output.publish();
+    EXPECT_EQ(test::read_text(table), "header\n");  // the previous file replaced whole
+    output.write("row 1\n");
+    EXPECT_EQ(test::read_text(table), "header\n");
+    output.flush();
+    EXPECT_EQ(test::read_text(table), "header\nrow 1\n");
+    output.write("row 2, never flushed\n");
+  }  // a run that ends without commit keeps what it flushed
+  EXPECT_EQ(test::read_text(table), "header\nrow 1\n");
+  EXPECT_EQ(files_in(dir.path("")), 1u);
+}
+
 TEST(OutputFile, AnUnfinishedRunLeavesThePreviousFileAndNoTemporary) {
   test::ScratchDir dir;
   const std::string table = dir.path("table.txt");

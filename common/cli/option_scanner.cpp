@@ -28,6 +28,16 @@ std::string OptionScanner::value() {
   return args_[index_++];
 }
 
+std::optional<std::string> OptionScanner::optional_number_value() {
+  if (inline_value_) return std::exchange(inline_value_, std::nullopt);
+  if (index_ >= args_.size()) return std::nullopt;
+  const std::string& next = args_[index_];
+  char* end = nullptr;
+  const double value = std::strtod(next.c_str(), &end);
+  if (next.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+  return args_[index_++];
+}
+
 double option_number(std::string_view option, const std::string& text) {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);

@@ -23,6 +23,9 @@ class OptionScanner {
   bool is_option() const { return name_.size() > 1 && name_[0] == '-'; }
   // The option's value: the text after '=' or the next argument. ToolError when it has none.
   std::string value();
+  // An option whose value may be left out: the text after '=', or else the next argument when
+  // the whole of it is a finite number; nothing otherwise (the next argument then stays).
+  std::optional<std::string> optional_number_value();
 
  private:
   const ToolArgs& args_;

@@ -2,11 +2,11 @@
 #include "dsp/spectrum.hpp"
 
 #include <algorithm>
+#include <charconv>
 
 #include "io/capture_format.hpp"
 #include "dsp/fft.hpp"
 #include "arith/precision.hpp"
-#include "io/text_format.hpp"
 #include "dsp/chunk_workers.hpp"
 
 namespace iq {
@@ -34,73 +34,111 @@ void SpectrumAccumulator::add_frame(std::span<const double> frame) {
   add_power(power, 0, power.size());
 }
 
-void SpectrumAccumulator::write_table(OutputFile& table, std::int64_t frames) const {
+void SpectrumAccumulator::append_lines(std::string& text, std::int64_t frames, std::int32_t first,
+                                       std::int32_t last) const {
   const std::int32_t half = points_ / 2;
   const auto frames_single = static_cast<float>(frames);
-  std::string lines;
-  for (std::int32_t i = 0; i < points_; ++i) {
+  for (std::int32_t i = first; i < last; ++i) {
     const std::size_t bin = static_cast<std::size_t>(i < half ? i + half : i - half);
     const auto sum_single = static_cast<float>(sums_[bin]);
     const auto value = static_cast<double>(static_cast<extended>(sum_single) / frames_single);
-    lines += cformat("%ld    %3.3f\n", static_cast<long>(i - half), value);
-    if (lines.size() > (1u << 16)) {
-      table.write(lines);
-      lines.clear();
-    }
+    // "%ld    %3.3f\n" without printf's cost, which a waterfall pays once per row:
+    // to_chars with a precision rounds exactly as printf does, and no value is shorter than
+    // the width 3 ("0.000" has five characters, "nan" and "inf" three).
+    char line[400];  // a bin number, four blanks, any double with three decimals
+    char* end = std::to_chars(line, line + sizeof line, static_cast<long>(i - half)).ptr;
+    end = std::copy_n("    ", 4, end);
+    end = std::to_chars(end, line + sizeof line, value, std::chars_format::fixed, 3).ptr;
+    *end++ = '\n';
+    text.append(line, end);
   }
-  table.write(lines);
 }
+
+void SpectrumAccumulator::write_table(OutputFile& table, std::int64_t frames) const {
+  constexpr std::int32_t kLinesPerWrite = 4096;
+  std::string lines;
+  for (std::int32_t first = 0; first < points_; first += kLinesPerWrite) {
+    lines.clear();
+    append_lines(lines, frames, first, std::min(points_, first + kLinesPerWrite));
+    table.write(lines);
+  }
+}
+
+void SpectrumAccumulator::clear() { std::fill(sums_.begin(), sums_.end(), 0.0); }
 
 void normalise_frame(std::span<const std::uint8_t> bytes, std::span<double> frame) {
   for (std::size_t k = 0; k < bytes.size(); ++k) frame[k] = kNormalisedCu8[bytes[k]];
+}
+
+namespace {
+
+// No more threads than frames when the run's length is known.
+unsigned thread_count(std::int64_t frames, unsigned threads) {
+  return frames < 0 ? threads : static_cast<unsigned>(std::clamp<std::int64_t>(frames, 1, threads));
+}
+
+}  // namespace
+
+SpectrumFrames::SpectrumFrames(std::int32_t points, std::int64_t frames, unsigned threads)
+    : n_(static_cast<std::size_t>(points)),
+      plan_(points, -1),
+      workers_(thread_count(frames, threads > 0 ? threads : worker_thread_count())) {
+  // kFftLanes frames at least per thread, and about a mebibyte of capture bytes per batch.
+  constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
+  batch_ = std::max<std::size_t>(kFftLanes * workers_.threads(), kBatchBytes / (2 * n_));
+  transform_shares_ = std::min<std::size_t>((batch_ + kFftLanes - 1) / kFftLanes, 2 * workers_.threads());
+  lane_work_.resize(transform_shares_);
+  bytes_.resize(batch_ * 2 * n_);
+  frame_.resize(batch_ * 2 * n_);
+  power_.resize(batch_ * n_);
+}
+
+void SpectrumFrames::transform(std::size_t count) {
+  const std::size_t n = n_;
+  const auto groups = static_cast<std::int64_t>((count + kFftLanes - 1) / kFftLanes);
+  // kFftLanes frames at a time side by side, in shares that each keep their own lane work space.
+  workers_.run(transform_shares_, [&](std::size_t c) {
+    const ItemRange share = share_of(groups, static_cast<std::int64_t>(c), static_cast<std::int64_t>(transform_shares_));
+    for (auto g = static_cast<std::size_t>(share.begin); g < static_cast<std::size_t>(share.end); ++g) {
+      const std::size_t first = g * kFftLanes;
+      const std::size_t last = std::min(count, first + kFftLanes);
+      double* group[kFftLanes];
+      for (std::size_t f = first; f < last; ++f) {
+        group[f - first] = frame_.data() + f * 2 * n;
+        normalise_frame(std::span(bytes_.data() + f * 2 * n, 2 * n), std::span(group[f - first], 2 * n));
+      }
+      plan_.transform_lanes(std::span(group, last - first), lane_work_[c]);
+      for (std::size_t f = first; f < last; ++f) {
+        SpectrumAccumulator::frame_power(std::span(frame_.data() + f * 2 * n, 2 * n),
+                                         std::span(power_.data() + f * n, n));
+      }
+    }
+  });
+}
+
+void SpectrumFrames::add(SpectrumAccumulator& spectrum, std::size_t first, std::size_t last) {
+  // Each thread takes a range of bins through all the frames, so every bin sums in frame order.
+  const unsigned shares = workers_.threads();
+  workers_.run(shares, [&](std::size_t c) {
+    const ItemRange bins = share_of(static_cast<std::int64_t>(n_), static_cast<std::int64_t>(c), shares);
+    for (std::size_t f = first; f < last; ++f) {
+      spectrum.add_power(std::span(power_.data() + f * n_, n_), static_cast<std::size_t>(bins.begin),
+                         static_cast<std::size_t>(bins.end));
+    }
+  });
 }
 
 SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
                                         std::int64_t frames, unsigned threads) {
   SpectrumAccumulator spectrum(points);
   if (frames <= 0) return spectrum;
-  const FftPlan plan(points, -1);
-  const auto n = static_cast<std::size_t>(points);
-  ChunkWorkers workers(static_cast<unsigned>(
-      std::min<std::int64_t>(frames, threads > 0 ? threads : worker_thread_count())));
-  // A batch of frames is read, transformed side by side (kFftLanes at a time, in shares that
-  // each keep their own lane work space), then added bin range by bin range.
-  constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
-  const std::size_t batch = std::max<std::size_t>(kFftLanes * workers.threads(), kBatchBytes / (2 * n));
-  const std::size_t transform_shares = std::min<std::size_t>((batch + kFftLanes - 1) / kFftLanes, 2 * workers.threads());
-  std::vector<FftLaneWork> lane_work(transform_shares);
-  std::vector<std::uint8_t> bytes(batch * 2 * n);
-  std::vector<double> frame(batch * 2 * n);
-  std::vector<float> power(batch * n);
+  SpectrumFrames batches(points, frames, threads);
   for (std::int64_t done = 0; done < frames;) {
-    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(frames - done, static_cast<std::int64_t>(batch)));
-    capture.read(std::span(bytes.data(), count * 2 * n));
-    const auto groups = static_cast<std::int64_t>((count + kFftLanes - 1) / kFftLanes);
-    workers.run(transform_shares, [&](std::size_t c) {
-      const ItemRange share = share_of(groups, static_cast<std::int64_t>(c), static_cast<std::int64_t>(transform_shares));
-      for (auto g = static_cast<std::size_t>(share.begin); g < static_cast<std::size_t>(share.end); ++g) {
-        const std::size_t first = g * kFftLanes;
-        const std::size_t last = std::min(count, first + kFftLanes);
-        double* group[kFftLanes];
-        for (std::size_t f = first; f < last; ++f) {
-          group[f - first] = frame.data() + f * 2 * n;
-          normalise_frame(std::span(bytes.data() + f * 2 * n, 2 * n), std::span(group[f - first], 2 * n));
-        }
-        plan.transform_lanes(std::span(group, last - first), lane_work[c]);
-        for (std::size_t f = first; f < last; ++f) {
-          SpectrumAccumulator::frame_power(std::span(frame.data() + f * 2 * n, 2 * n),
-                                           std::span(power.data() + f * n, n));
-        }
-      }
-    });
-    const unsigned shares = workers.threads();
-    workers.run(shares, [&](std::size_t c) {
-      const ItemRange bins = share_of(points, static_cast<std::int64_t>(c), shares);
-      for (std::size_t f = 0; f < count; ++f) {
-        spectrum.add_power(std::span(power.data() + f * n, n), static_cast<std::size_t>(bins.begin),
-                           static_cast<std::size_t>(bins.end));
-      }
-    });
+    const auto count = static_cast<std::size_t>(
+        std::min<std::int64_t>(frames - done, static_cast<std::int64_t>(batches.batch_frames())));
+    capture.read(batches.bytes(count));
+    batches.transform(count);
+    batches.add(spectrum, 0, count);
     done += static_cast<std::int64_t>(count);
   }
   return spectrum;

@@ -6,10 +6,17 @@
 #include <span>
 #include <vector>
 
+#include "dsp/chunk_workers.hpp"
+#include "dsp/fft.hpp"
+#include "dsp/fft_lanes.hpp"
 #include "io/capture_reader.hpp"
 #include "io/output_file.hpp"
 
 namespace iq {
+
+// The largest transform of the spectrum tables: iqspec's limit, which iqwaterfall shares so
+// that each of its rows is a table iqspec can write.
+inline constexpr std::int32_t kSpectrumMaxPoints = 131072;
 
 // Per-bin sums of frame power (sum_dat), and the table writer (out_dat).
 class SpectrumAccumulator {
@@ -28,6 +35,11 @@ class SpectrumAccumulator {
   // out_dat: writes N lines "%ld    %3.3f\n" from bin -N/2 to N/2 - 1; each value is the sum
   // rounded to single precision over the frame count rounded to single precision.
   void write_table(OutputFile& table, std::int64_t frames) const;
+  // The lines [first, last) of that table (line 0 is bin -N/2), appended to `text`.
+  void append_lines(std::string& text, std::int64_t frames, std::int32_t first, std::int32_t last) const;
+
+  // Sets every sum back to zero, for the next spectrum of a series.
+  void clear();
 
   const std::vector<double>& sums() const { return sums_; }
   std::int32_t points() const { return points_; }
@@ -35,6 +47,39 @@ class SpectrumAccumulator {
  private:
   std::int32_t points_;
   std::vector<double> sums_;
+};
+
+// Transforms batches of frames side by side on worker threads and adds their powers to a
+// SpectrumAccumulator. The caller fills a batch's bytes (2N per frame) however it reads them;
+// powers reach every bin in frame order whatever the batch and thread counts, so any split of
+// a run of frames into batches and spectra gives the sums of the plain frame-by-frame loop.
+class SpectrumFrames {
+ public:
+  // `frames`: how many frames the run will transform at most (fewer threads for a short run),
+  // or a negative count when that is not known. threads: 0 means worker_thread_count().
+  SpectrumFrames(std::int32_t points, std::int64_t frames, unsigned threads = 0);
+
+  // The most frames one batch holds.
+  std::size_t batch_frames() const { return batch_; }
+  // Room for the bytes of `count` frames (count <= batch_frames()).
+  std::span<std::uint8_t> bytes(std::size_t count) { return std::span(bytes_.data(), count * 2 * n_); }
+  // Normalises and transforms the first `count` frames of the batch and keeps their powers.
+  void transform(std::size_t count);
+  // Adds the powers of the batch's frames [first, last) to `spectrum`, in frame order.
+  void add(SpectrumAccumulator& spectrum, std::size_t first, std::size_t last);
+
+  ChunkWorkers& workers() { return workers_; }
+
+ private:
+  std::size_t n_;
+  FftPlan plan_;
+  ChunkWorkers workers_;
+  std::size_t batch_;
+  std::size_t transform_shares_;
+  std::vector<FftLaneWork> lane_work_;
+  std::vector<std::uint8_t> bytes_;
+  std::vector<double> frame_;
+  std::vector<float> power_;
 };
 
 // Reads `frames` consecutive frames of N complex samples from `capture` (bytes past the end

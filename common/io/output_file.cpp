@@ -167,16 +167,25 @@ void OutputFile::flush() {
   buffer_.clear();
 }
 
-void OutputFile::commit() {
-  flush();
-  const int fd = std::exchange(fd_, -1);
-  if (::close(fd) != 0) fail_write(errno);
+void OutputFile::move_into_place() {
   if (temp_path_.empty()) return;
   if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
     fail_write(errno);
   }
   unregister_temp(temp_path_.c_str());
   temp_path_.clear();
+}
+
+void OutputFile::publish() {
+  flush();
+  move_into_place();
+}
+
+void OutputFile::commit() {
+  flush();
+  const int fd = std::exchange(fd_, -1);
+  if (::close(fd) != 0) fail_write(errno);
+  move_into_place();
 }
 
 }  // namespace iq

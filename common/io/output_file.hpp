@@ -4,7 +4,8 @@
 // A regular-file output is written to a temporary file beside it and renamed into place by
 // commit(), so an interrupted or failed run leaves the previous file of that name untouched
 // and no truncated table. A character device or FIFO (a terminal, /dev/stdout, /dev/null) is
-// written directly.
+// written directly. A live stream's table is put in place early by publish(): the previous
+// file is then replaced at once by the new one, never mixed with it.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,15 @@ class OutputFile {
     write(std::string_view(reinterpret_cast<const char*>(bytes), count));
   }
 
+  // Writes what is buffered now.
+  void flush();
+
+  // Puts the output in place under its name at once instead of at commit: the temporary file
+  // replaces any previous file of that name whole, and every later flush goes straight to it.
+  // For a table that grows while a live stream lasts: what has been flushed can be read at
+  // every moment and stays there whenever the run stops.
+  void publish();
+
   // Writes what is buffered, closes the file and moves it into place. Throws ToolError when
   // any of it fails (a full disk, a write error); the previous file is then left as it was.
   void commit();
@@ -47,7 +57,7 @@ class OutputFile {
 
  private:
   static constexpr std::size_t kBufferBytes = std::size_t{1} << 18;
-  void flush();
+  void move_into_place();
   void write_fully(std::string_view bytes);
   [[noreturn]] void fail_write(int errnum);
 

@@ -22,7 +22,7 @@ pass() { passed=$((passed + 1)); }
 failed() { echo "FAIL: $*"; failures=$((failures + 1)); }
 skip() { echo "SKIP: $*"; skipped=$((skipped + 1)); }
 
-analysis_tools=(iqspec levelhist iqdump powtrace modspec cyclefold cyclestack cyclebin lagscan iqtrim)
+analysis_tools=(iqspec levelhist iqdump powtrace modspec cyclefold cyclestack cyclebin lagscan iqtrim iqwaterfall)
 launchers=(grabspec timedgrab)
 
 "$bin/iqsim" "$work/cap.bin" -n 40000 -s 3 > /dev/null || exit 1
@@ -46,6 +46,7 @@ set_args() {
   [ "$in" = "$work/big.bin" ] && second=$work/big2.bin
   case $tool in
     iqspec) A=("$in" "$out" 256) ;;
+    iqwaterfall) A=("$in" "$out" 256 4) ;;
     levelhist) A=("$in" "$out") ;;
     iqdump) A=("$in" "$out" 0 $((long ? 1000000 : 1))) ;;
     powtrace) A=("$in" "$out" 2.4 7 1) ;;
@@ -94,7 +95,7 @@ for tool in "${launchers[@]}"; do
   expect_failure "$tool table on /dev/full" "No space left on device" "$bin/$tool" "${A[@]}"
 done
 # iqtrim and iqsim print nothing on success, so only the others can meet a full console.
-for tool in iqspec levelhist iqdump powtrace modspec cyclefold cyclestack cyclebin lagscan "${launchers[@]}" alarmexec; do
+for tool in iqspec levelhist iqdump powtrace modspec cyclefold cyclestack cyclebin lagscan iqwaterfall "${launchers[@]}" alarmexec; do
   set_args $tool "$work/cap.bin" "$work/console-table.txt"
   if [ $tool = alarmexec ] && [ ${#A[@]} -lt 4 ]; then skip "$tool: too close to midnight"; continue; fi
   expect_failure "$tool console on /dev/full" "Can't write the console output" \

@@ -15,7 +15,11 @@
 #include "io/capture_reader.hpp"
 #include "cli/option_scanner.hpp"
 #include "io/output_file.hpp"
+#include "io/capture_metadata.hpp"
+#include "plot_metadata.hpp"
 #include "plot_script.hpp"
+#include "spectral_axis.hpp"
+#include "waterfall_plot.hpp"
 #include "table_kind.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
@@ -29,18 +33,32 @@ constexpr const char* kHelp =
     "iqplot <table> <picture.png|picture.svg> [options]\n"
     "Draws a table written by one of the iqtools as a picture with gnuplot: a spectrum, a\n"
     "power trace, a modulation spectrum, a pulse profile (mean and count), a correlation (both\n"
-    "directions), a level table, a dump (I and Q) or a period search (chi-square against trial\n"
-    "period, the best marked). The kind is told from the table's layout.\n"
+    "directions), a level table, a dump (I and Q), a period search (chi-square against trial\n"
+    "period, the best marked), a calibrated spectrum (with its zero line)\n"
+    "or a waterfall (a heat map: frequency across, time down, power in dB as colour). The kind\n"
+    "is told from the table's layout. The capture's rate, centre and start come from its SigMF\n"
+    "metadata when there is some: a waterfall's header, --metadata, or the capture named like\n"
+    "the table (night.txt: night.sigmf-meta); the options override them.\n"
     "A picture name ending in .svg gives SVG, any other name PNG.\n"
     "\n"
     "  -k, --kind KIND          the table's kind: spectrum, powtrace, modspec, profile,\n"
-    "                           correlation, levels, dump, search\n"
+    "                           correlation, levels, dump, search, calibrated,\n"
+    "                           waterfall\n"
     "  -r, --rate MHZ           the capture's complex sample rate: a spectrum's axis in MHz,\n"
     "                           a correlation's in microseconds, a dump's in milliseconds\n"
     "  -c, --centre MHZ         the receiver's tuned frequency: a spectrum's axis in absolute\n"
     "                           MHz (with --rate)\n"
     "  -v, --video-band KHZ     the video band given to powtrace or modspec: with --rate, a\n"
     "                           power trace's axis in seconds, a modulation spectrum's in Hz\n"
+    "      --velocity [MHZ]     a spectrum's or waterfall's axis in radial velocity (km/s, radio\n"
+    "                           convention) about this rest frequency (default 1420.405751768,\n"
+    "                           the hydrogen line); needs the rate and the centre\n"
+    "      --start TIME         the capture's start, UTC, as 2026-12-07T01:30:00Z: a\n"
+    "                           waterfall's time axis in UTC\n"
+    "  -m, --metadata CAPTURE   read the rate, centre and start from this capture's metadata\n"
+    "      --linear             a waterfall's colours in mean power instead of dB\n"
+    "      --xrange FROM:TO     the horizontal axis from FROM to TO, in its units (a part of\n"
+    "                           the band: MHz, or km/s with --velocity)\n"
     "      --title TEXT         the picture's title (default: the table's name and kind)\n"
     "      --size WIDTHxHEIGHT  picture size in pixels (default 900x540)\n"
     "  -h, --help               this text\n"
@@ -55,6 +73,7 @@ struct PlotOptions {
   std::string table;
   std::string picture;
   std::optional<TableKind> kind;
+  std::optional<std::string> metadata;
   PlotSettings settings;
   bool help = false;
 };
@@ -74,6 +93,17 @@ void parse_size(const std::string& option, const std::string& text, PlotSettings
   require_option(width >= 100 && width <= 10000 && height >= 100 && height <= 10000, option, range);
   settings.width = static_cast<int>(width);
   settings.height = static_cast<int>(height);
+}
+
+// "FROM:TO", two numbers with FROM below TO.
+std::pair<double, double> parse_range(const std::string& option, const std::string& text) {
+  const auto colon = text.find(':', 1);
+  const char* range = "FROM:TO, two numbers with FROM below TO";
+  require_option(colon != std::string::npos, option, range);
+  const double from = option_number(option, text.substr(0, colon));
+  const double to = option_number(option, text.substr(colon + 1));
+  require_option(from < to, option, range);
+  return {from, to};
 }
 
 PlotOptions parse_options(const ToolArgs& args) {
@@ -101,6 +131,20 @@ PlotOptions parse_options(const ToolArgs& args) {
       options.settings.centre_mhz = option_number(name, scan.value());
     } else if (name == "-v" || name == "--video-band") {
       options.settings.video_band_khz = positive_number(name, scan.value(), "a band above 0 kHz");
+    } else if (name == "--velocity") {
+      const auto rest = scan.optional_number_value();
+      options.settings.velocity_rest_mhz =
+          rest ? positive_number(name, *rest, "a rest frequency above 0 MHz") : kHydrogenRestMhz;
+    } else if (name == "--start") {
+      const std::string start = scan.value();
+      require_option(utc_datetime_seconds(start).has_value(), name, "a UTC time like 2026-12-07T01:30:00Z");
+      options.settings.start_utc = start;
+    } else if (name == "-m" || name == "--metadata") {
+      options.metadata = scan.value();
+    } else if (name == "--linear") {
+      options.settings.linear = true;
+    } else if (name == "--xrange") {
+      options.settings.x_range = parse_range(name, scan.value());
     } else if (name == "--title") {
       options.settings.title = scan.value();
     } else if (name == "--size") {
@@ -214,6 +258,38 @@ void draw(const std::string& gnuplot, const std::string& script, OutputFile& pic
   }
 }
 
+// Whether the table starts with a waterfall's header line; the table is rewound.
+bool starts_as_waterfall(std::istream& table) {
+  std::string first;
+  std::getline(table, first);
+  table.clear();
+  table.seekg(0);
+  return is_waterfall_header(first);
+}
+
+// Reads a waterfall's header and rows into the settings; the number of complete rows.
+std::int64_t read_waterfall(std::istream& table, const std::string& name, PlotSettings& settings) {
+  const WaterfallShape shape = scan_waterfall(table, name);
+  if (shape.rows == 0) throw ToolError("the waterfall " + name + " has no complete row yet");
+  settings.points = shape.points;
+  settings.frames_per_row = shape.frames_per_row;
+  settings.rows = shape.rows;
+  fill_from_metadata(settings, shape.header);
+  return shape.rows;
+}
+
+// A velocity axis is one of frequency bins, and needs the rate and centre to place them.
+void check_velocity(const PlotSettings& settings, TableKind kind) {
+  if (!settings.velocity_rest_mhz) return;
+  if (kind != TableKind::kSpectrum && kind != TableKind::kCalibrated && kind != TableKind::kWaterfall) {
+    throw ToolError("option --velocity applies to spectra, calibrated spectra and waterfalls only");
+  }
+  if (!settings.rate_mhz || !settings.centre_mhz) {
+    throw ToolError("option --velocity needs the sample rate and the centre frequency: give --rate and "
+                    "--centre, or keep the capture's .sigmf-meta beside it");
+  }
+}
+
 }  // namespace
 
 int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
@@ -230,9 +306,18 @@ int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     const auto table_file = CaptureReader::open(options.table, 1);
     std::ifstream table(options.table);
     if (!table_file || !table) throw ToolError("Can't open table " + options.table);
-    const TableShape shape = scan_table(table, options.table);
-    if (shape.rows == 0) throw ToolError("the table " + options.table + " is empty");
-    const auto kind = options.kind ? options.kind : recognise_table(shape);
+    PlotSettings& settings = options.settings;
+    std::optional<TableKind> kind = options.kind;
+    std::int64_t rows = 0;
+    if (kind == TableKind::kWaterfall || (!kind && starts_as_waterfall(table))) {
+      kind = TableKind::kWaterfall;
+      rows = read_waterfall(table, options.table, settings);
+    } else {
+      const TableShape shape = scan_table(table, options.table);
+      if (shape.rows == 0) throw ToolError("the table " + options.table + " is empty");
+      if (!kind) kind = recognise_table(shape);
+      rows = shape.rows;
+    }
     if (!kind) {
       throw ToolError("can't tell what kind of table " + options.table +
                       " is; give it with --kind (one of " + table_kind_names() + ")");
@@ -240,22 +325,24 @@ int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     const auto gnuplot = find_gnuplot();
     if (!gnuplot) throw ToolError(kGetGnuplot);
 
-    PlotSettings& settings = options.settings;
+    fill_from_metadata(settings, table_metadata(options.table, options.metadata, err));
+    check_velocity(settings, *kind);
     settings.kind = *kind;
     settings.format = ends_with(options.picture, ".svg") ? PictureFormat::kSvg : PictureFormat::kPng;
     // gnuplot reads "-", "+" and names starting with '<' as inline data, a sampling range or a
     // shell command; a path with a folder part is always a plain file.
     settings.table = options.table.front() == '/' ? options.table : "./" + options.table;
-    settings.rows = shape.rows;
+    settings.rows = rows;
     if (settings.title.empty()) {
       settings.title = std::filesystem::path(options.table).filename().string() + " (" +
                        std::string(table_kind_name(*kind)) + ")";
+      if (settings.start_utc) settings.title += ", capture started " + *settings.start_utc;
     }
     OutputFile picture(options.picture, {table_file->id()});
     draw(*gnuplot, plot_script(settings), picture);
     picture.commit();
     out << cformat("Table=%s    Kind=%s    Rows=%lld    Picture=%s\n", options.table.c_str(),
-                   std::string(table_kind_name(*kind)).c_str(), static_cast<long long>(shape.rows),
+                   std::string(table_kind_name(*kind)).c_str(), static_cast<long long>(rows),
                    options.picture.c_str());
     return kExitSuccess;
   });

@@ -6,18 +6,14 @@
 #include <cmath>
 
 #include "io/text_format.hpp"
+#include "spectral_axis.hpp"
+#include "waterfall_plot.hpp"
 
 namespace iq {
 
 namespace {
 
-std::string number(double value) { return cformat("%.15g", value); }
-
-// The x axis of a table: a gnuplot expression of the first column and its label.
-struct Axis {
-  std::string expression;
-  std::string label;
-};
+std::string number(double value) { return script_number(value); }
 
 // Complex samples that powtrace and modspec sum into one video point: the ratio of the sample
 // rate to the video band, in single precision and cut to a whole number, as the tools take it.
@@ -30,9 +26,10 @@ Axis x_axis(const PlotSettings& s) {
                      samples_per_video_point(*s.rate_mhz, *s.video_band_khz) >= 1.0;
   switch (s.kind) {
     case TableKind::kSpectrum:
-      if (!s.rate_mhz) return {"$1", cformat("Frequency bin (of %lld)", static_cast<long long>(s.rows))};
-      return {number(s.centre_mhz.value_or(0.0)) + " + $1 * " + number(*s.rate_mhz / static_cast<double>(s.rows)),
-              s.centre_mhz ? "Frequency (MHz)" : "Offset from the centre frequency (MHz)"};
+    case TableKind::kCalibrated:
+      return spectral_axis(s, s.rows);
+    case TableKind::kWaterfall:
+      return spectral_axis(s, s.points);
     case TableKind::kPowerTrace:
       if (!video) return {"$1", "Video point"};
       return {"$1 * " + number(samples_per_video_point(*s.rate_mhz, *s.video_band_khz) / (*s.rate_mhz * 1e6)),
@@ -105,6 +102,9 @@ std::string plot_script(const PlotSettings& s) {
   }
   script += "set title '" + gnuplot_quoted(s.title) + "'\nset grid\nset key top right\nset autoscale xfix\n";
   script += "set style line 1 lw 1.2 lc rgb '#1f5fa8'\nset style line 2 lw 1.2 lc rgb '#c0392b'\n";
+  if (s.x_range) {
+    script += "set xrange [" + number(s.x_range->first) + ":" + number(s.x_range->second) + "]\n";
+  }
   switch (s.kind) {
     case TableKind::kSpectrum:
       script += labels(x.label, "Mean power per frame");
@@ -138,6 +138,13 @@ std::string plot_script(const PlotSettings& s) {
       break;
     case TableKind::kSearch:
       script += search_plot(s.table, data, x.label);
+    case TableKind::kCalibrated:
+      // A calibrated spectrum's baseline is 0: the zero line shows how flat it is.
+      script += labels(x.label, "(on − off) / off");
+      script += "plot " + data + ":2 with lines ls 1 notitle, 0 with lines lw 1 lc rgb '#555555' dt 2 notitle\n";
+      break;
+    case TableKind::kWaterfall:
+      script += waterfall_plot_commands(s);
       break;
     case TableKind::kDump:
       script += labels(x.label, "Normalised value");

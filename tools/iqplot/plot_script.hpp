@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "table_kind.hpp"
 
@@ -20,6 +21,14 @@ struct PlotSettings {
   std::optional<double> rate_mhz;       // complex sample rate of the capture
   std::optional<double> centre_mhz;     // frequency the receiver was tuned to
   std::optional<double> video_band_khz; // video band given to powtrace / modspec
+  std::optional<double> velocity_rest_mhz;  // a velocity axis about this rest frequency
+  // A waterfall: `rows` complete rows of `points` bins, each the mean of frames_per_row frames,
+  // the first starting at start_utc ("YYYY-MM-DDTHH:MM:SS[.f]Z") when that is known.
+  std::int64_t points = 0;
+  std::int64_t frames_per_row = 0;
+  std::optional<std::string> start_utc;
+  bool linear = false;
+  std::optional<std::pair<double, double>> x_range;  // the horizontal axis's span, in its units  // a waterfall's colours in mean power instead of dB
   int width = 900;
   int height = 540;
 };

@@ -13,7 +13,7 @@ namespace iq {
 
 namespace {
 
-constexpr std::array<std::pair<TableKind, std::string_view>, 8> kNames{{
+constexpr std::array<std::pair<TableKind, std::string_view>, 10> kNames{{
     {TableKind::kSpectrum, "spectrum"},
     {TableKind::kPowerTrace, "powtrace"},
     {TableKind::kModulation, "modspec"},
@@ -22,6 +22,8 @@ constexpr std::array<std::pair<TableKind, std::string_view>, 8> kNames{{
     {TableKind::kLevels, "levels"},
     {TableKind::kDump, "dump"},
     {TableKind::kSearch, "search"},
+    {TableKind::kCalibrated, "calibrated"},
+    {TableKind::kWaterfall, "waterfall"},
 }};
 
 // Digits after the decimal point of a number's text, or -1 without a point.
@@ -118,6 +120,7 @@ std::optional<TableKind> recognise_table(const TableShape& shape) {
   if (shape.columns == 2) {
     if (values == 8) return TableKind::kPowerTrace;
     if (values == 6) return TableKind::kModulation;
+    if (values == 5) return TableKind::kCalibrated;
     if (values != 3) return std::nullopt;
     // A level table has 256 rows from -128 whose mean counts per 512 bytes add up to 512 (to
     // within the rounding to three decimals); a 256-point spectrum has the same layout.

@@ -9,7 +9,18 @@
 
 namespace iq {
 
-enum class TableKind { kSpectrum, kPowerTrace, kModulation, kProfile, kCorrelation, kLevels, kDump, kSearch };
+enum class TableKind {
+  kSpectrum,
+  kPowerTrace,
+  kModulation,
+  kProfile,
+  kCorrelation,
+  kLevels,
+  kDump,
+  kSearch,      // cyclesearch's chi-square per trial period
+  kCalibrated,  // speccal's (on - off) / off per bin
+  kWaterfall,   // iqwaterfall's rows of spectra (waterfall_plot.hpp)
+};
 
 // The option name of a kind ("spectrum", "powtrace", ...), and back; nothing for an unknown name.
 std::string_view table_kind_name(TableKind kind);

@@ -10,7 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli/option_scanner.hpp"
+#include "io/capture_metadata.hpp"
+#include "time/clock.hpp"
 #include "io/output_file.hpp"
 #include "sky_generator.hpp"
 #include "io/tool_error.hpp"
@@ -31,8 +35,10 @@ constexpr const char* kHelp =
     "  -s, --seed SEED            seed of the sky's random sequence (default 1)\n"
     "      --noise SIGMA          sky noise, standard deviation per component in converter\n"
     "                             steps (default 10)\n"
-    "      --tone HZ[,AMPLITUDE]  a tone at a frequency offset in Hz (negative allowed), peak\n"
-    "                             amplitude in steps (default 20); may be repeated\n"
+    "      --tone HZ[,AMPLITUDE[,DRIFT]]\n"
+    "                             a tone at a frequency offset in Hz (negative allowed), peak\n"
+    "                             amplitude in steps (default 20), its offset drifting by DRIFT\n"
+    "                             Hz per second (default 0); may be repeated\n"
     "      --pulse-period MS      a periodic pulse of extra noise power with this period\n"
     "      --pulse-duty FRACTION  fraction of the period the pulse is on (default 0.1)\n"
     "      --pulse-strength RATIO extra noise power while on, relative to the noise (default 1)\n"
@@ -41,7 +47,17 @@ constexpr const char* kHelp =
     "                             of the same sky: same seed, another delay)\n"
     "      --rx-noise SIGMA       this receiver's own noise in steps (default 0)\n"
     "      --rx-seed SEED         seed of the receiver's own noise (default 2)\n"
-    "  -h, --help                 this text\n";
+    "      --passband PERCENT[,CYCLES]\n"
+    "                             the receiver's gain across the band: its power rises and falls\n"
+    "                             by PERCENT (0 .. 100, peak to trough) in CYCLES ripples (1 ..\n"
+    "                             1000, default 1: a gentle slope through the middle of the band)\n"
+    "      --centre MHZ           the frequency the receiver is tuned to, for the metadata\n"
+    "      --start TIME           the capture's start for the metadata, UTC, as\n"
+    "                             2026-12-07T01:30:00Z (default now)\n"
+    "  -h, --help                 this text\n"
+    "\n"
+    "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
+    "capture's name with .bin replaced by, or else followed by, .sigmf-meta).\n";
 
 constexpr std::int64_t kChunkBytes = std::int64_t{1} << 20;
 constexpr std::int64_t kMaxDelay = 2147483647;
@@ -49,6 +65,8 @@ constexpr std::int64_t kMaxDelay = 2147483647;
 struct SimOptions {
   std::string capture;
   SkySettings sky;
+  std::optional<double> centre_mhz;
+  std::optional<std::string> start;
   std::int64_t samples = 2400000;
   std::optional<double> seconds;
   bool help = false;
@@ -58,9 +76,27 @@ Tone parse_tone(const std::string& text) {
   Tone tone;
   const auto comma = text.find(',');
   tone.offset_hz = option_number("--tone", text.substr(0, comma));
-  if (comma != std::string::npos) tone.amplitude = option_number("--tone", text.substr(comma + 1));
-  require_option(tone.amplitude >= 0.0, "--tone", "HZ[,AMPLITUDE] with an amplitude of 0 or more");
+  std::string rest = comma == std::string::npos ? "" : text.substr(comma + 1);
+  const auto second_comma = rest.find(',');
+  if (comma != std::string::npos) tone.amplitude = option_number("--tone", rest.substr(0, second_comma));
+  if (second_comma != std::string::npos) tone.drift_hz_per_s = option_number("--tone", rest.substr(second_comma + 1));
+  require_option(tone.amplitude >= 0.0, "--tone", "HZ[,AMPLITUDE[,DRIFT]] with an amplitude of 0 or more");
   return tone;
+}
+
+Passband parse_passband(const std::string& text) {
+  Passband passband;
+  const auto comma = text.find(',');
+  const double percent = option_number("--passband", text.substr(0, comma));
+  require_option(percent >= 0.0 && percent <= 100.0, "--passband", "PERCENT[,CYCLES] with a percentage from 0 to 100");
+  passband.depth = percent / 100.0;
+  if (comma != std::string::npos) {
+    const std::int64_t cycles = option_whole("--passband", text.substr(comma + 1));
+    require_option(cycles >= 1 && cycles <= kMaxPassbandCycles, "--passband",
+                   "PERCENT[,CYCLES] with 1 to 1000 cycles");
+    passband.cycles = static_cast<int>(cycles);
+  }
+  return passband;
 }
 
 SimOptions parse_options(const ToolArgs& args) {
@@ -118,6 +154,16 @@ SimOptions parse_options(const ToolArgs& args) {
       require_option(sky.receiver_noise >= 0.0, name, "a standard deviation of 0 or more");
     } else if (name == "--rx-seed") {
       sky.receiver_seed = static_cast<std::uint64_t>(option_whole(name, value()));
+    } else if (name == "--passband") {
+      sky.passband = parse_passband(value());
+    } else if (name == "--centre") {
+      options.centre_mhz = option_number(name, value());
+      require_option(*options.centre_mhz >= 0.0 && std::isfinite(*options.centre_mhz), name,
+                     "a frequency of 0 MHz or more");
+    } else if (name == "--start") {
+      options.start = value();
+      require_option(utc_datetime_seconds(*options.start).has_value(), name,
+                     "a UTC time like 2026-12-07T01:30:00Z");
     } else {
       throw ToolError("unknown option '" + name + "'");
     }
@@ -128,6 +174,17 @@ SimOptions parse_options(const ToolArgs& args) {
     options.samples = static_cast<std::int64_t>(samples);
   }
   return options;
+}
+
+// The capture's metadata beside it; a capture written to a device or pipe has none.
+void write_metadata(const SimOptions& options) {
+  struct stat info {};
+  if (::stat(options.capture.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  CaptureMetadata meta;
+  meta.sample_rate_hz = options.sky.rate_mhz * 1e6;
+  if (options.centre_mhz) meta.centre_frequency_hz = *options.centre_mhz * 1e6;
+  meta.datetime_utc = options.start ? *options.start : utc_datetime_text(SystemClock().now());
+  write_capture_metadata(options.capture, meta);
 }
 
 }  // namespace
@@ -153,6 +210,7 @@ int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
       capture.write(chunk.data(), size);
     }
     capture.commit();
+    write_metadata(options);
     return kExitSuccess;
   });
 }

@@ -4,11 +4,12 @@
 #include <ostream>
 
 #include "cli/arguments.hpp"
+#include "dsp/spectrum.hpp"
 
 namespace iq {
 
 inline constexpr const char* kIqspecUsage = "Format: iqspec <Infile>  <Outfile> <No. FFT Points>";
-inline constexpr int kIqspecMaxPoints = 131072;
+inline constexpr int kIqspecMaxPoints = kSpectrumMaxPoints;
 
 // iqspec <Infile> <Outfile> <No. FFT Points>
 int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err);

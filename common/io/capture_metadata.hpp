@@ -1,0 +1,41 @@
+// How a capture was made (sample rate, centre frequency, start time), kept beside it in a
+// SigMF metadata file "<base>.sigmf-meta" so that nobody has to type it again.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace iq {
+
+struct CaptureMetadata {
+  std::optional<double> sample_rate_hz;       // core:sample_rate
+  std::optional<double> centre_frequency_hz;  // captures[0] core:frequency
+  std::optional<std::string> datetime_utc;    // captures[0] core:datetime, ISO 8601 "…Z"
+};
+
+// The metadata file that belongs to a capture: the capture's name with a final ".bin" or
+// ".sigmf-data" replaced by ".sigmf-meta" (otherwise ".sigmf-meta" appended).
+std::string metadata_path_for(const std::string& capture_path);
+
+// Reads the capture's metadata when the file exists. A malformed or contradictory file is
+// reported in one line on `err` ("<tool>: <meta path>: <why>; ignored") and yields {}.
+// Never throws. "-" (standard input) has no metadata.
+CaptureMetadata read_capture_metadata(const std::string& capture_path, const std::string& tool,
+                                      std::ostream& err);
+
+// Writes the metadata file for a capture (datatype "cu8"); throws ToolError on failure, and
+// on values the reader would refuse (a rate that is not above 0, a malformed time).
+void write_capture_metadata(const std::string& capture_path, const CaptureMetadata& meta);
+
+// Seconds since 1970-01-01 00:00:00 UTC of a time written "YYYY-MM-DDTHH:MM:SS[.fraction]Z"
+// (the form SigMF's core:datetime uses), to within the resolution of a double (a few tenths of
+// a microsecond today); nullopt when the text is not of that form or names no real date.
+std::optional<double> utc_datetime_seconds(std::string_view text);
+
+// "YYYY-MM-DDTHH:MM:SSZ" for whole seconds since 1970-01-01 00:00:00 UTC (years 0 to 9999).
+std::string utc_datetime_text(std::int64_t seconds_since_1970);
+
+}  // namespace iq

@@ -1,0 +1,289 @@
+// iqsim's sky: the same bytes on every processor (its own logarithm, sine and cosine against
+// the library's, fingerprints of whole captures), drifting tones, the receiver's passband and
+// the metadata written beside each capture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <ctime>
+#include <numbers>
+
+#include "io/capture_metadata.hpp"
+#include "iqsim.hpp"
+#include "iqspec.hpp"
+#include "sky_generator.hpp"
+#include "test_support.hpp"
+
+namespace iq {
+namespace {
+
+using test::run_tool;
+
+// 64-bit FNV-1a of a capture: any changed byte changes it.
+std::uint64_t fingerprint(const std::vector<std::uint8_t>& bytes) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (std::uint8_t b : bytes) hash = (hash ^ b) * 0x100000001b3ULL;
+  return hash;
+}
+
+double ulps_apart(double a, double b) {
+  return std::fabs(a - b) / (std::nextafter(std::fabs(b), INFINITY) - std::fabs(b));
+}
+
+TEST(SkyGenerator, LogarithmIsWithinTwoUnitsInTheLastPlace) {
+  for (double x : {1.0, 2.0, 0.5, 1.4142135623730951, 1.4142135623730954, 0.7071067811865476, 3.0,
+                   1e-300, 1e300, 0x1.0p-1022, 0x1.fffffffffffffp1023, 0.999999999, 1.000000001}) {
+    EXPECT_LE(ulps_apart(portable_log(x), std::log(x)), 2.0) << x;
+  }
+  EXPECT_EQ(portable_log(1.0), 0.0);
+  std::mt19937_64 rng(5);
+  for (int k = 0; k < 200000; ++k) {
+    // Uniform in (0, 1), as the polar method uses it, and spread over all exponents.
+    const double unit = (static_cast<double>(rng() >> 11) + 0.5) * 0x1.0p-53;
+    EXPECT_LE(ulps_apart(portable_log(unit), std::log(unit)), 2.0) << unit;
+    const double wide = std::ldexp(1.0 + unit, static_cast<int>(rng() % 2000) - 1000);
+    EXPECT_LE(ulps_apart(portable_log(wide), std::log(wide)), 2.0) << wide;
+  }
+}
+
+TEST(SkyGenerator, SineAndCosineOfTurnsAgreeWithTheLibrary) {
+  // The library's sine and cosine of the remainder after the nearest whole quarter turn (at
+  // most an eighth of a turn, so its double is within 1.2e-16 of the true angle), turned by
+  // that many quarters: within 3e-16 of the true values.
+  auto check = [](std::uint64_t turns) {
+    double sine = 0.0;
+    double cosine = 0.0;
+    sin_cos_turns(turns, sine, cosine);
+    const std::uint64_t quarters = (turns + (std::uint64_t{1} << 61)) >> 62;
+    const auto rest = static_cast<std::int64_t>(turns - (quarters << 62));
+    const double angle = std::numbers::pi / 2 * (static_cast<double>(rest) * 0x1.0p-62);
+    const std::complex<double> quarter_turns[4] = {{1.0, 0.0}, {0.0, 1.0}, {-1.0, 0.0}, {0.0, -1.0}};
+    const std::complex<double> turned = std::polar(1.0, angle) * quarter_turns[quarters % 4];
+    EXPECT_NEAR(sine, turned.imag(), 3e-16) << turns;
+    EXPECT_NEAR(cosine, turned.real(), 3e-16) << turns;
+  };
+  for (std::uint64_t quadrant = 0; quadrant < 4; ++quadrant) {
+    for (std::uint64_t within : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{1} << 61, (std::uint64_t{1} << 61) + 1,
+                                 (std::uint64_t{1} << 62) - 1, std::uint64_t{0x123456789abcdef}}) {
+      check((quadrant << 62) + within);
+    }
+  }
+  std::mt19937_64 rng(6);
+  for (int k = 0; k < 200000; ++k) check(rng());
+  double sine = 1.0;
+  double cosine = 0.0;
+  sin_cos_turns(0, sine, cosine);
+  EXPECT_EQ(sine, 0.0);
+  EXPECT_EQ(cosine, 1.0);
+  sin_cos_turns(std::uint64_t{1} << 62, sine, cosine);  // a quarter turn
+  EXPECT_EQ(sine, 1.0);
+  EXPECT_EQ(cosine, 0.0);
+  sin_cos_turns(std::uint64_t{1} << 63, sine, cosine);  // half a turn
+  EXPECT_EQ(sine, 0.0);
+  EXPECT_EQ(cosine, -1.0);
+}
+
+TEST(SkyGenerator, GaussianValuesHaveTheNormalMomentsAndTails) {
+  std::mt19937_64 rng(7);
+  constexpr int kPairs = 500000;
+  double sum = 0.0, squares = 0.0, fourth = 0.0, cross = 0.0;
+  int beyond_one = 0, beyond_three = 0;
+  for (int k = 0; k < kPairs; ++k) {
+    double second = 0.0;
+    const double first = SkyGenerator::gaussian_pair(rng, second);
+    cross += first * second;
+    for (double x : {first, second}) {
+      sum += x;
+      squares += x * x;
+      fourth += x * x * x * x;
+      beyond_one += std::fabs(x) > 1.0;
+      beyond_three += std::fabs(x) > 3.0;
+    }
+  }
+  const double n = 2.0 * kPairs;
+  EXPECT_NEAR(sum / n, 0.0, 0.005);
+  EXPECT_NEAR(squares / n, 1.0, 0.006);
+  EXPECT_NEAR(fourth / n, 3.0, 0.05);
+  EXPECT_NEAR(cross / kPairs, 0.0, 0.006);
+  EXPECT_NEAR(beyond_one / n, 0.31731, 0.002);
+  EXPECT_NEAR(beyond_three / n, 0.0026998, 0.0003);
+}
+
+// The bytes of these captures are the same on every processor and with every C library; the
+// fingerprints were taken on x86-64 and are checked on ARM under emulation.
+TEST(SkyGenerator, SameBytesOnEveryProcessor) {
+  struct Case {
+    const char* what;
+    SkySettings settings;
+    std::uint64_t fingerprint;
+  };
+  SkySettings everything;
+  everything.seed = 11;
+  everything.noise = 6.5;
+  everything.tones = {{150000.0, 30.0, 0.0}, {-412345.678, 12.0, 25000.0}, {3e6, 5.0, -1e6}};
+  everything.pulse = {0.7, 0.3, 2.0, 0.25};
+  everything.passband = {0.4, 3};
+  everything.receiver_noise = 2.5;
+  everything.receiver_seed = 4;
+  SkySettings late = everything;
+  late.delay = 1000;
+  SkySettings early = everything;
+  early.delay = -777;
+  const Case cases[] = {
+      {"default sky", SkySettings{}, 6981192050418017456ULL},
+      {"tones, drift, pulse, passband, receiver noise", everything, 18288879790806268819ULL},
+      {"the same, seen 1000 samples late", late, 13431084463287957174ULL},
+      {"the same, seen 777 samples early", early, 4139857773105472595ULL},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> bytes(2 * 65536);
+    SkyGenerator(c.settings).generate(bytes);
+    EXPECT_EQ(fingerprint(bytes), c.fingerprint) << c.what;
+  }
+}
+
+// The frequency of a clean tone between samples, from the phase step averaged over `count`
+// samples from `first`.
+double measured_frequency_hz(const std::vector<std::uint8_t>& bytes, std::size_t first, std::size_t count,
+                             double rate_hz) {
+  std::complex<double> sum = 0.0;
+  for (std::size_t n = first; n < first + count; ++n) {
+    const std::complex<double> a(bytes[2 * n] - 127.5, bytes[2 * n + 1] - 127.5);
+    const std::complex<double> b(bytes[2 * n + 2] - 127.5, bytes[2 * n + 3] - 127.5);
+    sum += b * std::conj(a);
+  }
+  return std::arg(sum) / (2.0 * std::numbers::pi) * rate_hz;
+}
+
+TEST(SkyGenerator, ToneDriftsLinearlyAtItsRate) {
+  const struct {
+    double offset_hz;
+    double drift_hz_per_s;
+    std::int64_t delay;
+  } cases[] = {{10000.0, 0.0, 0},      {10000.0, 2e6, 0},       {-50000.0, -3e6, 0},
+               {20000.0, 1e6, 5000},   {20000.0, 1e6, -5000},   {1.2e6 - 1000.0, 1e6, 0}};
+  for (const auto& c : cases) {
+    SkySettings settings;
+    settings.rate_mhz = 2.4;
+    settings.noise = 0.0;
+    settings.tones = {{c.offset_hz, 100.0, c.drift_hz_per_s}};
+    settings.delay = c.delay;
+    std::vector<std::uint8_t> bytes(2 * 240001);
+    SkyGenerator(settings).generate(bytes);
+    for (std::size_t at : {std::size_t{0}, std::size_t{120000}, std::size_t{239000}}) {
+      // At the middle of the measured block, seen at sky time (at − delay) / rate.
+      const double t = (static_cast<double>(at) + 500.0 - static_cast<double>(c.delay)) / 2.4e6;
+      double expected = c.offset_hz + c.drift_hz_per_s * t;
+      expected -= 2.4e6 * std::round(expected / 2.4e6);  // aliased into the band
+      EXPECT_NEAR(measured_frequency_hz(bytes, at, 1000, 2.4e6), expected, 5.0)
+          << c.offset_hz << " " << c.drift_hz_per_s << " " << c.delay << " at " << at;
+    }
+  }
+}
+
+// Mean power per bin of a capture, averaged over `width` bins around `bin`.
+double band_power(const std::vector<std::string>& spectrum, int bin, int width) {
+  double sum = 0.0;
+  const int points = static_cast<int>(spectrum.size());
+  for (int k = bin - width / 2; k < bin - width / 2 + width; ++k) {
+    const std::string& line = spectrum[static_cast<std::size_t>(k + points / 2)];
+    sum += std::stod(line.substr(line.find_first_of(" \t")));
+  }
+  return sum / width;
+}
+
+TEST(SkyGenerator, PassbandShapesTheNoiseAndKeepsItsMeanPower) {
+  // depth D = 4ε/(1 + ε²); the power at the ripple's peak over its trough is ((1 + ε)/(1 − ε))².
+  const struct {
+    const char* passband;
+    int high_bin;  // where the gain peaks (of 1024 bins)
+    int low_bin;   // where it has its trough
+    double ratio;
+  } cases[] = {
+      {"50", 256, -256, 1.6667},
+      {"50,1", 256, -256, 1.6667},
+      {"20,4", 64, -64, 1.2222},
+      {"20,4", -192, 192, 1.2222},
+      {"90,2", 128, -128, 2.6364},
+  };
+  test::ScratchDir dir;
+  const std::string flat = dir.path("flat.bin");
+  ASSERT_EQ(run_tool(run_iqsim, {flat, "-n", "524288", "--start", "2026-12-07T01:30:00Z"}).status, 0);
+  ASSERT_EQ(run_tool(run_iqspec, {flat, dir.path("flat.txt"), "1024"}).status, 0);
+  const auto flat_spectrum = test::read_lines(dir.path("flat.txt"));
+  const double flat_mean = band_power(flat_spectrum, 0, 1024);
+  for (const auto& c : cases) {
+    const std::string shaped = dir.path("shaped.bin");
+    ASSERT_EQ(run_tool(run_iqsim, {shaped, "-n", "524288", "--passband", c.passband, "--start",
+                                   "2026-12-07T01:30:00Z"})
+                  .status,
+              0);
+    ASSERT_EQ(run_tool(run_iqspec, {shaped, dir.path("shaped.txt"), "1024"}).status, 0);
+    const auto spectrum = test::read_lines(dir.path("shaped.txt"));
+    EXPECT_NEAR(band_power(spectrum, c.high_bin, 9) / band_power(spectrum, c.low_bin, 9), c.ratio, 0.05 * c.ratio)
+        << c.passband;
+    EXPECT_NEAR(band_power(spectrum, 0, 1024) / flat_mean, 1.0, 0.01) << c.passband;
+  }
+}
+
+TEST(SkyGenerator, IqsimWritesTheMetadataBesideTheCapture) {
+  test::ScratchDir dir;
+  ASSERT_EQ(run_tool(run_iqsim, {dir.path("on.bin"), "-n", "100", "-r", "2.048", "--centre", "1420.405751768",
+                                 "--start", "2026-12-07T01:30:00Z"})
+                .status,
+            0);
+  std::ostringstream err;
+  CaptureMetadata meta = read_capture_metadata(dir.path("on.bin"), "test", err);
+  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(meta.sample_rate_hz, 2.048e6);
+  EXPECT_EQ(meta.centre_frequency_hz, 1420.405751768 * 1e6);
+  EXPECT_EQ(meta.datetime_utc, "2026-12-07T01:30:00Z");
+  EXPECT_TRUE(test::exists(dir.path("on.sigmf-meta")));
+
+  // Without --start the capture starts now; without --centre no frequency is claimed.
+  const auto before = static_cast<double>(std::time(nullptr));
+  ASSERT_EQ(run_tool(run_iqsim, {dir.path("now.cu8"), "-n", "100"}).status, 0);
+  meta = read_capture_metadata(dir.path("now.cu8"), "test", err);
+  ASSERT_TRUE(meta.datetime_utc);
+  const auto start = utc_datetime_seconds(*meta.datetime_utc);
+  ASSERT_TRUE(start);
+  EXPECT_GE(*start, before);
+  EXPECT_LE(*start, before + 5.0);
+  EXPECT_FALSE(meta.centre_frequency_hz);
+  EXPECT_EQ(meta.sample_rate_hz, 2.4e6);
+  EXPECT_TRUE(test::exists(dir.path("now.cu8.sigmf-meta")));
+
+  // A capture into a device has no file beside it.
+  EXPECT_EQ(run_tool(run_iqsim, {"/dev/null", "-n", "100"}).status, 0);
+}
+
+TEST(SkyGenerator, IqsimRefusesBadShapesDriftsAndMetadata) {
+  test::ScratchDir dir;
+  const struct {
+    std::vector<std::string> options;
+    const char* message;
+  } cases[] = {
+      {{"--passband", "101"}, "iqsim: option --passband must be PERCENT[,CYCLES] with a percentage from 0 to 100\n"},
+      {{"--passband", "-1"}, "iqsim: option --passband must be PERCENT[,CYCLES] with a percentage from 0 to 100\n"},
+      {{"--passband", "10,0"}, "iqsim: option --passband must be PERCENT[,CYCLES] with 1 to 1000 cycles\n"},
+      {{"--passband", "10,1001"}, "iqsim: option --passband must be PERCENT[,CYCLES] with 1 to 1000 cycles\n"},
+      {{"--centre", "-1"}, "iqsim: option --centre must be a frequency of 0 MHz or more\n"},
+      {{"--start", "2026-12-07 01:30"}, "iqsim: option --start must be a UTC time like 2026-12-07T01:30:00Z\n"},
+      {{"--tone", "1000,-1,5"}, "iqsim: option --tone must be HZ[,AMPLITUDE[,DRIFT]] with an amplitude of 0 or more\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {dir.path("x.bin"), "-n", "10"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const auto result = run_tool(run_iqsim, args);
+    EXPECT_EQ(result.status, 1) << c.options[0];
+    EXPECT_EQ(result.err, c.message) << c.options[0];
+  }
+  for (const char* bad : {"1000,5,fast", "1000,5,", "1000,5,1,2"}) {
+    EXPECT_EQ(run_tool(run_iqsim, {dir.path("x.bin"), "--tone", bad}).status, 1) << bad;
+  }
+  EXPECT_FALSE(test::exists(dir.path("x.bin")));
+  EXPECT_FALSE(test::exists(dir.path("x.sigmf-meta")));
+}
+
+}  // namespace
+}  // namespace iq

@@ -1,0 +1,33 @@
+// The horizontal axis of tables whose rows are frequency bins (spectra, calibrated spectra,
+// waterfall rows): bin numbers, frequency in MHz, or radial velocity about a line's rest
+// frequency.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "plot_script.hpp"
+
+namespace iq {
+
+// The rest frequency of the hydrogen line (21 cm), the default of --velocity.
+inline constexpr double kHydrogenRestMhz = 1420.405751768;
+// The speed of light in km/s.
+inline constexpr double kLightKmPerS = 299792.458;
+
+// An axis of a plot: a gnuplot expression of the table's columns and its label.
+struct Axis {
+  std::string expression;
+  std::string label;
+};
+
+// A number as the scripts write it: enough digits to read back as the same double.
+std::string script_number(double value);
+
+// The axis for bins numbered from -points/2 in column 1: bin numbers without a rate; with a
+// rate the frequency in MHz (absolute with a centre, otherwise the offset from it); with
+// velocity_rest_mhz (which needs the rate and the centre) the radial velocity in km/s in the
+// radio convention, v = c (rest - f) / rest.
+Axis spectral_axis(const PlotSettings& settings, std::int64_t points);
+
+}  // namespace iq

@@ -1,0 +1,341 @@
+// iqwaterfall: cuts a capture (or a live stream on standard input) into rows of consecutive
+// frames and writes each row's mean power per bin, exactly as iqspec computes it for those
+// frames, negative frequencies first.
+//
+// The table, read by gnuplot as it is and drawn by iqplot as a heat map:
+//
+//   # iqwaterfall points=1024 frames_per_row=4687 sample_rate_hz=2400000 centre_frequency_hz=1420405751.768 start_utc=2026-12-07T01:00:00Z
+//   # one block per row of frames, oldest first, each ended by a blank line; a line: bin (from -N/2), mean power
+//   -512    1234.567
+//   ...                      N lines "%ld    %3.3f", the table iqspec writes for the row's frames
+//   511    1230.001
+//   (blank line)
+//   -512    1229.870         the next row
+//
+// The first line holds key=value fields separated by one blank: points and frames_per_row
+// always; sample_rate_hz, centre_frequency_hz (shortest decimal that reads back as the same
+// double) and start_utc only when known, from the capture's metadata or the options. Row r
+// holds frames r*M .. r*M+M-1 (M frames per row), so it starts r*M*N/rate seconds after
+// start_utc. In gnuplot column(-1) counts the blocks:
+//   plot 'table' using 1:(column(-1)):2 with image
+// A complete row always ends with its blank line; a table being written by a live run holds
+// only complete rows after each blank line.
+#include "iqwaterfall.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/option_scanner.hpp"
+#include "cli/tool_main.hpp"
+#include "dsp/spectrum.hpp"
+#include "io/capture_metadata.hpp"
+#include "io/capture_reader.hpp"
+#include "io/live_input.hpp"
+#include "io/output_file.hpp"
+#include "io/text_format.hpp"
+#include "io/tool_error.hpp"
+
+namespace iq {
+
+namespace {
+
+constexpr const char* kTool = "iqwaterfall";
+
+constexpr const char* kHelp =
+    "iqwaterfall <capture|-> <table> <points> <frames per row> [options]\n"
+    "Writes the spectrum of a capture over time: one block per row of consecutive frames, each\n"
+    "the mean power per bin exactly as iqspec computes it for those frames. \"-\" reads a live\n"
+    "stream on standard input: each row is written as soon as its frames are in, and the run\n"
+    "ends at the stream's end or at Ctrl-C (SIGINT), SIGTERM or SIGHUP, keeping every complete\n"
+    "row. The rate, centre and start time come from <capture>.sigmf-meta when it is there.\n"
+    "\n"
+    "  points                a power of two from 1 to 131072\n"
+    "  frames per row        frames of <points> complex samples averaged into one row\n"
+    "  -r, --rate MHZ        the capture's complex sample rate (instead of the metadata's)\n"
+    "  -c, --centre MHZ      the receiver's tuned frequency (instead of the metadata's)\n"
+    "      --start TIME      the capture's start, YYYY-MM-DDTHH:MM:SS[.fraction]Z in UTC\n"
+    "  -h, --help            this text\n";
+
+struct WaterfallOptions {
+  std::vector<std::string> positional;
+  CaptureMetadata given;  // what the options say; it overrides the metadata file
+  bool help = false;
+};
+
+WaterfallOptions parse_options(const ToolArgs& args) {
+  WaterfallOptions options;
+  OptionScanner scan(args);
+  while (scan.next()) {
+    const std::string& name = scan.name();
+    if (name == "-h" || name == "--help") {
+      options.help = true;
+    } else if (!scan.is_option()) {
+      options.positional.push_back(name);
+    } else if (name == "-r" || name == "--rate") {
+      const double mhz = option_number(name, scan.value());
+      require_option(mhz > 0.0, name, "a rate above 0 MHz");
+      options.given.sample_rate_hz = mhz * 1e6;
+    } else if (name == "-c" || name == "--centre" || name == "--center") {
+      options.given.centre_frequency_hz = option_number(name, scan.value()) * 1e6;
+    } else if (name == "--start") {
+      const std::string start = scan.value();
+      require_option(utc_datetime_seconds(start).has_value(), name,
+                     "a UTC time YYYY-MM-DDTHH:MM:SS[.fraction]Z (got '" + start + "')");
+      options.given.datetime_utc = start;
+    } else {
+      throw ToolError("unknown option '" + name + "'");
+    }
+  }
+  return options;
+}
+
+// A whole decimal number that is the whole text and fits 64 bits.
+std::optional<std::int64_t> whole_number(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE) return std::nullopt;
+  return value;
+}
+
+// The shortest decimal text without an exponent that reads back as the same double.
+std::string shortest_text(double value) {
+  char text[512];  // room for every finite double in fixed notation
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  return std::string(text, result.ptr);
+}
+
+std::string header_text(std::int32_t points, std::int64_t frames_per_row, const CaptureMetadata& meta) {
+  std::string header = cformat("# iqwaterfall points=%d frames_per_row=%lld", points,
+                               static_cast<long long>(frames_per_row));
+  if (meta.sample_rate_hz) header += " sample_rate_hz=" + shortest_text(*meta.sample_rate_hz);
+  if (meta.centre_frequency_hz) header += " centre_frequency_hz=" + shortest_text(*meta.centre_frequency_hz);
+  if (meta.datetime_utc) header += " start_utc=" + *meta.datetime_utc;
+  return header +
+         "\n# one block per row of frames, oldest first, each ended by a blank line;"
+         " a line: bin (from -N/2), mean power\n";
+}
+
+// Turns the frames of a run into rows: adds them to the row's spectrum in order and writes
+// each row as it is completed. A live table is flushed after every row.
+class RowWriter {
+ public:
+  RowWriter(OutputFile& table, SpectrumFrames& batches, std::int32_t points, std::int64_t frames_per_row, bool live)
+      : table_(table), batches_(batches), row_(points), frames_per_row_(frames_per_row), live_(live),
+        texts_(batches.workers().threads()) {}
+
+  // Frames the current row still lacks.
+  std::int64_t frames_wanted() const { return frames_per_row_ - in_row_; }
+  std::int64_t frames_in_row() const { return in_row_; }
+  std::int64_t rows() const { return rows_; }
+
+  // Adds the batch's frames [first, last).
+  void add(std::size_t first, std::size_t last) {
+    while (first < last) {
+      const auto take = static_cast<std::size_t>(
+          std::min<std::int64_t>(static_cast<std::int64_t>(last - first), frames_wanted()));
+      batches_.add(row_, first, first + take);
+      in_row_ += static_cast<std::int64_t>(take);
+      first += take;
+      if (in_row_ == frames_per_row_) write_row();
+    }
+  }
+
+ private:
+  // The row's lines are formatted in shares on the workers, then written in order.
+  void write_row() {
+    const auto shares = static_cast<std::int64_t>(texts_.size());
+    batches_.workers().run(texts_.size(), [&](std::size_t c) {
+      const ItemRange lines = share_of(row_.points(), static_cast<std::int64_t>(c), shares);
+      texts_[c].clear();
+      row_.append_lines(texts_[c], frames_per_row_, static_cast<std::int32_t>(lines.begin),
+                        static_cast<std::int32_t>(lines.end));
+    });
+    for (const std::string& text : texts_) table_.write(text);
+    table_.write("\n");
+    if (live_) table_.flush();
+    row_.clear();
+    in_row_ = 0;
+    ++rows_;
+  }
+
+  OutputFile& table_;
+  SpectrumFrames& batches_;
+  SpectrumAccumulator row_;
+  std::int64_t frames_per_row_;
+  bool live_;
+  std::vector<std::string> texts_;
+  std::int64_t in_row_ = 0;
+  std::int64_t rows_ = 0;
+};
+
+struct RunFigures {
+  std::int64_t bytes = 0;          // bytes of the capture or stream
+  std::int64_t rows = 0;
+  std::int64_t partial_frames = 0;  // whole frames of the partial last row
+  std::int64_t left_out = 0;        // bytes past the last complete row
+};
+
+// A capture file: its length says how many rows there are before any is read.
+RunFigures waterfall_of_file(CaptureReader& capture, OutputFile& table, std::int32_t points,
+                             std::int64_t frames_per_row, std::ostream& out) {
+  // The length is counted one byte long, as iqspec counts it, so that a row equals iqspec's
+  // table of the same frames cut out of the capture.
+  const std::int64_t file_end = capture.length() + 1;
+  const std::int64_t frames = (file_end / points) / 2;
+  RunFigures figures;
+  figures.bytes = file_end - 1;
+  figures.rows = frames / frames_per_row;
+  const std::int64_t used = figures.rows * frames_per_row;
+  figures.partial_frames = frames - used;
+  figures.left_out = figures.bytes - used * 2 * points;
+  out << cformat("Number of Bytes = %lld   No. of FFTs=%lld   Rows=%lld\n", static_cast<long long>(figures.bytes),
+                 static_cast<long long>(used), static_cast<long long>(figures.rows));
+  if (used == 0) return figures;
+  capture.show_progress(used * 2 * points);
+  SpectrumFrames batches(points, used);
+  RowWriter rows(table, batches, points, frames_per_row, false);
+  for (std::int64_t done = 0; done < used;) {
+    const auto count = static_cast<std::size_t>(
+        std::min<std::int64_t>(used - done, static_cast<std::int64_t>(batches.batch_frames())));
+    capture.read(batches.bytes(count));
+    batches.transform(count);
+    rows.add(0, count);
+    done += static_cast<std::int64_t>(count);
+  }
+  return figures;
+}
+
+const char* signal_name(int signal_number) {
+  switch (signal_number) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+// A live stream: rows are written as their frames come in, until the stream ends.
+RunFigures waterfall_of_stream(LiveInput& input, OutputFile& table, std::int32_t points,
+                               std::int64_t frames_per_row, std::ostream& out, std::ostream& err) {
+  SpectrumFrames batches(points, -1);
+  RowWriter rows(table, batches, points, frames_per_row, true);
+  const auto frame_bytes = 2 * static_cast<std::size_t>(points);
+  while (!input.ended()) {
+    // A batch never reaches past the current row, so that the row is written as soon as its
+    // last frame is in.
+    const auto count = static_cast<std::size_t>(
+        std::min<std::int64_t>(rows.frames_wanted(), static_cast<std::int64_t>(batches.batch_frames())));
+    const std::span<std::uint8_t> bytes = batches.bytes(count);
+    const std::size_t got = input.read(bytes);
+    std::size_t whole = got / frame_bytes;
+    // As for a file, a stream one byte short of a whole frame still yields that frame, its
+    // missing byte read as 255.
+    if (got % frame_bytes == frame_bytes - 1) {
+      bytes[got] = 255;
+      ++whole;
+    }
+    if (whole == 0) continue;
+    batches.transform(whole);
+    rows.add(0, whole);
+  }
+  RunFigures figures;
+  figures.bytes = input.bytes_read();
+  figures.rows = rows.rows();
+  figures.partial_frames = rows.frames_in_row();
+  figures.left_out = figures.bytes - figures.rows * frames_per_row * 2 * points;
+  if (input.stop_signal() != 0) {
+    err << cformat("%s: the stream was stopped by %s; the table keeps its %lld complete rows\n", kTool,
+                   signal_name(input.stop_signal()), static_cast<long long>(figures.rows));
+  }
+  out << cformat("Number of Bytes = %lld   No. of FFTs=%lld   Rows=%lld\n", static_cast<long long>(figures.bytes),
+                 static_cast<long long>(figures.rows * frames_per_row), static_cast<long long>(figures.rows));
+  return figures;
+}
+
+// Standard input's device and inode, so that the table cannot replace the stream's file.
+FileId standard_input_id() {
+  struct stat info {};
+  if (::fstat(STDIN_FILENO, &info) != 0) throw ToolError(system_error_text("Can't read standard input", errno));
+  return FileId{info.st_dev, info.st_ino};
+}
+
+}  // namespace
+
+int run_iqwaterfall(const ToolArgs& args, std::ostream& out, std::ostream& err) {
+  return run_guarded(kTool, out, err, [&] {
+    const WaterfallOptions options = parse_options(args);
+    if (options.help) {
+      out << kHelp;
+      return kExitSuccess;
+    }
+    if (options.positional.size() != 4) {
+      err << kIqwaterfallUsage << '\n';
+      return kExitFailure;
+    }
+    const std::string& infile = options.positional[0];
+    const std::string& outfile = options.positional[1];
+    const auto points = whole_number(options.positional[2]);
+    if (!points || *points > kSpectrumMaxPoints || !is_power_of_two(*points)) {
+      refuse_parameter(err, kTool, "points", "a power of two from 1 to 131072", options.positional[2]);
+      return kExitFailure;
+    }
+    const auto n = static_cast<std::int32_t>(*points);
+    // A row's byte count must fit 64 bits.
+    const std::int64_t max_frames_per_row = INT64_MAX / (2 * std::int64_t{n});
+    const auto frames_per_row = whole_number(options.positional[3]);
+    if (!frames_per_row || *frames_per_row < 1 || *frames_per_row > max_frames_per_row) {
+      refuse_parameter(err, kTool, "frames per row",
+                       cformat("a whole number from 1 to %lld", static_cast<long long>(max_frames_per_row)),
+                       options.positional[3]);
+      return kExitFailure;
+    }
+
+    const bool live = infile == "-";
+    std::optional<CaptureReader> capture;
+    if (!live) {
+      capture = CaptureReader::open(infile);
+      if (!capture) throw ToolError("Can't open file " + infile);
+      if (capture->length() < 0) {
+        throw ToolError(infile + " has no length to measure (a pipe or device); give it as \"-\" on standard input");
+      }
+    }
+    CaptureMetadata meta = read_capture_metadata(infile, kTool, err);
+    if (options.given.sample_rate_hz) meta.sample_rate_hz = options.given.sample_rate_hz;
+    if (options.given.centre_frequency_hz) meta.centre_frequency_hz = options.given.centre_frequency_hz;
+    if (options.given.datetime_utc) meta.datetime_utc = options.given.datetime_utc;
+
+    OutputFile table(outfile, {live ? standard_input_id() : capture->id()});
+    table.write(header_text(n, *frames_per_row, meta));
+    RunFigures figures;
+    if (live) {
+      // Taken after the table exists, whose own interrupt clean-up it then stands in for: from
+      // here on a stop signal ends the stream, and the table, already in place, keeps its rows.
+      LiveInput input(STDIN_FILENO, "standard input");
+      table.publish();
+      figures = waterfall_of_stream(input, table, n, *frames_per_row, out, err);
+    } else {
+      figures = waterfall_of_file(*capture, table, n, *frames_per_row, out);
+    }
+    table.commit();
+    if (figures.left_out > 0) {
+      err << cformat("%s: left out a partial last row: %lld bytes, %lld whole frames of the %lld a row takes\n",
+                     kTool, static_cast<long long>(figures.left_out), static_cast<long long>(figures.partial_frames),
+                     static_cast<long long>(*frames_per_row));
+    }
+    out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d   Frames per row=%lld\n", infile.c_str(),
+                   outfile.c_str(), n, static_cast<long long>(*frames_per_row));
+    return kExitSuccess;
+  });
+}
+
+}  // namespace iq

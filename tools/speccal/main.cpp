@@ -1,0 +1,4 @@
+#include "speccal.hpp"
+#include "cli/tool_main.hpp"
+
+int main(int argc, char** argv) { return iq::tool_main(argc, argv, iq::run_speccal); }
