@@ -19,7 +19,9 @@ std::optional<CaptureReader> CaptureReader::open(const std::string& path, std::s
   if (fd < 0) return std::nullopt;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int why = S_ISDIR(info.st_mode) ? EISDIR : errno;
     ::close(fd);
+    errno = why;
     return std::nullopt;
   }
   const off_t end = ::lseek(fd, 0, SEEK_END);

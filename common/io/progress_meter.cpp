@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "io/interrupt_cleanup.hpp"
 #include "io/text_format.hpp"
 
 namespace iq {
@@ -63,6 +64,7 @@ void ProgressMeter::update(std::int64_t done_bytes) {
   shown_width_ = width;
   text.insert(text.begin(), '\r');
   put(text);
+  interrupt::set_progress_line(fd_, shown_width_);
 }
 
 void ProgressMeter::erase() {
@@ -70,6 +72,7 @@ void ProgressMeter::erase() {
   std::string blank(shown_width_ + 2, ' ');
   blank.front() = '\r';
   blank.back() = '\r';
+  interrupt::set_progress_line(fd_, 0);
   put(blank);
   shown_width_ = 0;
 }

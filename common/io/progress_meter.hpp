@@ -1,6 +1,7 @@
 // A one-line progress indicator on a terminal: percent done, reading speed and time left, for
 // tools that read a capture for longer than about a second. It writes to a file descriptor
-// (standard error) only, so console lines and tables stay exactly as they are.
+// (standard error) only, so console lines and tables stay exactly as they are. A run stopped by
+// SIGINT, SIGTERM or SIGHUP erases the line before it ends.
 #pragma once
 
 #include <cstdint>

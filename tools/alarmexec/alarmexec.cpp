@@ -30,10 +30,14 @@ int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err, Cl
 
     const auto start =
         wait_for_start(*target, kFixedZoneOffsetHours, clock, out, TooLateEnding::kNoNewline);
-    if (!start) return kExitFailure;
+    if (!start) {
+      report_too_late(out, err, "alarmexec", *target, kFixedZoneOffsetHours);
+      return kExitFailure;
+    }
     out << cformat("Actual Run Time: %ld hours %ld  mins %ld secs\n", static_cast<long>(start->hour),
                    static_cast<long>(start->minute), static_cast<long>(start->second));
-    run_command(command, out);
+    const int status = run_command(command, out);
+    if (status != 0) throw ToolError("command '" + command + "' failed: " + command_failure(status));
     return kExitSuccess;
   });
 }

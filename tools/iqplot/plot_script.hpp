@@ -11,6 +11,8 @@ namespace iq {
 
 enum class PictureFormat { kPng, kSvg };
 
+enum class FoldedQuantity { kAmplitude, kPower };
+
 struct PlotSettings {
   TableKind kind = TableKind::kSpectrum;
   PictureFormat format = PictureFormat::kPng;
@@ -20,6 +22,10 @@ struct PlotSettings {
   std::optional<double> rate_mhz;       // complex sample rate of the capture
   std::optional<double> centre_mhz;     // frequency the receiver was tuned to
   std::optional<double> video_band_khz; // video band given to powtrace / modspec
+  // What a profile's tool folded: amplitude (cyclefold) or power (cyclestack, cyclebin);
+  // nothing when not told.
+  std::optional<FoldedQuantity> folded;
+  bool decibels = false;                // a spectrum's power in dB
   int width = 900;
   int height = 540;
 };
