@@ -488,6 +488,47 @@ TEST(IqplotMendsTest, RefusalsBeforeAnyPicture) {
   }
 }
 
+// A 256-point spectrum whose values add up to 512 has the layout of a level table; --kind
+// spectrum overrules that, and only that. Drawn with gnuplot when it is installed.
+TEST(IqplotMendsTest, KindSpectrumOverrulesALevelLookalikeAndDecibelsDraw) {
+  test::ScratchDir dir;
+  const std::string table = dir.path("lookalike.txt"), svg = dir.path("p.svg");
+  {
+    std::ofstream file(table);
+    for (int i = -128; i < 128; ++i) file << i << "    2.000\n";
+  }
+  struct Case {
+    ToolArgs options;
+    bool accepted;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{}, true, ""},
+      {{"--kind", "spectrum", "--db"}, true, ""},
+      {{"--kind", "spectrum", "--rate", "2.4", "--centre", "1420.4"}, true, ""},
+      {{"--db"}, false, "iqplot: option --db must be given for a spectrum only\n"},
+  };
+  const bool have_gnuplot = test::run_program("command -v gnuplot").status == 0;
+  for (const Case& c : cases) {
+    ToolArgs args{table, svg};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const auto result = run_tool(run_iqplot, args);
+    if (c.accepted) {
+      // Past every refusal of the options: drawn, or stopped only for want of gnuplot.
+      EXPECT_EQ(result.status, have_gnuplot ? 0 : 1) << result.err;
+      if (have_gnuplot) {
+        EXPECT_NE(test::read_text(svg).find("<svg"), std::string::npos);
+      } else {
+        EXPECT_NE(result.err.find("gnuplot is not installed"), std::string::npos) << result.err;
+      }
+    } else {
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.err, c.err);
+    }
+    std::filesystem::remove(svg);
+  }
+}
+
 TEST(IqplotMendsTest, ProfileLabelsCountsFromZeroAndDecibels) {
   struct Case {
     TableKind kind;
