@@ -388,13 +388,14 @@ TEST(IqsimGuardTest, ExistingFilesAndFreeSpace) {
   }
   // Devices are written as given.
   EXPECT_EQ(run_tool(run_iqsim, {"/dev/null", "-n", "8"}).status, 0);
-  // No file system has room for 8 EB: refused before anything is created.
+  // No file system has room for 8 EB: refused before anything is created. Run with a limit on
+  // the file size, so that a guard that failed would end at once instead of filling the disk.
   const std::string huge = dir.path("huge.bin");
-  const auto result = run_tool(run_iqsim, {huge, "-n", "4000000000000000000"});
+  const auto result = test::run_program("ulimit -f 64; " + bin("iqsim") + " " + huge + " -n 4000000000000000000");
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err.rfind("iqsim: Can't create file " + huge + ": 8000000000000000000 bytes do not fit in the ", 0), 0u)
-      << result.err;
-  EXPECT_NE(result.err.find(" bytes free on its file system\n"), std::string::npos) << result.err;
+  EXPECT_EQ(result.out.rfind("iqsim: Can't create file " + huge + ": 8000000000000000000 bytes do not fit in the ", 0), 0u)
+      << result.out;
+  EXPECT_NE(result.out.find(" bytes free on its file system\n"), std::string::npos) << result.out;
   EXPECT_FALSE(exists(huge));
 }
 
