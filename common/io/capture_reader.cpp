@@ -76,9 +76,7 @@ void CaptureReader::seek(std::int64_t offset) {
 }
 
 void CaptureReader::show_progress(std::int64_t bytes_to_consume, ProgressMeter::Clock clock) {
-  const auto slash = path_.find_last_of('/');
-  progress_ = ProgressMeter::on_terminal(slash == std::string::npos ? path_ : path_.substr(slash + 1),
-                                         bytes_to_consume, std::move(clock));
+  progress_ = ProgressMeter::on_terminal(ProgressMeter::label_for(path_), bytes_to_consume, std::move(clock));
   consumed_ = 0;
 }
 

@@ -29,6 +29,11 @@ std::unique_ptr<ProgressMeter> ProgressMeter::on_terminal(std::string label, std
   return std::make_unique<ProgressMeter>(STDERR_FILENO, std::move(label), total_bytes, std::move(clock));
 }
 
+std::string ProgressMeter::label_for(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string ProgressMeter::line(const std::string& label, std::int64_t done_bytes,
                                 std::int64_t total_bytes, double elapsed_seconds) {
   const std::int64_t done = std::clamp<std::int64_t>(done_bytes, 0, total_bytes);

@@ -37,6 +37,9 @@ class ProgressMeter {
   // erases the line.
   void update(std::int64_t done_bytes);
 
+  // The label of a file's line: its name without the folders.
+  static std::string label_for(const std::string& path);
+
   // The text of the line: "<label>  42%  118.3 MB/s  0:07 left".
   static std::string line(const std::string& label, std::int64_t done_bytes, std::int64_t total_bytes,
                           double elapsed_seconds);

@@ -176,9 +176,7 @@ int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     OutputFile capture(options.capture, {});
     SkyGenerator sky(options.sky);
     std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kChunkBytes));
-    const auto slash = options.capture.find_last_of('/');
-    const auto progress = ProgressMeter::on_terminal(
-        slash == std::string::npos ? options.capture : options.capture.substr(slash + 1), bytes);
+    const auto progress = ProgressMeter::on_terminal(ProgressMeter::label_for(options.capture), bytes);
     for (std::int64_t done = 0; done < bytes; done += kChunkBytes) {
       const auto size = static_cast<std::size_t>(std::min(bytes - done, kChunkBytes));
       sky.generate(std::span(chunk.data(), size));
