@@ -288,6 +288,12 @@ TEST(DefinedFailureTextTest, EachHasItsReasonOnStandardError) {
        "modspec: Too many FFT points: fft size 524288 is above 262144"},
       {run_lagscan, {cap, other, outp, "100", "2"}, "Infiles unequal length\n",
        "lagscan: Infiles unequal length: " + cap + " holds 65536 bytes, " + other + " 32768"},
+      {run_iqspec, {cap, outp}, std::string(kIqspecUsage) + "\n", "iqspec: wrong number of arguments: 2 given, 3 needed"},
+      {run_levelhist, {cap, outp, "x"}, std::string(kLevelhistUsage) + "\n",
+       "levelhist: wrong number of arguments: 3 given, 2 needed"},
+      {run_cyclestack, {cap, outp, "2.4", "64", "1", "1"}, std::string(kCyclestackUsage) + "\n",
+       "cyclestack: wrong number of arguments: 6 given, 5 needed"},
+      {run_iqtrim, {}, std::string(kIqtrimUsage) + "\n", "iqtrim: wrong number of arguments: 0 given, 4 needed"},
   };
   for (const Case& c : cases) {
     const auto result = run_tool(c.tool, c.args);
@@ -296,6 +302,11 @@ TEST(DefinedFailureTextTest, EachHasItsReasonOnStandardError) {
     EXPECT_EQ(result.err, c.err + "\n");
     EXPECT_FALSE(exists(outp));
   }
+  EXPECT_EQ(run_at(run_grabspec, {"true"}).err, "grabspec: wrong number of arguments: 1 given, at least 2 needed\n");
+  EXPECT_EQ(run_at(run_timedgrab, {"true", "8", "1", "2", "3"}).err,
+            "timedgrab: wrong number of arguments: 5 given, at least 6 needed\n");
+  EXPECT_EQ(run_at(run_alarmexec, {"true", "1", "2"}).err,
+            "alarmexec: wrong number of arguments: 3 given, at least 4 needed\n");
   const auto grab = run_at(run_grabspec, {"true", "8192"});
   EXPECT_EQ(grab.err, "grabspec: Too many FFT points: No FFT points 8192 is above 4096\n");
   const auto late = run_at(run_timedgrab, {"true x.bin", "8", "13", "59", "55", "-7"});

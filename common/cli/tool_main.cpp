@@ -21,9 +21,19 @@ int run_guarded(std::string_view tool, std::ostream& out, std::ostream& err,
   }
 }
 
-bool has_argument_count(const ToolArgs& args, std::size_t count, const char* usage, std::ostream& out) {
+void report_argument_count(std::ostream& out, std::ostream& err, std::string_view tool, std::size_t given,
+                           std::size_t needed, bool at_least) {
+  out.flush();
+  report_failure(err, tool, "wrong number of arguments",
+                 std::to_string(given) + " given, " + (at_least ? "at least " : "") + std::to_string(needed) +
+                     " needed");
+}
+
+bool has_argument_count(std::string_view tool, const ToolArgs& args, std::size_t count, const char* usage,
+                        std::ostream& out, std::ostream& err) {
   if (args.size() == count) return true;
   out << usage << '\n';
+  report_argument_count(out, err, tool, args.size(), count, false);
   return false;
 }
 

@@ -35,12 +35,18 @@ void report_failure(std::ostream& err, std::string_view tool, std::string_view w
 void report_too_many_points(std::ostream& out, std::ostream& err, std::string_view tool,
                             std::string_view parameter, const std::string& text, std::int64_t largest);
 
+// Beside the usage line (already on `out`, which is flushed first): "<tool>: wrong number of
+// arguments: <given> given, <needed> needed" ("at least <needed>" for a tool that takes more).
+void report_argument_count(std::ostream& out, std::ostream& err, std::string_view tool, std::size_t given,
+                           std::size_t needed, bool at_least);
+
 // The first steps of an analysis tool. has_argument_count prints `usage` (and a newline) when
-// `args` does not hold exactly `count` arguments; open_capture prints `cant_open` (a format
+// `args` does not hold exactly `count` arguments, and the count on `err`; open_capture prints `cant_open` (a format
 // with one %s for the name) when the capture cannot be opened, and the system's reason on
 // `err` ("<tool>: Can't open file <path>: No such file or directory"). Both then report
 // failure.
-bool has_argument_count(const ToolArgs& args, std::size_t count, const char* usage, std::ostream& out);
+bool has_argument_count(std::string_view tool, const ToolArgs& args, std::size_t count, const char* usage,
+                        std::ostream& out, std::ostream& err);
 std::optional<CaptureReader> open_capture(std::string_view tool, const std::string& path,
                                           const char* cant_open, std::ostream& out, std::ostream& err);
 

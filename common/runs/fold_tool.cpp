@@ -71,7 +71,7 @@ bool check_phase_range(const FoldTool& tool, const ToolArgs& args, const FoldGeo
 int run_fold_tool(const FoldTool& tool, const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded(tool.name, out, err, [&] {
     const bool whole_file = tool.divisor_label == nullptr;
-    if (!has_argument_count(args, whole_file ? 5u : 6u, tool.usage, out)) return kExitFailure;
+    if (!has_argument_count(tool.name, args, whole_file ? 5u : 6u, tool.usage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
     auto capture = open_capture(tool.name, infile, texts::kCantOpenLine, out, err);

@@ -19,6 +19,7 @@ int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err, Cl
     out << ctime_text(clock.now());
     if (args.size() < 4) {
       out << kAlarmexecUsage;
+      report_argument_count(out, err, "alarmexec", args.size(), 4, true);
       return kExitFailure;
     }
     const auto target = parse_start_time("alarmexec", args[1], args[2], args[3], err);

@@ -27,6 +27,7 @@ int run_grabspec(const ToolArgs& args, std::ostream& out, std::ostream& err, Clo
     out << ctime_text(clock.now()) << '\n';
     if (args.size() < 2) {
       out << kGrabspecUsage << '\n';
+      report_argument_count(out, err, "grabspec", args.size(), 2, true);
       return kExitFailure;
     }
     const std::int32_t points = whole_argument32("No FFT points", args[1]);

@@ -63,7 +63,7 @@ std::string_view DumpFormatter::lines(std::span<const std::uint8_t> bytes,
 
 int run_iqdump(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqdump", out, err, [&] {
-    if (!has_argument_count(args, 4, kIqdumpUsage, out)) return kExitFailure;
+    if (!has_argument_count("iqdump", args, 4, kIqdumpUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
     const std::int64_t first_block = whole_argument32("number of 8192 I/Q blocks-start", args[2]);

@@ -14,7 +14,7 @@ namespace iq {
 
 int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqspec", out, err, [&] {
-    if (!has_argument_count(args, 3, kIqspecUsage, out)) return kExitFailure;
+    if (!has_argument_count("iqspec", args, 3, kIqspecUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
     auto capture = open_capture("iqspec", infile, texts::kCantOpen, out, err);

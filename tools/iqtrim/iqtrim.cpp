@@ -37,7 +37,7 @@ constexpr std::int64_t kMaxBlocks = std::numeric_limits<std::int64_t>::max() / k
 
 int run_iqtrim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqtrim", out, err, [&] {
-    if (!has_argument_count(args, 4, kIqtrimUsage, out)) return kExitFailure;
+    if (!has_argument_count("iqtrim", args, 4, kIqtrimUsage, out, err)) return kExitFailure;
     const std::string& oldfile = args[0];
     const std::string& newfile = args[1];
     // Bytes to drop, in 64 bits: every 32-bit align address gives its exact skip.

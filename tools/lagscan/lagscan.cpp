@@ -52,7 +52,7 @@ void write_rows(const LagCorrelator& correlator, OutputFile& table) {
 
 int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("lagscan", out, err, [&] {
-    if (!has_argument_count(args, 5, kLagscanUsage, out)) return kExitFailure;
+    if (!has_argument_count("lagscan", args, 5, kLagscanUsage, out, err)) return kExitFailure;
     const std::string& infile1 = args[0];
     const std::string& infile2 = args[1];
     const std::string& outfile = args[2];

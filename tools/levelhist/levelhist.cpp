@@ -89,7 +89,7 @@ std::string level_table(const LevelCounts& counts, std::int64_t chunks) {
 
 int run_levelhist(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("levelhist", out, err, [&] {
-    if (!has_argument_count(args, 2, kLevelhistUsage, out)) return kExitFailure;
+    if (!has_argument_count("levelhist", args, 2, kLevelhistUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
     auto capture = open_capture("levelhist", infile, texts::kCantOpen, out, err);

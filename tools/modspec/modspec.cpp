@@ -55,7 +55,7 @@ std::vector<double> accumulate_modulation(CaptureReader& capture, const VideoDet
 
 int run_modspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("modspec", out, err, [&] {
-    if (!has_argument_count(args, 5, kModspecUsage, out)) return kExitFailure;
+    if (!has_argument_count("modspec", args, 5, kModspecUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
     auto capture = open_capture("modspec", infile, texts::kCantOpen, out, err);

@@ -36,7 +36,7 @@ void write_power_trace(CaptureReader& capture, const VideoDetector& detector, st
 
 int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("powtrace", out, err, [&] {
-    if (!has_argument_count(args, 5, kPowtraceUsage, out)) return kExitFailure;
+    if (!has_argument_count("powtrace", args, 5, kPowtraceUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
     auto capture = open_capture("powtrace", infile, texts::kCantOpen, out, err);

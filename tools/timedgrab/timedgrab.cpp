@@ -29,6 +29,7 @@ int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err, Cl
     out << ctime_text(clock.now()) << '\n';
     if (args.size() < 6) {
       out << kTimedgrabUsage << '\n' << ctime_text(clock.now()) << '\n';
+      report_argument_count(out, err, "timedgrab", args.size(), 6, true);
       return kExitFailure;
     }
     const std::int32_t offset_hours = whole_argument32("Hr offset", args[5]);
