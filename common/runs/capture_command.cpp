@@ -40,8 +40,9 @@ CaptureNames capture_names(std::string_view command) {
 void check_capture_command(std::string_view command) {
   const std::string word = ext_bin(command);
   if (!word.empty() && word.front() == '-') {
-    throw ToolError("capture command '" + std::string(command) + "': the capture file must follow the program's name (found '" +
-                    word + "' there); put the file name first, the options after it");
+    throw ToolError("capture command '" + std::string(command) +
+                    "': the capture file must follow the program's name (found '" + word +
+                    "' there); put the file name first, the options after it");
   }
 }
 
@@ -61,8 +62,8 @@ bool accept_capture_points(std::int32_t points, const std::string& text,
 }
 
 std::optional<std::int64_t> capture_spectrum(const std::string& binfile, const std::string& textfile,
-                      std::int32_t points, const CaptureSpectrumRules& rules, std::ostream& out,
-                      std::ostream& err) {
+                                             std::int32_t points, const CaptureSpectrumRules& rules,
+                                             std::ostream& out, std::ostream& err) {
   auto capture = open_capture(rules.tool, binfile, texts::kCantOpenLine, out, err);
   if (!capture) return std::nullopt;
   require_measurable(*capture);

@@ -54,8 +54,8 @@ void check_capture_command(std::string_view command);
 // "Infile=" summary. Returns the number of frames transformed; nothing, after "Can't open
 // file %s. \n" and the reason on `err`, when the capture cannot be opened.
 std::optional<std::int64_t> capture_spectrum(const std::string& binfile, const std::string& textfile,
-                      std::int32_t points, const CaptureSpectrumRules& rules, std::ostream& out,
-                      std::ostream& err);
+                                             std::int32_t points, const CaptureSpectrumRules& rules,
+                                             std::ostream& out, std::ostream& err);
 
 // Runs the capture command, prints the "Binfile complete" time, the spectrum of the capture
 // and the "Finish time" (times of day at `offset_hours`). A command that fails (exit status

@@ -74,7 +74,8 @@ std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t of
 void report_too_late(std::ostream& out, std::ostream& err, std::string_view tool,
                      const StartTime& target, std::int64_t offset_hours) {
   out.flush();
-  const std::string zone = offset_hours == 0 ? std::string("UTC") : cformat("UTC%+lld", static_cast<long long>(offset_hours));
+  const std::string zone =
+      offset_hours == 0 ? std::string("UTC") : cformat("UTC%+lld", static_cast<long long>(offset_hours));
   err << tool << ": Too late!: the start time "
       << cformat("%02d:%02d:%02d", target.hour, target.minute, target.second) << " at " << zone
       << " has passed today; give a time later today in that zone\n";
