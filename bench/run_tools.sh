@@ -12,7 +12,7 @@ mkdir -p "$W/out"
 CAP=$W/cap$SIZE.bin
 BYTES=$((SIZE * 1048576))
 if [ ! -f "$CAP" ] || [ "$(stat -c %s "$CAP")" -ne "$BYTES" ]; then
-  "$BIN/iqsim" "$CAP" --rate 2.4 --samples $((BYTES / 2)) --seed 1 --noise 10 --tone 240000,5 \
+  "$BIN/iqsim" "$CAP" --force --rate 2.4 --samples $((BYTES / 2)) --seed 1 --noise 10 --tone 240000,5 \
     --pulse-period 714.5 --pulse-duty 0.05 --pulse-strength 3
 fi
 # Two receivers of 64 blocks each for the correlator, the second 123 samples late.

@@ -29,7 +29,7 @@ points=1024
 tone_hz=150000
 tone_bin=$(awk -v f=$tone_hz -v r=$rate -v n=$points 'BEGIN { printf "%d", f / (r * 1e6 / n) + 0.5 }')
 step "Hydrogen line: 2 s at $rate MHz, a tone at +$tone_hz Hz on noise"
-run "$bin/iqsim" hline.bin --rate $rate --seconds 2 --seed 1 --noise 8 --tone $tone_hz,4
+run "$bin/iqsim" hline.bin --force --rate $rate --seconds 2 --seed 1 --noise 8 --tone $tone_hz,4
 run "$bin/iqspec" hline.bin hline_spectrum.txt $points
 read -r found_bin found_power < <(awk 'NR == 1 || $2 > best { best = $2; line = $1 " " $2 } END { print line }' hline_spectrum.txt)
 run "$bin/levelhist" hline.bin hline_levels.txt
@@ -43,7 +43,7 @@ video_khz=1     # video band: one video point per 2400 samples, 1000 points a se
 mod_points=1024
 bins=100
 step "Pulsar: 10 s with a pulse every $period_ms ms (duty $duty, phase $phase) buried in noise"
-run "$bin/iqsim" pulsar.bin --rate $rate --seconds 10 --seed 3 --noise 10 \
+run "$bin/iqsim" pulsar.bin --force --rate $rate --seconds 10 --seed 3 --noise 10 \
   --pulse-period $period_ms --pulse-duty $duty --pulse-strength 0.5 --pulse-phase $phase
 run "$bin/powtrace" pulsar.bin pulsar_power.txt $rate $video_khz 1
 run "$bin/modspec" pulsar.bin pulsar_modulation.txt $rate $video_khz $mod_points
@@ -120,8 +120,8 @@ quiet_mean=$(awk '{ s += $3 } END { printf "%.2f", s / NR }' quiet_search.txt)
 delay=1234
 window=1000
 step "Two receivers: the second sees the sky $delay samples later"
-run "$bin/iqsim" rx1.bin --rate $rate --seconds 1 --seed 5 --rx-noise 4 --rx-seed 11
-run "$bin/iqsim" rx2.bin --rate $rate --seconds 1 --seed 5 --rx-noise 4 --rx-seed 12 --delay $delay
+run "$bin/iqsim" rx1.bin --force --rate $rate --seconds 1 --seed 5 --rx-noise 4 --rx-seed 11
+run "$bin/iqsim" rx2.bin --force --rate $rate --seconds 1 --seed 5 --rx-noise 4 --rx-seed 12 --delay $delay
 run "$bin/lagscan" rx1.bin rx2.bin pair_correlation.txt $window 4
 # The best "1 on 2" lag of the last block is the one over all lags so far.
 lag_before=$(awk -F'\t' 'NF == 6 && $1 == 8192 { lag = $4 } END { print lag }' "$log")
@@ -133,7 +133,7 @@ lag_after=$(awk -F'\t' 'NF == 6 && $1 == 8192 { lag = $4 } END { print lag }' "$
 # -- 4. A capture program started by grabspec: iqsim stands in for the receiver's program -----
 step "grabspec runs iqsim as its capture command"
 ln -sf "$bin/iqsim" ./iqsim
-run "$bin/grabspec" "./iqsim grab.bin --rate $rate --seconds 0.5 --seed 9 --tone -300000,6" 512
+run "$bin/grabspec" "./iqsim grab.bin --force --rate $rate --seconds 0.5 --seed 9 --tone -300000,6" 512
 rm -f ./iqsim
 grab_bin=$(awk 'NR == 1 || $2 > best { best = $2; bin = $1 } END { print bin }' grab.txt)
 grab_expected=$(awk -v r=$rate 'BEGIN { printf "%d", -300000 / (r * 1e6 / 512) - 0.5 }')

@@ -49,7 +49,10 @@ namespace iq {
 
 // Stands in for the library's run_command in this program: the capture is already in place,
 // and nothing is handed to a command processor.
-void run_command(const std::string& /*command*/, std::ostream& out) { out.flush(); }
+int run_command(const std::string& /*command*/, std::ostream& out) {
+  out.flush();
+  return 0;
+}
 
 }  // namespace iq
 

@@ -39,7 +39,7 @@ TEST_F(IqtrimTest, CutsFromSample7000PlusTheAlignAddress) {
   };
   for (const Case c : {Case{"2", "0", 14000, 32768}, Case{"2", "-7000", 0, 32768}, Case{"1", "-7001", 0, 16384},
                        Case{"1", "-2147483648", 0, 16384}, Case{"2", "3", 14006, 32768}, Case{"3", "-6999", 2, 49152},
-                       Case{"1", "junk", 14000, 16384}, Case{"0", "0", 0, 0}, Case{"-3", "0", 0, 0},
+                       Case{"1", "+0", 14000, 16384}, Case{"0", "0", 0, 0}, Case{"-3", "0", 0, 0},
                        Case{"-9223372036854775808", "0", 0, 0}}) {
     const auto result = run(c.blocks, c.align);
     ASSERT_EQ(result.status, 0) << c.align;

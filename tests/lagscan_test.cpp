@@ -26,7 +26,7 @@ std::uint32_t bits(float value) {
 }
 
 std::vector<std::uint8_t> simulated(const std::string& path, std::int64_t samples, std::int64_t delay) {
-  const auto result = run_tool(run_iqsim, {path, "-n", std::to_string(samples), "--delay", std::to_string(delay),
+  const auto result = run_tool(run_iqsim, {path, "--force", "-n", std::to_string(samples), "--delay", std::to_string(delay),
                                            "--noise", "12", "--rx-noise", "2", "-s", "5"});
   EXPECT_EQ(result.status, 0) << result.err;
   const std::string text = test::read_text(path);
@@ -212,7 +212,7 @@ TEST_F(LagscanTest, BlockCountsAreDecidedInPairsAndAnEmptyWindowGivesZeros) {
     std::size_t blocks_run;
   };
   for (const Case c : {Case{"0", 0, 0}, Case{"1", 0, 0}, Case{"2", 16384, 2}, Case{"5", 32768, 4},
-                       Case{"10", 32768, 4}, Case{"-4", -32768, 0}, Case{"x", 0, 0}}) {
+                       Case{"10", 32768, 4}, Case{"-4", -32768, 0}, Case{"+1", 0, 0}}) {
     const auto result = run("0", c.blocks);
     ASSERT_EQ(result.status, 0) << c.blocks;
     std::string expected = opening(81920, c.samples);
@@ -259,6 +259,8 @@ TEST_F(LagscanTest, RefusalsCreateNoTable) {
   const auto onto_input = run_tool(run_lagscan, {in1, in2, in2, "10", "2"});
   EXPECT_EQ(onto_input.status, 1);
   EXPECT_NE(onto_input.err.find("same file as an input"), std::string::npos);
+  test::write_bytes(in1, test::random_bytes(2 * kBlockBytes, 1));
+  test::write_bytes(in2, test::random_bytes(2 * kBlockBytes, 2));
   EXPECT_EQ(run("1192", "2").status, 0);
 }
 

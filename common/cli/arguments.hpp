@@ -22,6 +22,16 @@ std::int32_t atol32(const std::string& text);  // atol into a 32-bit long
 std::int64_t atoll64(const std::string& text); // atoll
 double atof_value(const std::string& text);    // atof
 
+// The same conversions for a tool's numeric argument, with one check: the text must be wholly
+// a number (leading blanks and a sign allowed), since a conversion that stops early would run
+// the tool on a value the user did not write ("1e3" read as 1, "2,4" as 2). Text with
+// characters left over, or with no number at all, is a ToolError naming the parameter and what
+// the conversion would have read:
+// "<parameter> '<text>' is not a number (it would be read as <value>)".
+std::int32_t whole_argument32(std::string_view parameter, const std::string& text);  // atol32
+std::int64_t whole_argument64(std::string_view parameter, const std::string& text);  // atoll64
+double number_argument(std::string_view parameter, const std::string& text);         // atof_value
+
 constexpr bool is_power_of_two(std::int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
 // Prints the one line that refuses a parameter:

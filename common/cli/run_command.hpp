@@ -6,9 +6,14 @@
 
 namespace iq {
 
-// Runs `command` with the command processor and waits for it to end. `out` is flushed first,
-// since the command writes to the same console. The command's own exit status is not looked
-// at; a command processor that cannot be started is a ToolError.
-void run_command(const std::string& command, std::ostream& out);
+// Runs `command` with the command processor, waits for it to end and returns how it ended:
+// the command's exit status, or 128 + the signal's number for a command killed by a signal
+// (as a shell reports it). `out` is flushed first, since the command writes to the same
+// console. A command processor that cannot be started is a ToolError.
+int run_command(const std::string& command, std::ostream& out);
+
+// Why a command that ended with `status` (from run_command) failed: "exit status 127" or
+// "exit status 137 (killed by signal 9: Killed)". Empty for status 0.
+std::string command_failure(int status);
 
 }  // namespace iq

@@ -1,6 +1,8 @@
 // How a tool runs.
 #include "cli/tool_main.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "io/text_format.hpp"
@@ -19,17 +21,56 @@ int run_guarded(std::string_view tool, std::ostream& out, std::ostream& err,
   }
 }
 
-bool has_argument_count(const ToolArgs& args, std::size_t count, const char* usage, std::ostream& out) {
+void report_argument_count(std::ostream& out, std::ostream& err, std::string_view tool, std::size_t given,
+                           std::size_t needed, bool at_least) {
+  out.flush();
+  report_failure(err, tool, "wrong number of arguments",
+                 std::to_string(given) + " given, " + (at_least ? "at least " : "") + std::to_string(needed) +
+                     " needed");
+}
+
+bool has_argument_count(std::string_view tool, const ToolArgs& args, std::size_t count, const char* usage,
+                        std::ostream& out, std::ostream& err) {
   if (args.size() == count) return true;
   out << usage << '\n';
+  report_argument_count(out, err, tool, args.size(), count, false);
   return false;
 }
 
-std::optional<CaptureReader> open_capture(const std::string& path, const char* cant_open,
-                                          std::ostream& out) {
+void report_failure(std::ostream& err, std::string_view tool, std::string_view what,
+                    std::string_view why) {
+  err << tool << ": " << what << ": " << why << '\n';
+}
+
+void report_too_many_points(std::ostream& out, std::ostream& err, std::string_view tool,
+                            std::string_view parameter, const std::string& text, std::int64_t largest) {
+  out.flush();
+  report_failure(err, tool, "Too many FFT points",
+                 std::string(parameter) + " " + text + " is above " + std::to_string(largest));
+}
+
+std::optional<CaptureReader> open_capture(std::string_view tool, const std::string& path,
+                                          const char* cant_open, std::ostream& out, std::ostream& err) {
   auto capture = CaptureReader::open(path);
-  if (!capture) out << cformat(cant_open, path.c_str());
+  if (!capture) {
+    const int why = errno;
+    out << cformat(cant_open, path.c_str());
+    out.flush();
+    report_failure(err, tool, "Can't open file " + path, std::strerror(why));
+  }
   return capture;
+}
+
+void require_measurable(const CaptureReader& capture) {
+  if (capture.length() >= 0) return;
+  throw ToolError("Can't measure the length of " + capture.path() +
+                  ": it is a pipe or a terminal; save the capture to a file first and give its name");
+}
+
+int no_whole_unit(std::ostream& err, std::string_view tool, const std::string& file,
+                  const std::string& unit) {
+  err << tool << ": " << file << " holds no whole " << unit << '\n';
+  return kExitFailure;
 }
 
 int tool_main(int argc, char** argv, ToolFunction* tool) {

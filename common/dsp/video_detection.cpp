@@ -34,7 +34,7 @@ namespace {
 // A rate as the tools hold it: the argument converted like atof and stored single.
 std::optional<float> positive_rate(std::string_view tool, std::string_view name, const std::string& text,
                                    std::ostream& err) {
-  const auto value = static_cast<float>(atof_value(text));
+  const auto value = static_cast<float>(number_argument(name, text));
   if (std::isfinite(value) && value > 0) return value;
   refuse_parameter(err, tool, name, "a finite number above 0", text);
   return std::nullopt;

@@ -19,7 +19,9 @@ std::optional<CaptureReader> CaptureReader::open(const std::string& path, std::s
   if (fd < 0) return std::nullopt;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int why = S_ISDIR(info.st_mode) ? EISDIR : errno;
     ::close(fd);
+    errno = why;
     return std::nullopt;
   }
   const off_t end = ::lseek(fd, 0, SEEK_END);
@@ -74,9 +76,7 @@ void CaptureReader::seek(std::int64_t offset) {
 }
 
 void CaptureReader::show_progress(std::int64_t bytes_to_consume, ProgressMeter::Clock clock) {
-  const auto slash = path_.find_last_of('/');
-  progress_ = ProgressMeter::on_terminal(slash == std::string::npos ? path_ : path_.substr(slash + 1),
-                                         bytes_to_consume, std::move(clock));
+  progress_ = ProgressMeter::on_terminal(ProgressMeter::label_for(path_), bytes_to_consume, std::move(clock));
   consumed_ = 0;
 }
 

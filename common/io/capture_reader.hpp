@@ -24,7 +24,8 @@ struct FileId {
 
 class CaptureReader {
  public:
-  // Opens `path` for reading. Returns nothing when it cannot be opened or is a folder.
+  // Opens `path` for reading. Returns nothing when it cannot be opened or is a folder; errno
+  // then says why (EISDIR for a folder).
   static std::optional<CaptureReader> open(const std::string& path,
                                            std::size_t buffer_bytes = kDefaultBufferBytes);
 

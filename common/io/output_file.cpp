@@ -4,16 +4,16 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <array>
-#include <atomic>
 #include <cerrno>
-#include <csignal>
+#include <climits>
 #include <cstdlib>
-#include <mutex>
+#include <string_view>
 #include <utility>
 
+#include "io/interrupt_cleanup.hpp"
 #include "io/tool_error.hpp"
 
 namespace iq {
@@ -42,51 +42,41 @@ std::string resolve_link_target(const std::string& path) {
   return target;
 }
 
-// Temporary files that an interrupt must not leave behind. A signal handler can only touch
-// lock-free atomics, so the registry is a small fixed array of path pointers, each owned by
-// the OutputFile that registered it. More simultaneous outputs than slots simply go
-// unregistered.
-constexpr std::size_t kTempSlots = 16;
-std::array<std::atomic<const char*>, kTempSlots> temp_slots{};
-
-extern "C" void remove_temps_and_reraise(int signal_number) {
-  for (auto& slot : temp_slots) {
-    if (const char* temp = slot.load()) ::unlink(temp);
-  }
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
+// The folder a file named `path` is in.
+std::string folder_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void install_interrupt_cleanup() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-      struct sigaction action {};
-      if (::sigaction(signal_number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) continue;
-      action = {};
-      action.sa_handler = remove_temps_and_reraise;
-      sigemptyset(&action.sa_mask);
-      ::sigaction(signal_number, &action, nullptr);
-    }
-  });
-}
-
-void register_temp(const char* temp) {
-  install_interrupt_cleanup();
-  for (auto& slot : temp_slots) {
-    const char* empty = nullptr;
-    if (slot.compare_exchange_strong(empty, temp)) return;
+// The temporary file for `final_path`: beside it, named after it with ".partial-XXXXXX"
+// (XXXXXX made unique by mkostemp). When the final name is so long that the suffix would pass
+// the folder's limit on a name's length, the name is cut to make room, so that every name the
+// file system takes as an output also has its temporary file.
+std::string temp_pattern(const std::string& final_path) {
+  static constexpr std::string_view kSuffix = ".partial-XXXXXX";
+  const auto slash = final_path.rfind('/');
+  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  const long limit = ::pathconf(folder_of(final_path).c_str(), _PC_NAME_MAX);
+  const std::size_t name_max = limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
+  std::string name = final_path.substr(name_start);
+  // A name already past the limit is left whole, so that its creation fails at once.
+  if (name.size() <= name_max && name.size() + kSuffix.size() > name_max && name_max > kSuffix.size()) {
+    name.resize(name_max - kSuffix.size());
   }
-}
-
-void unregister_temp(const char* temp) {
-  for (auto& slot : temp_slots) {
-    const char* expected = temp;
-    if (slot.compare_exchange_strong(expected, nullptr)) return;
-  }
+  return final_path.substr(0, name_start) + name + std::string(kSuffix);
 }
 
 }  // namespace
+
+std::optional<std::int64_t> free_bytes_beside(const std::string& path) {
+  struct statvfs info {};
+  if (::statvfs(folder_of(path).c_str(), &info) != 0) return std::nullopt;
+  const auto blocks = static_cast<unsigned long long>(info.f_bavail);
+  const auto block_bytes = static_cast<unsigned long long>(info.f_frsize);
+  if (block_bytes != 0 && blocks > static_cast<unsigned long long>(INT64_MAX) / block_bytes) return INT64_MAX;
+  return static_cast<std::int64_t>(blocks * block_bytes);
+}
 
 OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs)
     : path_(std::move(path)), final_path_(path_) {
@@ -116,20 +106,18 @@ OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs)
   if (::lstat(path_.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
     final_path_ = resolve_link_target(path_);
   }
-  std::string pattern = final_path_ + ".partial-XXXXXX";
+  std::string pattern = temp_pattern(final_path_);
   // An interrupt between the creation of the temporary file and its registration would leave
   // it behind: hold the signals until the handler knows the name.
-  install_interrupt_cleanup();
-  sigset_t interrupts;
+  interrupt::install_cleanup();
+  const sigset_t interrupts = interrupt::cleanup_signals();
   sigset_t previous;
-  sigemptyset(&interrupts);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal_number);
   ::pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   const int create_errno = errno;
   if (fd_ >= 0) {
     temp_path_ = std::move(pattern);
-    register_temp(temp_path_.c_str());
+    interrupt::register_temp(temp_path_.c_str());
   }
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (fd_ < 0) throw ToolError(system_error_text("Can't create file " + path_, create_errno));
@@ -140,7 +128,7 @@ OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs)
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!temp_path_.empty()) {
-    unregister_temp(temp_path_.c_str());
+    interrupt::unregister_temp(temp_path_.c_str());
     ::unlink(temp_path_.c_str());
   }
 }
@@ -172,7 +160,7 @@ void OutputFile::move_into_place() {
   if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
     fail_write(errno);
   }
-  unregister_temp(temp_path_.c_str());
+  interrupt::unregister_temp(temp_path_.c_str());
   temp_path_.clear();
 }
 

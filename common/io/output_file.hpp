@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,10 @@
 #include "io/capture_reader.hpp"
 
 namespace iq {
+
+// Bytes that an unprivileged writer may still add on the file system where a file named `path`
+// would be created (its folder's file system); nothing when that cannot be told.
+std::optional<std::int64_t> free_bytes_beside(const std::string& path);
 
 class OutputFile {
  public:

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "io/interrupt_cleanup.hpp"
 #include "io/text_format.hpp"
 
 namespace iq {
@@ -26,6 +27,11 @@ std::unique_ptr<ProgressMeter> ProgressMeter::on_terminal(std::string label, std
   if (total_bytes <= 0 || ::isatty(STDERR_FILENO) != 1) return nullptr;
   if (!clock) clock = steady_seconds;
   return std::make_unique<ProgressMeter>(STDERR_FILENO, std::move(label), total_bytes, std::move(clock));
+}
+
+std::string ProgressMeter::label_for(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string ProgressMeter::line(const std::string& label, std::int64_t done_bytes,
@@ -63,6 +69,7 @@ void ProgressMeter::update(std::int64_t done_bytes) {
   shown_width_ = width;
   text.insert(text.begin(), '\r');
   put(text);
+  interrupt::set_progress_line(fd_, shown_width_);
 }
 
 void ProgressMeter::erase() {
@@ -70,6 +77,7 @@ void ProgressMeter::erase() {
   std::string blank(shown_width_ + 2, ' ');
   blank.front() = '\r';
   blank.back() = '\r';
+  interrupt::set_progress_line(fd_, 0);
   put(blank);
   shown_width_ = 0;
 }

@@ -1,6 +1,7 @@
 // A one-line progress indicator on a terminal: percent done, reading speed and time left, for
 // tools that read a capture for longer than about a second. It writes to a file descriptor
-// (standard error) only, so console lines and tables stay exactly as they are.
+// (standard error) only, so console lines and tables stay exactly as they are. A run stopped by
+// SIGINT, SIGTERM or SIGHUP erases the line before it ends.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,9 @@ class ProgressMeter {
   // Tells the meter that `done_bytes` of the total have been consumed. Reaching the total
   // erases the line.
   void update(std::int64_t done_bytes);
+
+  // The label of a file's line: its name without the folders.
+  static std::string label_for(const std::string& path);
 
   // The text of the line: "<label>  42%  118.3 MB/s  0:07 left".
   static std::string line(const std::string& label, std::int64_t done_bytes, std::int64_t total_bytes,

@@ -11,6 +11,8 @@
 #include "dsp/spectrum.hpp"
 #include "io/text_format.hpp"
 #include "time/time_of_day.hpp"
+#include "cli/tool_main.hpp"
+#include "io/tool_error.hpp"
 
 namespace iq {
 
@@ -35,10 +37,20 @@ CaptureNames capture_names(std::string_view command) {
   return {std::move(binfile), std::move(textfile)};
 }
 
+void check_capture_command(std::string_view command) {
+  const std::string word = ext_bin(command);
+  if (!word.empty() && word.front() == '-') {
+    throw ToolError("capture command '" + std::string(command) +
+                    "': the capture file must follow the program's name (found '" + word +
+                    "' there); put the file name first, the options after it");
+  }
+}
+
 bool accept_capture_points(std::int32_t points, const std::string& text,
                            const CaptureSpectrumRules& rules, std::ostream& out, std::ostream& err) {
   if (points > rules.max_points) {
     out << texts::kTooManyFftPoints << '\n';
+    report_too_many_points(out, err, rules.tool, "No FFT points", text, rules.max_points);
     return false;
   }
   if (!is_power_of_two(points)) {
@@ -49,13 +61,12 @@ bool accept_capture_points(std::int32_t points, const std::string& text,
   return true;
 }
 
-bool capture_spectrum(const std::string& binfile, const std::string& textfile,
-                      std::int32_t points, const CaptureSpectrumRules& rules, std::ostream& out) {
-  auto capture = CaptureReader::open(binfile);
-  if (!capture) {
-    out << cformat(texts::kCantOpenLine, binfile.c_str());
-    return false;
-  }
+std::optional<std::int64_t> capture_spectrum(const std::string& binfile, const std::string& textfile,
+                                             std::int32_t points, const CaptureSpectrumRules& rules,
+                                             std::ostream& out, std::ostream& err) {
+  auto capture = open_capture(rules.tool, binfile, texts::kCantOpenLine, out, err);
+  if (!capture) return std::nullopt;
+  require_measurable(*capture);
   OutputFile table(textfile, {capture->id()});
   const std::int64_t length = capture->length();
   const std::int64_t frames = ((rules.count_length_plus_one ? length + 1 : length) / points) / 2;
@@ -68,7 +79,7 @@ bool capture_spectrum(const std::string& binfile, const std::string& textfile,
   table.commit();
   out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%ld\n", binfile.c_str(), textfile.c_str(),
                  static_cast<long>(points));
-  return true;
+  return frames;
 }
 
 namespace {
@@ -83,11 +94,21 @@ void print_time_line(const char* format, std::int64_t offset_hours, Clock& clock
 
 bool capture_and_analyse(const std::string& command, const CaptureNames& names,
                          std::int32_t points, const CaptureSpectrumRules& rules,
-                         std::int64_t offset_hours, Clock& clock, std::ostream& out) {
-  run_command(command, out);
+                         std::int64_t offset_hours, Clock& clock, std::ostream& out,
+                         std::ostream& err) {
+  const int status = run_command(command, out);
+  if (status != 0) {
+    throw ToolError("capture command '" + command + "' failed: " + command_failure(status) +
+                    "; no spectrum was made");
+  }
   print_time_line("Binfile complete:  %ldhours %ldmins %ldsecs\n", offset_hours, clock, out);
-  if (!capture_spectrum(names.binfile, names.textfile, points, rules, out)) return false;
+  const auto frames = capture_spectrum(names.binfile, names.textfile, points, rules, out, err);
+  if (!frames) return false;
   print_time_line("Finish time:  %ldhours %ldmins %ldsecs\n", offset_hours, clock, out);
+  if (*frames == 0) {
+    no_whole_unit(err, rules.tool, names.binfile, cformat("frame of %d samples", points));
+    return false;
+  }
   return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -32,8 +33,8 @@ struct CaptureSpectrumRules {
 };
 
 // Checks the point count before anything runs: above the launcher's limit it prints
-// "Too many FFT points" and a newline on `out`; zero, negative or not a power of two is
-// refused on `err`. Returns whether the count is accepted.
+// "Too many FFT points" and a newline on `out` and the reason on `err`; zero, negative or not
+// a power of two is refused on `err`. Returns whether the count is accepted.
 bool accept_capture_points(std::int32_t points, const std::string& text,
                            const CaptureSpectrumRules& rules, std::ostream& out, std::ostream& err);
 
@@ -44,17 +45,25 @@ struct CaptureNames {
 };
 CaptureNames capture_names(std::string_view command);
 
+// Refuses, before the command runs, a command whose word after the program's name is an
+// option ("iqsim --seconds 0.1 x.bin"): the launcher would look for a capture named after the
+// option. ToolError saying that the capture file must follow the program's name.
+void check_capture_command(std::string_view command);
+
 // The spectrum of the capture: prints the byte-count line, writes the table and prints the
-// "Infile=" summary. Returns false, after "Can't open file %s. \n", when the capture cannot be
-// opened.
-bool capture_spectrum(const std::string& binfile, const std::string& textfile,
-                      std::int32_t points, const CaptureSpectrumRules& rules, std::ostream& out);
+// "Infile=" summary. Returns the number of frames transformed; nothing, after "Can't open
+// file %s. \n" and the reason on `err`, when the capture cannot be opened.
+std::optional<std::int64_t> capture_spectrum(const std::string& binfile, const std::string& textfile,
+                                             std::int32_t points, const CaptureSpectrumRules& rules,
+                                             std::ostream& out, std::ostream& err);
 
 // Runs the capture command, prints the "Binfile complete" time, the spectrum of the capture
-// and the "Finish time" (times of day at `offset_hours`). Returns false when the capture
-// cannot be opened after the command.
+// and the "Finish time" (times of day at `offset_hours`). A command that fails (exit status
+// other than 0) is a ToolError naming its status, and nothing is analysed. Returns false when
+// the capture cannot be opened after the command or holds no whole frame.
 bool capture_and_analyse(const std::string& command, const CaptureNames& names,
                          std::int32_t points, const CaptureSpectrumRules& rules,
-                         std::int64_t offset_hours, Clock& clock, std::ostream& out);
+                         std::int64_t offset_hours, Clock& clock, std::ostream& out,
+                         std::ostream& err);
 
 }  // namespace iq

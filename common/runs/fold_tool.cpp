@@ -60,11 +60,11 @@ struct FoldParameters {
 // a finite number. Prints the refusal and returns false.
 bool convert_parameters(const FoldTool& tool, const ToolArgs& args, FoldParameters& parameters,
                         std::ostream& err) {
-  const double clock_mhz = atof_value(args[2]);
-  const std::int32_t points = atoi32(args[3]);
-  const double period_ms = atof_value(args[4]);
+  const double clock_mhz = number_argument("clock rate (MHz)", args[2]);
+  const std::int32_t points = whole_argument32("output data points", args[3]);
+  const double period_ms = number_argument("pulsar period(ms)", args[4]);
+  if (tool.divisor_label != nullptr) parameters.divisor = whole_argument32(tool.divisor_label, args[5]);
   parameters.geometry = fold_geometry(clock_mhz, points, period_ms);
-  if (tool.divisor_label != nullptr) parameters.divisor = atoi32(args[5]);
 
   if (!check_fold_points(tool.name, points, 1, args[3], err)) return false;
   if (parameters.divisor < 1) {
@@ -79,15 +79,15 @@ bool convert_parameters(const FoldTool& tool, const ToolArgs& args, FoldParamete
 int run_fold_tool(const FoldTool& tool, const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded(tool.name, out, err, [&] {
     const bool whole_file = tool.divisor_label == nullptr;
-    if (!has_argument_count(args, whole_file ? 5u : 6u, tool.usage, out)) return kExitFailure;
+    if (!has_argument_count(tool.name, args, whole_file ? 5u : 6u, tool.usage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = open_capture(infile, texts::kCantOpenLine, out);
+    auto capture = open_capture(tool.name, infile, texts::kCantOpenLine, out, err);
     if (!capture) return kExitFailure;
     FoldParameters parameters;
     if (!convert_parameters(tool, args, parameters, err)) return kExitFailure;
     const FoldGeometry& geometry = parameters.geometry;
-    if (capture->length() < 0) throw ToolError("Can't measure the length of file " + infile);
+    require_measurable(*capture);
 
     const std::int64_t file_end = capture->length() / parameters.divisor;
     const std::int64_t p_num = file_end / (2 * geometry.points);
@@ -117,6 +117,11 @@ int run_fold_tool(const FoldTool& tool, const ToolArgs& args, std::ostream& out,
                      outfile.c_str(), tim, static_cast<long long>(folder.folded()));
     } else {
       out << cformat("\nInfile=%s    Outfile=%s   End bin=%d\n", infile.c_str(), outfile.c_str(), tim);
+    }
+    if (p_num == 0) {
+      const std::string part =
+          parameters.divisor == 1 ? infile : cformat("1/%d of %s", parameters.divisor, infile.c_str());
+      return no_whole_unit(err, tool.name, part, cformat("block of %d samples", geometry.points));
     }
     return kExitSuccess;
   });

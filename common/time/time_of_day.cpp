@@ -1,6 +1,8 @@
 // Time of day at a fixed offset from UTC, and the start-time wait.
 #include "time/time_of_day.hpp"
 
+#include <string>
+
 #include "io/text_format.hpp"
 
 namespace iq {
@@ -21,7 +23,7 @@ constexpr std::int64_t floor_div(std::int64_t value, std::int64_t divisor) {
 std::optional<std::int32_t> field_in_range(std::string_view tool, std::string_view name,
                                            const std::string& text, std::int32_t largest,
                                            std::string_view range, std::ostream& err) {
-  const std::int32_t value = atoi32(text);
+  const std::int32_t value = whole_argument32(name, text);
   if (value < 0 || value > largest) {
     refuse_parameter(err, tool, name, range, text);
     return std::nullopt;
@@ -67,6 +69,16 @@ std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t of
     reading = time_of_day(t, offset_hours);
   }
   return reading;
+}
+
+void report_too_late(std::ostream& out, std::ostream& err, std::string_view tool,
+                     const StartTime& target, std::int64_t offset_hours) {
+  out.flush();
+  const std::string zone =
+      offset_hours == 0 ? std::string("UTC") : cformat("UTC%+lld", static_cast<long long>(offset_hours));
+  err << tool << ": Too late!: the start time "
+      << cformat("%02d:%02d:%02d", target.hour, target.minute, target.second) << " at " << zone
+      << " has passed today; give a time later today in that zone\n";
 }
 
 }  // namespace iq

@@ -56,4 +56,9 @@ enum class TooLateEnding { kNoNewline, kNewline };
 std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t offset_hours,
                                         Clock& clock, std::ostream& out, TooLateEnding ending);
 
+// The line on `err` beside "Too late!" (`out` is flushed first): "<tool>: Too late!: the start
+// time 05:30:00 at UTC-7 has passed today; give a time later today in that zone".
+void report_too_late(std::ostream& out, std::ostream& err, std::string_view tool,
+                     const StartTime& target, std::int64_t offset_hours);
+
 }  // namespace iq

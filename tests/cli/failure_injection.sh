@@ -55,7 +55,7 @@ set_args() {
     cyclestack) A=("$in" "$out" 2.4 100 1) ;;
     lagscan) A=("$in" "$second" "$out" $((long ? 1000 : 100)) $((long ? 1000000 : 2))) ;;
     iqtrim) A=("$in" "$out" $((long ? 1000000 : 2)) 0) ;;
-    iqsim) A=("$out" -n $((long ? 4000000000 : 1000))) ;;
+    iqsim) A=("$out" --force -n $((long ? 4000000000 : 1000))) ;;
     grabspec) A=("true $in capture-options" 256) ;;
     timedgrab) A=("true $in capture-options" 256 $(start_in_two_seconds 0) 0) ;;
     alarmexec) A=("true" $(start_in_two_seconds -7)) ;;

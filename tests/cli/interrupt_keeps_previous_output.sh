@@ -9,7 +9,7 @@ trap 'rm -rf "$work"' EXIT
 fail=0
 for signal in INT TERM; do
   echo "previous capture" > "$work/cap.bin"
-  "$bin/iqsim" "$work/cap.bin" -n 400000000 &
+  "$bin/iqsim" "$work/cap.bin" --force -n 400000000 &
   pid=$!
   for _ in $(seq 50); do  # wait until the temporary file exists
     compgen -G "$work/cap.bin.partial-*" > /dev/null && break

@@ -19,6 +19,7 @@ int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err, Cl
     out << ctime_text(clock.now());
     if (args.size() < 4) {
       out << kAlarmexecUsage;
+      report_argument_count(out, err, "alarmexec", args.size(), 4, true);
       return kExitFailure;
     }
     const auto target = parse_start_time("alarmexec", args[1], args[2], args[3], err);
@@ -30,10 +31,14 @@ int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err, Cl
 
     const auto start =
         wait_for_start(*target, kFixedZoneOffsetHours, clock, out, TooLateEnding::kNoNewline);
-    if (!start) return kExitFailure;
+    if (!start) {
+      report_too_late(out, err, "alarmexec", *target, kFixedZoneOffsetHours);
+      return kExitFailure;
+    }
     out << cformat("Actual Run Time: %ld hours %ld  mins %ld secs\n", static_cast<long>(start->hour),
                    static_cast<long>(start->minute), static_cast<long>(start->second));
-    run_command(command, out);
+    const int status = run_command(command, out);
+    if (status != 0) throw ToolError("command '" + command + "' failed: " + command_failure(status));
     return kExitSuccess;
   });
 }

@@ -27,14 +27,16 @@ int run_grabspec(const ToolArgs& args, std::ostream& out, std::ostream& err, Clo
     out << ctime_text(clock.now()) << '\n';
     if (args.size() < 2) {
       out << kGrabspecUsage << '\n';
+      report_argument_count(out, err, "grabspec", args.size(), 2, true);
       return kExitFailure;
     }
-    const std::int32_t points = atoi32(args[1]);
+    const std::int32_t points = whole_argument32("No FFT points", args[1]);
     if (!accept_capture_points(points, args[1], kGrabspecRules, out, err)) return kExitFailure;
     const std::string& command = args[0];
+    check_capture_command(command);
     const CaptureNames names = capture_names(command);
     const bool analysed = capture_and_analyse(command, names, points, kGrabspecRules,
-                                              kFixedZoneOffsetHours, clock, out);
+                                              kFixedZoneOffsetHours, clock, out, err);
     return analysed ? kExitSuccess : kExitFailure;
   });
 }

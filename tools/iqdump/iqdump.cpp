@@ -63,12 +63,12 @@ std::string_view DumpFormatter::lines(std::span<const std::uint8_t> bytes,
 
 int run_iqdump(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqdump", out, err, [&] {
-    if (!has_argument_count(args, 4, kIqdumpUsage, out)) return kExitFailure;
+    if (!has_argument_count("iqdump", args, 4, kIqdumpUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    const std::int64_t first_block = atol32(args[2]);
-    const std::int64_t end_block = atol32(args[3]);
-    auto capture = open_capture(infile, texts::kCantOpenLine, out);
+    const std::int64_t first_block = whole_argument32("number of 8192 I/Q blocks-start", args[2]);
+    const std::int64_t end_block = whole_argument32("number of 8192 I/Q blocks-end", args[3]);
+    auto capture = open_capture("iqdump", infile, texts::kCantOpenLine, out, err);
     if (!capture) return kExitFailure;
     // A negative start would seek before the start of the file.
     if (first_block < 0) {

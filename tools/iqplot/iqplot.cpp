@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,7 +40,7 @@ constexpr const char* kHelp =
     "is told from the table's layout. The capture's rate, centre and start come from its SigMF\n"
     "metadata when there is some: a waterfall's header, --metadata, or the capture named like\n"
     "the table (night.txt: night.sigmf-meta); the options override them.\n"
-    "A picture name ending in .svg gives SVG, any other name PNG.\n"
+    "The picture's name ends in .png or .svg, which chooses its format.\n"
     "\n"
     "  -k, --kind KIND          the table's kind: spectrum, powtrace, modspec, profile,\n"
     "                           correlation, levels, dump, search, calibrated,\n"
@@ -47,7 +48,10 @@ constexpr const char* kHelp =
     "  -r, --rate MHZ           the capture's complex sample rate: a spectrum's axis in MHz,\n"
     "                           a correlation's in microseconds, a dump's in milliseconds\n"
     "  -c, --centre MHZ         the receiver's tuned frequency: a spectrum's axis in absolute\n"
-    "                           MHz (with --rate)\n"
+    "                           MHz (needs --rate)\n"
+    "      --db                 a spectrum's power in decibels\n"
+    "      --folded QUANTITY    what a profile's tool folded: amplitude (cyclefold) or power\n"
+    "                           (cyclestack, cyclebin); names the profile's axis\n"
     "  -v, --video-band KHZ     the video band given to powtrace or modspec: with --rate, a\n"
     "                           power trace's axis in seconds, a modulation spectrum's in Hz\n"
     "      --velocity [MHZ]     a spectrum's or waterfall's axis in radial velocity (km/s, radio\n"
@@ -145,6 +149,13 @@ PlotOptions parse_options(const ToolArgs& args) {
       options.settings.linear = true;
     } else if (name == "--xrange") {
       options.settings.x_range = parse_range(name, scan.value());
+    } else if (name == "--db") {
+      options.settings.decibels = true;
+    } else if (name == "--folded") {
+      const std::string quantity = scan.value();
+      require_option(quantity == "amplitude" || quantity == "power", name,
+                     "amplitude or power (got '" + quantity + "')");
+      options.settings.folded = quantity == "amplitude" ? FoldedQuantity::kAmplitude : FoldedQuantity::kPower;
     } else if (name == "--title") {
       options.settings.title = scan.value();
     } else if (name == "--size") {
@@ -153,11 +164,19 @@ PlotOptions parse_options(const ToolArgs& args) {
       throw ToolError("unknown option '" + name + "'");
     }
   }
+  require_option(!options.settings.centre_mhz || options.settings.rate_mhz, "--centre",
+                 "given with --rate: the frequency axis needs the sample rate");
   return options;
 }
 
-bool ends_with(const std::string& text, std::string_view tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+// The format a picture's name asks for: its extension, in any case.
+PictureFormat picture_format(const std::string& picture) {
+  const auto dot = picture.rfind('.');
+  std::string extension = dot == std::string::npos ? "" : picture.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == "png") return PictureFormat::kPng;
+  if (extension == "svg") return PictureFormat::kSvg;
+  throw ToolError("Can't draw " + picture + ": a picture's name must end in .png or .svg");
 }
 
 std::string shell_quoted(const std::string& text) {
@@ -303,6 +322,7 @@ int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
       err << kIqplotUsage << '\n';
       return kExitFailure;
     }
+    const PictureFormat format = picture_format(options.picture);
     const auto table_file = CaptureReader::open(options.table, 1);
     std::ifstream table(options.table);
     if (!table_file || !table) throw ToolError("Can't open table " + options.table);
@@ -315,20 +335,41 @@ int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     } else {
       const TableShape shape = scan_table(table, options.table);
       if (shape.rows == 0) throw ToolError("the table " + options.table + " is empty");
-      if (!kind) kind = recognise_table(shape);
+      if (shape.finite_values == 0) {
+        throw ToolError("the table " + options.table +
+                        " holds no finite value (every value is nan): the run that wrote it measured nothing");
+      }
+      const auto recognised = recognise_table(shape);
+      if (options.kind && shape.columns != table_kind_columns(*options.kind)) {
+        throw ToolError("option --kind " + std::string(table_kind_name(*options.kind)) + " does not fit " +
+                        options.table + ": it has " + std::to_string(shape.columns) + " columns, a " +
+                        std::string(table_kind_name(*options.kind)) + " table " +
+                        std::to_string(table_kind_columns(*options.kind)));
+      }
+      // A 256-point spectrum whose values happen to add up to 512 looks like a level table: the
+      // one layout that --kind spectrum may overrule.
+      const bool coincidence = options.kind == TableKind::kSpectrum && recognised == TableKind::kLevels;
+      if (options.kind && recognised && *options.kind != *recognised && !coincidence) {
+        throw ToolError("option --kind " + std::string(table_kind_name(*options.kind)) + " does not fit " +
+                        options.table + ": it has the layout of a " + std::string(table_kind_name(*recognised)) +
+                        " table");
+      }
+      if (!kind) kind = recognised;
       rows = shape.rows;
     }
     if (!kind) {
       throw ToolError("can't tell what kind of table " + options.table +
                       " is; give it with --kind (one of " + table_kind_names() + ")");
     }
+    require_option(!options.settings.decibels || *kind == TableKind::kSpectrum, "--db",
+                   "given for a spectrum only");
     const auto gnuplot = find_gnuplot();
     if (!gnuplot) throw ToolError(kGetGnuplot);
 
     fill_from_metadata(settings, table_metadata(options.table, options.metadata, err));
     check_velocity(settings, *kind);
     settings.kind = *kind;
-    settings.format = ends_with(options.picture, ".svg") ? PictureFormat::kSvg : PictureFormat::kPng;
+    settings.format = format;
     // gnuplot reads "-", "+" and names starting with '<' as inline data, a sampling range or a
     // shell command; a path with a folder part is always a plain file.
     settings.table = options.table.front() == '/' ? options.table : "./" + options.table;

@@ -56,6 +56,11 @@ Axis x_axis(const PlotSettings& s) {
   return {"$1", ""};
 }
 
+std::string profile_label(std::optional<FoldedQuantity> folded) {
+  if (!folded) return "Mean amplitude (cyclefold) or power (cyclestack, cyclebin) per sample";
+  return *folded == FoldedQuantity::kAmplitude ? "Mean amplitude per sample" : "Mean power per sample";
+}
+
 std::string labels(const std::string& x, const std::string& y) {
   return "set xlabel '" + gnuplot_quoted(x) + "'\nset ylabel '" + gnuplot_quoted(y) + "'\n";
 }
@@ -107,8 +112,14 @@ std::string plot_script(const PlotSettings& s) {
   }
   switch (s.kind) {
     case TableKind::kSpectrum:
-      script += labels(x.label, "Mean power per frame");
-      script += "plot " + data + ":2 with lines ls 1 notitle\n";
+      if (s.decibels) {
+        // Bins of no power (log of 0) are left out rather than drawn at minus infinity.
+        script += labels(x.label, "Mean power per frame (dB)");
+        script += "plot " + data + ":($2 > 0 ? 10 * log10($2) : NaN) with lines ls 1 notitle\n";
+      } else {
+        script += labels(x.label, "Mean power per frame");
+        script += "plot " + data + ":2 with lines ls 1 notitle\n";
+      }
       break;
     case TableKind::kPowerTrace:
       script += labels(x.label, "Detected power");
@@ -121,9 +132,12 @@ std::string plot_script(const PlotSettings& s) {
     case TableKind::kProfile:
       script += "set xrange [0:1]\n";
       script += "set multiplot layout 2,1 title '" + gnuplot_quoted(s.title) + "'\nunset title\n";
-      script += labels(x.label, "Mean per sample");
+      script += labels(x.label, profile_label(s.folded));
       script += "plot " + data + ":2 with histeps ls 1 notitle\n";
+      // The counts differ by a sample or so between bins: drawn from zero they show as the
+      // flat line they are, not as cliffs of a fraction of a percent.
       script += labels(x.label, "Samples in bin");
+      script += "set yrange [0:*]\n";
       script += "plot " + data + ":3 with histeps ls 2 notitle\nunset multiplot\n";
       break;
     case TableKind::kCorrelation:

@@ -12,6 +12,8 @@ namespace iq {
 
 enum class PictureFormat { kPng, kSvg };
 
+enum class FoldedQuantity { kAmplitude, kPower };
+
 struct PlotSettings {
   TableKind kind = TableKind::kSpectrum;
   PictureFormat format = PictureFormat::kPng;
@@ -27,8 +29,12 @@ struct PlotSettings {
   std::int64_t points = 0;
   std::int64_t frames_per_row = 0;
   std::optional<std::string> start_utc;
-  bool linear = false;
-  std::optional<std::pair<double, double>> x_range;  // the horizontal axis's span, in its units  // a waterfall's colours in mean power instead of dB
+  bool linear = false;  // a waterfall's colours in mean power instead of dB
+  std::optional<std::pair<double, double>> x_range;  // the horizontal axis's span, in its units
+  // What a profile's tool folded: amplitude (cyclefold) or power (cyclestack, cyclebin);
+  // nothing when not told.
+  std::optional<FoldedQuantity> folded;
+  bool decibels = false;                // a spectrum's power in dB
   int width = 900;
   int height = 540;
 };

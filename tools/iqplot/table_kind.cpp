@@ -75,6 +75,19 @@ std::string table_kind_names() {
   return names;
 }
 
+int table_kind_columns(TableKind kind) {
+  switch (kind) {
+    case TableKind::kProfile:
+    case TableKind::kCorrelation:
+    case TableKind::kDump:
+      return 3;
+    case TableKind::kSearch:
+      return 4;
+    default:
+      return 2;
+  }
+}
+
 TableShape scan_table(std::istream& table, const std::string& name) {
   TableShape shape;
   std::string line;
@@ -97,7 +110,10 @@ TableShape scan_table(std::istream& table, const std::string& name) {
         shape.decimals[column] = std::max(shape.decimals[column], decimals_of(field));
       }
       if (shape.rows == 1 && column == 0) shape.first_key = value;
-      if (column == 1 && !std::isnan(value)) shape.value_sum += value;
+      if (column == 1 && !std::isnan(value)) {
+        shape.value_sum += value;
+        ++shape.finite_values;
+      }
       ++column;
       at = stop;
     }

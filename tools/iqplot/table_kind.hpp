@@ -25,6 +25,8 @@ enum class TableKind {
 // The option name of a kind ("spectrum", "powtrace", ...), and back; nothing for an unknown name.
 std::string_view table_kind_name(TableKind kind);
 std::optional<TableKind> table_kind_from_name(std::string_view name);
+// Columns per row of a table of that kind.
+int table_kind_columns(TableKind kind);
 // All option names, separated by ", ", for messages and the help text.
 std::string table_kind_names();
 
@@ -36,6 +38,7 @@ struct TableShape {
   int decimals[4] = {-1, -1, -1, -1};  // digits after the point per column; -1 when none has one
   double first_key = 0.0;   // the first column of the first row
   double value_sum = 0.0;   // sum of the second column (a level table sums to 512)
+  std::int64_t finite_values = 0;  // rows whose second column is a number, not nan
 };
 
 // Reads a whole table. Throws ToolError naming `name` for a row that is not a row of numbers

@@ -16,6 +16,8 @@
 #include "io/capture_metadata.hpp"
 #include "time/clock.hpp"
 #include "io/output_file.hpp"
+#include "io/progress_meter.hpp"
+#include "io/text_format.hpp"
 #include "sky_generator.hpp"
 #include "io/tool_error.hpp"
 #include "cli/tool_main.hpp"
@@ -54,6 +56,7 @@ constexpr const char* kHelp =
     "      --centre MHZ           the frequency the receiver is tuned to, for the metadata\n"
     "      --start TIME           the capture's start for the metadata, UTC, as\n"
     "                             2026-12-07T01:30:00Z (default now)\n"
+    "  -f, --force                replace the capture file if it exists\n"
     "  -h, --help                 this text\n"
     "\n"
     "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
@@ -69,6 +72,7 @@ struct SimOptions {
   std::optional<std::string> start;
   std::int64_t samples = 2400000;
   std::optional<double> seconds;
+  bool force = false;
   bool help = false;
 };
 
@@ -106,6 +110,10 @@ SimOptions parse_options(const ToolArgs& args) {
     const std::string& name = scan.name();
     if (name == "-h" || name == "--help") {
       options.help = true;
+      continue;
+    }
+    if (name == "-f" || name == "--force") {
+      options.force = true;
       continue;
     }
     if (!scan.is_option()) {
@@ -187,6 +195,23 @@ void write_metadata(const SimOptions& options) {
   write_capture_metadata(options.capture, meta);
 }
 
+// A capture is a user's data: an existing file (a recording, perhaps) is replaced only when
+// --force says so, and a capture larger than the free space of its file system is refused
+// before anything is written. Devices and pipes (/dev/null, a FIFO) are written as given.
+void check_room_for_capture(const std::string& path, std::int64_t bytes, bool force) {
+  struct stat info {};
+  const bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && S_ISREG(info.st_mode) && !force) {
+    throw ToolError("Can't create file " + path + ": it exists; give --force to replace it");
+  }
+  if (exists && !S_ISREG(info.st_mode)) return;
+  const auto free = free_bytes_beside(path);
+  if (free && *free < bytes) {
+    throw ToolError(cformat("Can't create file %s: %lld bytes do not fit in the %lld bytes free on its file system",
+                            path.c_str(), static_cast<long long>(bytes), static_cast<long long>(*free)));
+  }
+}
+
 }  // namespace
 
 int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
@@ -201,13 +226,17 @@ int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
       return kExitFailure;
     }
     require_option(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
+    const std::int64_t bytes = 2 * options.samples;
+    check_room_for_capture(options.capture, bytes, options.force);
     OutputFile capture(options.capture, {});
     SkyGenerator sky(options.sky);
     std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kChunkBytes));
-    for (std::int64_t left = 2 * options.samples; left > 0; left -= kChunkBytes) {
-      const auto size = static_cast<std::size_t>(std::min(left, kChunkBytes));
+    const auto progress = ProgressMeter::on_terminal(ProgressMeter::label_for(options.capture), bytes);
+    for (std::int64_t done = 0; done < bytes; done += kChunkBytes) {
+      const auto size = static_cast<std::size_t>(std::min(bytes - done, kChunkBytes));
       sky.generate(std::span(chunk.data(), size));
       capture.write(chunk.data(), size);
+      if (progress) progress->update(done + static_cast<std::int64_t>(size));
     }
     capture.commit();
     write_metadata(options);

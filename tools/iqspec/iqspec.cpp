@@ -14,20 +14,22 @@ namespace iq {
 
 int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqspec", out, err, [&] {
-    if (!has_argument_count(args, 3, kIqspecUsage, out)) return kExitFailure;
+    if (!has_argument_count("iqspec", args, 3, kIqspecUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = open_capture(infile, texts::kCantOpen, out);
+    auto capture = open_capture("iqspec", infile, texts::kCantOpen, out, err);
     if (!capture) return kExitFailure;
-    const std::int32_t points = atol32(args[2]);
+    const std::int32_t points = whole_argument32("No. FFT Points", args[2]);
     if (points > kIqspecMaxPoints) {
       out << texts::kTooManyFftPoints;
+      report_too_many_points(out, err, "iqspec", "No. FFT Points", args[2], kIqspecMaxPoints);
       return kExitFailure;
     }
     if (!is_power_of_two(points)) {
       refuse_parameter(err, "iqspec", "No. FFT Points", "a power of two from 1 to 131072", args[2]);
       return kExitFailure;
     }
+    require_measurable(*capture);
     OutputFile table(outfile, {capture->id()});
 
     // The length is counted one byte long, so a file one byte short of a whole number of
@@ -43,6 +45,7 @@ int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     table.commit();
     out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d\n", infile.c_str(), outfile.c_str(),
                    atoi32(args[2]));
+    if (frames == 0) return no_whole_unit(err, "iqspec", infile, cformat("frame of %d samples", points));
     return kExitSuccess;
   });
 }

@@ -37,19 +37,20 @@ constexpr std::int64_t kMaxBlocks = std::numeric_limits<std::int64_t>::max() / k
 
 int run_iqtrim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("iqtrim", out, err, [&] {
-    if (!has_argument_count(args, 4, kIqtrimUsage, out)) return kExitFailure;
+    if (!has_argument_count("iqtrim", args, 4, kIqtrimUsage, out, err)) return kExitFailure;
     const std::string& oldfile = args[0];
     const std::string& newfile = args[1];
     // Bytes to drop, in 64 bits: every 32-bit align address gives its exact skip.
-    const std::int64_t skip = 2 * (static_cast<std::int64_t>(atol32(args[3])) + kLagOrigin);
-    const std::int64_t blocks = atoll64(args[2]);
+    const std::int64_t skip =
+        2 * (static_cast<std::int64_t>(whole_argument32("Align address", args[3])) + kLagOrigin);
+    const std::int64_t blocks = whole_argument64("No 8192 IQ blocks", args[2]);
     if (blocks > kMaxBlocks) {
       refuse_parameter(err, "iqtrim", "No 8192 IQ blocks", "at most " + std::to_string(kMaxBlocks), args[2]);
       return kExitFailure;
     }
     const std::int64_t bytes = std::max<std::int64_t>(blocks, 0) * kBlockBytes;
 
-    auto old_capture = open_capture(oldfile, texts::kCantOpenNoBlank, out);
+    auto old_capture = open_capture("iqtrim", oldfile, texts::kCantOpenNoBlank, out, err);
     if (!old_capture) return kExitFailure;
     OutputFile cut(newfile, {old_capture->id()});
     old_capture->skip(skip);

@@ -52,24 +52,30 @@ void write_rows(const LagCorrelator& correlator, OutputFile& table) {
 
 int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("lagscan", out, err, [&] {
-    if (!has_argument_count(args, 5, kLagscanUsage, out)) return kExitFailure;
+    if (!has_argument_count("lagscan", args, 5, kLagscanUsage, out, err)) return kExitFailure;
     const std::string& infile1 = args[0];
     const std::string& infile2 = args[1];
     const std::string& outfile = args[2];
-    auto capture1 = open_capture(infile1, texts::kCantOpenLine, out);
+    auto capture1 = open_capture("lagscan", infile1, texts::kCantOpenLine, out, err);
     if (!capture1) return kExitFailure;
-    auto capture2 = open_capture(infile2, texts::kCantOpenLine, out);
+    auto capture2 = open_capture("lagscan", infile2, texts::kCantOpenLine, out, err);
     if (!capture2) return kExitFailure;
-    const std::int32_t window = atol32(args[3]);
-    const std::int32_t blocks_asked = atol32(args[4]);
+    const std::int32_t window = whole_argument32("sample length", args[3]);
+    const std::int32_t blocks_asked = whole_argument32("No 8192 IQ blocks", args[4]);
     if (window < 0 || window > LagCorrelator::kMaxWindow) {
       refuse_parameter(err, "lagscan", "sample length",
                        "from 0 to " + std::to_string(LagCorrelator::kMaxWindow), args[3]);
       return kExitFailure;
     }
+    require_measurable(*capture1);
+    require_measurable(*capture2);
     const std::int64_t file_end = capture1->length();
     if (file_end != capture2->length()) {
       out << "Infiles unequal length\n";
+      out.flush();
+      report_failure(err, "lagscan", "Infiles unequal length",
+                     cformat("%s holds %lld bytes, %s %lld", infile1.c_str(), static_cast<long long>(file_end),
+                             infile2.c_str(), static_cast<long long>(capture2->length())));
       return kExitFailure;
     }
     OutputFile table(outfile, {capture1->id(), capture2->id()});
@@ -102,6 +108,7 @@ int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     table.commit();
     out << cformat("\nInfile1=%s    Infile2=%s    Outfile=%s   No Samples=%d\n", infile1.c_str(),
                    infile2.c_str(), outfile.c_str(), window);
+    if (file_end < kPairBytes) return no_whole_unit(err, "lagscan", infile1, "pair of blocks of 8192 samples");
     return kExitSuccess;
   });
 }

@@ -89,11 +89,12 @@ std::string level_table(const LevelCounts& counts, std::int64_t chunks) {
 
 int run_levelhist(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("levelhist", out, err, [&] {
-    if (!has_argument_count(args, 2, kLevelhistUsage, out)) return kExitFailure;
+    if (!has_argument_count("levelhist", args, 2, kLevelhistUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = open_capture(infile, texts::kCantOpen, out);
+    auto capture = open_capture("levelhist", infile, texts::kCantOpen, out, err);
     if (!capture) return kExitFailure;
+    require_measurable(*capture);
     OutputFile table(outfile, {capture->id()});
 
     const std::int64_t file_end = capture->length();
@@ -114,6 +115,7 @@ int run_levelhist(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     table.write(level_table(counter.totals(), chunks));
     table.commit();
     out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+    if (chunks == 0) return no_whole_unit(err, "levelhist", infile, "chunk of 512 bytes");
     return kExitSuccess;
   });
 }

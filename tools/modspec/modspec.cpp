@@ -55,14 +55,15 @@ std::vector<double> accumulate_modulation(CaptureReader& capture, const VideoDet
 
 int run_modspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("modspec", out, err, [&] {
-    if (!has_argument_count(args, 5, kModspecUsage, out)) return kExitFailure;
+    if (!has_argument_count("modspec", args, 5, kModspecUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = open_capture(infile, texts::kCantOpen, out);
+    auto capture = open_capture("modspec", infile, texts::kCantOpen, out, err);
     if (!capture) return kExitFailure;
-    const std::int32_t n = atol32(args[4]);
+    const std::int32_t n = whole_argument32("fft size", args[4]);
     if (n > kModspecMaxPoints) {
       out << texts::kTooManyFftPoints;
+      report_too_many_points(out, err, "modspec", "fft size", args[4], kModspecMaxPoints);
       return kExitFailure;
     }
     const auto detector = VideoDetector::from_arguments("modspec", args[2], args[3], err);
@@ -71,6 +72,7 @@ int run_modspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
       refuse_parameter(err, "modspec", "fft size", "a power of two from 1 to 262144", args[4]);
       return kExitFailure;
     }
+    require_measurable(*capture);
     OutputFile table(outfile, {capture->id()});
 
     const std::int64_t file_end = capture->length();
@@ -92,6 +94,11 @@ int run_modspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     table.write(lines);
     table.commit();
     out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+    if (counts.frames == 0) {
+      return no_whole_unit(err, "modspec", infile,
+                           cformat("frame of %d video points of %lld samples", n,
+                                   static_cast<long long>(detector->samples_per_point)));
+    }
     return kExitSuccess;
   });
 }

@@ -36,18 +36,19 @@ void write_power_trace(CaptureReader& capture, const VideoDetector& detector, st
 
 int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   return run_guarded("powtrace", out, err, [&] {
-    if (!has_argument_count(args, 5, kPowtraceUsage, out)) return kExitFailure;
+    if (!has_argument_count("powtrace", args, 5, kPowtraceUsage, out, err)) return kExitFailure;
     const std::string& infile = args[0];
     const std::string& outfile = args[1];
-    auto capture = open_capture(infile, texts::kCantOpen, out);
+    auto capture = open_capture("powtrace", infile, texts::kCantOpen, out, err);
     if (!capture) return kExitFailure;
     const auto detector = VideoDetector::from_arguments("powtrace", args[2], args[3], err);
     if (!detector) return kExitFailure;
-    const std::int32_t divisor = atoi32(args[4]);
+    const std::int32_t divisor = whole_argument32("file divisor", args[4]);
     if (divisor < 1) {
       refuse_parameter(err, "powtrace", "file divisor", "a whole number from 1 to 2147483647", args[4]);
       return kExitFailure;
     }
+    require_measurable(*capture);
     OutputFile table(outfile, {capture->id()});
 
     const std::int64_t per_point = detector->samples_per_point;
@@ -63,6 +64,10 @@ int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     write_power_trace(*capture, *detector, points, table);
     table.commit();
     out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+    if (points == 0) {
+      return no_whole_unit(err, "powtrace", divisor == 1 ? infile : cformat("1/%d of %s", divisor, infile.c_str()),
+                           cformat("video point of %lld samples", static_cast<long long>(per_point)));
+    }
     return kExitSuccess;
   });
 }

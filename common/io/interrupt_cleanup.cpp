@@ -1,0 +1,106 @@
+// The interrupt handler that removes temporary outputs and erases the progress line.
+#include "io/interrupt_cleanup.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <csignal>
+#include <mutex>
+
+namespace iq::interrupt {
+
+namespace {
+
+constexpr std::size_t kTempSlots = 16;
+std::array<std::atomic<const char*>, kTempSlots> temp_slots{};
+
+std::atomic<int> progress_fd{-1};
+std::atomic<std::size_t> progress_width{0};
+
+constexpr std::array<char, 128> kBlanks = [] {
+  std::array<char, 128> blanks{};
+  blanks.fill(' ');
+  return blanks;
+}();
+
+// Only async-signal-safe calls: write, unlink, signal, raise.
+void write_all(int fd, const char* text, std::size_t size) {
+  while (size > 0) {
+    const ssize_t done = ::write(fd, text, size);
+    if (done <= 0) return;
+    text += done;
+    size -= static_cast<std::size_t>(done);
+  }
+}
+
+void erase_progress_line() {
+  const int fd = progress_fd.load();
+  std::size_t width = progress_width.exchange(0);
+  if (fd < 0 || width == 0) return;
+  write_all(fd, "\r", 1);
+  while (width > 0) {
+    const std::size_t piece = width < kBlanks.size() ? width : kBlanks.size();
+    write_all(fd, kBlanks.data(), piece);
+    width -= piece;
+  }
+  write_all(fd, "\r", 1);
+}
+
+extern "C" void clean_up_and_reraise(int signal_number) {
+  erase_progress_line();
+  for (auto& slot : temp_slots) {
+    if (const char* temp = slot.load()) ::unlink(temp);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+void install_cleanup() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (int signal_number : kSignals) {
+      struct sigaction action {};
+      if (::sigaction(signal_number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) continue;
+      action = {};
+      action.sa_handler = clean_up_and_reraise;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(signal_number, &action, nullptr);
+    }
+  });
+}
+
+sigset_t cleanup_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal_number : kSignals) sigaddset(&signals, signal_number);
+  return signals;
+}
+
+void register_temp(const char* path) {
+  install_cleanup();
+  for (auto& slot : temp_slots) {
+    const char* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, path)) return;
+  }
+}
+
+void unregister_temp(const char* path) {
+  for (auto& slot : temp_slots) {
+    const char* expected = path;
+    if (slot.compare_exchange_strong(expected, nullptr)) return;
+  }
+}
+
+void set_progress_line(int fd, std::size_t width) {
+  if (width > 0) install_cleanup();
+  progress_width.store(0);
+  progress_fd.store(fd);
+  progress_width.store(width);
+}
+
+}  // namespace iq::interrupt
