@@ -34,7 +34,7 @@ class CyclesearchTest : public ::testing::Test {
   std::string profile = dir.path("profile.txt");
 
   void simulate(std::vector<std::string> options) {
-    options.insert(options.begin(), capture);
+    options.insert(options.begin(), {capture, "--force"});
     ASSERT_EQ(run_tool(run_iqsim, options).status, 0);
   }
   test::RunResult search(std::vector<std::string> args) {

@@ -9,6 +9,7 @@
 #include "iqplot.hpp"
 #include "iqsim.hpp"
 #include "iqspec.hpp"
+#include "speccal.hpp"
 #include "iqwaterfall.hpp"
 #include "plot_metadata.hpp"
 #include "plot_script.hpp"
@@ -253,6 +254,7 @@ TEST(IqplotWaterfall, DrawsTheNightFromItsCaptureMetadata) {
             0);
   ASSERT_EQ(run_tool(run_iqwaterfall, {dir.path("on.bin"), dir.path("night.txt"), "1024", "20"}).status, 0);
   ASSERT_EQ(run_tool(run_iqspec, {dir.path("on.bin"), dir.path("on.txt"), "1024"}).status, 0);
+  ASSERT_EQ(run_tool(run_speccal, {dir.path("on.txt"), dir.path("on.txt"), dir.path("cal.txt")}).status, 0);
   const struct {
     std::vector<std::string> args;
     const char* out;
@@ -261,7 +263,7 @@ TEST(IqplotWaterfall, DrawsTheNightFromItsCaptureMetadata) {
       {{"night.txt", "night_linear.svg", "--linear"}, "Kind=waterfall    Rows=20"},
       // The spectrum of on.bin is on.txt: the metadata gives the rate and centre.
       {{"on.txt", "on.png", "--velocity", "1420.405"}, "Kind=spectrum    Rows=1024"},
-      {{"on.txt", "cal.png", "--kind", "calibrated", "--velocity=1420.405"}, "Kind=calibrated    Rows=1024"},
+      {{"cal.txt", "cal.png", "--metadata", dir.path("on.bin"), "--velocity=1420.405"}, "Kind=calibrated    Rows=1024"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {dir.path(c.args[0]), dir.path(c.args[1])};

@@ -214,7 +214,7 @@ TEST(SkyGenerator, PassbandShapesTheNoiseAndKeepsItsMeanPower) {
   const double flat_mean = band_power(flat_spectrum, 0, 1024);
   for (const auto& c : cases) {
     const std::string shaped = dir.path("shaped.bin");
-    ASSERT_EQ(run_tool(run_iqsim, {shaped, "-n", "524288", "--passband", c.passband, "--start",
+    ASSERT_EQ(run_tool(run_iqsim, {shaped, "--force", "-n", "524288", "--passband", c.passband, "--start",
                                    "2026-12-07T01:30:00Z"})
                   .status,
               0);

@@ -482,7 +482,7 @@ TEST(IqplotMendsTest, RefusalsBeforeAnyPicture) {
     std::string err;
   };
   const Case cases[] = {
-      {{spectrum, png, "--centre", "1420.4"}, "iqplot: option --centre must be given with --rate: the frequency axis needs the sample rate"},
+      {{spectrum, png, "--centre", "1420.4"}, "iqplot: option --centre must be given with --rate (or a capture's metadata): the frequency axis needs the sample rate"},
       {{spectrum, dir.path("p.jpg")}, "iqplot: Can't draw " + dir.path("p.jpg") + ": a picture's name must end in .png or .svg"},
       {{spectrum, dir.path("picture")}, "iqplot: Can't draw " + dir.path("picture") + ": a picture's name must end in .png or .svg"},
       {{spectrum, png, "--kind", "levels"}, "iqplot: option --kind levels does not fit " + spectrum + ": it has the layout of a spectrum table"},

@@ -164,8 +164,6 @@ PlotOptions parse_options(const ToolArgs& args) {
       throw ToolError("unknown option '" + name + "'");
     }
   }
-  require_option(!options.settings.centre_mhz || options.settings.rate_mhz, "--centre",
-                 "given with --rate: the frequency axis needs the sample rate");
   return options;
 }
 
@@ -368,6 +366,9 @@ int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
 
     fill_from_metadata(settings, table_metadata(options.table, options.metadata, err));
     check_velocity(settings, *kind);
+    // The rate may come from the capture's metadata; a centre without any rate is refused.
+    require_option(!settings.centre_mhz || settings.rate_mhz, "--centre",
+                   "given with --rate (or a capture's metadata): the frequency axis needs the sample rate");
     settings.kind = *kind;
     settings.format = format;
     // gnuplot reads "-", "+" and names starting with '<' as inline data, a sampling range or a
