@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "io/capture_format.hpp"
+#include "io/text_format.hpp"
 #include "dsp/fft.hpp"
 #include "arith/precision.hpp"
 #include "dsp/chunk_workers.hpp"
@@ -43,12 +44,12 @@ void SpectrumAccumulator::append_lines(std::string& text, std::int64_t frames, s
     const auto sum_single = static_cast<float>(sums_[bin]);
     const auto value = static_cast<double>(static_cast<extended>(sum_single) / frames_single);
     // "%ld    %3.3f\n" without printf's cost, which a waterfall pays once per row:
-    // to_chars with a precision rounds exactly as printf does, and no value is shorter than
-    // the width 3 ("0.000" has five characters, "nan" and "inf" three).
+    // format_fixed3 rounds exactly as printf does, and no value is shorter than the width 3
+    // ("0.000" has five characters, "nan" and "inf" three).
     char line[400];  // a bin number, four blanks, any double with three decimals
-    char* end = std::to_chars(line, line + sizeof line, static_cast<long>(i - half)).ptr;
+    char* end = std::to_chars(line, line + 24, static_cast<long>(i - half)).ptr;
     end = std::copy_n("    ", 4, end);
-    end = std::to_chars(end, line + sizeof line, value, std::chars_format::fixed, 3).ptr;
+    end = format_fixed3(end, value);
     *end++ = '\n';
     text.append(line, end);
   }
