@@ -48,8 +48,8 @@ inline constexpr double kProductBound = 0x1p-63 + 0x1p-100;
 inline constexpr double kHalfGap = 0x1p-53;
 inline constexpr double kSumMargin = 0x1p-53 - 0x1p-64;
 inline constexpr double kVeltkamp = 0x1p27 + 1.0;
-inline constexpr std::uint64_t kLeastQ = 0x1DF0000000000000u;   // bits of 2^-800
-inline constexpr std::uint64_t kMostData = 0x5F30000000000000u;  // bits of 2^500
+inline constexpr std::uint64_t kLeastQ = std::bit_cast<std::uint64_t>(0x1p-800);
+inline constexpr std::uint64_t kMostData = std::bit_cast<std::uint64_t>(0x1p500);
 
 inline std::uint64_t magnitude_bits(double x) { return std::bit_cast<std::uint64_t>(x) & kMagnitudeBits; }
 

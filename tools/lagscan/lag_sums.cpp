@@ -13,6 +13,7 @@
 // too. Otherwise the step is redone in extended precision. That happens about once in tens of
 // millions of steps.
 #include "lag_sums.hpp"
+#include "lag_step.hpp"
 
 // The vector evaluation is written for x86's AVX-512; elsewhere every step takes the extended
 // evaluation.
@@ -38,6 +39,10 @@ void sum_group_extended(const LagTerms& terms, std::size_t first, float* out) {
   for (std::size_t j = 0; j < window; ++j) {
     const extended weight = terms.weights[j];
     for (int m = 0; m < K; ++m) {
+      // Where extended arithmetic is software, the proven double step first (lag_step.hpp).
+      if constexpr (!kHardwareExtended) {
+        if (lag_step_double(sums[m], terms.rounded_weights[j], high[j + m])) continue;
+      }
       const extended factor = static_cast<extended>(high[j + m]) + low[j + m];
       sums[m] = static_cast<float>(sums[m] + weight * factor);
     }
