@@ -97,13 +97,14 @@ inline double twiddle_product(double a, double x, double b, double y, bool& prov
   const double c = r + d;
   const double hi = s + c;
   const double lo = c - (hi - s);
+  // The tests combine without branches (& and |, not && and ||): their outcomes are random.
   const bool exact_products = ((std::bit_cast<std::uint64_t>(e1) | std::bit_cast<std::uint64_t>(e2)) & kMagnitudeBits) == 0;
-  if (exact_products && magnitude_bits(r) == 0) return s;
+  const bool exact = exact_products & (magnitude_bits(r) == 0);
   const double bound = (std::fabs(m1) + std::fabs(m2)) * kProductBound;
   const double half_gap = binade_below(hi) * kHalfGap;
   const double error = std::fabs(lo);
-  proven = proven && (error + bound < half_gap || (exact_products && error == half_gap));
-  return hi;
+  proven = proven & (exact | (error + bound < half_gap) | (exact_products & (error == half_gap)));
+  return exact ? s : hi;
 }
 
 // RN53(RN64(a -+ t)); clears `proven` when it cannot prove it.
@@ -122,7 +123,7 @@ inline double extended_sum(double a, double t, bool& proven) {
   }
   const double binade = binade_below(s);
   const double error = std::fabs(e);
-  proven = proven && (error < binade * kSumMargin || error == binade * kHalfGap);
+  proven = proven & ((error < binade * kSumMargin) | (error == binade * kHalfGap));
   return s;
 }
 
@@ -135,8 +136,8 @@ inline bool butterfly_double(double& p_re, double& p_im, double& q_re, double& q
   const std::uint64_t qr = magnitude_bits(q_re);
   const std::uint64_t qi = magnitude_bits(q_im);
   // Magnitude bits minus one: zero wraps to the top, so only non-zero tiny values fall below.
-  bool proven = qr - 1 >= kLeastQ - 1 && qi - 1 >= kLeastQ - 1 && qr <= kMostData && qi <= kMostData &&
-                magnitude_bits(p_re) <= kMostData && magnitude_bits(p_im) <= kMostData;
+  bool proven = (qr - 1 >= kLeastQ - 1) & (qi - 1 >= kLeastQ - 1) & (qr <= kMostData) & (qi <= kMostData) &
+                (magnitude_bits(p_re) <= kMostData) & (magnitude_bits(p_im) <= kMostData);
   const double t_re = twiddle_product<true>(w_re, q_re, w_im, q_im, proven);
   const double t_im = twiddle_product<false>(w_re, q_im, w_im, q_re, proven);
   const double new_q_re = extended_sum<true>(p_re, t_re, proven);
