@@ -6,6 +6,7 @@
 
 #include "io/capture_format.hpp"
 #include "dsp/fft.hpp"
+#include "dsp/folding.hpp"
 #include "arith/precision.hpp"
 #include "io/text_format.hpp"
 #include "dsp/chunk_workers.hpp"
@@ -46,7 +47,11 @@ void SpectrumAccumulator::frame_power(std::span<const double> frame, std::span<f
 
 void SpectrumAccumulator::add_power(std::span<const float> power, std::size_t first, std::size_t last) {
   for (std::size_t k = first; k < last; ++k) {
-    sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power[k]);
+    if constexpr (kHardwareExtended) {
+      sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power[k]);
+    } else {
+      sums_[k] = add_extended_fast(sums_[k], power[k]);  // the same sum, proven in double (folding.cpp)
+    }
   }
 }
 
