@@ -39,7 +39,7 @@ echo "Capture: $SIZE MiB; threads: ${IQTOOLS_THREADS:-all cores}; median of $RUN
 echo
 echo "| job | seconds | MB/s | peak MiB |"
 echo "|---|---:|---:|---:|"
-for n in 1024 65536; do
+for n in ${IQSPEC_SIZES:-1024 65536}; do
   job "iqspec N=$n" $BYTES "$BIN/iqspec" "$CAP" "$O/spectrum.txt" $n
 done
 job "grabspec N=1024 (command: true)" $BYTES "$BIN/grabspec" "true $CAP x" 1024

@@ -10,15 +10,17 @@
 #include <random>
 #include <vector>
 
+#include "arith/precision.hpp"
 #include "dsp/fft.hpp"
+#include "dsp/fft_scalar.hpp"
 
 namespace iq {
 namespace {
 
 // The classic routine as written: 1-based positions, twiddles by recurrence inside the stage,
-// twiddle-outer loop order, every expression in long double and rounded where stored.
+// twiddle-outer loop order, every expression in extended precision and rounded where stored.
 void plain_four(double* data, long nn, int isign) {
-  using ld = long double;
+  using ld = extended;
   const long n = nn << 1;
   long j = 1;
   for (long i = 1; i < n; i += 2) {
@@ -199,6 +201,105 @@ TEST(Fft, VectorButterfliesRedoExactlyTheLanesTheyCannotProve) {
   EXPECT_GT(differing, 1000);
   EXPECT_GT(redone, differing);
   EXPECT_LT(redone, lanes / 2);
+}
+
+// The butterfly in double precision alone, without any proof.
+void naive_butterfly(double& p_re, double& p_im, double& q_re, double& q_im, double w_re, double w_im) {
+  const double t_re = w_re * q_re - w_im * q_im;
+  const double t_im = w_re * q_im + w_im * q_re;
+  q_re = p_re - t_re;
+  q_im = p_im - t_im;
+  p_re = p_re + t_re;
+  p_im = p_im + t_im;
+}
+
+TEST(Fft, DoubleButterflyStoresTheExtendedBitsOrDeclines) {
+  std::mt19937_64 rng(10);
+  long declined = 0;
+  long naive_differs = 0;
+  const long trials = 3000000;
+  for (long trial = 0; trial < trials; ++trial) {
+    const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3), (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
+    double in[4];
+    for (double& v : in) v = pick_value(rng);
+    if (trial % 3 == 0) {  // p + t near a midpoint between doubles: t = q exactly when w = (1, 0)
+      const double half_gap = std::ldexp(std::nextafter(std::fabs(in[0]), 1e300) - std::fabs(in[0]), -1);
+      in[2] = half_gap + std::ldexp(half_gap, -11 - static_cast<int>(rng() % 3)) * static_cast<double>(static_cast<int>(rng() % 5) - 2);
+    }
+    const FftTwiddle unit_or_w = (trial % 3 == 0) ? FftTwiddle{1.0, 0.0} : w;
+    double want[4] = {in[0], in[1], in[2], in[3]};
+    butterfly_extended(want[0], want[1], want[2], want[3], unit_or_w.re, unit_or_w.im);
+    double got[4] = {in[0], in[1], in[2], in[3]};
+    const bool proven = butterfly_double(got[0], got[1], got[2], got[3], unit_or_w.re, unit_or_w.im);
+    double naive[4] = {in[0], in[1], in[2], in[3]};
+    naive_butterfly(naive[0], naive[1], naive[2], naive[3], unit_or_w.re, unit_or_w.im);
+    bool differs = false;
+    for (int k = 0; k < 4; ++k) {
+      differs = differs || !same_bits(naive[k], want[k]);
+      if (proven) {
+        ASSERT_TRUE(same_bits(got[k], want[k])) << "trial " << trial << " value " << k;
+      } else {
+        ASSERT_TRUE(same_bits(got[k], in[k])) << "declined but changed, trial " << trial;
+      }
+    }
+    declined += !proven;
+    naive_differs += differs && std::isfinite(want[0]) && std::isfinite(want[2]);
+  }
+  // The cases where double arithmetic alone gives other bits were reached, and declined.
+  EXPECT_GT(naive_differs, 10000);
+  EXPECT_GT(declined, naive_differs);
+  EXPECT_LT(declined, trials / 2);
+}
+
+TEST(Fft, DoubleButterflyProvesAlmostEveryButterflyOfACapture) {
+  // Normalised receiver bytes through a 1024-point transform, as iqspec makes them.
+  std::mt19937_64 rng(11);
+  const std::int32_t n = 1024;
+  std::vector<double> frame(2 * n);
+  for (double& v : frame) v = (static_cast<double>(rng() % 256) - 127.5) / 128.0;
+  const FftPlan plan(n, -1);
+  std::vector<double> reference = frame;
+  plan.transform(reference.data());
+  // Replay the stages butterfly by butterfly through the double evaluation.
+  long declined = 0;
+  long butterflies = 0;
+  std::vector<double> data = frame;
+  for (std::int32_t i = 0, j = 0; i < n; ++i) {  // bit reversal
+    if (j > i) {
+      std::swap(data[2 * i], data[2 * j]);
+      std::swap(data[2 * i + 1], data[2 * j + 1]);
+    }
+    std::int32_t bit = n / 2;
+    while (bit > 0 && (j & bit) != 0) {
+      j ^= bit;
+      bit /= 2;
+    }
+    j |= bit;
+  }
+  for (std::int32_t half = 1; half < n; half *= 2) {
+    const double theta = static_cast<double>(widen(6.28318530717959) / static_cast<extended>(-2 * half));
+    const double sigma = std::sin(static_cast<double>(widen(0.5) * theta));
+    const double alpha = static_cast<double>(widen(-2.0) * sigma * sigma);
+    const double beta = std::sin(theta);
+    double w_re = 1.0;
+    double w_im = 0.0;
+    for (std::int32_t k = 0; k < half; ++k) {
+      for (std::int32_t group = 0; group < n; group += 2 * half) {
+        double* p = data.data() + 2 * (group + k);
+        double* q = p + 2 * half;
+        if (!butterfly_double(p[0], p[1], q[0], q[1], w_re, w_im)) {
+          ++declined;
+          butterfly_extended(p[0], p[1], q[0], q[1], w_re, w_im);
+        }
+        ++butterflies;
+      }
+      const double r = w_re;
+      w_re = static_cast<double>(static_cast<extended>(r) * alpha - static_cast<extended>(w_im) * beta + w_re);
+      w_im = static_cast<double>(static_cast<extended>(w_im) * alpha + static_cast<extended>(r) * beta + w_im);
+    }
+  }
+  for (std::size_t k = 0; k < data.size(); ++k) ASSERT_TRUE(same_bits(data[k], reference[k])) << k;
+  EXPECT_LT(declined, butterflies / 10);
 }
 
 TEST(Fft, LanesMatchPlainRoutineOnAdversarialFrames) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "arith/precision.hpp"
 #include "dsp/fold_geometry.hpp"
 
 namespace iq {
@@ -13,7 +14,7 @@ namespace {
 // truncated, modulo the bin count.
 std::int64_t direct_phase(double res, std::int64_t s) {
   return static_cast<std::int64_t>(
-      static_cast<double>(static_cast<long double>(static_cast<double>(s)) * static_cast<long double>(res)));
+      static_cast<double>(static_cast<extended>(static_cast<double>(s)) * static_cast<extended>(res)));
 }
 
 TEST(FoldGeometryTest, DerivedValuesKeepTheirPrecision) {

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "arith/precision.hpp"
 #include "dsp/folding.hpp"
 #include "test_support.hpp"
 
@@ -14,7 +15,7 @@ namespace iq {
 namespace {
 
 double slow_sum(double sum, double value) {
-  return static_cast<double>(static_cast<long double>(sum) + static_cast<long double>(value));
+  return static_cast<double>(static_cast<extended>(sum) + static_cast<extended>(value));
 }
 
 TEST(FoldingTest, FastExtendedSumMatchesTheExtendedAddition) {
@@ -80,11 +81,11 @@ TEST(FoldingTest, FoldMatchesThePlainRule) {
       std::int64_t tim = 0;
       for (std::int64_t s = 0; s < samples; ++s) {
         const auto phase = static_cast<std::int64_t>(
-            static_cast<double>(static_cast<long double>(static_cast<double>(s)) * static_cast<long double>(g.res)));
+            static_cast<double>(static_cast<extended>(static_cast<double>(s)) * static_cast<extended>(g.res)));
         tim = phase % c.points;
         const auto i = static_cast<float>((bytes[2 * s] - 127.5) / 128.0);
         const auto q = static_cast<float>((bytes[2 * s + 1] - 127.5) / 128.0);
-        const auto power = static_cast<double>(static_cast<long double>(i) * i + static_cast<long double>(q) * q);
+        const auto power = static_cast<double>(static_cast<extended>(i) * i + static_cast<extended>(q) * q);
         sums[tim] = slow_sum(sums[tim], kind == FoldedValue::amplitude ? std::sqrt(power) : power);
         ++counts[tim];
       }

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "arith/precision.hpp"
 #include "io/capture_format.hpp"
 #include "iqdump.hpp"
 #include "test_support.hpp"
@@ -18,7 +19,7 @@ using test::run_tool;
 std::string printf_lines(const std::vector<std::uint8_t>& bytes, std::int64_t first_sample) {
   const auto value = [](std::uint8_t b) {
     const float in_float = b;
-    return static_cast<double>(static_cast<float>((static_cast<long double>(in_float) - 127.5) / 128.0));
+    return static_cast<double>(static_cast<float>((static_cast<extended>(in_float) - 127.5) / 128.0));
   };
   std::string text;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {

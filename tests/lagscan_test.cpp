@@ -10,6 +10,7 @@
 #include "iqsim.hpp"
 #include "lag_correlator.hpp"
 #include "lag_sums.hpp"
+#include "lag_step.hpp"
 #include "lagscan.hpp"
 #include "lagscan_reference.hpp"
 #include "test_support.hpp"
@@ -115,6 +116,43 @@ TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
       ASSERT_EQ(bits(vector_sums[i]), bits(extended_sums[i])) << "margin " << margin << " lag " << i;
     }
   }
+}
+
+TEST(LagSumsTest, DoubleStepsEqualTheExtendedStepsOrDecline) {
+  std::mt19937_64 rng(12);
+  std::uniform_real_distribution<float> amplitude(0.0055f, 1.41f);
+  long proven = 0;
+  long naive_differs = 0;
+  const long steps = 2000000;
+  float sum = 0.0f;
+  for (long k = 0; k < steps; ++k) {
+    extended weight = widen(4.0) / 301 * (static_cast<extended>(amplitude(rng)) / 0.6f - 1);
+    extended factor = static_cast<extended>(amplitude(rng)) / 0.6f - 1;
+    if (k % 2 == 0) {  // a term that puts the sum next to a midpoint between single values
+      const float gap = std::nextafter(std::fabs(sum), 1e30f) - std::fabs(sum);
+      weight = widen(1.0);
+      factor = static_cast<extended>(gap) / 2 * (widen(1.0) + static_cast<extended>(static_cast<int>(rng() % 9) - 4) *
+                                                                     widen(0x1p-40) * static_cast<int>(rng() % 4096));
+      if (sum < 0) factor = -factor;
+    }
+    const auto high = static_cast<double>(factor);
+    const auto low = static_cast<double>(factor - high);
+    const float want = static_cast<float>(sum + weight * (static_cast<extended>(high) + low));
+    float got = sum;
+    if (lag_step_double(got, static_cast<double>(weight), high)) {
+      ASSERT_EQ(bits(got), bits(want)) << "step " << k;
+      ++proven;
+    } else {
+      ASSERT_EQ(bits(got), bits(sum)) << "declined but changed, step " << k;
+    }
+    naive_differs += bits(static_cast<float>(static_cast<double>(sum) + static_cast<double>(weight) * high)) != bits(want);
+    sum = (k % 100000 == 99999) ? 0.0f : want;
+  }
+  EXPECT_GT(naive_differs, 1000);  // the hard cases were reached
+  EXPECT_GT(proven, steps / 2);
+  // A margin of 1 proves nothing.
+  float unchanged = 1.5f;
+  EXPECT_FALSE(lag_step_double(unchanged, 0.25, 0.5, 1.0));
 }
 
 TEST(LagCorrelatorTest, EqualCoefficientsKeepTheFirstPosition) {

@@ -2,10 +2,13 @@
 // very sums of the plain one-frame-at-a-time loop.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include "io/capture_reader.hpp"
+#include "arith/precision.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/spectrum.hpp"
 #include "arith/precision.hpp"
@@ -28,6 +31,37 @@ std::vector<double> plain_sums(const std::vector<std::uint8_t>& bytes, std::int3
     spectrum.add_frame(frame);
   }
   return spectrum.sums();
+}
+
+TEST(Spectrum, DoubleBinPowerEqualsTheExtendedPowerOrDeclines) {
+  std::mt19937_64 rng(13);
+  std::uniform_real_distribution<double> component(-300.0, 300.0);
+  long proven = 0;
+  long naive_differs = 0;
+  const long bins = 2000000;
+  for (long k = 0; k < bins; ++k) {
+    double re = component(rng);
+    double im = component(rng);
+    if (k % 2 == 0) {  // re^2 + im^2 next to a midpoint between single values
+      const float target = static_cast<float>(re * re);
+      const double half_gap = (static_cast<double>(std::nextafter(target, 1e30f)) - target) / 2;
+      const double wanted = static_cast<double>(target) + half_gap + std::ldexp(half_gap, -30 - static_cast<int>(rng() % 30)) * static_cast<double>(static_cast<int>(rng() % 5) - 2);
+      re = std::sqrt(wanted);
+      im = std::ldexp(1.0, -static_cast<int>(rng() % 40));
+    }
+    if (k % 101 == 0) re = (k % 202 == 0) ? 0.0 : std::ldexp(re, -600);  // zero, and outside the proof's range
+    const auto want = static_cast<float>(static_cast<extended>(re) * re + static_cast<extended>(im) * im);
+    float got = -1.0f;
+    if (bin_power_double(re, im, got)) {
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(got), std::bit_cast<std::uint32_t>(want)) << re << " " << im;
+      ++proven;
+    } else {
+      ASSERT_EQ(got, -1.0f);
+    }
+    naive_differs += static_cast<float>(re * re + im * im) != want;
+  }
+  EXPECT_GT(naive_differs, 100);
+  EXPECT_GT(proven, bins / 3);
 }
 
 TEST(Spectrum, WorkersGiveTheSumsOfThePlainLoop) {

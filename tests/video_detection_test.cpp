@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 
+#include "arith/precision.hpp"
 #include "cli/console_texts.hpp"
 #include "dsp/fft.hpp"
 #include "modspec.hpp"
@@ -19,7 +20,7 @@
 namespace iq {
 namespace {
 
-using ld = long double;
+using ld = extended;
 using test::run_tool;
 
 // The detector as written: one byte at a time (255 past the end), every expression in long

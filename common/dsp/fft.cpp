@@ -8,8 +8,30 @@
 
 #include "cli/arguments.hpp"
 #include "arith/precision.hpp"
+#include "dsp/fft_scalar.hpp"
 
 namespace iq {
+
+namespace {
+
+// The butterfly stages of an n-point transform on data in bit-reversed order. Within a stage
+// every butterfly reads only what earlier stages wrote, so the groups may be walked in memory
+// order instead of twiddle order.
+template <void (*kButterfly)(double&, double&, double&, double&, double, double)>
+void butterfly_stages(double* data, std::size_t n, const FftTwiddle* twiddles) {
+  for (std::size_t half = 1; half < n; half *= 2) {
+    const FftTwiddle* w = twiddles + (half - 1);
+    for (std::size_t group = 0; group < n; group += 2 * half) {
+      for (std::size_t k = 0; k < half; ++k) {
+        double* p = data + 2 * (group + k);
+        double* q = data + 2 * (group + k + half);
+        kButterfly(p[0], p[1], q[0], q[1], w[k].re, w[k].im);
+      }
+    }
+  }
+}
+
+}  // namespace
 
 FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
   if (!is_power_of_two(n) || n > (1 << 30)) throw std::invalid_argument("FFT size must be a power of two");
@@ -57,19 +79,16 @@ void FftPlan::transform(double* data) const {
     std::swap(data[2 * p], data[2 * j]);
     std::swap(data[2 * p + 1], data[2 * j + 1]);
   }
-  // Within a stage every butterfly reads only what earlier stages wrote, so the groups may be
-  // walked in memory order instead of twiddle order.
-  const auto n = static_cast<std::size_t>(n_);
-  for (std::size_t half = 1; half < n; half *= 2) {
-    const FftTwiddle* w = twiddles_.data() + (half - 1);
-    for (std::size_t group = 0; group < n; group += 2 * half) {
-      for (std::size_t k = 0; k < half; ++k) {
-        double* p = data + 2 * (group + k);
-        double* q = data + 2 * (group + k + half);
-        butterfly_extended(p[0], p[1], q[0], q[1], w[k].re, w[k].im);
-      }
+  // Extended arithmetic in software is slow: there the butterflies take the proven double
+  // evaluation (dsp/fft_scalar.hpp), which needs the twiddles in the vector evaluation's range.
+  if constexpr (!kHardwareExtended) {
+    if (twiddles_fit_vector_) {
+      butterfly_stages<butterfly_fast>(data, static_cast<std::size_t>(n_), twiddles_.data());
+      divide_inverse(data);
+      return;
     }
   }
+  butterfly_stages<butterfly_extended>(data, static_cast<std::size_t>(n_), twiddles_.data());
   divide_inverse(data);
 }
 

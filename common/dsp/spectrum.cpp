@@ -2,11 +2,13 @@
 #include "dsp/spectrum.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 
 #include "io/capture_format.hpp"
 #include "io/text_format.hpp"
 #include "dsp/fft.hpp"
+#include "dsp/folding.hpp"
 #include "arith/precision.hpp"
 #include "dsp/chunk_workers.hpp"
 
@@ -15,8 +17,29 @@ namespace iq {
 SpectrumAccumulator::SpectrumAccumulator(std::int32_t points)
     : points_(points), sums_(static_cast<std::size_t>(points), 0.0) {}
 
+bool bin_power_double(double re, double im, float& power) {
+  constexpr std::uint64_t kMagnitude = 0x7fffffffffffffffu;
+  constexpr auto kLeast = std::bit_cast<std::uint64_t>(0x1p-500);
+  constexpr auto kMost = std::bit_cast<std::uint64_t>(0x1p500);
+  const std::uint64_t re_bits = std::bit_cast<std::uint64_t>(re) & kMagnitude;
+  const std::uint64_t im_bits = std::bit_cast<std::uint64_t>(im) & kMagnitude;
+  // Bits minus one: zero wraps to the top and passes the lower limit.
+  if (re_bits - 1 < kLeast - 1 || im_bits - 1 < kLeast - 1 || re_bits > kMost || im_bits > kMost) return false;
+  const double s = re * re + im * im;
+  const double bound = s * 0x1p-50;
+  const auto below = std::bit_cast<std::uint32_t>(static_cast<float>(s - bound));
+  const auto above = std::bit_cast<std::uint32_t>(static_cast<float>(s + bound));
+  if (below != above) return false;
+  power = std::bit_cast<float>(below);
+  return true;
+}
+
 void SpectrumAccumulator::frame_power(std::span<const double> frame, std::span<float> power) {
   for (std::size_t k = 0; k < power.size(); ++k) {
+    // Where extended arithmetic is software, the proven double evaluation first.
+    if constexpr (!kHardwareExtended) {
+      if (bin_power_double(frame[2 * k], frame[2 * k + 1], power[k])) continue;
+    }
     const extended re = frame[2 * k];
     const extended im = frame[2 * k + 1];
     power[k] = static_cast<float>(re * re + im * im);
@@ -25,7 +48,11 @@ void SpectrumAccumulator::frame_power(std::span<const double> frame, std::span<f
 
 void SpectrumAccumulator::add_power(std::span<const float> power, std::size_t first, std::size_t last) {
   for (std::size_t k = first; k < last; ++k) {
-    sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power[k]);
+    if constexpr (kHardwareExtended) {
+      sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power[k]);
+    } else {
+      sums_[k] = add_extended_fast(sums_[k], power[k]);  // the same sum, proven in double (folding.cpp)
+    }
   }
 }
 

@@ -92,4 +92,13 @@ SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t poi
 // Normalises 2N capture bytes into the frame layout the FFT takes (I real, Q imaginary).
 void normalise_frame(std::span<const std::uint8_t> bytes, std::span<double> frame);
 
+// The power of one bin, RN24(RN64(RN64(re re) + RN64(im im))), from double arithmetic where
+// that is proven; false (power untouched) otherwise. Proof: with re and im zero or of a
+// magnitude from 2^-500 to 2^500, m1 = RN53(re re), m2 = RN53(im im) and s = RN53(m1 + m2)
+// carry relative errors of 2^-53 each, the extended value Y two of 2^-64, all terms being
+// non-negative; so |Y - s| < 2^-51 (m1 + m2) <= 2^-51 (1 + 2^-52) s, and s - E and s + E,
+// E = 2^-50 s, rounded to double still enclose Y. Where both round to the same single value
+// (RN24 is monotonic), so does Y. One bin in about 2^26 is declined.
+bool bin_power_double(double re, double im, float& power);
+
 }  // namespace iq

@@ -13,8 +13,14 @@
 // too. Otherwise the step is redone in extended precision. That happens about once in tens of
 // millions of steps.
 #include "lag_sums.hpp"
+#include "lag_step.hpp"
 
+// The vector evaluation is written for x86's AVX-512; elsewhere every step takes the extended
+// evaluation.
+#if defined(__x86_64__) || defined(__i386__)
+#define IQ_LAG_SUMS_X86 1
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 
@@ -33,12 +39,18 @@ void sum_group_extended(const LagTerms& terms, std::size_t first, float* out) {
   for (std::size_t j = 0; j < window; ++j) {
     const extended weight = terms.weights[j];
     for (int m = 0; m < K; ++m) {
+      // Where extended arithmetic is software, the proven double step first (lag_step.hpp).
+      if constexpr (!kHardwareExtended) {
+        if (lag_step_double(sums[m], terms.rounded_weights[j], high[j + m])) continue;
+      }
       const extended factor = static_cast<extended>(high[j + m]) + low[j + m];
       sums[m] = static_cast<float>(sums[m] + weight * factor);
     }
   }
   std::copy(sums, sums + K, out + first);
 }
+
+#if defined(IQ_LAG_SUMS_X86)
 
 // 64 lag positions in 8 vectors of 8 double lanes, each lane holding a single-precision value.
 constexpr int kVectors = 8;
@@ -85,6 +97,8 @@ __attribute__((target("avx512f,avx512vl"))) void sum_group_vector(const LagTerms
   for (int v = 0; v < kVectors; ++v) _mm256_storeu_ps(out + first + 8 * v, _mm512_maskz_cvtpd_ps(kAllLanes, sums[v]));
 }
 
+#endif  // IQ_LAG_SUMS_X86
+
 }  // namespace
 
 void sum_lags_extended(const LagTerms& terms, std::size_t begin, std::size_t end, float* out) {
@@ -93,6 +107,8 @@ void sum_lags_extended(const LagTerms& terms, std::size_t begin, std::size_t end
   for (; i + 8 <= end; i += 8) sum_group_extended<8>(terms, i, out);
   for (; i < end; ++i) sum_group_extended<1>(terms, i, out);
 }
+
+#if defined(IQ_LAG_SUMS_X86)
 
 bool vector_sums_supported() {
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
@@ -104,6 +120,16 @@ void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, 
   for (; i + kVectorGroup <= end; i += kVectorGroup) sum_group_vector(terms, i, out, margin);
   sum_lags_extended(terms, i, end, out);
 }
+
+#else
+
+bool vector_sums_supported() { return false; }
+
+void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, float* out, double /*margin*/) {
+  sum_lags_extended(terms, begin, end, out);
+}
+
+#endif
 
 void sum_lags(const LagTerms& terms, std::size_t begin, std::size_t end, float* out) {
   if (vector_sums_supported()) {
