@@ -11,43 +11,44 @@
 //   t_re = RN53(X),  X = RN64(RN64(wr qr) - RN64(wi qi))      (t_im alike with a sum)
 //   q' = RN53(RN64(p - t)),  p' = RN53(RN64(p + t))             (per component)
 //
-// Lanes are first checked: every twiddle component is 0 or in [2^-100, 2] (checked once per
-// plan), qr and qi are 0 or in [2^-800, 2^500], pr and pi at most 2^500 in magnitude. So no
-// product underflows or overflows, the FMA errors below are exact and no step overflows.
-// Infinities and NaN fail the check (their bit patterns lie above 2^500's); the lane is
-// redone in extended precision, as is every lane any step below cannot prove.
+// Ranges. Every twiddle component is 0 or in [2^-100, 2] (checked once per plan). Before a
+// transform, every input value is checked to be finite and at most 2^420 in magnitude (else the
+// frames take the extended evaluation): a stage multiplies the largest magnitude by at most 5
+// (|t| <= 4 max |q|, |p +- t| <= 5 max), so after at most 30 stages every value is below 2^490,
+// no product or sum overflows and the split below cannot overflow. A single butterfly on
+// arbitrary values (butterfly_lanes_vector) checks each lane for finite values up to 2^500
+// instead. Products may fall in the subnormal range; the absolute part of E below covers
+// that. A lane any step cannot prove is redone in extended precision.
 //
 // Twiddle product A - B, A = wr qr, B = wi qi. In double: m1 = RN53(A), e1 = A - m1 by a
-// fused multiply-add, m2, e2 likewise (exact). Targets without a fused multiply-add get e1 by
-// Dekker's product instead (operands split in halves of at most 26 bits by Veltkamp's
-// constant 2^27 + 1): also exact, as the split of a value up to 2^500 cannot overflow and, a
-// nonzero product being at least 2^-900, every partial product and partial sum is a multiple
-// of 2^-1005 of at most 53 bits. s = RN53(m1 - m2) and r = m1 - m2 - s by TwoSum (exact);
-// d = RN53(e1 - e2), c = RN53(r + d); hi = RN53(s + c), lo = c - (hi - s) (Fast2Sum).
-//  - Exact case: e1 = e2 = r = 0 (either sign). Then A = m1, B = m2 and m1 - m2 = s are
-//    doubles, so X = s and t = s, the sign of a zero included: x87 and double subtraction
-//    follow the same IEEE rule for it. The lane takes s.
-//  - Tie case: e1 = e2 = 0 and |lo| = G (G as below). Then d = 0, c = r, |s| >= |r| (r is
-//    the rounding error of s), so hi + lo = s + r = m1 - m2 = V exactly: V is hi plus half a
-//    gap, 54 or 55 bits, so X = V and t = RN53(V) = hi.
-//  - Otherwise the lane takes hi if RN53(|lo| + E) < G, where
-//    E = RN53(RN53(|m1| + |m2|) (2^-63 + 2^-100)) and G is half the gap from hi to its
-//    neighbour towards zero (below). Proof: with V = A - B, |A| <= (1 + 2^-53)|m1|, and RN64
-//    errors of at most 2^-64 of the value,
-//      |X - V| <= 2^-64 (|A| + |B|) (2 + 2^-64) <= 2^-63 (1 + 2^-52) (|m1| + |m2|),
-//      |V - (s + c)| = |(e1 - e2 - d) + (r + d - c)| <= 2^-104 (|m1| + |m2|),
-//    so |X - (s + c)| < 2^-63 (1 + 2^-41) (|m1| + |m2|) < E (the two roundings of E lose less
-//    than the 2^-37 it adds; |m1| + |m2| is 0 or at least 2^-900, so E does not underflow). If |s| >= |c|, Fast2Sum is exact:
-//    hi + lo = s + c. Then RN53(|lo| + E) < G implies |lo| + E < G (G is a double), hence
-//    |X - hi| < G, X lies strictly inside hi's rounding interval and t = hi. If |s| < |c|,
-//    then |c| and |hi| are below 2^-51.9 (|m1| + |m2|), so G <= 2^-53 |hi| < E and the test
-//    fails whatever lo is. If hi = 0, G = 0 and the test fails.
-//    G: M = RN53(|hi| (1 - 2^-53)) stays in hi's binade unless |hi| is a power of two, where
-//    it drops to the binade below, whose spacing is the gap below hi; with 2^k the value of
-//    M's exponent field, G = 2^(k-53) (rounded to 0 below the subnormal range: smaller, so
-//    still safe).
+// fused multiply-add, m2, e2 likewise. Targets without a fused multiply-add get e1 by Dekker's
+// product instead (operands split in halves of at most 26 bits by Veltkamp's constant
+// 2^27 + 1). Both are exact unless a partial result falls in the subnormal range, where each
+// operation errs by at most 2^-1075 (and a sum of inexact parts by 2^-53 of itself): e1 and e2
+// are within 2^-1069 + 2^-104 (|m1| + |m2|) of the true errors. s = RN53(m1 - m2) and
+// r = m1 - m2 - s by TwoSum (exact); d = RN53(e1 - e2), c = RN53(r + d); hi = RN53(s + c),
+// lo = c - (hi - s) (Fast2Sum). The lane takes hi if RN53(|lo| + E) < G, where
+// E = RN53(RN53(RN53(|m1| + |m2|) (2^-63 + 2^-100)) + 2^-1000) and G is half the gap from hi to
+// its neighbour towards zero (below). Proof: with V = A - B, |A| <= (1 + 2^-53)|m1|, and RN64
+// errors of at most 2^-64 of the value,
+//   |X - V| <= 2^-64 (|A| + |B|) (2 + 2^-64) <= 2^-63 (1 + 2^-52) (|m1| + |m2|),
+//   |V - (s + c)| <= |e1 - e2 - d| + |r + d - c| + 2^-1068 <= 2^-102 (|m1| + |m2|) + 2^-1066,
+// so |X - (s + c)| < 2^-63 (1 + 2^-38) (|m1| + |m2|) + 2^-1066 < E (the roundings of E lose
+// less than the 2^-37 and the 2^-1000 it adds, the first rounding at most 2^-1075 when
+// subnormal). If |s| >= |c|, Fast2Sum is exact: hi + lo = s + c. Then RN53(|lo| + E) < G
+// implies |lo| + E < G (G is a double), hence |X - hi| < G, X lies strictly inside hi's
+// rounding interval and t = hi. If |s| < |c|, then |c| and |hi| are below
+// 2^-51.9 (|m1| + |m2|) + 2^-1066, so G <= 2^-53 |hi| < E and the test fails whatever lo is.
+// If hi = 0, G = 0 and the test fails.
+//   G: M = RN53(|hi| (1 - 2^-53)) stays in hi's binade unless |hi| is a power of two, where it
+// drops to the binade below, whose spacing is the gap below hi; with 2^k the value of M's
+// exponent field, G = 2^(k-53) (rounded to 0 below the subnormal range: smaller, so still
+// safe).
+// With the unit twiddle (1, +0) every product is exact and t = q -+ 0 q' in double is the
+// extended t, zero signs included.
 // Sum S = p +- t (exact). In double: s = RN53(S), e = S - s by TwoSum (exact).
-//  - e = 0: S = s is a double, RN64(S) = S and the result is s, zero signs as above.
+//  - e = 0: S = s is a double, RN64(S) = S and the result is s, the sign of a zero included:
+//    x87 and double addition follow the same IEEE rule for it.
 //  - |s| < 2^-1010: S is a multiple of 2^-1074 below 2^-1010 in magnitude, so it fits in 64
 //    bits, RN64(S) = S and again the result is s (whatever the test below says).
 //  - e is half the gap (S is a midpoint, 54 bits, or a power of two plus a quarter gap, 55
@@ -59,7 +60,7 @@
 //    in s's binade, and 2^(k-63) above a power of two s (where the room is 2^(k-53) more);
 //    the midpoint is an extended value and RN64 is monotonic, so RN64(S) stays strictly
 //    inside s's rounding interval and RN53 of it is s.
-// Capture-like data sends about one lane in a hundred to the extended evaluation.
+// Capture-like data sends about one lane in seventy to the extended evaluation.
 #include "dsp/fft_lanes.hpp"
 
 #include <algorithm>
@@ -82,8 +83,9 @@ constexpr double kBelowOne = 1.0 - 0x1p-53;           // M = |x| kBelowOne finds
 constexpr double kProductBound = 0x1p-63 + 0x1p-100;  // E over |m1| + |m2|
 constexpr double kHalfGap = 0x1p-53;                  // G over 2^k
 constexpr double kSumMargin = 0x1p-53 - 0x1p-64;      // the sum's bound on |e| over 2^k
-constexpr double kLeastQ = 0x1p-800;
 constexpr double kMostData = 0x1p500;
+constexpr double kMostInput = 0x1p420;      // inputs this size keep every stage below kMostData
+constexpr double kAbsoluteBound = 0x1p-1000;  // E's part for errors in the subnormal range
 constexpr double kLeastTwiddle = 0x1p-100;
 constexpr double kMostTwiddle = 2.0;
 constexpr double kVeltkamp = 0x1p27 + 1.0;             // splits a double in two halves
@@ -138,14 +140,10 @@ HWY_INLINE V binade_below(D d, V x) {
 // Lanes whose data keeps every step of the proof within range (infinities and NaN fail).
 HWY_INLINE M lanes_in_range(D d, V p_re, V p_im, V q_re, V q_im) {
   const V most = hn::Set(d, kMostData);
-  const V least = hn::Set(d, kLeastQ);
-  const V zero = hn::Zero(d);
-  const V q_re_size = hn::Abs(q_re);
-  const V q_im_size = hn::Abs(q_im);
-  const M q_re_fits = hn::And(hn::Le(q_re_size, most), hn::Or(hn::Ge(q_re_size, least), hn::Eq(q_re_size, zero)));
-  const M q_im_fits = hn::And(hn::Le(q_im_size, most), hn::Or(hn::Ge(q_im_size, least), hn::Eq(q_im_size, zero)));
-  const M p_fits = hn::And(hn::Le(hn::Abs(p_re), most), hn::Le(hn::Abs(p_im), most));
-  return hn::And(p_fits, hn::And(q_re_fits, q_im_fits));
+  const V largest = hn::Max(hn::Max(hn::Abs(p_re), hn::Abs(p_im)), hn::Max(hn::Abs(q_re), hn::Abs(q_im)));
+  // Max may drop a NaN operand: NaN lanes are refused by the comparisons of each value.
+  const M finite = hn::And(hn::And(hn::Eq(p_re, p_re), hn::Eq(p_im, p_im)), hn::And(hn::Eq(q_re, q_re), hn::Eq(q_im, q_im)));
+  return hn::And(finite, hn::Le(largest, most));
 }
 
 // RN53(RN64(RN64(a x) -+ RN64(b y))); clears the lanes of `proven` it cannot prove.
@@ -170,16 +168,12 @@ HWY_INLINE V twiddle_product(D d, V a, V x, V b, V y, M& proven) {
   const V c = hn::Add(r, diff);
   const V hi = hn::Add(s, c);
   const V lo = hn::Sub(c, hn::Sub(hi, s));
-  const V bound = hn::Mul(hn::Add(hn::Abs(m1), hn::Abs(m2)), hn::Set(d, kProductBound));
+  const V bound = hn::Add(hn::Mul(hn::Add(hn::Abs(m1), hn::Abs(m2)), hn::Set(d, kProductBound)), hn::Set(d, kAbsoluteBound));
   const V half_gap = hn::Mul(binade_below(d, hi), hn::Set(d, kHalfGap));
   const V lo_size = hn::Abs(lo);
   const M inside = hn::Lt(hn::Add(lo_size, bound), half_gap);
-  const V zero = hn::Zero(d);
-  const M exact_products = hn::And(hn::Eq(e1, zero), hn::Eq(e2, zero));
-  const M exact = hn::And(exact_products, hn::Eq(r, zero));
-  const M tie = hn::And(exact_products, hn::Eq(lo_size, half_gap));
-  proven = hn::And(proven, hn::Or(exact, hn::Or(inside, tie)));
-  return hn::IfThenElse(exact, s, hi);
+  proven = hn::And(proven, inside);
+  return hi;
 }
 
 // RN53(RN64(a -+ t)); clears the lanes of `proven` it cannot prove.
@@ -226,12 +220,11 @@ HWY_INLINE unsigned mask_bits(D d, M proven, std::size_t lane) {
 }
 
 // The butterfly of the lanes [lane, lane + Lanes(d)): stores the vector results to p and q
-// and returns the lanes it proved. With kUnit the twiddle is (1, +0): every product is exact,
-// t = q -+ 0 q' in double is the extended t (zero signs included), and only the sums need
-// proof.
-template <bool kUnit>
+// and returns the lanes it proved. With kUnit the twiddle is (1, +0) and only the sums need
+// proof; with kChecked each lane's range is checked (values not checked before the stages).
+template <bool kUnit, bool kChecked>
 HWY_INLINE M butterfly_part(D d, V p_re, V p_im, V q_re, V q_im, V w_re, V w_im, double* p, double* q) {
-  M proven = lanes_in_range(d, p_re, p_im, q_re, q_im);
+  M proven = kChecked ? lanes_in_range(d, p_re, p_im, q_re, q_im) : hn::FirstN(d, hn::Lanes(d));
   V t_re, t_im;
   if constexpr (kUnit) {
     t_re = hn::Sub(q_re, hn::Mul(w_im, q_im));
@@ -250,7 +243,7 @@ HWY_INLINE M butterfly_part(D d, V p_re, V p_im, V q_re, V q_im, V w_re, V w_im,
 // The butterfly of all eight lanes on points p and q (lane layout), written to `out` (p's
 // then q's values); returns the proven lanes as bits. The lanes are computed without a branch
 // between the vectors, so the processor overlaps their long dependency chains.
-template <bool kUnit>
+template <bool kUnit, bool kChecked = false>
 HWY_INLINE unsigned butterfly_lanes(const double* p, const double* q, FftTwiddle w, double* out) {
   const D d;
   const std::size_t count = hn::Lanes(d);
@@ -262,7 +255,7 @@ HWY_INLINE unsigned butterfly_lanes(const double* p, const double* q, FftTwiddle
     const V p_im = hn::LoadU(d, p + kFftLanes + lane);
     const V q_re = hn::LoadU(d, q + lane);
     const V q_im = hn::LoadU(d, q + kFftLanes + lane);
-    const M part = butterfly_part<kUnit>(d, p_re, p_im, q_re, q_im, w_re, w_im, out + lane, out + 2 * kFftLanes + lane);
+    const M part = butterfly_part<kUnit, kChecked>(d, p_re, p_im, q_re, q_im, w_re, w_im, out + lane, out + 2 * kFftLanes + lane);
     proven |= hn::AllTrue(d, part) ? ((1u << count) - 1u) << lane : mask_bits(d, part, lane);
   }
   return proven;
@@ -318,7 +311,18 @@ void stage_pair(double* data, std::size_t n, std::size_t half, const FftTwiddle*
 
 bool HasKernel() { return true; }
 
+// Whether every value is finite and at most kMostInput in magnitude.
+bool inputs_in_range(const double* data, std::size_t count) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  const V most = hn::Set(d, kMostInput);
+  M fits = hn::FirstN(d, lanes);
+  for (std::size_t i = 0; i < count; i += lanes) fits = hn::And(fits, hn::Le(hn::Abs(hn::LoadU(d, data + i)), most));
+  return hn::AllTrue(d, fits);
+}
+
 bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles) {
+  if (!inputs_in_range(data, 2 * kFftLanes * n)) return false;
   const std::size_t block = std::min(n, kBlockPoints);
   for (std::size_t begin = 0; begin < n; begin += block) {
     for (std::size_t half = 1; half < block; half *= 2) stage(data, begin, begin + block, half, twiddles + (half - 1));
@@ -345,7 +349,7 @@ bool ButterflyKernel(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchec
   std::copy(lanes.q_re, lanes.q_re + kFftLanes, q);
   std::copy(lanes.q_im, lanes.q_im + kFftLanes, q + kFftLanes);
   double out[4 * kFftLanes];
-  const unsigned proven = butterfly_lanes<false>(p, q, w, out);
+  const unsigned proven = butterfly_lanes<false, true>(p, q, w, out);
   const auto take = [&](ButterflyLanes& to) {
     std::copy(out, out + kFftLanes, to.p_re);
     std::copy(out + kFftLanes, out + 2 * kFftLanes, to.p_im);
@@ -394,8 +398,8 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   return std::all_of(twiddles, twiddles + count, [&](const FftTwiddle& w) { return fits(w.re) && fits(w.im); });
 }
 
-void fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles) {
-  HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles);
+bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles) {
+  return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles);
 }
 
 unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchecked) {
