@@ -6,8 +6,12 @@
 #include <vector>
 
 #include "dsp/fft.hpp"
+#include "dsp/vector_target.hpp"
 
 namespace {
+
+// The vector target the kernels run on (IQTOOLS_SIMD pins one), printed in the run's context.
+const bool kTargetShown = (benchmark::AddCustomContext("vector target", iq::vector_target()), true);
 
 void BM_FftForward(benchmark::State& state) {
   const auto n = static_cast<std::int32_t>(state.range(0));

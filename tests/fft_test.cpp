@@ -13,6 +13,8 @@
 #include "arith/precision.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/fft_scalar.hpp"
+#include "dsp/vector_target.hpp"
+#include "test_support.hpp"
 
 namespace iq {
 namespace {
@@ -93,12 +95,9 @@ TEST(Fft, PlanIsBitIdenticalToPlainRoutineForEverySize) {
   }
 }
 
-std::vector<FftPath> lane_paths() {
-  return {FftPath::x87, fft_vector_supported() ? FftPath::vector : FftPath::fastest};
-}
-
 // Eight frames (or fewer) transformed side by side give each frame the plain routine's bits.
-void expect_lanes_match_plain(std::vector<std::vector<double>> frames, int sign, FftPath path, FftLaneWork& work) {
+void expect_lanes_match_plain(std::vector<std::vector<double>> frames, int sign, const std::string& target,
+                              FftLaneWork& work) {
   const auto n = static_cast<std::int32_t>(frames[0].size() / 2);
   std::vector<std::vector<double>> expected = frames;
   std::vector<double*> pointers;
@@ -106,18 +105,22 @@ void expect_lanes_match_plain(std::vector<std::vector<double>> frames, int sign,
     plain_four(expected[f].data() - 1, n, sign);
     pointers.push_back(frames[f].data());
   }
-  FftPlan(n, sign).transform_lanes(pointers, work, path);
+  FftPlan(n, sign).transform_lanes(pointers, work);
   for (std::size_t f = 0; f < frames.size(); ++f) {
     ASSERT_EQ(0, std::memcmp(expected[f].data(), frames[f].data(), frames[f].size() * sizeof(double)))
-        << "N = " << n << ", sign " << sign << ", frame " << f << ", path " << static_cast<int>(path);
+        << "N = " << n << ", sign " << sign << ", frame " << f << ", target " << target;
   }
 }
 
+// Every vector target and the extended evaluation ("scalar"); the largest sizes on the
+// processor's own choice only.
 TEST(Fft, LanesAreBitIdenticalToPlainRoutineForEverySize) {
   FftLaneWork work;
-  for (int log_n = 0; log_n <= 18; ++log_n) {
-    const std::int32_t n = 1 << log_n;
-    for (const FftPath path : lane_paths()) {
+  const std::string own = vector_target();
+  test::for_each_vector_target([&](const std::string& target) {
+    const int largest = (target == own || target == "scalar") ? 18 : 13;
+    for (int log_n = 0; log_n <= largest; ++log_n) {
+      const std::int32_t n = 1 << log_n;
       for (int sign : {-1, 1}) {
         if (sign == 1 && log_n > 12) continue;
         // A full set of lanes and a partial one (the tail of a batch).
@@ -127,11 +130,11 @@ TEST(Fft, LanesAreBitIdenticalToPlainRoutineForEverySize) {
           for (std::size_t f = 0; f < count; ++f) {
             frames.push_back(random_frame(n, static_cast<std::uint32_t>(f + count + 16 * static_cast<std::size_t>(log_n))));
           }
-          expect_lanes_match_plain(frames, sign, path, work);
+          expect_lanes_match_plain(frames, sign, target, work);
         }
       }
     }
-  }
+  });
 }
 
 // A double with few significant bits: products and sums of such values fall on or next to
@@ -161,8 +164,7 @@ double pick_value(std::mt19937_64& rng) {
 
 bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
-TEST(Fft, VectorButterfliesRedoExactlyTheLanesTheyCannotProve) {
-  if (!fft_vector_supported()) GTEST_SKIP() << "no vector evaluation on this processor";
+void expect_butterflies_redo_what_they_cannot_prove(const std::string& target) {
   std::mt19937_64 rng(8);
   long redone = 0;
   long differing = 0;
@@ -184,23 +186,42 @@ TEST(Fft, VectorButterfliesRedoExactlyTheLanesTheyCannotProve) {
       butterfly_extended(p_re, p_im, q_re, q_im, w.re, w.im);
       ASSERT_TRUE(same_bits(out.p_re[l], p_re) && same_bits(out.p_im[l], p_im) && same_bits(out.q_re[l], q_re) &&
                   same_bits(out.q_im[l], q_im))
-          << "trial " << trial << " lane " << l;
+          << target << " trial " << trial << " lane " << l;
       const bool unchecked_differs = !same_bits(unchecked.p_re[l], p_re) || !same_bits(unchecked.p_im[l], p_im) ||
                                      !same_bits(unchecked.q_re[l], q_re) || !same_bits(unchecked.q_im[l], q_im);
       const bool was_redone = (mask >> l & 1u) != 0;
-      ASSERT_TRUE(was_redone || !unchecked_differs) << "trial " << trial << " lane " << l;
+      ASSERT_TRUE(was_redone || !unchecked_differs) << target << " trial " << trial << " lane " << l;
       redone += was_redone;
       differing += unchecked_differs && std::isfinite(p_re) && std::isfinite(q_re);
       ++lanes;
     }
   }
   // The lanes where the double evaluation alone gives other bits were reached, and redone.
-  RecordProperty("lanes", static_cast<int>(lanes));
-  RecordProperty("redone", static_cast<int>(redone));
-  RecordProperty("differing", static_cast<int>(differing));
-  EXPECT_GT(differing, 1000);
-  EXPECT_GT(redone, differing);
-  EXPECT_LT(redone, lanes / 2);
+  ::testing::Test::RecordProperty(target + " lanes", static_cast<int>(lanes));
+  ::testing::Test::RecordProperty(target + " redone", static_cast<int>(redone));
+  ::testing::Test::RecordProperty(target + " differing", static_cast<int>(differing));
+  EXPECT_GT(differing, 1000) << target;
+  EXPECT_GT(redone, differing) << target;
+  EXPECT_LT(redone, lanes / 2) << target;
+}
+
+// On every vector target: the lanes the double evaluation alone gets wrong are always redone.
+TEST(Fft, VectorButterfliesRedoExactlyTheLanesTheyCannotProve) {
+  int targets = 0;
+  test::for_each_vector_target([&](const std::string& target) {
+    if (fft_vector_supported()) {
+      ++targets;
+      expect_butterflies_redo_what_they_cannot_prove(target);
+    }
+  });
+  if (targets == 0) GTEST_SKIP() << "no vector evaluation on this processor";
+}
+
+TEST(Fft, TheScalarChoiceTurnsTheVectorEvaluationOff) {
+  const std::string own = vector_target();
+  ASSERT_TRUE(pin_vector_target("scalar"));
+  EXPECT_FALSE(fft_vector_supported());
+  ASSERT_TRUE(pin_vector_target(own));
 }
 
 // The butterfly in double precision alone, without any proof.
@@ -303,17 +324,17 @@ TEST(Fft, DoubleButterflyProvesAlmostEveryButterflyOfACapture) {
 }
 
 TEST(Fft, LanesMatchPlainRoutineOnAdversarialFrames) {
-  std::mt19937_64 rng(9);
   FftLaneWork work;
-  for (const std::int32_t n : {2, 8, 64, 4096}) {
-    for (const FftPath path : lane_paths()) {
+  test::for_each_vector_target([&](const std::string& target) {
+    std::mt19937_64 rng(9);
+    for (const std::int32_t n : {2, 8, 64, 4096}) {
       std::vector<std::vector<double>> frames(kFftLanes, std::vector<double>(2 * static_cast<std::size_t>(n)));
       for (std::size_t f = 0; f < kFftLanes; ++f) {
         for (double& v : frames[f]) v = (f < 4) ? sparse_value(rng, 2) : pick_value(rng);
       }
-      expect_lanes_match_plain(frames, -1, path, work);
+      expect_lanes_match_plain(frames, -1, target, work);
     }
-  }
+  });
 }
 
 TEST(Fft, VectorTwiddleRange) {

@@ -9,6 +9,7 @@
 #include "dsp/chunk_workers.hpp"
 #include "iqsim.hpp"
 #include "lag_correlator.hpp"
+#include "dsp/vector_target.hpp"
 #include "lag_sums.hpp"
 #include "lag_step.hpp"
 #include "lagscan.hpp"
@@ -88,13 +89,13 @@ TEST(LagCorrelatorTest, MatchesThePlainTranscriptionBitForBit) {
   }
 }
 
+// On every vector target, with the default margin and with one that proves no step.
 TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
-  if (!vector_sums_supported()) GTEST_SKIP() << "this processor has no AVX-512";
   // Amplitudes over the whole range of a capture, normalised as the correlator does.
   std::mt19937 rng(9);
   std::uniform_real_distribution<float> amplitude(0.0055f, 1.41f);
   const std::size_t window = 301;
-  const std::size_t lags = 3 * 64 + 21;  // vector groups and an extended tail
+  const std::size_t lags = 3 * 64 + 21;  // whole groups of vectors and an extended tail
   const float mean = 0.6f;
   std::vector<extended> weights(window);
   for (auto& weight : weights) weight = widen(4.0) / 301 * (static_cast<extended>(amplitude(rng)) / mean - 1);
@@ -108,14 +109,24 @@ TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
   const LagTerms terms{weights, rounded, factors};
   std::vector<float> extended_sums(lags);
   sum_lags_extended(terms, 0, lags, extended_sums.data());
-  // A margin of 1 proves no step, so every step takes the extended fix-up.
-  for (const double margin : {kVectorSumMargin, 1.0}) {
-    std::vector<float> vector_sums(lags);
-    sum_lags_vector(terms, 0, lags, vector_sums.data(), margin);
-    for (std::size_t i = 0; i < lags; ++i) {
-      ASSERT_EQ(bits(vector_sums[i]), bits(extended_sums[i])) << "margin " << margin << " lag " << i;
+  int targets = 0;
+  test::for_each_vector_target([&](const std::string& target) {
+    targets += vector_sums_supported();
+    // A margin of 1 proves no step, so every step takes the extended fix-up.
+    for (const double margin : {kVectorSumMargin, 1.0}) {
+      std::vector<float> vector_sums(lags);
+      sum_lags_vector(terms, 0, lags, vector_sums.data(), margin);
+      for (std::size_t i = 0; i < lags; ++i) {
+        ASSERT_EQ(bits(vector_sums[i]), bits(extended_sums[i])) << target << " margin " << margin << " lag " << i;
+      }
     }
-  }
+    std::vector<float> chosen(lags);
+    sum_lags(terms, 0, lags, chosen.data());
+    for (std::size_t i = 0; i < lags; ++i) ASSERT_EQ(bits(chosen[i]), bits(extended_sums[i])) << target << " lag " << i;
+  });
+#if defined(__x86_64__) || defined(__aarch64__)
+  EXPECT_GT(targets, 0) << "no vector target ran the sums";  // every such processor has one
+#endif
 }
 
 TEST(LagSumsTest, DoubleStepsEqualTheExtendedStepsOrDecline) {

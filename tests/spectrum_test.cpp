@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <limits>
+#include <vector>
 
 #include "io/capture_reader.hpp"
 #include "arith/precision.hpp"
@@ -13,6 +15,8 @@
 #include "dsp/spectrum.hpp"
 #include "arith/precision.hpp"
 #include "io/text_format.hpp"
+#include "dsp/spectrum_power.hpp"
+#include "dsp/vector_target.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -62,6 +66,36 @@ TEST(Spectrum, DoubleBinPowerEqualsTheExtendedPowerOrDeclines) {
   }
   EXPECT_GT(naive_differs, 100);
   EXPECT_GT(proven, bins / 3);
+// Bin powers on every vector target against the extended evaluation: values near the midpoints
+// between singles (few significant bits), the ends of the single and double ranges,
+// subnormals, zeros, infinities and NaN, and a length that leaves a tail past the vectors.
+TEST(Spectrum, FramePowerIsTheExtendedPowerOnEveryTarget) {
+  std::mt19937_64 rng(12);
+  const double special[] = {0.0, -0.0, 0x1p-1074, -0x1p-1060, 0x1p-520, 0x1p-75, 0x1p-63, 0x1p64, 0x1p511,
+                            0x1p600, 1.8446744e19, std::numeric_limits<double>::max(),
+                            std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+  const std::size_t bins = 20011;
+  std::vector<double> frame(2 * bins);
+  for (double& v : frame) {
+    switch (rng() % 6) {
+      case 0: v = special[rng() % std::size(special)]; break;
+      // Singles and their midpoints, slightly moved: squares and sums land next to ties.
+      case 1: v = std::ldexp(static_cast<double>((rng() % (1u << 13)) | 1u), -static_cast<int>(rng() % 40)); break;
+      case 2: v = std::sqrt(std::ldexp(static_cast<double>((rng() % (1u << 25)) | 1u), -24)); break;
+      default: v = (static_cast<int>(rng() % 256) - 127.5) / 128.0 * std::ldexp(1.0, static_cast<int>(rng() % 9) - 4);
+    }
+    if (rng() % 2) v = -v;
+  }
+  std::vector<float> expected(bins);
+  frame_power_extended(frame.data(), expected.data(), bins);
+  test::for_each_vector_target([&](const std::string& target) {
+    std::vector<float> power(bins, -1.0f);
+    frame_power_fastest(frame.data(), power.data(), bins);
+    for (std::size_t k = 0; k < bins; ++k) {
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(power[k]), std::bit_cast<std::uint32_t>(expected[k]))
+          << target << " bin " << k << ": " << frame[2 * k] << ", " << frame[2 * k + 1];
+    }
+  });
 }
 
 TEST(Spectrum, WorkersGiveTheSumsOfThePlainLoop) {

@@ -1,6 +1,8 @@
 // Helpers for tests.
 #include "test_support.hpp"
 
+#include "dsp/vector_target.hpp"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +79,15 @@ RunResult run_program(const std::string& command_line) {
   const int status = ::pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+void for_each_vector_target(const std::function<void(const std::string&)>& check) {
+  const std::string before = vector_target();
+  for (const std::string& name : vector_targets_available()) {
+    if (!pin_vector_target(name)) ADD_FAILURE() << "cannot pin " << name;
+    check(name);
+  }
+  pin_vector_target(before);
 }
 
 }  // namespace iq::test

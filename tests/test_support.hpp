@@ -49,4 +49,9 @@ RunResult run_tool(ToolFunction* tool, const std::vector<std::string>& args);
 // Runs a built program as a separate process; stdout and stderr are captured together in out.
 RunResult run_program(const std::string& command_line);
 
+// Runs `check` once with the kernels pinned to each vector target this processor runs, then
+// with them off ("scalar"); the target chosen before is restored afterwards. `check` gets the
+// target's name (for failure messages).
+void for_each_vector_target(const std::function<void(const std::string&)>& check);
+
 }  // namespace iq::test

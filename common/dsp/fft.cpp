@@ -134,7 +134,10 @@ void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work
     }
     reversed |= bit;
   }
-  fft_stages_vector(data, n, twiddles_.data());
+  if (!fft_stages_vector(data, n, twiddles_.data())) {
+    for (double* frame : frames) transform(frame);
+    return;
+  }
   for (std::size_t i = 0; i < n; ++i) {
     const double* point = data + 16 * i;
     for (std::size_t l = 0; l < lanes; ++l) {

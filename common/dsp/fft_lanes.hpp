@@ -1,8 +1,8 @@
 // The butterflies of the FFT on eight frames side by side, one frame per vector lane.
 //
 // Two evaluations give the same bits. The extended one is the butterfly of the classic routine
-// on the x87 unit. The vector one (AVX-512) computes in double precision with error-free
-// transforms and proves, lane by lane, that the double it stores is the one the extended
+// in extended precision. The vector one (written once with Highway, compiled for every vector
+// target) computes in double precision with error-free transforms and proves, lane by lane, that the double it stores is the one the extended
 // evaluation rounds to; a lane it cannot prove is redone in extended precision (see
 // fft_lanes.cpp for the proof).
 #pragma once
@@ -36,7 +36,8 @@ inline void butterfly_extended(double& p_re, double& p_im, double& q_re, double&
   p_im = static_cast<double>(static_cast<extended>(p_im) + t_im);
 }
 
-// Whether this processor runs the vector evaluation.
+// Whether the vector evaluation runs: the chosen target (dsp/vector_target.hpp) has double
+// lanes and the kernels are not turned off.
 bool fft_vector_supported();
 
 // Whether the vector evaluation takes a table of twiddles laid out by stage (see below): its
@@ -48,8 +49,9 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count);
 // already in bit-reversed order: complex point i of lane l has its real part at
 // data[16 i + l] and its imaginary part at data[16 i + 8 + l]. The stage with half-span h
 // takes its twiddles from twiddles[h - 1 .. 2h - 1). Only where fft_vector_supported() and
-// the twiddles fit.
-void fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles);
+// the twiddles fit. Returns false, leaving the data as it was, when a value is not finite or
+// above 2^420 in magnitude (the proof's range; such frames take the extended evaluation).
+bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles);
 
 // Eight butterflies with one twiddle by the vector evaluation, on arrays of lane values, for
 // tests: returns the mask of lanes that were redone in extended precision; `unchecked`, if

@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "io/capture_format.hpp"
+#include "dsp/spectrum_power.hpp"
 #include "io/text_format.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/folding.hpp"
@@ -35,15 +36,7 @@ bool bin_power_double(double re, double im, float& power) {
 }
 
 void SpectrumAccumulator::frame_power(std::span<const double> frame, std::span<float> power) {
-  for (std::size_t k = 0; k < power.size(); ++k) {
-    // Where extended arithmetic is software, the proven double evaluation first.
-    if constexpr (!kHardwareExtended) {
-      if (bin_power_double(frame[2 * k], frame[2 * k + 1], power[k])) continue;
-    }
-    const extended re = frame[2 * k];
-    const extended im = frame[2 * k + 1];
-    power[k] = static_cast<float>(re * re + im * im);
-  }
+  frame_power_fastest(frame.data(), power.data(), power.size());
 }
 
 void SpectrumAccumulator::add_power(std::span<const float> power, std::size_t first, std::size_t last) {

@@ -1,4 +1,6 @@
-// Coefficient sums of the cross-correlator, on the x87 unit or proven step by step in vectors.
+// Coefficient sums of the cross-correlator, in extended precision or proven step by step in
+// vectors (written once with Highway, compiled for every vector target; the proof holds lane by
+// lane whatever the width, and needs no fused multiply-add).
 //
 // Why the vector step gives the extended step's bits. Write w for a weight and f for a factor
 // (extended values), a for the single-precision sum so far. The extended step stores
@@ -15,18 +17,19 @@
 #include "lag_sums.hpp"
 #include "lag_step.hpp"
 
-// The vector evaluation is written for x86's AVX-512; elsewhere every step takes the extended
-// evaluation.
-#if defined(__x86_64__) || defined(__i386__)
-#define IQ_LAG_SUMS_X86 1
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
 
-namespace iq {
+#include "dsp/vector_target.hpp"
 
-namespace {
+// Highway compiles this file once per target.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "lag_sums.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#ifndef IQ_LAG_SUMS_ONCE
+#define IQ_LAG_SUMS_ONCE
+namespace iq::lag_sums_detail {
 
 // Coefficients of K neighbouring lag positions first..first+K-1, side by side; each keeps its
 // own single-precision sum and adds its terms in ascending j.
@@ -50,86 +53,133 @@ void sum_group_extended(const LagTerms& terms, std::size_t first, float* out) {
   std::copy(sums, sums + K, out + first);
 }
 
-#if defined(IQ_LAG_SUMS_X86)
-
-// 64 lag positions in 8 vectors of 8 double lanes, each lane holding a single-precision value.
-constexpr int kVectors = 8;
-constexpr std::size_t kVectorGroup = 8 * kVectors;
-// The zero-masked conversions with every lane selected are the plain conversions.
-constexpr __mmask8 kAllLanes = 0xFF;
-
-__attribute__((target("avx512f,avx512vl"))) void sum_group_vector(const LagTerms& terms, std::size_t first,
-                                                                  float* out, double margin) {
-  const double* high = terms.factors.high.data() + first;
-  const double* low = terms.factors.low.data() + first;
-  const __m512d scale = _mm512_set1_pd(margin);
-  __m512d sums[kVectors];
-  for (auto& sum : sums) sum = _mm512_setzero_pd();
-  const std::size_t window = terms.weights.size();
-  for (std::size_t j = 0; j < window; ++j) {
-    const __m512d weight = _mm512_set1_pd(terms.rounded_weights[j]);
-    __m512d before[kVectors];
-    __mmask8 unproven = 0;
-    for (int v = 0; v < kVectors; ++v) {
-      before[v] = sums[v];
-      const __m512d term = _mm512_mul_pd(weight, _mm512_loadu_pd(high + j + 8 * v));
-      const __m512d sum = _mm512_add_pd(sums[v], term);
-      const __m512d bound = _mm512_mul_pd(_mm512_add_pd(_mm512_abs_pd(sum), _mm512_abs_pd(term)), scale);
-      const __m256i below = _mm256_castps_si256(_mm512_maskz_cvtpd_ps(kAllLanes, _mm512_sub_pd(sum, bound)));
-      const __m256i above = _mm256_castps_si256(_mm512_maskz_cvtpd_ps(kAllLanes, _mm512_add_pd(sum, bound)));
-      unproven = static_cast<__mmask8>(unproven | _mm256_cmpneq_epi32_mask(below, above));
-      sums[v] = _mm512_maskz_cvtps_pd(kAllLanes, _mm512_maskz_cvtpd_ps(kAllLanes, sum));
-    }
-    if (__builtin_expect(unproven != 0, 0)) {
-      const extended exact_weight = terms.weights[j];
-      for (int v = 0; v < kVectors; ++v) {
-        alignas(64) double lanes[8];
-        _mm512_store_pd(lanes, before[v]);
-        for (std::size_t m = 0; m < 8; ++m) {
-          const std::size_t x = j + 8 * static_cast<std::size_t>(v) + m;
-          const extended factor = static_cast<extended>(high[x]) + low[x];
-          lanes[m] = static_cast<float>(static_cast<extended>(lanes[m]) + exact_weight * factor);
-        }
-        sums[v] = _mm512_load_pd(lanes);
-      }
-    }
+// The extended step of `count` lag positions from `first` at window entry j, on sums held as
+// doubles.
+inline void redo_step(const LagTerms& terms, std::size_t first, std::size_t j, std::size_t count, double* sums) {
+  const extended weight = terms.weights[j];
+  const double* high = terms.factors.high.data() + first + j;
+  const double* low = terms.factors.low.data() + first + j;
+  for (std::size_t m = 0; m < count; ++m) {
+    const extended factor = static_cast<extended>(high[m]) + low[m];
+    sums[m] = static_cast<float>(static_cast<extended>(sums[m]) + weight * factor);
   }
-  for (int v = 0; v < kVectors; ++v) _mm256_storeu_ps(out + first + 8 * v, _mm512_maskz_cvtpd_ps(kAllLanes, sums[v]));
 }
 
-#endif  // IQ_LAG_SUMS_X86
+// Vectors of lag positions summed side by side: enough independent chains to hide the
+// latency of an addition and two conversions.
+constexpr std::size_t kChains = 4;
+
+}  // namespace iq::lag_sums_detail
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace iq::HWY_NAMESPACE {
+namespace {
+
+namespace hn = hwy::HWY_NAMESPACE;
+using namespace lag_sums_detail;
+
+// Double lanes with IEEE conversions to single precision (the emulated target clamps instead).
+#if HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+
+using D = hn::CappedTag<double, 16>;
+using V = hn::Vec<D>;
+using DF = hn::Rebind<float, D>;
+using DI = hn::Rebind<std::int32_t, D>;
+using MI = hn::Mask<DI>;
+
+// One vector step: the new sum rounded to single precision (held as a double); marks in
+// `unproven` the lanes whose rounding the bound cannot decide.
+HWY_INLINE V step(D d, V sum, V weight, const double* factors, V scale, MI& unproven) {
+  const DF df;
+  const DI di;
+  const V term = hn::Mul(weight, hn::LoadU(d, factors));
+  const V next = hn::Add(sum, term);
+  const V bound = hn::Mul(hn::Add(hn::Abs(next), hn::Abs(term)), scale);
+  const auto below = hn::BitCast(di, hn::DemoteTo(df, hn::Sub(next, bound)));
+  const auto above = hn::BitCast(di, hn::DemoteTo(df, hn::Add(next, bound)));
+  unproven = hn::Or(unproven, hn::Ne(below, above));
+  return hn::PromoteTo(d, hn::DemoteTo(df, next));
+}
+
+std::size_t GroupLags() { return kChains * hn::Lanes(D()); }
+
+// Coefficients of GroupLags() lag positions from `first`.
+void SumGroup(const LagTerms& terms, std::size_t first, float* out, double margin) {
+  const D d;
+  const DI di;
+  const std::size_t lanes = hn::Lanes(d);
+  const double* high = terms.factors.high.data() + first;
+  const V scale = hn::Set(d, margin);
+  V s0 = hn::Zero(d), s1 = hn::Zero(d), s2 = hn::Zero(d), s3 = hn::Zero(d);
+  const std::size_t window = terms.weights.size();
+  for (std::size_t j = 0; j < window; ++j) {
+    const V weight = hn::Set(d, terms.rounded_weights[j]);
+    MI unproven = hn::MaskFromVec(hn::Zero(di));
+    const V n0 = step(d, s0, weight, high + j, scale, unproven);
+    const V n1 = step(d, s1, weight, high + j + lanes, scale, unproven);
+    const V n2 = step(d, s2, weight, high + j + 2 * lanes, scale, unproven);
+    const V n3 = step(d, s3, weight, high + j + 3 * lanes, scale, unproven);
+    if (HWY_UNLIKELY(!hn::AllFalse(di, unproven))) {
+      double sums[kChains * 16];
+      hn::StoreU(s0, d, sums);
+      hn::StoreU(s1, d, sums + lanes);
+      hn::StoreU(s2, d, sums + 2 * lanes);
+      hn::StoreU(s3, d, sums + 3 * lanes);
+      redo_step(terms, first, j, kChains * lanes, sums);
+      s0 = hn::LoadU(d, sums);
+      s1 = hn::LoadU(d, sums + lanes);
+      s2 = hn::LoadU(d, sums + 2 * lanes);
+      s3 = hn::LoadU(d, sums + 3 * lanes);
+    } else {
+      s0 = n0;
+      s1 = n1;
+      s2 = n2;
+      s3 = n3;
+    }
+  }
+  const DF df;
+  hn::StoreU(hn::DemoteTo(df, s0), df, out + first);
+  hn::StoreU(hn::DemoteTo(df, s1), df, out + first + lanes);
+  hn::StoreU(hn::DemoteTo(df, s2), df, out + first + 2 * lanes);
+  hn::StoreU(hn::DemoteTo(df, s3), df, out + first + 3 * lanes);
+}
+
+#else  // no kernel on this target: the callers take the extended evaluation
+
+std::size_t GroupLags() { return 0; }
+void SumGroup(const LagTerms&, std::size_t, float*, double) {}
+
+#endif
 
 }  // namespace
+}  // namespace iq::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace iq {
+
+HWY_EXPORT(GroupLags);
+HWY_EXPORT(SumGroup);
 
 void sum_lags_extended(const LagTerms& terms, std::size_t begin, std::size_t end, float* out) {
+  using lag_sums_detail::sum_group_extended;
   std::size_t i = begin;
   for (; i + 32 <= end; i += 32) sum_group_extended<32>(terms, i, out);
   for (; i + 8 <= end; i += 8) sum_group_extended<8>(terms, i, out);
   for (; i < end; ++i) sum_group_extended<1>(terms, i, out);
 }
 
-#if defined(IQ_LAG_SUMS_X86)
-
-bool vector_sums_supported() {
-  static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-  return supported;
-}
+bool vector_sums_supported() { return vector_kernels_on() && HWY_DYNAMIC_DISPATCH(GroupLags)() > 0; }
 
 void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, float* out, double margin) {
+  const std::size_t group = HWY_DYNAMIC_DISPATCH(GroupLags)();
   std::size_t i = begin;
-  for (; i + kVectorGroup <= end; i += kVectorGroup) sum_group_vector(terms, i, out, margin);
+  if (group > 0) {
+    for (; i + group <= end; i += group) HWY_DYNAMIC_DISPATCH(SumGroup)(terms, i, out, margin);
+  }
   sum_lags_extended(terms, i, end, out);
 }
-
-#else
-
-bool vector_sums_supported() { return false; }
-
-void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, float* out, double /*margin*/) {
-  sum_lags_extended(terms, begin, end, out);
-}
-
-#endif
 
 void sum_lags(const LagTerms& terms, std::size_t begin, std::size_t end, float* out) {
   if (vector_sums_supported()) {
@@ -140,3 +190,4 @@ void sum_lags(const LagTerms& terms, std::size_t begin, std::size_t end, float* 
 }
 
 }  // namespace iq
+#endif  // HWY_ONCE

@@ -3,8 +3,9 @@
 // with the product rounded to extended precision, each addition done in extended precision and
 // the sum rounded to single precision after every addition.
 //
-// Two evaluations give the same bits. The extended one does exactly that on the x87 unit. The
-// vector one (AVX-512) does each step in double precision, 8 lags to a register, and proves per
+// Two evaluations give the same bits. The extended one does exactly that. The vector one
+// (Highway, every vector target) does each step in double precision, a vector of lags at a
+// time, and proves per
 // step that the single-precision result cannot differ from the extended one; the rare step it
 // cannot prove is redone in extended precision (see lag_sums.cpp).
 #pragma once
@@ -32,13 +33,15 @@ struct LagTerms {
   const SplitFactors& factors;                 // one per entry of the searched series
 };
 
-// Coefficients of lag positions [begin, end) into out[begin..end), on the x87 unit.
+// Coefficients of lag positions [begin, end) into out[begin..end), in extended precision.
 void sum_lags_extended(const LagTerms& terms, std::size_t begin, std::size_t end, float* out);
 
-// Whether this processor runs the vector evaluation.
+// Whether the vector evaluation runs: the chosen target (dsp/vector_target.hpp) has a kernel
+// for it and the kernels are not turned off.
 bool vector_sums_supported();
 
-// The same coefficients by the vector evaluation (only where vector_sums_supported()). A step
+// The same coefficients by the vector evaluation (the extended one where the target has no
+// kernel, and for the positions past the last whole group of vectors). A step
 // is redone in extended precision unless its result is certain with an error bound of
 // `margin` * (|sum| + |term|); the default holds the bound with room to spare, larger margins
 // only send more steps to the extended evaluation.

@@ -1,0 +1,119 @@
+// The power of every bin of a transformed frame, in vectors, proven against the extended
+// evaluation (Highway, every vector target; the proof holds lane by lane whatever the width).
+//
+// Why the vector power is the extended one. The extended evaluation stores
+//   power = RN24(Y),  Y = RN64(RN64(re re) + RN64(im im))
+// (RNk: round to nearest with a k-bit significand; RN24 also in the single-precision range;
+// the extended exponent range never under- or overflows for these). In double: a = RN53(re re),
+// b = RN53(im im), s = RN53(a + b). With P = re re + im im, each double rounding errs by at most
+// 2^-53 of its value or 2^-1075 in the subnormal range, so
+//   |s - P| <= 2^-53 P + 2^-53 s + 2^-1074,  |Y - P| <= 2^-63 (1 + 2^-60) P,
+//   |s - Y| <= 2^-51.9 s + 2^-1073 < E,  E = RN53(RN53(s 2^-50) + 2^-1000)
+// (the two roundings of E lose far less than the room left). Let f = RN24(s) (a conversion to
+// single precision and back) and G half the single-precision gap from f to its neighbour
+// towards zero: 2^(k-24) with 2^k the exponent field's value of RN53(f (1 - 2^-53)), which
+// drops to the binade below exactly when f is a power of two (below the normal single range G
+// is smaller than the true half gap: safe). s - f is exact (Sterbenz: f is within a factor of
+// two of s). If RN53(|s - f| + E) < G, then |s - f| + E < G (G is a double), so
+// |Y - f| < G: Y lies strictly inside f's rounding interval and RN24(Y) = f. Otherwise (also
+// for f zero, infinite or NaN, where the test fails) the bin is redone in extended precision.
+#include "dsp/spectrum_power.hpp"
+#include "dsp/spectrum.hpp"
+
+#include <cstdint>
+
+#include "arith/precision.hpp"
+#include "dsp/vector_target.hpp"
+
+// Highway compiles this file once per target.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "dsp/spectrum_power.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#ifndef IQ_SPECTRUM_POWER_ONCE
+#define IQ_SPECTRUM_POWER_ONCE
+namespace iq::spectrum_power_detail {
+
+constexpr double kBelowOne = 1.0 - 0x1p-53;  // f kBelowOne lies in the binade below a power of two f
+constexpr double kSingleHalfGap = 0x1p-24;   // half a single-precision gap over its binade
+constexpr double kRelativeBound = 0x1p-50;
+constexpr double kAbsoluteBound = 0x1p-1000;
+constexpr std::uint64_t kExponentBits = 0x7ff0000000000000u;
+
+inline float power_extended(double re, double im) {
+  const extended r = re;
+  const extended i = im;
+  return static_cast<float>(r * r + i * i);
+}
+
+}  // namespace iq::spectrum_power_detail
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace iq::HWY_NAMESPACE {
+namespace {
+
+namespace hn = hwy::HWY_NAMESPACE;
+using namespace spectrum_power_detail;
+
+#if HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+
+bool FramePowerKernel(const double* frame, float* power, std::size_t bins) {
+  using D = hn::CappedTag<double, 16>;
+  const D d;
+  const hn::Rebind<float, D> df;
+  const hn::RebindToUnsigned<D> du;
+  const std::size_t lanes = hn::Lanes(d);
+  std::size_t k = 0;
+  for (; k + lanes <= bins; k += lanes) {
+    hn::Vec<D> re, im;
+    hn::LoadInterleaved2(d, frame + 2 * k, re, im);
+    const auto s = hn::Add(hn::Mul(re, re), hn::Mul(im, im));
+    const auto single = hn::DemoteTo(df, s);
+    const auto f = hn::PromoteTo(d, single);
+    const auto binade = hn::And(hn::BitCast(du, hn::Mul(f, hn::Set(d, kBelowOne))), hn::Set(du, kExponentBits));
+    const auto half_gap = hn::Mul(hn::BitCast(d, binade), hn::Set(d, kSingleHalfGap));
+    const auto bound = hn::Add(hn::Mul(s, hn::Set(d, kRelativeBound)), hn::Set(d, kAbsoluteBound));
+    const auto proven = hn::Lt(hn::Add(hn::Abs(hn::Sub(s, f)), bound), half_gap);
+    hn::StoreU(single, df, power + k);
+    if (HWY_UNLIKELY(!hn::AllTrue(d, proven))) {
+      for (std::size_t m = k; m < k + lanes; ++m) power[m] = power_extended(frame[2 * m], frame[2 * m + 1]);
+    }
+  }
+  for (; k < bins; ++k) power[k] = power_extended(frame[2 * k], frame[2 * k + 1]);
+  return true;
+}
+
+#else  // no kernel on this target
+
+bool FramePowerKernel(const double*, float*, std::size_t) { return false; }
+
+#endif
+
+}  // namespace
+}  // namespace iq::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace iq {
+
+HWY_EXPORT(FramePowerKernel);
+
+void frame_power_extended(const double* frame, float* power, std::size_t bins) {
+  for (std::size_t k = 0; k < bins; ++k) {
+    // Where extended arithmetic is software, the proven double evaluation first.
+    if constexpr (!kHardwareExtended) {
+      if (bin_power_double(frame[2 * k], frame[2 * k + 1], power[k])) continue;
+    }
+    power[k] = spectrum_power_detail::power_extended(frame[2 * k], frame[2 * k + 1]);
+  }
+}
+
+void frame_power_fastest(const double* frame, float* power, std::size_t bins) {
+  if (vector_kernels_on() && HWY_DYNAMIC_DISPATCH(FramePowerKernel)(frame, power, bins)) return;
+  frame_power_extended(frame, power, bins);
+}
+
+}  // namespace iq
+#endif  // HWY_ONCE

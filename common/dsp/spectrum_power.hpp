@@ -1,0 +1,16 @@
+// The single-precision power of every bin of a transformed frame (2 bins doubles, real part
+// first): RN24(re re + im im) evaluated in extended precision.
+#pragma once
+
+#include <cstddef>
+
+namespace iq {
+
+// In extended precision, bin by bin.
+void frame_power_extended(const double* frame, float* power, std::size_t bins);
+
+// The same bits by the vector kernel of the chosen target (dsp/vector_target.hpp), each bin
+// proven or redone in extended precision; the extended evaluation where there is no kernel.
+void frame_power_fastest(const double* frame, float* power, std::size_t bins);
+
+}  // namespace iq

@@ -1,0 +1,123 @@
+// The choice of vector target: pinning, the environment variable, and tables that do not
+// depend on it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dsp/vector_target.hpp"
+#include "io/capture_format.hpp"
+#include "iqspec.hpp"
+#include "lagscan.hpp"
+#include "test_support.hpp"
+
+namespace iq {
+namespace {
+
+std::string lower(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name;
+}
+
+TEST(VectorTarget, EveryAvailableTargetCanBePinnedAndScalarComesLast) {
+  const std::vector<std::string> names = vector_targets_available();
+  ASSERT_FALSE(names.empty());
+  EXPECT_EQ(names.back(), "scalar");
+  test::for_each_vector_target([&](const std::string& name) {
+    EXPECT_EQ(lower(vector_target()), name);
+    EXPECT_EQ(vector_kernels_on(), name != "scalar") << name;
+    EXPECT_EQ(vector_target_bit() == 0, name == "scalar") << name;
+  });
+}
+
+TEST(VectorTarget, UnknownNamesChangeNothingAndCaseDoesNotMatter) {
+  const std::string before = vector_target();
+  for (const char* name : {"", "avx9", "scalar2", " avx2", "neon sve"}) {
+    EXPECT_FALSE(pin_vector_target(name)) << name;
+    EXPECT_EQ(vector_target(), before) << name;
+  }
+  const std::string own = vector_targets_available().front();
+  std::string upper = own;
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  EXPECT_TRUE(pin_vector_target("SCALAR"));
+  EXPECT_EQ(vector_target(), "scalar");
+  EXPECT_TRUE(pin_vector_target(upper));
+  EXPECT_EQ(lower(vector_target()), own);
+  EXPECT_TRUE(pin_vector_target(before));
+}
+
+// Run as a child by the next test: the target IQTOOLS_SIMD names (or the best one for a name
+// this processor cannot run) is the one reported before anything else pins one.
+TEST(VectorTarget, ReportsTheEnvironmentsChoice) {
+  const char* wanted = std::getenv("IQTOOLS_SIMD_EXPECT");
+  if (wanted == nullptr) GTEST_SKIP() << "run by EnvironmentVariablePinsTheTarget";
+  EXPECT_EQ(lower(vector_target()), wanted);
+}
+
+TEST(VectorTarget, EnvironmentVariablePinsTheTarget) {
+  const std::vector<std::string> names = vector_targets_available();
+  std::vector<std::pair<std::string, std::string>> cases;  // IQTOOLS_SIMD, the target expected
+  for (const std::string& name : names) cases.emplace_back(name, name);
+  std::string upper = names.front();
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  cases.emplace_back(upper, names.front());
+  cases.emplace_back("avx9", names.front());
+  cases.emplace_back("", names.front());
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  for (const auto& [value, expected] : cases) {
+    const auto result = test::run_program("IQTOOLS_SIMD='" + value + "' IQTOOLS_SIMD_EXPECT='" + expected + "' '" +
+                                          self + "' --gtest_filter=VectorTarget.ReportsTheEnvironmentsChoice");
+    EXPECT_EQ(result.status, 0) << value << "\n" << result.out;
+    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << value << "\n" << result.out;
+  }
+}
+
+// The tools' tables are the same bytes on every target and every thread count.
+TEST(VectorTarget, TablesAreTheSameOnEveryTargetAndThreadCount) {
+  test::ScratchDir dir;
+  const std::string capture1 = dir.path("one.bin");
+  const std::string capture2 = dir.path("two.bin");
+  test::write_bytes(capture1, test::random_bytes(3 * kBlockBytes + 100, 31));
+  std::vector<std::uint8_t> delayed = test::random_bytes(3 * kBlockBytes + 100, 31);
+  std::rotate(delayed.begin(), delayed.begin() + 50, delayed.end());
+  test::write_bytes(capture2, delayed);
+  struct Job {
+    std::string name;
+    ToolFunction* tool;
+    std::vector<std::string> args;  // the table is the last-but-one argument for iqspec, third for lagscan
+    std::string table;
+  };
+  const std::string spectrum = dir.path("spectrum.txt");
+  const std::string lags = dir.path("lags.txt");
+  const std::vector<Job> jobs = {
+      {"iqspec 64", run_iqspec, {capture1, spectrum, "64"}, spectrum},
+      {"iqspec 4096", run_iqspec, {capture1, spectrum, "4096"}, spectrum},
+      {"lagscan 300", run_lagscan, {capture1, capture2, lags, "300", "3"}, lags},
+  };
+  for (const Job& job : jobs) {
+    std::string expected;
+    std::string expected_console;
+    test::for_each_vector_target([&](const std::string& target) {
+      for (const char* threads : {"1", "2", "3"}) {
+        ::setenv("IQTOOLS_THREADS", threads, 1);
+        const auto result = test::run_tool(job.tool, job.args);
+        ::unsetenv("IQTOOLS_THREADS");
+        ASSERT_EQ(result.status, 0) << job.name << " " << target << "\n" << result.out << result.err;
+        const std::string table = test::read_text(job.table);
+        if (expected.empty()) {
+          expected = table;
+          expected_console = result.out;
+        }
+        EXPECT_TRUE(table == expected) << job.name << " on " << target << " with " << threads << " threads";
+        EXPECT_EQ(result.out, expected_console) << job.name << " on " << target;
+      }
+    });
+  }
+}
+
+}  // namespace
+}  // namespace iq
