@@ -27,8 +27,8 @@
 //   inside s's rounding interval, and RN64 is monotonic) or when |e| = 2^(k-53) (S is a
 //   midpoint of 54 or 55 bits, an extended value, and RN53 rounds it as the double sum did);
 //   e = 0 is the second case when s is zero or subnormal and the first otherwise.
-// Anything unproven takes the extended butterfly; capture-like data sends about one butterfly
-// in thirty there.
+// Anything unproven takes the extended butterfly; random data sends about one butterfly
+// in sixty there (random data).
 #pragma once
 
 #include <bit>
