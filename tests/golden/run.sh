@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The golden corpus: runs every case of cases.txt against the built programs and holds the
+# record of each run (exit status, console, every file it leaves) against expected/NAME.txt,
+# printing the first differing lines. With --regenerate it writes the records instead.
+# Usage: run.sh [--regenerate] BIN_DIR [CASE...]; IQTOOLS_EMULATOR, when set, prefixes every
+# program (e.g. "qemu-aarch64 -L /usr/aarch64-linux-gnu").
+set -u
+export LC_ALL=C
+regenerate=0
+[ "${1:-}" = --regenerate ] && { regenerate=1; shift; }
+bin=$(cd "$1" && pwd) || exit 1
+shift
+golden=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for tool in "$bin"/*; do
+  [ -x "$tool" ] && [ -f "$tool" ] && eval "${tool##*/}() { \${IQTOOLS_EMULATOR:-} '$tool' \"\$@\"; }"
+done
+export -f $(compgen -A function)
+
+# The lines of FILE, each after "| "; a last line without its newline is marked.
+show() {
+  sed 's/^/| /' "$1"
+  [ -s "$1" ] && [ -n "$(tail -c 1 "$1")" ] && printf '\n\\ no newline at end\n'
+  return 0
+}
+# The wall-clock times the launchers print vary from run to run.
+untimed() {
+  sed -E 's/^(Mon|Tue|Wed|Thu|Fri|Sat|Sun) .* [0-9]{4}$/<date>/; s/[0-9]+( ?)hours [0-9]+( *)mins [0-9]+( ?)secs/#\1hours #\2mins #\3secs/g' "$1" > "$1.untimed"
+  show "$1.untimed"
+}
+record() { # command: runs it in the current folder and prints its record
+  bash -c "$1" > "$work/stdout" 2> "$work/stderr" < /dev/null
+  local status=$?
+  echo "\$ $1"
+  echo "status $status"
+  echo "stdout:" && untimed "$work/stdout"
+  echo "stderr:" && untimed "$work/stderr"
+  for input in "$golden"/inputs/*; do
+    cmp -s "$input" "in/${input##*/}" || echo "input ${input##*/} changed or removed"
+  done
+  for file in in/*; do # inputs a case makes: their digests only
+    [ -e "$golden/inputs/${file#in/}" ] || echo "made $file: $(wc -c < "$file") bytes"
+  done
+  find . -path ./in -prune -o ! -type d -print | LC_ALL=C sort | while read -r file; do
+    if [ -L "$file" ]; then
+      echo "link ${file#./} -> $(readlink "$file")"
+    elif ! grep -aq '[^[:print:][:space:]]' "$file" && [ "$(wc -l < "$file")" -le 300 ]; then
+      echo "file ${file#./}:" && show "$file"
+    else
+      echo "file ${file#./}: $(wc -c < "$file") bytes, sha256 $(sha256sum < "$file" | cut -c 1-64)"
+    fi
+  done
+}
+
+failed=0 ran=0
+while read -r name command; do
+  [[ -z $name || $name == \#* ]] && continue
+  [ $# -gt 0 ] && [[ " $* " != *" $name "* ]] && continue
+  rm -rf "$work/case" && mkdir "$work/case" && cp -R "$golden/inputs" "$work/case/in"
+  (cd "$work/case" && record "$command") > "$work/record.txt"
+  ran=$((ran + 1))
+  if [ $regenerate = 1 ]; then
+    cp "$work/record.txt" "$golden/expected/$name.txt"
+  elif ! cmp -s "$golden/expected/$name.txt" "$work/record.txt"; then
+    failed=$((failed + 1))
+    echo "FAIL $name: $command"
+    diff "$golden/expected/$name.txt" "$work/record.txt" 2>&1 | head -n 6
+  fi
+done < "$golden/cases.txt"
+echo "golden corpus: $ran cases, $failed failed"
+[ $failed = 0 ] && [ $ran -gt 0 ]
