@@ -1,265 +1,146 @@
-// lagscan: the fast correlator against the plain transcription, the lag bookkeeping across
-// blocks, the peaks, the console texts and the refusals.
-#include <gtest/gtest.h>
+// lagscan's correlator against a plain transcription of the original: its buffers, one lag at
+// a time, every term evaluated in full as written. Coefficients, weights, factors, means and
+// peaks must match bit for bit over several blocks.
+#include <cmath>
 
-#include <cstring>
-#include <random>
-#include <regex>
-
-#include "dsp/chunk_workers.hpp"
+#include "arith/precision.hpp"
+#include "io/capture_format.hpp"
 #include "iqsim.hpp"
 #include "lag_correlator.hpp"
 #include "lag_sums.hpp"
-#include "lagscan.hpp"
-#include "lagscan_reference.hpp"
 #include "test_support.hpp"
 
 namespace iq {
 namespace {
 
-using test::run_tool;
-
-std::uint32_t bits(float value) {
-  std::uint32_t word;
-  std::memcpy(&word, &value, sizeof word);
-  return word;
+// An extended value as two doubles that hold all its bits, for comparing traces bytewise.
+void note(std::vector<double>& trace, extended value) {
+  trace.push_back(static_cast<double>(value));
+  trace.push_back(static_cast<double>(value - static_cast<extended>(trace.back())));
 }
 
-std::vector<std::uint8_t> simulated(const std::string& path, std::int64_t samples, std::int64_t delay) {
-  const auto result = run_tool(run_iqsim, {path, "-n", std::to_string(samples), "--delay", std::to_string(delay),
-                                           "--noise", "12", "--rx-noise", "2", "-s", "5"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  const std::string text = test::read_text(path);
-  return {text.begin(), text.end()};
-}
-
-TEST(LagCorrelatorTest, MatchesThePlainTranscriptionBitForBit) {
-  test::ScratchDir dir;
-  const std::int64_t blocks = 3;
-  const auto noise1 = test::random_bytes(blocks * kBlockBytes, 11);
-  const auto noise2 = test::random_bytes(blocks * kBlockBytes, 12);
-  const auto sky1 = simulated(dir.path("a.bin"), blocks * kBlockSamples, 0);
-  const auto sky2 = simulated(dir.path("b.bin"), blocks * kBlockSamples, 77);
-  struct Case {
-    int window;
-    unsigned workers;
-    bool sky;
-    int blocks;
-  };
-  // Windows of 1, odd sizes and the largest; lag counts that leave tails of every group size.
-  for (const Case c : {Case{1, 1, false, 3}, Case{37, 2, false, 3}, Case{100, 3, true, 3}, Case{333, 1, true, 2},
-                       Case{1192, 2, false, 2}}) {
-    const auto& capture1 = c.sky ? sky1 : noise1;
-    const auto& capture2 = c.sky ? sky2 : noise2;
-    test::ReferenceLagscan reference(c.window);
-    LagCorrelator fast(c.window, c.workers);
-    for (int b = 0; b < c.blocks; ++b) {
-      const std::uint8_t* block1 = capture1.data() + b * kBlockBytes;
-      const std::uint8_t* block2 = capture2.data() + b * kBlockBytes;
-      reference.block(block1, block2);
-      fast.add_block({block1, static_cast<std::size_t>(kBlockBytes)}, {block2, static_cast<std::size_t>(kBlockBytes)});
-      SCOPED_TRACE("window " + std::to_string(c.window) + " block " + std::to_string(b));
-      ASSERT_EQ(fast.one_on_two().size(), static_cast<std::size_t>(reference.lags()));
-      const auto dato1 = reference.dato1();
-      const auto dato2 = reference.dato2();
-      for (std::size_t i = 0; i < dato1.size(); ++i) {
-        ASSERT_EQ(bits(fast.one_on_two()[i]), bits(dato1[i])) << "lag index " << i;
-        ASSERT_EQ(bits(fast.two_on_one()[i]), bits(dato2[i])) << "lag index " << i;
+// The transcription: every block read into the original's buffers, then cor_dat.
+class PlainLagscan {
+ public:
+  explicit PlainLagscan(int window) : slen_(window) {}
+  void block(const std::uint8_t* bytes1, const std::uint8_t* bytes2, std::vector<double>& trace) {
+    const int carry = count_ > 0 ? 1 : 0;
+    for (int k = 0; k < 8192; ++k) {
+      const auto amplitude = [](const std::uint8_t* iq) {
+        const float i = static_cast<float>((static_cast<extended>(static_cast<float>(iq[0])) - widen(127.5)) / widen(128.0));
+        const float q = static_cast<float>((static_cast<extended>(static_cast<float>(iq[1])) - widen(127.5)) / widen(128.0));
+        return static_cast<float>(std::sqrt(static_cast<double>(static_cast<extended>(i) * i + static_cast<extended>(q) * q)));
+      };
+      ra_[carry * slen_ + k] = amplitude(bytes1 + 2 * k);
+      rb_[carry * slen_ + k] = amplitude(bytes2 + 2 * k);
+      if (carry == 0 && k >= 7000 && k < 7000 + slen_) {
+        r1_ = static_cast<float>(r1_ + widen(1.0) / slen_ * ra_[k]);
+        r2_ = static_cast<float>(r2_ + widen(1.0) / slen_ * rb_[k]);
+        rar_[k - 7000] = ra_[k];
+        rbr_[k - 7000] = rb_[k];
       }
-      // The weights and factors hold every bit of extended precision: a term rounded to double
-      // would rarely change a single-precision sum, so they are checked on their own.
-      for (int j = 0; j < c.window; ++j) {
-        ASSERT_EQ(fast.weight(1, j), reference.weight1(j)) << j;
-        ASSERT_EQ(fast.weight(2, j), reference.weight2(j)) << j;
+    }
+    const int lags = carry == 1 ? 8192 : 8192 - slen_;
+    for (int i = 0; i < lags; ++i) {
+      float dato1 = 0.0f, dato2 = 0.0f;
+      for (int j = 0; j < slen_; ++j) {
+        dato1 = static_cast<float>(dato1 + widen(4.0) / slen_ * (static_cast<extended>(rar_[j]) / r1_ - 1) * (static_cast<extended>(rb_[i + j]) / r2_ - 1));
+        dato2 = static_cast<float>(dato2 + widen(4.0) / slen_ * (static_cast<extended>(rbr_[j]) / r2_ - 1) * (static_cast<extended>(ra_[i + j]) / r1_ - 1));
       }
-      for (int x = 0; x < reference.lags() + c.window - 1; ++x) {
-        ASSERT_EQ(fast.factor(1, x), reference.factor1(x)) << x;
-        ASSERT_EQ(fast.factor(2, x), reference.factor2(x)) << x;
-      }
-      reference.carry_over();
-      EXPECT_EQ(bits(fast.mean1()), bits(reference.r1()));
-      EXPECT_EQ(bits(fast.mean2()), bits(reference.r2()));
-      EXPECT_EQ(bits(fast.peak_one_on_two().value), bits(reference.mx1()));
-      EXPECT_EQ(bits(fast.peak_two_on_one().value), bits(reference.mx2()));
-      EXPECT_EQ(fast.peak_one_on_two().lag, reference.nmx1() - 7000);
-      EXPECT_EQ(fast.peak_two_on_one().lag, reference.nmx2() - 7000);
+      if (dato1 > mx1_) mx1_ = dato1, nmx1_ = 8192 * count_ + i - carry * slen_;
+      if (dato2 > mx2_) mx2_ = dato2, nmx2_ = 8192 * count_ + i - carry * slen_;
+      trace.insert(trace.end(), {dato1, dato2});
+    }
+    // The parts of the terms on their own: a term rounded to double would rarely change a
+    // single-precision sum.
+    for (int j = 0; j < slen_; ++j) {
+      note(trace, widen(4.0) / slen_ * (static_cast<extended>(rar_[j]) / r1_ - 1));
+      note(trace, widen(4.0) / slen_ * (static_cast<extended>(rbr_[j]) / r2_ - 1));
+    }
+    for (int x = 0; slen_ > 0 && x < lags + slen_ - 1; ++x) {
+      note(trace, static_cast<extended>(ra_[x]) / r1_ - 1);
+      note(trace, static_cast<extended>(rb_[x]) / r2_ - 1);
+    }
+    trace.insert(trace.end(), {r1_, r2_, mx1_, mx2_, static_cast<double>(nmx1_ - 7000), static_cast<double>(nmx2_ - 7000)});
+    ++count_;
+    for (int m = 0; m < slen_; ++m) {  // the carry-over after the block's rows are out
+      ra_[m] = ra_[(count_ > 1 ? 8192 : 8192 - slen_) + m];
+      rb_[m] = rb_[(count_ > 1 ? 8192 : 8192 - slen_) + m];
     }
   }
+
+ private:
+  int slen_;
+  std::vector<float> ra_ = std::vector<float>(16384), rb_ = ra_, rar_ = std::vector<float>(8192), rbr_ = rar_;
+  float r1_ = 0.0f, r2_ = 0.0f, mx1_ = 0.0f, mx2_ = 0.0f;
+  std::int64_t nmx1_ = 0, nmx2_ = 0, count_ = 0;
+};
+
+void fast_trace(LagCorrelator& fast, int window, const std::uint8_t* block1, const std::uint8_t* block2, std::vector<double>& trace) {
+  fast.add_block({block1, static_cast<std::size_t>(kBlockBytes)}, {block2, static_cast<std::size_t>(kBlockBytes)});
+  for (std::size_t i = 0; i < fast.one_on_two().size(); ++i) trace.insert(trace.end(), {fast.one_on_two()[i], fast.two_on_one()[i]});
+  for (int j = 0; j < window; ++j) note(trace, fast.weight(1, j)), note(trace, fast.weight(2, j));
+  for (std::size_t x = 0; window > 0 && x < fast.one_on_two().size() + window - 1; ++x) note(trace, fast.factor(1, x)), note(trace, fast.factor(2, x));
+  trace.insert(trace.end(), {fast.mean1(), fast.mean2(), fast.peak_one_on_two().value, fast.peak_two_on_one().value,
+                             static_cast<double>(fast.peak_one_on_two().lag), static_cast<double>(fast.peak_two_on_one().lag)});
 }
 
-TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
+TEST(LagscanTest, CorrelatorEqualsThePlainTranscription) {
+  test::ScratchDir dir;
+  // Noise, and a simulated sky seen by two receivers 77 samples apart.
+  std::vector<std::vector<std::uint8_t>> captures{test::random_bytes(3 * kBlockBytes, 11), test::random_bytes(3 * kBlockBytes, 12)};
+  for (const char* delay : {"0", "77"}) {
+    ASSERT_EQ(test::run_tool(run_iqsim, {dir.path("a.bin"), "-n", "24576", "--delay", delay, "--noise", "12", "--rx-noise", "2", "-s", "5"}).status, 0);
+    const std::string text = test::read_text(dir.path("a.bin"));
+    captures.emplace_back(text.begin(), text.end());
+  }
+  // Windows of 0, 1, odd sizes and the largest; lag counts that leave tails of every group size.
+  const std::tuple<int, unsigned, bool, int> cases[] = {{0, 1, false, 2}, {1, 1, false, 3}, {37, 2, false, 3},
+                                                        {100, 3, true, 3}, {333, 1, true, 2}, {1192, 2, false, 2}};
+  const auto block = [&](int capture, int b) { return captures[capture].data() + b * kBlockBytes; };
+  test::expect_twins("correlator", 6, [&](std::mt19937_64&, int trial) { return cases[trial]; }, [&](auto c) {
+    const auto [window, workers, sky, blocks] = c;
+    LagCorrelator fast(window, workers);
+    std::vector<double> trace;
+    for (int b = 0; b < blocks; ++b) fast_trace(fast, window, block(sky ? 2 : 0, b), block(sky ? 3 : 1, b), trace);
+    return trace;
+  }, [&](auto c) {
+    const auto [window, workers, sky, blocks] = c;
+    PlainLagscan plain(window);
+    std::vector<double> trace;
+    for (int b = 0; b < blocks; ++b) plain.block(block(sky ? 2 : 0, b), block(sky ? 3 : 1, b), trace);
+    return trace;
+  });
+}
+
+TEST(LagscanTest, VectorSumsEqualTheExtendedSums) {
   if (!vector_sums_supported()) GTEST_SKIP() << "this processor has no AVX-512";
-  // Amplitudes over the whole range of a capture, normalised as the correlator does.
+  // Amplitudes over the whole range of a capture, normalised as the correlator does; vector
+  // groups and an extended tail. A margin of 1 proves no step: every step takes the fix-up.
   std::mt19937 rng(9);
   std::uniform_real_distribution<float> amplitude(0.0055f, 1.41f);
-  const std::size_t window = 301;
-  const std::size_t lags = 3 * 64 + 21;  // vector groups and an extended tail
-  const float mean = 0.6f;
+  const std::size_t window = 301, lags = 3 * 64 + 21;
   std::vector<extended> weights(window);
-  for (auto& weight : weights) weight = widen(4.0) / 301 * (static_cast<extended>(amplitude(rng)) / mean - 1);
+  for (auto& weight : weights) weight = widen(4.0) / 301 * (static_cast<extended>(amplitude(rng)) / 0.6f - 1);
   const std::vector<double> rounded(weights.begin(), weights.end());
   SplitFactors factors;
   for (std::size_t x = 0; x < lags + window; ++x) {
-    const extended factor = static_cast<extended>(amplitude(rng)) / mean - 1;
+    const extended factor = static_cast<extended>(amplitude(rng)) / 0.6f - 1;
     factors.high.push_back(static_cast<double>(factor));
     factors.low.push_back(static_cast<double>(factor - factors.high.back()));
   }
   const LagTerms terms{weights, rounded, factors};
-  std::vector<float> extended_sums(lags);
-  sum_lags_extended(terms, 0, lags, extended_sums.data());
-  // A margin of 1 proves no step, so every step takes the extended fix-up.
-  for (const double margin : {kVectorSumMargin, 1.0}) {
-    std::vector<float> vector_sums(lags);
-    sum_lags_vector(terms, 0, lags, vector_sums.data(), margin);
-    for (std::size_t i = 0; i < lags; ++i) {
-      ASSERT_EQ(bits(vector_sums[i]), bits(extended_sums[i])) << "margin " << margin << " lag " << i;
-    }
-  }
-}
-
-TEST(LagCorrelatorTest, EqualCoefficientsKeepTheFirstPosition) {
-  // Identical captures whose amplitudes repeat every 64 samples: every position 64 apart from
-  // a best one gives exactly the same sum. The first of them, at sample 7000 % 64 = 24, keeps
-  // the peak through both blocks.
-  const auto pattern = test::random_bytes(128, 3);
-  std::vector<std::uint8_t> capture(2 * kBlockBytes);
-  for (std::size_t k = 0; k < capture.size(); ++k) capture[k] = pattern[k % pattern.size()];
-  LagCorrelator correlator(640, 2);
-  correlator.add_block({capture.data(), 16384}, {capture.data(), 16384});
-  EXPECT_EQ(correlator.one_on_two()[24], correlator.one_on_two()[7000]);
-  EXPECT_EQ(correlator.peak_one_on_two().lag, 24 - 7000);
-  correlator.add_block({capture.data() + 16384, 16384}, {capture.data() + 16384, 16384});
-  EXPECT_EQ(correlator.peak_one_on_two().lag, 24 - 7000);
-  EXPECT_EQ(correlator.peak_two_on_one().lag, 24 - 7000);
-}
-
-class LagscanTest : public ::testing::Test {
- protected:
-  test::ScratchDir dir;
-  std::string in1 = dir.path("rx1.bin");
-  std::string in2 = dir.path("rx2.bin");
-  std::string table = dir.path("lags.txt");
-  test::RunResult run(const std::string& window, const std::string& blocks) {
-    return run_tool(run_lagscan, {in1, in2, table, window, blocks});
-  }
-  std::string closing(const std::string& window) const {
-    return "\nInfile1=" + in1 + "    Infile2=" + in2 + "    Outfile=" + table + "   No Samples=" + window + "\n";
-  }
-  static std::string opening(std::int64_t bytes, std::int64_t samples) {
-    return "No. Input Bytes = " + std::to_string(bytes) + "   No. of IQ Samples=" + std::to_string(samples) +
-           "\n\nBlock\tSample\tCorr\tOffset\tCorr\tOffset\nSize\tWidth\tPeak1\t1 on 2\tPeak2   2 on 1\n\n";
-  }
-  // The per-block peak lines of a run's console, split into their six fields.
-  static std::vector<std::vector<std::string>> peak_lines(const std::string& console) {
-    std::vector<std::vector<std::string>> lines;
-    const std::regex line(R"((\d+)\t(\d+)\t(-?[0-9.]+)\t(-?\d+)\t(-?[0-9.]+)\t(-?\d+)\n)");
-    for (std::sregex_iterator it(console.begin(), console.end(), line), end; it != end; ++it) {
-      lines.push_back({(*it)[1], (*it)[2], (*it)[3], (*it)[4], (*it)[5], (*it)[6]});
-    }
-    return lines;
-  }
-};
-
-TEST_F(LagscanTest, IdenticalCapturesGiveEqualColumnsAndThePositionsRunOnAcrossBlocks) {
-  test::write_bytes(in1, test::random_bytes(2 * kBlockBytes, 8));
-  test::write_bytes(in2, test::random_bytes(2 * kBlockBytes, 8));
-  const auto result = run("100", "2");
-  ASSERT_EQ(result.status, 0) << result.err;
-  const auto peaks = peak_lines(result.out);
-  ASSERT_EQ(peaks.size(), 2u);
-  const std::string block0 = "8192\t100\t" + peaks[0][2] + "\t" + peaks[0][3] + "\t" + peaks[0][4] + "\t" + peaks[0][5] + "\n";
-  const std::string block1 = "8192\t100\t" + peaks[1][2] + "\t" + peaks[1][3] + "\t" + peaks[1][4] + "\t" + peaks[1][5] + "\n";
-  EXPECT_EQ(result.out, opening(32768, 16384) + block0 + "No IQ amplitudes cross-correlated: = 8091\n" + block1 +
-                            "No IQ amplitudes cross-correlated: = 16283\n" + closing("100"));
-  for (const auto& peak : peaks) {
-    EXPECT_EQ(peak[2], peak[4]);
-    EXPECT_EQ(peak[3], peak[5]);
-    EXPECT_EQ(peak[3], "0");  // the window finds itself
-  }
-  const auto rows = test::read_lines(table);
-  ASSERT_EQ(rows.size(), 8092u + 8192u);
-  const std::regex row(R"((-?\d+)    (-?\d+\.\d{7})    (-?\d+\.\d{7}))");
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    std::smatch fields;
-    ASSERT_TRUE(std::regex_match(rows[r], fields, row)) << rows[r];
-    ASSERT_EQ(std::stoll(fields[1]), static_cast<long long>(r) - 7000) << "row " << r;
-    ASSERT_EQ(fields[2], fields[3]) << "row " << r;
-  }
-  EXPECT_EQ(rows[8091].substr(0, 8), "1091    ");
-  EXPECT_EQ(rows[8092].substr(0, 8), "1092    ");
-  EXPECT_EQ(rows.back().substr(0, 8), "9283    ");
-}
-
-TEST_F(LagscanTest, FindsTheDelayOfASecondReceiverBothWays) {
-  for (const std::int64_t delay : {37, -250, 1500}) {
-    simulated(in1, 2 * kBlockSamples, 0);
-    simulated(in2, 2 * kBlockSamples, delay);
-    const auto result = run("1000", "2");
-    ASSERT_EQ(result.status, 0) << result.err;
-    const auto peaks = peak_lines(result.out);
-    ASSERT_EQ(peaks.size(), 2u);
-    EXPECT_EQ(peaks[1][3], std::to_string(delay)) << result.out;
-    EXPECT_EQ(peaks[1][5], std::to_string(-delay)) << result.out;
-  }
-}
-
-TEST_F(LagscanTest, BlockCountsAreDecidedInPairsAndAnEmptyWindowGivesZeros) {
-  test::write_bytes(in1, test::random_bytes(5 * kBlockBytes, 1));
-  test::write_bytes(in2, test::random_bytes(5 * kBlockBytes, 2));
-  struct Case {
-    const char* blocks;
-    std::int64_t samples;  // pairs * 16384 as printed
-    std::size_t blocks_run;
+  const auto sums = [&](auto sum) {
+    return [&, sum](double margin) {
+      std::vector<float> out(lags);
+      sum(margin, out.data());
+      return out;
+    };
   };
-  for (const Case c : {Case{"0", 0, 0}, Case{"1", 0, 0}, Case{"2", 16384, 2}, Case{"5", 32768, 4},
-                       Case{"10", 32768, 4}, Case{"-4", -32768, 0}, Case{"x", 0, 0}}) {
-    const auto result = run("0", c.blocks);
-    ASSERT_EQ(result.status, 0) << c.blocks;
-    std::string expected = opening(81920, c.samples);
-    for (std::size_t b = 0; b < c.blocks_run; ++b) {
-      expected += "8192\t0\t0.000\t-7000\t0.000\t-7000\nNo IQ amplitudes cross-correlated: = " +
-                  std::to_string(8192 * b + 8191) + "\n";
-    }
-    EXPECT_EQ(result.out, expected + closing("0")) << c.blocks;
-    // No window: 8192 rows in every block, all zero, lags on from -7000 without a gap.
-    const auto rows = test::read_lines(table);
-    ASSERT_EQ(rows.size(), 8192 * c.blocks_run) << c.blocks;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      ASSERT_EQ(rows[r], std::to_string(static_cast<long long>(r) - 7000) + "    0.0000000    0.0000000");
-    }
-  }
-}
-
-TEST_F(LagscanTest, RefusalsCreateNoTable) {
-  test::write_bytes(in1, test::random_bytes(kBlockBytes, 1));
-  const auto usage = run_tool(run_lagscan, {in1, in2, table, "10"});
-  EXPECT_EQ(usage.out, std::string(kLagscanUsage) + "\n");
-  EXPECT_EQ(usage.status, 1);
-
-  const auto second_missing = run("10", "2");
-  EXPECT_EQ(second_missing.out, "Can't open file " + in2 + ". \n");
-  EXPECT_EQ(second_missing.status, 1);
-  const auto first_missing = run_tool(run_lagscan, {dir.path("none.bin"), in1, table, "10", "2"});
-  EXPECT_EQ(first_missing.out, "Can't open file " + dir.path("none.bin") + ". \n");
-
-  test::write_bytes(in2, test::random_bytes(kBlockBytes + 2, 1));
-  const auto unequal = run("10", "2");
-  EXPECT_EQ(unequal.out, "Infiles unequal length\n");
-  EXPECT_EQ(unequal.status, 1);
-
-  test::write_bytes(in2, test::random_bytes(kBlockBytes, 1));
-  for (const char* window : {"-1", "1193", "8192", "100000"}) {
-    const auto refused = run(window, "2");
-    EXPECT_EQ(refused.status, 1) << window;
-    EXPECT_EQ(refused.out, "") << window;
-    EXPECT_EQ(refused.err, std::string("lagscan: sample length must be from 0 to 1192 (got '") + window + "')\n");
-  }
-  EXPECT_FALSE(test::exists(table));
-
-  const auto onto_input = run_tool(run_lagscan, {in1, in2, in2, "10", "2"});
-  EXPECT_EQ(onto_input.status, 1);
-  EXPECT_NE(onto_input.err.find("same file as an input"), std::string::npos);
-  EXPECT_EQ(run("1192", "2").status, 0);
+  const double margins[] = {kVectorSumMargin, 1.0};
+  test::expect_twins("lag sums", 2, [&](std::mt19937_64&, int trial) { return margins[trial]; },
+                     sums([&](double margin, float* out) { sum_lags_vector(terms, 0, lags, out, margin); }),
+                     sums([&](double, float* out) { sum_lags_extended(terms, 0, lags, out); }));
 }
 
 }  // namespace

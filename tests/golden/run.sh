@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The golden corpus: runs every case of cases.txt against the built programs and holds the
-# record of each run (exit status, console, every file it leaves) against expected/NAME.txt,
-# printing the first differing lines. With --regenerate it writes the records instead.
-# Usage: run.sh [--regenerate] BIN_DIR [CASE...]; IQTOOLS_EMULATOR, when set, prefixes every
-# program (e.g. "qemu-aarch64 -L /usr/aarch64-linux-gnu").
+# The golden corpus: runs the cases of cases.txt on the built programs and holds the record of
+# each run (exit status, console, files left) against expected/NAME.txt, printing the first
+# differing lines; --regenerate writes the records instead. IQTOOLS_EMULATOR, when set,
+# prefixes every program. Usage: run.sh [--regenerate] BIN_DIR [CASE...]
 set -u
 export LC_ALL=C
 regenerate=0
@@ -31,10 +30,8 @@ untimed() {
 }
 record() { # command: runs it in the current folder and prints its record
   bash -c "$1" > "$work/stdout" 2> "$work/stderr" < /dev/null
-  local status=$?
-  echo "\$ $1"
-  echo "status $status"
-  echo "stdout:" && untimed "$work/stdout"
+  printf '$ %s\nstatus %d\nstdout:\n' "$1" $?
+  untimed "$work/stdout"
   echo "stderr:" && untimed "$work/stderr"
   for input in "$golden"/inputs/*; do
     cmp -s "$input" "in/${input##*/}" || echo "input ${input##*/} changed or removed"
@@ -42,7 +39,7 @@ record() { # command: runs it in the current folder and prints its record
   for file in in/*; do # inputs a case makes: their digests only
     [ -e "$golden/inputs/${file#in/}" ] || echo "made $file: $(wc -c < "$file") bytes"
   done
-  find . -path ./in -prune -o ! -type d -print | LC_ALL=C sort | while read -r file; do
+  find . -path ./in -prune -o ! -type d -print | sort | while read -r file; do
     if [ -L "$file" ]; then
       echo "link ${file#./} -> $(readlink "$file")"
     elif ! grep -aq '[^[:print:][:space:]]' "$file" && [ "$(wc -l < "$file")" -le 300 ]; then
