@@ -34,10 +34,7 @@ std::vector<std::uint8_t> random_bytes(std::size_t count, std::uint32_t seed);
 std::string read_text(const std::string& path);
 bool exists(const std::string& path);
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
+struct RunResult { int status = -1; std::string out, err; };
 // Runs a tool's function in-process with string streams for its console.
 RunResult run_tool(ToolFunction* tool, const std::vector<std::string>& args);
 
