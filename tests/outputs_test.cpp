@@ -49,7 +49,8 @@ std::string read_all(int fd) {
 TEST(OutputsTest, ProgressLineShowsPercentSpeedAndTimeLeft) {
   for (const auto& [done, total, elapsed, text] : std::vector<std::tuple<std::int64_t, std::int64_t, double, const char*>>{
            {250'000'000, 1'000'000'000, 2.0, "cap.bin   25%  125.0 MB/s  0:06 left"}, {0, 1'000'000'000, 2.0, "cap.bin    0%  0.0 MB/s"},
-           {1'000'000, 10'000'000'000, 1.0, "cap.bin    0%  1.0 MB/s  2:46:39 left"}, {999, 1000, 1.0, "cap.bin   99%  0.0 MB/s  0:01 left"},
+           {1'000'000, 10'000'000'000, 1.0, "cap.bin    0%  1.0 MB/s  2:46:39 left"},
+           {1'000'000, 1'000'000'000, 1.0, "cap.bin    0%  1.0 MB/s  16:39 left"}, {999, 1000, 1.0, "cap.bin   99%  0.0 MB/s  0:01 left"},
            {2000, 1000, 1.0, "cap.bin  100%  0.0 MB/s  0:00 left"}}) {
     EXPECT_EQ(ProgressMeter::line("cap.bin", done, total, elapsed), text) << done;
   }
