@@ -17,28 +17,27 @@ for tool in "$bin"/*; do
 done
 export -f $(compgen -A function)
 
-# The lines of FILE, each after "| "; a last line without its newline is marked.
+# The lines of FILE, each after "| ", the launchers' dates and times of day masked (they vary
+# from run to run); a last line without its newline is marked.
 show() {
-  sed 's/^/| /' "$1"
+  sed -E 's/^(Mon|Tue|Wed|Thu|Fri|Sat|Sun) .* [0-9]{4}$/<date>/; s/[0-9]+( ?)hours [0-9]+( *)mins [0-9]+( ?)secs/#\1hours #\2mins #\3secs/g; s/^/| /' "$1"
   [ -s "$1" ] && [ -n "$(tail -c 1 "$1")" ] && printf '\n\\ no newline at end\n'
   return 0
-}
-# The wall-clock times the launchers print vary from run to run.
-untimed() {
-  sed -E 's/^(Mon|Tue|Wed|Thu|Fri|Sat|Sun) .* [0-9]{4}$/<date>/; s/[0-9]+( ?)hours [0-9]+( *)mins [0-9]+( ?)secs/#\1hours #\2mins #\3secs/g' "$1" > "$1.untimed"
-  show "$1.untimed"
 }
 record() { # command: runs it in the current folder and prints its record
   bash -c "$1" > "$work/stdout" 2> "$work/stderr" < /dev/null
   printf '$ %s\nstatus %d\nstdout:\n' "$1" $?
-  untimed "$work/stdout"
-  echo "stderr:" && untimed "$work/stderr"
-  for input in "$golden"/inputs/*; do
-    cmp -s "$input" "in/${input##*/}" || echo "input ${input##*/} changed or removed"
-  done
-  for file in in/*; do # inputs a case makes: their digests only
-    [ -e "$golden/inputs/${file#in/}" ] || echo "made $file: $(wc -c < "$file") bytes"
-  done
+  show "$work/stdout"
+  echo "stderr:" && show "$work/stderr"
+  local names=(in/*)
+  if [ "${names[*]}" != "$input_names" ] || [ "$(cksum in/*)" != "$input_sums" ]; then # inputs changed or made
+    for input in "$golden"/inputs/*; do
+      cmp -s "$input" "in/${input##*/}" || echo "input ${input##*/} changed or removed"
+    done
+    for file in in/*; do
+      [ -e "$golden/inputs/${file#in/}" ] || echo "made $file: $(wc -c < "$file") bytes"
+    done
+  fi
   find . -path ./in -prune -o ! -type d -print | sort | while read -r file; do
     if [ -L "$file" ]; then
       echo "link ${file#./} -> $(readlink "$file")"
@@ -51,6 +50,7 @@ record() { # command: runs it in the current folder and prints its record
 }
 
 failed=0 ran=0
+cp -R "$golden/inputs" "$work/in" && cd "$work" && input_names=$(echo in/*) && input_sums=$(cksum in/*) && cd - > /dev/null
 while read -r name command; do
   [[ -z $name || $name == \#* ]] && continue
   [ $# -gt 0 ] && [[ " $* " != *" $name "* ]] && continue
