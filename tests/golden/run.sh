@@ -17,10 +17,11 @@ for tool in "$bin"/*; do
 done
 export -f $(compgen -A function)
 
-# The lines of FILE, each after "| ", the launchers' dates and times of day masked (they vary
-# from run to run); a last line without its newline is marked.
+# The lines of FILE, each after "| ", with the programs' folder as <bin> and the launchers'
+# dates and times of day masked (they vary from run to run); a last line without its newline
+# is marked.
 show() {
-  sed -E 's/^(Mon|Tue|Wed|Thu|Fri|Sat|Sun) .* [0-9]{4}$/<date>/; s/[0-9]+( ?)hours [0-9]+( *)mins [0-9]+( ?)secs/#\1hours #\2mins #\3secs/g; s/^/| /' "$1"
+  sed -E "s|$bin/|<bin>/|g"'; s/^(Mon|Tue|Wed|Thu|Fri|Sat|Sun) .* [0-9]{4}$/<date>/; s/[0-9]+( ?)hours [0-9]+( *)mins [0-9]+( ?)secs/#\1hours #\2mins #\3secs/g; s/^/| /' "$1"
   [ -s "$1" ] && [ -n "$(tail -c 1 "$1")" ] && printf '\n\\ no newline at end\n'
   return 0
 }
