@@ -1,7 +1,5 @@
 // Every tool has a manual page with the sections a user looks for, and groff renders each
 // without a warning.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "test_support.hpp"
@@ -9,39 +7,23 @@
 namespace iq {
 namespace {
 
-const std::filesystem::path kSourceRoot = std::filesystem::path(__FILE__).parent_path().parent_path();
-
-std::vector<std::string> tool_names() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(kSourceRoot / "tools")) {
-    if (std::filesystem::exists(entry.path() / "main.cpp")) names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
-
-TEST(ManPagesTest, EveryToolHasAPageWithItsSections) {
-  const auto names = tool_names();
-  ASSERT_GE(names.size(), 15u);
-  for (const std::string& name : names) {
-    const std::string page = (kSourceRoot / "man" / (name + ".1")).string();
-    ASSERT_TRUE(test::exists(page)) << page;
+TEST(ManPagesTest, EveryToolHasAPageThatRendersWithoutWarnings) {
+  const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path();
+  const bool groff = std::system("command -v groff >/dev/null 2>&1") == 0;
+  int tools = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(root / "tools")) {
+    if (!std::filesystem::exists(entry.path() / "main.cpp")) continue;
+    ++tools;
+    const std::string name = entry.path().filename().string(), page = (root / "man" / (name + ".1")).string();
     const std::string text = test::read_text(page);
-    for (const char* section : {".SH NAME", ".SH SYNOPSIS", ".SH DESCRIPTION", ".SH OUTPUT", ".SH CONSOLE",
-                                ".SH EXIT STATUS", ".SH EXAMPLE", ".SH SEE ALSO"}) {
+    for (const std::string& section : std::vector<std::string>{".SH NAME", ".SH SYNOPSIS", ".SH DESCRIPTION", ".SH OUTPUT", ".SH CONSOLE",
+                                      ".SH EXIT STATUS", ".SH EXAMPLE", ".SH SEE ALSO", ".B " + name + "\n"}) {
       EXPECT_NE(text.find(section), std::string::npos) << name << ": " << section;
     }
-    EXPECT_NE(text.find(".B " + name + "\n"), std::string::npos) << name << ": synopsis";
+    // Warnings and errors go to the console, which must stay empty.
+    EXPECT_EQ(groff ? std::system(("test -z \"$(groff -man -ww -z '" + page + "' 2>&1)\"").c_str()) : 0, 0) << name;
   }
-}
-
-TEST(ManPagesTest, EveryPageRendersWithoutWarnings) {
-  if (std::system("command -v groff >/dev/null 2>&1") != 0) GTEST_SKIP() << "groff is not installed";
-  for (const std::string& name : tool_names()) {
-    const std::string page = (kSourceRoot / "man" / (name + ".1")).string();
-    const auto result = test::run_program("groff -man -ww -z '" + page + "'");
-    EXPECT_EQ(result.status, 0) << name;
-    EXPECT_EQ(result.out, "") << name;  // warnings and errors
-  }
+  EXPECT_GE(tools, 15);
 }
 
 }  // namespace

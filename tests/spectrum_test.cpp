@@ -66,6 +66,8 @@ TEST(Spectrum, DoubleBinPowerEqualsTheExtendedPowerOrDeclines) {
   }
   EXPECT_GT(naive_differs, 100);
   EXPECT_GT(proven, bins / 3);
+}
+
 // Bin powers on every vector target against the extended evaluation: values near the midpoints
 // between singles (few significant bits), the ends of the single and double ranges,
 // subnormals, zeros, infinities and NaN, and a length that leaves a tail past the vectors.

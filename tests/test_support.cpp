@@ -5,22 +5,18 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+#include <stdlib.h>
 
 #include <cstdio>
-#include <random>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace iq::test {
 
 ScratchDir::ScratchDir() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "iqtools-test-" + std::to_string(::getpid());
-  if (info != nullptr) name += std::string("-") + info->test_suite_name() + "-" + info->name();
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  root_ = std::filesystem::temp_directory_path() / name;
-  std::filesystem::remove_all(root_);
-  std::filesystem::create_directories(root_);
+  std::string pattern = (std::filesystem::temp_directory_path() / "iqtools-test-XXXXXX").string();
+  root_ = ::mkdtemp(pattern.data());
 }
 
 ScratchDir::~ScratchDir() {
@@ -29,12 +25,7 @@ ScratchDir::~ScratchDir() {
 }
 
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream file(path, std::ios::binary);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-void write_constant(const std::string& path, std::size_t count, std::uint8_t value) {
-  write_bytes(path, std::vector<std::uint8_t>(count, value));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> random_bytes(std::size_t count, std::uint32_t seed) {
@@ -45,10 +36,13 @@ std::vector<std::uint8_t> random_bytes(std::size_t count, std::uint32_t seed) {
 }
 
 std::string read_text(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
   std::stringstream text;
-  text << file.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
+}
+
+void write_constant(const std::string& path, std::size_t count, std::uint8_t value) {
+  write_bytes(path, std::vector<std::uint8_t>(count, value));
 }
 
 std::vector<std::string> read_lines(const std::string& path) {
@@ -56,18 +50,6 @@ std::vector<std::string> read_lines(const std::string& path) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(file, line);) lines.push_back(line);
   return lines;
-}
-
-bool exists(const std::string& path) { return std::filesystem::exists(path); }
-
-RunResult run_tool(ToolFunction* tool, const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  RunResult result;
-  result.status = tool(args, out, err);
-  result.out = out.str();
-  result.err = err.str();
-  return result;
 }
 
 RunResult run_program(const std::string& command_line) {
@@ -79,6 +61,14 @@ RunResult run_program(const std::string& command_line) {
   const int status = ::pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+RunResult run_tool(ToolFunction* tool, const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = tool(args, out, err);
+  return {status, out.str(), err.str()};
 }
 
 void for_each_vector_target(const std::function<void(const std::string&)>& check) {

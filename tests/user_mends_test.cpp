@@ -17,7 +17,7 @@
 #include "cyclebin.hpp"
 #include "cyclefold.hpp"
 #include "cyclestack.hpp"
-#include "fake_clock.hpp"
+#include "test_support.hpp"
 #include "grabspec.hpp"
 #include "iqdump.hpp"
 #include "iqplot.hpp"
