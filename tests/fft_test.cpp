@@ -91,8 +91,18 @@ TEST(Fft, PlanIsBitIdenticalToPlainRoutineForEverySize) {
   }
 }
 
+// Off x86-64 the vector path evaluates every lane in extended precision, so it can be forced
+// on any processor; on x86-64 only where AVX-512 runs.
+bool vector_path_runs() {
+#if defined(__x86_64__)
+  return fft_vector_supported();
+#else
+  return true;
+#endif
+}
+
 std::vector<FftPath> lane_paths() {
-  return {FftPath::x87, fft_vector_supported() ? FftPath::vector : FftPath::fastest};
+  return {FftPath::x87, vector_path_runs() ? FftPath::vector : FftPath::fastest};
 }
 
 // Eight frames (or fewer) transformed side by side give each frame the plain routine's bits.

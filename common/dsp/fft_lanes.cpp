@@ -54,15 +54,25 @@
 // Capture-like data sends about one lane in a hundred to the extended evaluation.
 #include "dsp/fft_lanes.hpp"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
 
+// The vector evaluation is AVX-512 code, built on x86-64 only; other processors evaluate every
+// lane in extended precision.
+#if defined(__x86_64__)
+#define IQ_FFT_AVX512 1
+#include <immintrin.h>
+#endif
+
 namespace iq {
 
 namespace {
+
+constexpr double kLeastTwiddle = 0x1p-100;
+constexpr double kMostTwiddle = 2.0;
+
+#ifdef IQ_FFT_AVX512
 
 #define IQ_FFT_VECTOR __attribute__((target("avx512f,avx512vl,fma")))
 
@@ -74,8 +84,6 @@ constexpr double kHalfGap = 0x1p-53;            // G over 2^k
 constexpr double kSumMargin = 0x1p-53 - 0x1p-64;  // the sum's bound on |e| over 2^k
 const std::uint64_t kLeastQ = std::bit_cast<std::uint64_t>(0x1p-800);
 const std::uint64_t kMostData = std::bit_cast<std::uint64_t>(0x1p500);
-constexpr double kLeastTwiddle = 0x1p-100;
-constexpr double kMostTwiddle = 2.0;
 
 // Stages with spans up to this many points are finished block by block while the block's
 // lane data (128 bytes a point) stays in the level-2 cache.
@@ -250,12 +258,18 @@ IQ_FFT_VECTOR void stage_pair(double* data, std::size_t n, std::size_t half, con
   }
 }
 
+#endif  // IQ_FFT_AVX512
+
 }  // namespace
 
 bool fft_vector_supported() {
+#ifdef IQ_FFT_AVX512
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
                                 __builtin_cpu_supports("fma");
   return supported;
+#else
+  return false;
+#endif
 }
 
 bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
@@ -269,6 +283,8 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   }
   return std::all_of(twiddles, twiddles + count, [&](const FftTwiddle& w) { return fits(w.re) && fits(w.im); });
 }
+
+#ifdef IQ_FFT_AVX512
 
 IQ_FFT_VECTOR void fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles) {
   const std::size_t block = std::min(n, kBlockPoints);
@@ -295,5 +311,30 @@ IQ_FFT_VECTOR unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle 
   if (redone != 0) redo_lanes(in, redone, w, lanes.p_re, lanes.q_re);
   return redone;
 }
+
+#else  // no vector evaluation: the extended butterfly on every lane
+
+void fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles) {
+  for (std::size_t half = 1; half < n; half *= 2) {
+    const FftTwiddle* w = twiddles + (half - 1);
+    for (std::size_t group = 0; group < n; group += 2 * half) {
+      for (std::size_t k = 0; k < half; ++k) {
+        double* p = data + 16 * (group + k);
+        double* q = p + 16 * half;
+        for (std::size_t l = 0; l < kFftLanes; ++l) butterfly_extended(p[l], p[8 + l], q[l], q[8 + l], w[k].re, w[k].im);
+      }
+    }
+  }
+}
+
+unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchecked) {
+  for (std::size_t l = 0; l < kFftLanes; ++l) {
+    butterfly_extended(lanes.p_re[l], lanes.p_im[l], lanes.q_re[l], lanes.q_im[l], w.re, w.im);
+  }
+  if (unchecked != nullptr) *unchecked = lanes;
+  return 0xFFu;
+}
+
+#endif  // IQ_FFT_AVX512
 
 }  // namespace iq
