@@ -174,8 +174,7 @@ TEST_F(FoldToolsTest, UnwritableOutfileIsReportedBeforeTheScan) {
 
 TEST_F(FoldToolsTest, InputWithoutALengthIsRefused) {
   // A pipe cannot be measured; folding it would report an empty profile as a success.
-  const auto result = test::run_program(std::string("printf abcd | ") + IQTOOLS_BIN_DIR +
-                                        "/cyclestack /dev/stdin " + table + " 2.4 1 1");
+  const auto result = test::run_program("printf abcd | " + test::program("cyclestack") + " /dev/stdin " + table + " 2.4 1 1");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "cyclestack: Can't measure the length of file /dev/stdin\n");
   EXPECT_FALSE(test::exists(table));

@@ -37,7 +37,7 @@ class LaunchersTest : public ::testing::Test {
   std::string table = dir.path("cap.txt");
   // iqsim writes `samples` complex samples to cap.bin; `bytes` cuts the file to that length.
   std::string capture_command(int samples, long bytes = -1) const {
-    std::string command = IQTOOLS_BIN_DIR "/iqsim " + cap + " -n " + std::to_string(samples);
+    std::string command = test::program("iqsim") + " " + cap + " -n " + std::to_string(samples);
     if (bytes >= 0) command += " && truncate -s " + std::to_string(bytes) + " " + cap;
     return command;
   }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 namespace iq::test {
@@ -66,6 +67,12 @@ RunResult run_tool(ToolFunction* tool, const std::vector<std::string>& args) {
   result.out = out.str();
   result.err = err.str();
   return result;
+}
+
+std::string program(const std::string& name) {
+  const char* emulator = std::getenv("IQTOOLS_EMULATOR");
+  std::string command = emulator != nullptr && *emulator != '\0' ? std::string(emulator) + " " : "";
+  return command + IQTOOLS_BIN_DIR + "/" + name;
 }
 
 RunResult run_program(const std::string& command_line) {

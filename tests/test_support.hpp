@@ -46,6 +46,10 @@ struct RunResult {
 // Runs a tool's function in-process with string streams for its console.
 RunResult run_tool(ToolFunction* tool, const std::vector<std::string>& args);
 
+// The start of a command line that runs the built program `name`: its path in the build, after
+// the emulator named by IQTOOLS_EMULATOR when the tests run under one (cross builds).
+std::string program(const std::string& name);
+
 // Runs a built program as a separate process; stdout and stderr are captured together in out.
 RunResult run_program(const std::string& command_line);
 

@@ -12,6 +12,8 @@
 set -u
 set -m  # job control: a background job keeps SIGINT instead of ignoring it
 bin=$1
+# Cross-built programs run under the emulator that IQTOOLS_EMULATOR names (empty natively).
+read -r -a emulator <<< "${IQTOOLS_EMULATOR:-}"
 work=$(mktemp -d)
 chmod 755 "$work"
 trap 'chmod -R u+rwX "$work" 2> /dev/null; rm -rf "$work"' EXIT
@@ -25,8 +27,8 @@ skip() { echo "SKIP: $*"; skipped=$((skipped + 1)); }
 analysis_tools=(iqspec levelhist iqdump powtrace modspec cyclefold cyclestack cyclebin lagscan iqtrim)
 launchers=(grabspec timedgrab)
 
-"$bin/iqsim" "$work/cap.bin" -n 40000 -s 3 > /dev/null || exit 1
-"$bin/iqsim" "$work/cap2.bin" -n 40000 -s 3 --delay 5 > /dev/null || exit 1
+"${emulator[@]}" "$bin/iqsim" "$work/cap.bin" -n 40000 -s 3 > /dev/null || exit 1
+"${emulator[@]}" "$bin/iqsim" "$work/cap2.bin" -n 40000 -s 3 --delay 5 > /dev/null || exit 1
 cp "$work/cap.bin" "$work/pristine.bin"
 truncate -s 16G "$work/big.bin" "$work/big2.bin"  # sparse: long runs to interrupt
 mkdir "$work/folder"
@@ -83,7 +85,7 @@ same_content() { # description, file, expected content file
 # --- A full disk -------------------------------------------------------------------------
 for tool in "${analysis_tools[@]}" iqsim; do
   set_args $tool "$work/cap.bin" /dev/full
-  expect_failure "$tool table on /dev/full" "/dev/full: No space left on device" "$bin/$tool" "${A[@]}"
+  expect_failure "$tool table on /dev/full" "/dev/full: No space left on device" "${emulator[@]}" "$bin/$tool" "${A[@]}"
 done
 mkdir "$work/full"
 cp "$work/cap.bin" "$work/full/cap.bin"
@@ -91,20 +93,20 @@ ln -s /dev/full "$work/full/cap.txt"  # the launchers' table of full/cap.bin
 for tool in "${launchers[@]}"; do
   set_args $tool "$work/full/cap.bin" unused
   [ ${#A[@]} -ge 2 ] || { skip "$tool: too close to midnight"; continue; }
-  expect_failure "$tool table on /dev/full" "No space left on device" "$bin/$tool" "${A[@]}"
+  expect_failure "$tool table on /dev/full" "No space left on device" "${emulator[@]}" "$bin/$tool" "${A[@]}"
 done
 # iqtrim and iqsim print nothing on success, so only the others can meet a full console.
 for tool in iqspec levelhist iqdump powtrace modspec cyclefold cyclestack cyclebin lagscan "${launchers[@]}" alarmexec; do
   set_args $tool "$work/cap.bin" "$work/console-table.txt"
   if [ $tool = alarmexec ] && [ ${#A[@]} -lt 4 ]; then skip "$tool: too close to midnight"; continue; fi
   expect_failure "$tool console on /dev/full" "Can't write the console output" \
-    bash -c '"$@" > /dev/full' _ "$bin/$tool" "${A[@]}"
+    bash -c '"$@" > /dev/full' _ "${emulator[@]}" "$bin/$tool" "${A[@]}"
 done
 
 # --- A missing folder --------------------------------------------------------------------
 for tool in "${analysis_tools[@]}" iqsim; do
   set_args $tool "$work/cap.bin" "$work/missing/out.txt"
-  expect_failure "$tool output in a missing folder" "No such file or directory" "$bin/$tool" "${A[@]}"
+  expect_failure "$tool output in a missing folder" "No such file or directory" "${emulator[@]}" "$bin/$tool" "${A[@]}"
 done
 [ ! -e "$work/missing" ] && pass || failed "a missing folder was created"
 
@@ -142,7 +144,7 @@ else
     set_args $tool "$work/ro/cap.bin" "$work/ro/cap.txt"
     [ ${#A[@]} -ge 2 ] || { skip "$tool: too close to midnight"; continue; }
     expect_failure "$tool output in a read-only folder ($ro_method)" "Can't create file" \
-      run_read_only "$work/ro" "$work/progs/$tool" "${A[@]}"
+      run_read_only "$work/ro" "${emulator[@]}" "$work/progs/$tool" "${A[@]}"
     [ "$(cat "$work/ro/cap.txt")" = "previous table" ] && pass || failed "$tool lost the previous table in a read-only folder"
   done
 fi
@@ -153,7 +155,7 @@ ln -s "$work/cap.bin" "$work/link.bin"
 for tool in "${analysis_tools[@]}"; do
   for output in cap.bin hard.bin link.bin; do
     set_args $tool "$work/cap.bin" "$work/$output"
-    expect_failure "$tool output $output is the input" "is the same file as an input" "$bin/$tool" "${A[@]}"
+    expect_failure "$tool output $output is the input" "is the same file as an input" "${emulator[@]}" "$bin/$tool" "${A[@]}"
     same_content "$tool output $output" "$work/cap.bin" "$work/pristine.bin"
   done
 done
@@ -169,7 +171,7 @@ for kind in same hard link; do
   for tool in "${launchers[@]}"; do
     set_args $tool "$capture" unused
     [ ${#A[@]} -ge 2 ] || { skip "$tool: too close to midnight"; continue; }
-    expect_failure "$tool table is its capture ($kind)" "is the same file as an input" "$bin/$tool" "${A[@]}"
+    expect_failure "$tool table is its capture ($kind)" "is the same file as an input" "${emulator[@]}" "$bin/$tool" "${A[@]}"
     same_content "$tool table is its capture ($kind)" "$capture" "$work/pristine.bin"
   done
 done
@@ -181,7 +183,7 @@ for tool in "${analysis_tools[@]}" iqsim "${launchers[@]}"; do
   echo "previous table" > "$table"
   set_args $tool "$work/big.bin" "$table" 1
   [ ${#A[@]} -ge 2 ] || { skip "$tool: too close to midnight"; continue; }
-  "$bin/$tool" "${A[@]}" > /dev/null 2>&1 &
+  "${emulator[@]}" "$bin/$tool" "${A[@]}" > /dev/null 2>&1 &
   pid=$!
   for _ in $(seq 200); do  # wait until the temporary file exists
     compgen -G "$table.partial-*" > /dev/null && break
@@ -202,7 +204,7 @@ done
 for tool in "${analysis_tools[@]}" "${launchers[@]}"; do
   set_args $tool "$work/folder" "$work/out.txt"
   [ ${#A[@]} -ge 2 ] || { skip "$tool: too close to midnight"; continue; }
-  expect_failure "$tool input is a folder" "Can't open file $work/folder" "$bin/$tool" "${A[@]}"
+  expect_failure "$tool input is a folder" "Can't open file $work/folder" "${emulator[@]}" "$bin/$tool" "${A[@]}"
 done
 cp "$work/cap.bin" "$work/secret.bin"
 chmod 000 "$work/secret.bin"
@@ -218,7 +220,7 @@ if declare -F unreadable > /dev/null; then
   for tool in "${analysis_tools[@]}" "${launchers[@]}"; do
     set_args $tool "$work/secret.bin" "$work/folder/out.txt"
     [ ${#A[@]} -ge 2 ] || { skip "$tool: too close to midnight"; continue; }
-    expect_failure "$tool input cannot be read" "Can't open file $work/secret.bin" unreadable "$work/progs/$tool" "${A[@]}"
+    expect_failure "$tool input cannot be read" "Can't open file $work/secret.bin" unreadable "${emulator[@]}" "$work/progs/$tool" "${A[@]}"
   done
 else
   skip "unreadable input: running as root without setpriv"

@@ -4,12 +4,14 @@
 set -u
 set -m  # job control: a background job keeps SIGINT instead of ignoring it
 bin=$1
+# Cross-built programs run under the emulator that IQTOOLS_EMULATOR names (empty natively).
+read -r -a emulator <<< "${IQTOOLS_EMULATOR:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail=0
 for signal in INT TERM; do
   echo "previous capture" > "$work/cap.bin"
-  "$bin/iqsim" "$work/cap.bin" -n 400000000 &
+  "${emulator[@]}" "$bin/iqsim" "$work/cap.bin" -n 400000000 &
   pid=$!
   for _ in $(seq 50); do  # wait until the temporary file exists
     compgen -G "$work/cap.bin.partial-*" > /dev/null && break
