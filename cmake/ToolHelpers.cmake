@@ -11,6 +11,11 @@ if(IQTOOLS_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(iqtools_settings INTERFACE -fsanitize=address,undefined)
 endif()
+# The software extended type instead of the x87 unit's (it is always used where long double is
+# not the x87 format): builds the whole toolkit as it runs on ARM, to test and time it on x86.
+if(IQTOOLS_SOFT_EXTENDED)
+  target_compile_definitions(iqtools_settings INTERFACE IQTOOLS_SOFT_EXTENDED=1)
+endif()
 find_package(Threads REQUIRED)
 target_link_libraries(iqtools_settings INTERFACE Threads::Threads)
 

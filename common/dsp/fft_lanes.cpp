@@ -54,25 +54,20 @@
 // Capture-like data sends about one lane in a hundred to the extended evaluation.
 #include "dsp/fft_lanes.hpp"
 
+// The vector evaluation is written for x86's AVX-512; elsewhere every butterfly takes the
+// extended evaluation.
+#if defined(__x86_64__) || defined(__i386__)
+#define IQ_FFT_X86 1
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
 
-// The vector evaluation is AVX-512 code, built on x86-64 only; other processors evaluate every
-// lane in extended precision.
-#if defined(__x86_64__)
-#define IQ_FFT_AVX512 1
-#include <immintrin.h>
-#endif
-
 namespace iq {
 
 namespace {
-
-constexpr double kLeastTwiddle = 0x1p-100;
-constexpr double kMostTwiddle = 2.0;
-
-#ifdef IQ_FFT_AVX512
 
 #define IQ_FFT_VECTOR __attribute__((target("avx512f,avx512vl,fma")))
 
@@ -84,6 +79,10 @@ constexpr double kHalfGap = 0x1p-53;            // G over 2^k
 constexpr double kSumMargin = 0x1p-53 - 0x1p-64;  // the sum's bound on |e| over 2^k
 const std::uint64_t kLeastQ = std::bit_cast<std::uint64_t>(0x1p-800);
 const std::uint64_t kMostData = std::bit_cast<std::uint64_t>(0x1p500);
+constexpr double kLeastTwiddle = 0x1p-100;
+constexpr double kMostTwiddle = 2.0;
+
+#if defined(IQ_FFT_X86)
 
 // Stages with spans up to this many points are finished block by block while the block's
 // lane data (128 bytes a point) stays in the level-2 cache.
@@ -258,19 +257,23 @@ IQ_FFT_VECTOR void stage_pair(double* data, std::size_t n, std::size_t half, con
   }
 }
 
-#endif  // IQ_FFT_AVX512
+#endif  // IQ_FFT_X86
 
 }  // namespace
 
+#if defined(IQ_FFT_X86)
+
 bool fft_vector_supported() {
-#ifdef IQ_FFT_AVX512
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
                                 __builtin_cpu_supports("fma");
   return supported;
-#else
-  return false;
-#endif
 }
+
+#else
+
+bool fft_vector_supported() { return false; }
+
+#endif
 
 bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   const auto fits = [](double v) {
@@ -284,7 +287,7 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   return std::all_of(twiddles, twiddles + count, [&](const FftTwiddle& w) { return fits(w.re) && fits(w.im); });
 }
 
-#ifdef IQ_FFT_AVX512
+#if defined(IQ_FFT_X86)
 
 IQ_FFT_VECTOR void fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles) {
   const std::size_t block = std::min(n, kBlockPoints);
@@ -312,16 +315,18 @@ IQ_FFT_VECTOR unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle 
   return redone;
 }
 
-#else  // no vector evaluation: the extended butterfly on every lane
+#else
 
+// Without the vector evaluation: the same stages, butterfly by butterfly in extended precision.
 void fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles) {
   for (std::size_t half = 1; half < n; half *= 2) {
-    const FftTwiddle* w = twiddles + (half - 1);
     for (std::size_t group = 0; group < n; group += 2 * half) {
       for (std::size_t k = 0; k < half; ++k) {
         double* p = data + 16 * (group + k);
         double* q = p + 16 * half;
-        for (std::size_t l = 0; l < kFftLanes; ++l) butterfly_extended(p[l], p[8 + l], q[l], q[8 + l], w[k].re, w[k].im);
+        for (std::size_t l = 0; l < kFftLanes; ++l) {
+          butterfly_extended(p[l], p[8 + l], q[l], q[8 + l], twiddles[half - 1 + k].re, twiddles[half - 1 + k].im);
+        }
       }
     }
   }
@@ -335,6 +340,6 @@ unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle w, ButterflyLa
   return 0xFFu;
 }
 
-#endif  // IQ_FFT_AVX512
+#endif
 
 }  // namespace iq

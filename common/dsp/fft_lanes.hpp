@@ -48,13 +48,12 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count);
 // already in bit-reversed order: complex point i of lane l has its real part at
 // data[16 i + l] and its imaginary part at data[16 i + 8 + l]. The stage with half-span h
 // takes its twiddles from twiddles[h - 1 .. 2h - 1). Only where fft_vector_supported() and
-// the twiddles fit (elsewhere every lane is evaluated in extended precision).
+// the twiddles fit.
 void fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles);
 
 // Eight butterflies with one twiddle by the vector evaluation, on arrays of lane values, for
 // tests: returns the mask of lanes that were redone in extended precision; `unchecked`, if
-// given, receives the vector results before any lane was redone. Without the vector evaluation
-// every lane is evaluated in extended precision and counts as redone.
+// given, receives the vector results before any lane was redone.
 struct ButterflyLanes {
   double p_re[kFftLanes];
   double p_im[kFftLanes];

@@ -45,7 +45,7 @@ std::int64_t FoldGeometry::next_boundary(std::int64_t s, std::int64_t limit) con
   // Invariant: phase(lo) <= p; hi is `limit` or a sample with phase(hi) > p.
   std::int64_t lo = s;
   std::int64_t hi = limit;
-  const extended estimate = std::ceil((static_cast<extended>(p) + 1) / static_cast<extended>(res));
+  const extended estimate = ceil_ext((static_cast<extended>(p) + 1) / static_cast<extended>(res));
   if (estimate < static_cast<extended>(limit)) {
     const std::int64_t guess = std::max(s + 1, static_cast<std::int64_t>(estimate));
     if (phase(guess) > p) {

@@ -16,7 +16,7 @@ std::uint8_t quantise(double value) {
   return static_cast<std::uint8_t>(std::clamp(level, 0.0, 255.0));
 }
 
-long double fraction(long double turns) { return turns - std::floor(turns); }
+extended fraction(extended turns) { return turns - floor_ext(turns); }
 
 }  // namespace
 
@@ -26,10 +26,10 @@ SkyGenerator::SkyGenerator(const SkySettings& settings)
       sky_rng_(settings.seed),
       preroll_rng_(settings.seed ^ 0x9e3779b97f4a7c15ULL),
       receiver_rng_(settings.receiver_seed * 0x2545f4914f6cdd1dULL + 7) {
-  const long double rate_hz = static_cast<long double>(settings.rate_mhz) * 1e6L;
+  const extended rate_hz = static_cast<extended>(settings.rate_mhz) * widen(1e6);
   for (const Tone& tone : settings.tones) {
-    const long double step = static_cast<long double>(tone.offset_hz) / rate_hz;
-    rotors_.push_back({fraction(step * static_cast<long double>(sky_index_)), step, tone.amplitude});
+    const extended step = static_cast<extended>(tone.offset_hz) / rate_hz;
+    rotors_.push_back({fraction(step * static_cast<extended>(sky_index_)), step, tone.amplitude});
   }
   if (settings.pulse.period_ms > 0.0) {
     samples_per_period_ = settings.pulse.period_ms * 1e-3 * settings.rate_mhz * 1e6;

@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "arith/precision.hpp"
+
 namespace iq {
 
 struct Tone {
@@ -42,8 +44,8 @@ class SkyGenerator {
 
  private:
   struct Rotor {
-    long double phase;  // turns, in [0, 1)
-    long double step;   // turns per sample
+    extended phase;  // turns, in [0, 1)
+    extended step;   // turns per sample
     double amplitude;
   };
   double gaussian_pair(std::mt19937_64& rng, double& second);

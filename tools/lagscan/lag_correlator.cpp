@@ -79,8 +79,11 @@ void LagCorrelator::take_reference_windows() {
     weights1_[j] = weight * (static_cast<extended>(amplitudes1_[start + j]) / mean1_ - 1);
     weights2_[j] = weight * (static_cast<extended>(amplitudes2_[start + j]) / mean2_ - 1);
   }
-  rounded_weights1_.assign(weights1_.begin(), weights1_.end());
-  rounded_weights2_.assign(weights2_.begin(), weights2_.end());
+  const auto rounded = [](extended w) { return static_cast<double>(w); };
+  rounded_weights1_.resize(window);
+  rounded_weights2_.resize(window);
+  std::transform(weights1_.begin(), weights1_.end(), rounded_weights1_.begin(), rounded);
+  std::transform(weights2_.begin(), weights2_.end(), rounded_weights2_.begin(), rounded);
 }
 
 void LagCorrelator::compute_coefficients() {

@@ -14,13 +14,14 @@
 // millions of steps.
 #include "lag_sums.hpp"
 
-#include <algorithm>
-
-// The vector evaluation is AVX-512 code, built on x86-64 only.
-#if defined(__x86_64__)
-#define IQ_LAG_SUMS_AVX512 1
+// The vector evaluation is written for x86's AVX-512; elsewhere every step takes the extended
+// evaluation.
+#if defined(__x86_64__) || defined(__i386__)
+#define IQ_LAG_SUMS_X86 1
 #include <immintrin.h>
 #endif
+
+#include <algorithm>
 
 namespace iq {
 
@@ -44,7 +45,7 @@ void sum_group_extended(const LagTerms& terms, std::size_t first, float* out) {
   std::copy(sums, sums + K, out + first);
 }
 
-#ifdef IQ_LAG_SUMS_AVX512
+#if defined(IQ_LAG_SUMS_X86)
 
 // 64 lag positions in 8 vectors of 8 double lanes, each lane holding a single-precision value.
 constexpr int kVectors = 8;
@@ -91,7 +92,7 @@ __attribute__((target("avx512f,avx512vl"))) void sum_group_vector(const LagTerms
   for (int v = 0; v < kVectors; ++v) _mm256_storeu_ps(out + first + 8 * v, _mm512_maskz_cvtpd_ps(kAllLanes, sums[v]));
 }
 
-#endif  // IQ_LAG_SUMS_AVX512
+#endif  // IQ_LAG_SUMS_X86
 
 }  // namespace
 
@@ -102,24 +103,28 @@ void sum_lags_extended(const LagTerms& terms, std::size_t begin, std::size_t end
   for (; i < end; ++i) sum_group_extended<1>(terms, i, out);
 }
 
+#if defined(IQ_LAG_SUMS_X86)
+
 bool vector_sums_supported() {
-#ifdef IQ_LAG_SUMS_AVX512
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
   return supported;
-#else
-  return false;
-#endif
 }
 
 void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, float* out, double margin) {
   std::size_t i = begin;
-#ifdef IQ_LAG_SUMS_AVX512
   for (; i + kVectorGroup <= end; i += kVectorGroup) sum_group_vector(terms, i, out, margin);
-#else
-  static_cast<void>(margin);
-#endif
   sum_lags_extended(terms, i, end, out);
 }
+
+#else
+
+bool vector_sums_supported() { return false; }
+
+void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, float* out, double /*margin*/) {
+  sum_lags_extended(terms, begin, end, out);
+}
+
+#endif
 
 void sum_lags(const LagTerms& terms, std::size_t begin, std::size_t end, float* out) {
   if (vector_sums_supported()) {

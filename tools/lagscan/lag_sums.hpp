@@ -38,10 +38,10 @@ void sum_lags_extended(const LagTerms& terms, std::size_t begin, std::size_t end
 // Whether this processor runs the vector evaluation.
 bool vector_sums_supported();
 
-// The same coefficients by the vector evaluation (only where vector_sums_supported(); elsewhere
-// the extended one). A step is redone in extended precision unless its result is certain with
-// an error bound of `margin` * (|sum| + |term|); the default holds the bound with room to
-// spare, larger margins only send more steps to the extended evaluation.
+// The same coefficients by the vector evaluation (only where vector_sums_supported()). A step
+// is redone in extended precision unless its result is certain with an error bound of
+// `margin` * (|sum| + |term|); the default holds the bound with room to spare, larger margins
+// only send more steps to the extended evaluation.
 inline constexpr double kVectorSumMargin = 0x1p-49;
 void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, float* out,
                      double margin = kVectorSumMargin);
