@@ -16,6 +16,8 @@ endif()
 if(IQTOOLS_SOFT_EXTENDED)
   target_compile_definitions(iqtools_settings INTERFACE IQTOOLS_SOFT_EXTENDED=1)
 endif()
+# Captures run to tens of GB: on 32-bit systems (armhf) file offsets must be 64 bits wide too.
+target_compile_definitions(iqtools_settings INTERFACE _FILE_OFFSET_BITS=64)
 find_package(Threads REQUIRED)
 target_link_libraries(iqtools_settings INTERFACE Threads::Threads)
 
