@@ -23,4 +23,4 @@ demo: $(BUILD)/CMakeCache.txt
 	bash demo/demo.sh $(BUILD)/tools demo-output
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz demo-output
+	rm -rf $(BUILD) build-sanitize build-fuzz build-arm64 build-armhf demo-output

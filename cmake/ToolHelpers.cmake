@@ -16,6 +16,9 @@ endif()
 if(IQTOOLS_SOFT_EXTENDED)
   target_compile_definitions(iqtools_settings INTERFACE IQTOOLS_SOFT_EXTENDED=1)
 endif()
+# Captures run to tens of GB and start times lie beyond 2038: on 32-bit systems (armhf) file
+# offsets and time_t must be 64 bits wide too (no change on 64-bit systems).
+target_compile_definitions(iqtools_settings INTERFACE _FILE_OFFSET_BITS=64 _TIME_BITS=64)
 find_package(Threads REQUIRED)
 target_link_libraries(iqtools_settings INTERFACE Threads::Threads)
 

@@ -28,7 +28,7 @@ inline void count_word(Lanes& lanes, std::uint64_t word) {
   ++lanes[4][(word >> 32) & 0xFF];
   ++lanes[5][(word >> 40) & 0xFF];
   ++lanes[6][(word >> 48) & 0xFF];
-  ++lanes[7][word >> 56];
+  ++lanes[7][static_cast<std::size_t>(word >> 56)];
 }
 
 }  // namespace

@@ -1,0 +1,17 @@
+# Cross-build for 64-bit ARM (Debian arm64: a Raspberry Pi 3, 4 or 5 with the 64-bit system)
+# with Debian's cross compiler (g++-aarch64-linux-gnu):
+#   cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake
+# Libraries of the target come from Debian's arm64 packages (dpkg --add-architecture arm64,
+# then e.g. libgtest-dev:arm64), installed beside the native ones in /usr/lib/aarch64-linux-gnu.
+# The tests run under qemu-user, whose -L points the programs at the cross compiler's C library,
+# with one worker thread: under qemu-user the hand-off between worker threads (the waiting
+# thread yields in a loop) can take far longer than the work; results do not depend on it.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_CROSSCOMPILING_EMULATOR env IQTOOLS_THREADS=1 qemu-aarch64 -L /usr/aarch64-linux-gnu)
+set(IQTOOLS_DEBIAN_ARCHITECTURE arm64)
