@@ -13,7 +13,6 @@
 
 #include "arith/precision.hpp"
 #include "arith/soft_extended.hpp"
-#include "soft_extended_cases.hpp"
 
 namespace iq {
 namespace {
@@ -90,7 +89,23 @@ class OperandSource {
   std::mt19937_64 rng_;
 };
 
-// --- Results recorded on x86 (soft_extended_cases.hpp), checked on every processor. -----------
+// --- Results recorded on x86 (data/soft_extended_cases.inc), checked on every processor. ------
+
+// One result of the x87 unit: operation (+ - * / on a and b; f floor, c ceil, q sqrt of a; d, s:
+// a's double and float bits) and the operands' and result's sign-exponent and significand.
+struct RecordedExtendedCase {
+  char op;
+  std::uint16_t a_se;
+  std::uint64_t a_m;
+  std::uint16_t b_se;
+  std::uint64_t b_m;
+  std::uint16_t r_se;
+  std::uint64_t r_m;
+};
+
+constexpr RecordedExtendedCase kRecordedExtendedCases[] = {
+#include "data/soft_extended_cases.inc"
+};
 
 TEST(SoftExtendedTest, MatchesTheResultsRecordedOnTheX87Unit) {
   int checked = 0;
@@ -325,7 +340,7 @@ TEST(SoftExtendedTest, DISABLED_ManyRandomOperandsMatchTheX87Unit) {
   run_random(99, pairs ? std::atoll(pairs) : 12000000);
 }
 
-// Writes soft_extended_cases.hpp's table from the x87 unit:
+// Writes data/soft_extended_cases.inc from the x87 unit:
 // iqtools_tests --gtest_also_run_disabled_tests --gtest_filter=*RecordsTheCases > table
 TEST(SoftExtendedTest, DISABLED_RecordsTheCases) {
   const auto row = [](char op, Soft a, Soft b, Soft r) {
