@@ -6,6 +6,9 @@
 
 namespace iq {
 
+// What run_command adds to a signal's number for a command killed by that signal.
+constexpr int kCommandSignalBase = 128;
+
 // Runs `command` with the command processor, waits for it to end and returns how it ended:
 // the command's exit status, or 128 + the signal's number for a command killed by a signal
 // (as a shell reports it). `out` is flushed first, since the command writes to the same
