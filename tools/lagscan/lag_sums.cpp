@@ -8,16 +8,29 @@
 // (RNk: round to nearest with a k-bit significand; RN24 also in the single-precision range).
 // The vector step computes in double precision p = RN53(RN53(w) * RN53(f)) and
 // s = RN53(a + p). Then |p - T| <= 3.02 * 2^-53 |p| and
-//   |s - Y| <= 2^-53 |s| + 2^-51 |p| + 2^-64 |a + T| <= 2^-52 |s| + 2^-50 |p| < E,
-// with E = 2^-49 (|s| + |p|). The double values s - E and s + E (rounded) still enclose Y and
-// s. RN24 is monotonic, so when RN24(s - E) and RN24(s + E) are the same single-precision value
-// (compared bit for bit, which also keeps the sign of a zero), RN24(Y) = RN24(s) is that value
-// too. Otherwise the step is redone in extended precision. That happens about once in tens of
-// millions of steps.
+//   |s - Y| <= 2^-53 |s| + 2^-51 |p| + 2^-64 |a + T| <= 2^-50 (|s| + |p|).
+// The step bounds |s| + |p| without looking at the lane: with F the largest |RN53(f)| the
+// lag positions reach, |p| <= P_j = |RN53(w_j)| F and |s| <= R_j = P_0 + ... + P_j to within
+// (1 + 2^-24)^1192 (each stored sum rounds once more), so B = 2^-49 (R_j + P_j) + 2^-120,
+// one figure per step for every lane, is more than |s - Y| with room to spare, and Y lies
+// strictly between RN53(s - B) and RN53(s + B).
+//
+// Cells. Read as a 64-bit integer, a double's sign and magnitude bits grow with its magnitude,
+// and the single-precision values of the normal range sit on every 2^29-th pattern; the
+// patterns from one midpoint between them (included) to the next (excluded) form a cell, and
+// adding 2^28 then clearing the low 29 bits maps every pattern of a cell to its
+// single-precision value. When both ends s - B and s + B land in one cell, Y lies in it,
+// strictly inside, so it is no tie and RN24(Y) is the cell's value: the step stores that. Ends
+// of different signs or in different cells send the step to the extended evaluation (so does
+// every sum below 2^-120, whose ends straddle zero, and with them the subnormal range, whose
+// values are not on the cells). That happens about once in millions of steps.
 #include "lag_sums.hpp"
 #include "lag_step.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "dsp/vector_target.hpp"
 
@@ -66,8 +79,30 @@ inline void redo_step(const LagTerms& terms, std::size_t first, std::size_t j, s
 }
 
 // Vectors of lag positions summed side by side: enough independent chains to hide the
-// latency of an addition and two conversions.
+// latency of a step.
 constexpr std::size_t kChains = 4;
+
+// The cells of a double's bit pattern (see above): adding kHalfCell and keeping kCellIndex
+// rounds the magnitude to 24 bits, halves away from zero.
+constexpr std::uint64_t kHalfCell = std::uint64_t{1} << 28;
+constexpr std::uint64_t kCellIndex = ~((std::uint64_t{1} << 29) - 1);
+
+// The bound B of every step j for lag positions [begin, end): margin * (R_j + P_j) + 2^-120,
+// where P_j = |RN53(w_j)| * F bounds the step's term (F: the largest |factor| these positions
+// reach) and R_j = P_0 + ... + P_j the sum after it.
+inline std::vector<double> reach_bounds(const LagTerms& terms, std::size_t begin, std::size_t end, double margin) {
+  const std::size_t window = terms.weights.size();
+  double largest = 0.0;
+  for (std::size_t x = begin; x < end + window - 1; ++x) largest = std::max(largest, std::fabs(terms.factors.high[x]));
+  std::vector<double> bounds(window);
+  double reach = 0.0;
+  for (std::size_t j = 0; j < window; ++j) {
+    const double term = std::fabs(terms.rounded_weights[j]) * largest;
+    reach += term;
+    bounds[j] = margin * (reach + term) + 0x1p-120;
+  }
+  return bounds;
+}
 
 }  // namespace iq::lag_sums_detail
 #endif
@@ -79,66 +114,70 @@ namespace {
 namespace hn = hwy::HWY_NAMESPACE;
 using namespace lag_sums_detail;
 
-// Double lanes with IEEE conversions to single precision (the emulated target clamps instead).
+// Double lanes and 64-bit integer lanes (the emulated target is left to the extended sums).
 #if HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
 
 using D = hn::CappedTag<double, 16>;
 using V = hn::Vec<D>;
-using DF = hn::Rebind<float, D>;
-using DI = hn::Rebind<std::int32_t, D>;
-using MI = hn::Mask<DI>;
+using DU = hn::RebindToUnsigned<D>;
+using VU = hn::Vec<DU>;
 
-// One vector step: the new sum rounded to single precision (held as a double); marks in
-// `unproven` the lanes whose rounding the bound cannot decide.
-HWY_INLINE V step(D d, V sum, V weight, const double* factors, V scale, MI& unproven) {
-  const DF df;
-  const DI di;
-  const V term = hn::Mul(weight, hn::LoadU(d, factors));
-  const V next = hn::Add(sum, term);
-  const V bound = hn::Mul(hn::Add(hn::Abs(next), hn::Abs(term)), scale);
-  const auto below = hn::BitCast(di, hn::DemoteTo(df, hn::Sub(next, bound)));
-  const auto above = hn::BitCast(di, hn::DemoteTo(df, hn::Add(next, bound)));
-  unproven = hn::Or(unproven, hn::Ne(below, above));
-  return hn::PromoteTo(d, hn::DemoteTo(df, next));
+// One vector step: the new sum rounded to single precision (held as a double, see the cells
+// above); collects in `apart` the lanes whose two ends lie in different cells.
+HWY_INLINE V step(D d, V sum, V weight, const double* factors, V bound, VU& apart) {
+  const DU du;
+  const VU half = hn::Set(du, kHalfCell);
+  const V next = hn::Add(sum, hn::Mul(weight, hn::LoadU(d, factors)));
+  const VU below = hn::Add(hn::BitCast(du, hn::Sub(next, bound)), half);
+  const VU above = hn::Add(hn::BitCast(du, hn::Add(next, bound)), half);
+  apart = hn::Or(apart, hn::Xor(below, above));
+  return hn::BitCast(d, hn::And(above, hn::Set(du, kCellIndex)));
 }
 
 std::size_t GroupLags() { return kChains * hn::Lanes(D()); }
 
-// Coefficients of GroupLags() lag positions from `first`.
-void SumGroup(const LagTerms& terms, std::size_t first, float* out, double margin) {
+// Coefficients of GroupLags() lag positions from `first`; bounds[j] is the error bound of
+// step j (reach_bounds).
+void SumGroup(const LagTerms& terms, const double* bounds, std::size_t first, float* out) {
   const D d;
-  const DI di;
+  const DU du;
   const std::size_t lanes = hn::Lanes(d);
   const double* high = terms.factors.high.data() + first;
-  const V scale = hn::Set(d, margin);
-  V s0 = hn::Zero(d), s1 = hn::Zero(d), s2 = hn::Zero(d), s3 = hn::Zero(d);
+  const VU index_bits = hn::Set(du, kCellIndex);
+  // The sums live in registers while steps are proven; at a step that is not, they go through
+  // memory to the extended evaluation and back.
+  double sums[kChains * 16] = {};
   const std::size_t window = terms.weights.size();
-  for (std::size_t j = 0; j < window; ++j) {
-    const V weight = hn::Set(d, terms.rounded_weights[j]);
-    MI unproven = hn::MaskFromVec(hn::Zero(di));
-    const V n0 = step(d, s0, weight, high + j, scale, unproven);
-    const V n1 = step(d, s1, weight, high + j + lanes, scale, unproven);
-    const V n2 = step(d, s2, weight, high + j + 2 * lanes, scale, unproven);
-    const V n3 = step(d, s3, weight, high + j + 3 * lanes, scale, unproven);
-    if (HWY_UNLIKELY(!hn::AllFalse(di, unproven))) {
-      double sums[kChains * 16];
-      hn::StoreU(s0, d, sums);
-      hn::StoreU(s1, d, sums + lanes);
-      hn::StoreU(s2, d, sums + 2 * lanes);
-      hn::StoreU(s3, d, sums + 3 * lanes);
-      redo_step(terms, first, j, kChains * lanes, sums);
-      s0 = hn::LoadU(d, sums);
-      s1 = hn::LoadU(d, sums + lanes);
-      s2 = hn::LoadU(d, sums + 2 * lanes);
-      s3 = hn::LoadU(d, sums + 3 * lanes);
-    } else {
+  const double* rounded_weights = terms.rounded_weights.data();
+  std::size_t j = 0;
+  V s0 = hn::Zero(d), s1 = hn::Zero(d), s2 = hn::Zero(d), s3 = hn::Zero(d);
+  while (true) {
+    for (; j < window; ++j) {
+      const V weight = hn::Set(d, rounded_weights[j]);
+      const V bound = hn::Set(d, bounds[j]);
+      VU apart = hn::Zero(du);
+      const V n0 = step(d, s0, weight, high + j, bound, apart);
+      const V n1 = step(d, s1, weight, high + j + lanes, bound, apart);
+      const V n2 = step(d, s2, weight, high + j + 2 * lanes, bound, apart);
+      const V n3 = step(d, s3, weight, high + j + 3 * lanes, bound, apart);
+      if (HWY_UNLIKELY(!hn::AllTrue(du, hn::Eq(hn::And(apart, index_bits), hn::Zero(du))))) break;
       s0 = n0;
       s1 = n1;
       s2 = n2;
       s3 = n3;
     }
+    if (j == window) break;
+    hn::StoreU(s0, d, sums);
+    hn::StoreU(s1, d, sums + lanes);
+    hn::StoreU(s2, d, sums + 2 * lanes);
+    hn::StoreU(s3, d, sums + 3 * lanes);
+    redo_step(terms, first, j++, kChains * lanes, sums);
+    s0 = hn::LoadU(d, sums);
+    s1 = hn::LoadU(d, sums + lanes);
+    s2 = hn::LoadU(d, sums + 2 * lanes);
+    s3 = hn::LoadU(d, sums + 3 * lanes);
   }
-  const DF df;
+  const hn::Rebind<float, D> df;
   hn::StoreU(hn::DemoteTo(df, s0), df, out + first);
   hn::StoreU(hn::DemoteTo(df, s1), df, out + first + lanes);
   hn::StoreU(hn::DemoteTo(df, s2), df, out + first + 2 * lanes);
@@ -148,7 +187,7 @@ void SumGroup(const LagTerms& terms, std::size_t first, float* out, double margi
 #else  // no kernel on this target: the callers take the extended evaluation
 
 std::size_t GroupLags() { return 0; }
-void SumGroup(const LagTerms&, std::size_t, float*, double) {}
+void SumGroup(const LagTerms&, const double*, std::size_t, float*) {}
 
 #endif
 
@@ -175,8 +214,9 @@ bool vector_sums_supported() { return vector_kernels_on() && HWY_DYNAMIC_DISPATC
 void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, float* out, double margin) {
   const std::size_t group = HWY_DYNAMIC_DISPATCH(GroupLags)();
   std::size_t i = begin;
-  if (group > 0) {
-    for (; i + group <= end; i += group) HWY_DYNAMIC_DISPATCH(SumGroup)(terms, i, out, margin);
+  if (group > 0 && begin + group <= end) {
+    const std::vector<double> bounds = lag_sums_detail::reach_bounds(terms, begin, end, margin);
+    for (; i + group <= end; i += group) HWY_DYNAMIC_DISPATCH(SumGroup)(terms, bounds.data(), i, out);
   }
   sum_lags_extended(terms, i, end, out);
 }
