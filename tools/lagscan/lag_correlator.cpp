@@ -62,28 +62,24 @@ LagCorrelator::LagCorrelator(std::int32_t window, unsigned workers)
   if (window < 0 || window > kMaxWindow) throw std::invalid_argument("window length outside 0..1192");
 }
 
-void LagCorrelator::take_reference_windows() {
+void LagCorrelator::take_reference_window(int capture) {
   if (window_ == 0) return;  // no window: the means stay 0 and no term is ever formed
-  // Each mean is a sum of amplitudes scaled by 1/L, not a sum divided by L at the end.
+  const std::vector<float>& amplitudes = capture == 1 ? amplitudes1_ : amplitudes2_;
+  float& mean = capture == 1 ? mean1_ : mean2_;
+  std::vector<extended>& weights = capture == 1 ? weights1_ : weights2_;
+  std::vector<double>& rounded_weights = capture == 1 ? rounded_weights1_ : rounded_weights2_;
+  // The mean is a sum of amplitudes scaled by 1/L, not a sum divided by L at the end.
   const auto start = static_cast<std::size_t>(kLagOrigin);
   const auto window = static_cast<std::size_t>(window_);
   const extended scale = widen(1.0) / static_cast<extended>(window_);
-  for (std::size_t k = start; k < start + window; ++k) {
-    mean1_ = static_cast<float>(mean1_ + scale * amplitudes1_[k]);
-    mean2_ = static_cast<float>(mean2_ + scale * amplitudes2_[k]);
-  }
+  for (std::size_t k = start; k < start + window; ++k) mean = static_cast<float>(mean + scale * amplitudes[k]);
   const extended weight = widen(4.0) / static_cast<extended>(window_);
-  weights1_.resize(window);
-  weights2_.resize(window);
+  weights.resize(window);
+  rounded_weights.resize(window);
   for (std::size_t j = 0; j < window; ++j) {
-    weights1_[j] = weight * (static_cast<extended>(amplitudes1_[start + j]) / mean1_ - 1);
-    weights2_[j] = weight * (static_cast<extended>(amplitudes2_[start + j]) / mean2_ - 1);
+    weights[j] = weight * (static_cast<extended>(amplitudes[start + j]) / mean - 1);
+    rounded_weights[j] = static_cast<double>(weights[j]);
   }
-  const auto rounded = [](extended w) { return static_cast<double>(w); };
-  rounded_weights1_.resize(window);
-  rounded_weights2_.resize(window);
-  std::transform(weights1_.begin(), weights1_.end(), rounded_weights1_.begin(), rounded);
-  std::transform(weights2_.begin(), weights2_.end(), rounded_weights2_.begin(), rounded);
 }
 
 void LagCorrelator::compute_coefficients() {
@@ -92,11 +88,6 @@ void LagCorrelator::compute_coefficients() {
     std::fill(coefficients2_.begin(), coefficients2_.end(), 0.0f);
     return;
   }
-  // Window positions 0..lags-1 reach entries up to lags + L - 2 of the series.
-  const std::size_t used = lags_ + static_cast<std::size_t>(window_) - 1;
-  split_factors(amplitudes2_.data(), mean2_, used, factors2_);
-  split_factors(amplitudes1_.data(), mean1_, used, factors1_);
-
   // The sums of every position are independent; the workers share them in chunks.
   const LagTerms one_on_two{weights1_, rounded_weights1_, factors2_};
   const LagTerms two_on_one{weights2_, rounded_weights2_, factors1_};
@@ -115,11 +106,17 @@ void LagCorrelator::compute_coefficients() {
 void LagCorrelator::add_block(std::span<const std::uint8_t> block1, std::span<const std::uint8_t> block2) {
   const bool carry = blocks_ > 0;
   const std::size_t carried = carry ? static_cast<std::size_t>(window_) : 0;
-  block_amplitudes(block1, amplitudes1_.data() + carried);
-  block_amplitudes(block2, amplitudes2_.data() + carried);
-  if (!carry) take_reference_windows();
-
   lags_ = static_cast<std::size_t>(kBlockSamples) - (carry ? 0 : static_cast<std::size_t>(window_));
+  // Window positions 0..lags-1 reach entries up to lags + L - 2 of the series.
+  const std::size_t used = lags_ + static_cast<std::size_t>(window_) - 1;
+  // The two captures' amplitudes, reference windows and factors, one capture per worker.
+  workers_.run(2, [&](std::size_t c) {
+    const int capture = c == 0 ? 1 : 2;
+    std::vector<float>& amplitudes = capture == 1 ? amplitudes1_ : amplitudes2_;
+    block_amplitudes(capture == 1 ? block1 : block2, amplitudes.data() + carried);
+    if (!carry) take_reference_window(capture);
+    if (window_ > 0) split_factors(amplitudes.data(), capture == 1 ? mean1_ : mean2_, used, capture == 1 ? factors1_ : factors2_);
+  });
   compute_coefficients();
 
   // Position i starts at absolute sample 8192 * block + i - carried.

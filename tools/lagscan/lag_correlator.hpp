@@ -52,6 +52,8 @@ class LagCorrelator {
   std::span<const float> two_on_one() const { return {coefficients2_.data(), lags_}; }
   const LagPeak& peak_one_on_two() const { return peak1_; }
   const LagPeak& peak_two_on_one() const { return peak2_; }
+  // The threads the sums run on, free between blocks.
+  ChunkWorkers& workers() { return workers_; }
   float mean1() const { return mean1_; }
   float mean2() const { return mean2_; }
   // The two parts of every term, as the sums use them: weight j of the window of capture 1 or
@@ -64,7 +66,8 @@ class LagCorrelator {
   }
 
  private:
-  void take_reference_windows();
+  // The mean and the weights of capture 1's or 2's reference window.
+  void take_reference_window(int capture);
   void compute_coefficients();
 
   std::int32_t window_;

@@ -29,23 +29,31 @@ namespace {
 // Blocks are decided in pairs.
 constexpr std::int64_t kPairBytes = 2 * kBlockBytes;
 
+// Rows formatted per share of the workers: more shares than threads even out their speeds.
+constexpr std::size_t kRowShares = 8;
+
 // One row "%lld    %3.7f    %3.7f\n" per lag position of the last block: the exact integer lag
-// and both coefficients (never shorter than the field width of 3).
-void write_rows(const LagCorrelator& correlator, OutputFile& table) {
+// and both coefficients (never shorter than the field width of 3). The workers format shares
+// of the rows side by side; the shares are written in order.
+void write_rows(LagCorrelator& correlator, std::vector<std::string>& shares, OutputFile& table) {
   const auto one_on_two = correlator.one_on_two();
   const auto two_on_one = correlator.two_on_one();
-  std::string rows;
-  rows.reserve(one_on_two.size() * 48);
-  char lag[24];
-  for (std::size_t i = 0; i < one_on_two.size(); ++i) {
-    rows.append(lag, std::to_chars(lag, lag + sizeof lag, correlator.first_lag() + static_cast<std::int64_t>(i)).ptr);
-    rows += "    ";
-    append_fixed(rows, static_cast<double>(one_on_two[i]), 7);
-    rows += "    ";
-    append_fixed(rows, static_cast<double>(two_on_one[i]), 7);
-    rows += '\n';
-  }
-  table.write(rows);
+  const auto count = static_cast<std::int64_t>(one_on_two.size());
+  correlator.workers().run(shares.size(), [&](std::size_t c) {
+    const ItemRange range = share_of(count, static_cast<std::int64_t>(c), static_cast<std::int64_t>(shares.size()));
+    std::string& rows = shares[c];
+    rows.clear();
+    char lag[24];
+    for (auto i = static_cast<std::size_t>(range.begin); i < static_cast<std::size_t>(range.end); ++i) {
+      rows.append(lag, std::to_chars(lag, lag + sizeof lag, correlator.first_lag() + static_cast<std::int64_t>(i)).ptr);
+      rows += "    ";
+      append_fixed(rows, static_cast<double>(one_on_two[i]), 7);
+      rows += "    ";
+      append_fixed(rows, static_cast<double>(two_on_one[i]), 7);
+      rows += '\n';
+    }
+  });
+  for (const std::string& rows : shares) table.write(rows);
 }
 
 }  // namespace
@@ -92,6 +100,7 @@ int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     LagCorrelator correlator(window, worker_thread_count());
     std::vector<std::uint8_t> block1(static_cast<std::size_t>(kBlockBytes));
     std::vector<std::uint8_t> block2(block1.size());
+    std::vector<std::string> rows(kRowShares);
     for (std::int64_t b = 0; b < 2 * pairs; ++b) {
       capture1->read(block1);
       capture2->read(block2);
@@ -101,7 +110,7 @@ int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
       out << cformat("%d\t%d\t%1.3f\t%lld\t%1.3f\t%lld\n", static_cast<int>(kBlockSamples), window,
                      static_cast<double>(peak1.value), static_cast<long long>(peak1.lag),
                      static_cast<double>(peak2.value), static_cast<long long>(peak2.lag));
-      write_rows(correlator, table);
+      write_rows(correlator, rows, table);
       const auto last_lag = correlator.first_lag() + static_cast<std::int64_t>(correlator.one_on_two().size()) - 1;
       out << cformat("No IQ amplitudes cross-correlated: = %lld\n", static_cast<long long>(kLagOrigin + last_lag));
     }
