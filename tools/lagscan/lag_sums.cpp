@@ -1,13 +1,14 @@
 // Coefficient sums of the cross-correlator, in extended precision or proven step by step in
 // vectors (written once with Highway, compiled for every vector target; the proof holds lane by
-// lane whatever the width, and needs no fused multiply-add).
+// lane by lane whatever the width, with or without a fused multiply-add).
 //
 // Why the vector step gives the extended step's bits. Write w for a weight and f for a factor
 // (extended values), a for the single-precision sum so far. The extended step stores
 //   a' = RN24(Y),  Y = RN64(a + T),  T = RN64(w * f)
 // (RNk: round to nearest with a k-bit significand; RN24 also in the single-precision range).
 // The vector step computes in double precision p = RN53(RN53(w) * RN53(f)) and
-// s = RN53(a + p). Then |p - T| <= 3.02 * 2^-53 |p| and
+// s = RN53(a + p), or with a fused multiply-add where the target has one s = RN53(a + p) with
+// p = RN53(w) * RN53(f) exact. Either way |p - T| <= 3.02 * 2^-53 |p| and
 //   |s - Y| <= 2^-53 |s| + 2^-51 |p| + 2^-64 |a + T| <= 2^-50 (|s| + |p|).
 // The step bounds |s| + |p| without looking at the lane: with F the largest |RN53(f)| the
 // lag positions reach, |p| <= P_j = |RN53(w_j)| F and |s| <= R_j = P_0 + ... + P_j to within
@@ -127,7 +128,7 @@ using VU = hn::Vec<DU>;
 HWY_INLINE V step(D d, V sum, V weight, const double* factors, V bound, VU& apart) {
   const DU du;
   const VU half = hn::Set(du, kHalfCell);
-  const V next = hn::Add(sum, hn::Mul(weight, hn::LoadU(d, factors)));
+  const V next = hn::MulAdd(weight, hn::LoadU(d, factors), sum);
   const VU below = hn::Add(hn::BitCast(du, hn::Sub(next, bound)), half);
   const VU above = hn::Add(hn::BitCast(du, hn::Add(next, bound)), half);
   apart = hn::Or(apart, hn::Xor(below, above));
