@@ -1,6 +1,6 @@
 // Coefficient sums of the cross-correlator, in extended precision or proven step by step in
-// vectors (written once with Highway, compiled for every vector target; the proof holds lane by
-// lane by lane whatever the width, with or without a fused multiply-add).
+// vectors (written once with Highway, compiled for every vector target; the proof holds lane by lane
+// whatever the width, with or without a fused multiply-add).
 //
 // Why the vector step gives the extended step's bits. Write w for a weight and f for a factor
 // (extended values), a for the single-precision sum so far. The extended step stores
