@@ -100,11 +100,12 @@ float random_float(std::mt19937_64& rng) {
 
 // On every vector target, with the default margin and one that proves no step: capture-like
 // terms, and sums driven onto ties and near-ties of single precision (even positions: a float,
-// then half its gap with bits only extended precision holds), to zero and below the normal
-// single-precision range.
+// then half its gap, give or take bits only extended precision holds; long sums whose last
+// term does that), to zero and below the normal single-precision range.
 TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
   std::uniform_real_distribution<float> amplitude(0.0055f, 1.41f);
   std::vector<float> bases(4096);
+  std::vector<extended> made;  // the factors so far of the case being made
   const auto one = [](std::mt19937_64&, std::size_t) { return widen(1.0); };
   const std::vector<SumCase> cases = {
       {"capture-like", 301, [&](std::mt19937_64& rng, std::size_t) { return widen(4.0) / 301 * (static_cast<extended>(amplitude(rng)) / 0.6f - 1); },
@@ -112,6 +113,16 @@ TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
       {"near ties", 2, one, [&](std::mt19937_64& rng, std::size_t x) {
          if (x % 2 == 0) return static_cast<extended>(bases[x] = random_float(rng));
          return half_gap(bases[x - 1], rng);
+       }},
+      // 40 terms of weight 1 (the last 2^-20) whose last step lands next to a midpoint: the
+      // sum is far larger than its last term, and so is the error of its double evaluation.
+      {"long sums", 40, [](std::mt19937_64&, std::size_t j) { return widen(j == 39 ? 0x1p-20 : 1.0); },
+       [&](std::mt19937_64& rng, std::size_t x) {
+         if (x == 0) made.clear();
+         float sum = 0.0f;
+         for (std::size_t k = x - 39; x >= 39 && k < x; ++k) sum = static_cast<float>(sum + made[k]);
+         made.push_back(x < 39 ? widen(1.0) + static_cast<extended>(rng() % 4096) / 4096 : half_gap(sum, rng) * 0x1p20);
+         return made.back();
        }},
       {"zero sums", 2, [](std::mt19937_64&, std::size_t j) { return widen(j == 0 ? 1.0 : -1.0); },
        [](std::mt19937_64&, std::size_t) { return widen(0.375); }},
