@@ -52,20 +52,20 @@ class ReferenceLagscan {
     }
   }
 
-  int lags() const { return lags_; }
-  std::vector<float> dato1() const { return {dato1_.begin(), dato1_.begin() + lags_}; }
-  std::vector<float> dato2() const { return {dato2_.begin(), dato2_.begin() + lags_}; }
-  float mx1() const { return mx1_; }
-  float mx2() const { return mx2_; }
-  std::int64_t nmx1() const { return nmx1_; }
-  std::int64_t nmx2() const { return nmx2_; }
-  float r1() const { return r1_; }
-  float r2() const { return r2_; }
   // The parts of the terms, written as in cor_dat.
-  extended weight1(int j) const { return widen(4.0) / slen_ * (static_cast<extended>(rar_[j]) / r1_ - 1); }
-  extended weight2(int j) const { return widen(4.0) / slen_ * (static_cast<extended>(rbr_[j]) / r2_ - 1); }
-  extended factor1(int x) const { return static_cast<extended>(ra_[x]) / r1_ - 1; }
-  extended factor2(int x) const { return static_cast<extended>(rb_[x]) / r2_ - 1; }
+  extended weight(int capture, int j) const {
+    return capture == 1 ? widen(4.0) / slen_ * (static_cast<extended>(rar_[j]) / r1_ - 1)
+                        : widen(4.0) / slen_ * (static_cast<extended>(rbr_[j]) / r2_ - 1);
+  }
+  extended factor(int capture, int x) const {
+    return capture == 1 ? static_cast<extended>(ra_[x]) / r1_ - 1 : static_cast<extended>(rb_[x]) / r2_ - 1;
+  }
+
+  // The transcription's variables: the block's coefficients, the peaks and the means.
+  std::vector<float> dato1_ = std::vector<float>(16384), dato2_ = std::vector<float>(16384);
+  float r1_ = 0.0f, r2_ = 0.0f, mx1_ = 0.0f, mx2_ = 0.0f;
+  std::int64_t nmx1_ = 0, nmx2_ = 0, count_ = 0;
+  int lags_ = 0;
 
  private:
   void cor_dat(int carry) {
@@ -93,10 +93,6 @@ class ReferenceLagscan {
   int slen_;
   std::vector<float> ra_ = std::vector<float>(16384), rb_ = std::vector<float>(16384);
   std::vector<float> rar_ = std::vector<float>(8192), rbr_ = std::vector<float>(8192);
-  std::vector<float> dato1_ = std::vector<float>(16384), dato2_ = std::vector<float>(16384);
-  float r1_ = 0.0f, r2_ = 0.0f, mx1_ = 0.0f, mx2_ = 0.0f;
-  std::int64_t nmx1_ = 0, nmx2_ = 0, count_ = 0;
-  int lags_ = 0;
 };
 
 }  // namespace iq::test
