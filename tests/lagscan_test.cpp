@@ -112,6 +112,13 @@ TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
          made.push_back(x < 39 ? widen(1.0) + static_cast<extended>(rng() % 4096) / 4096 : half_gap(sum, rng) * 0x1p20);
          return made.back();
        }},
+      // A term that all but cancels the sum, leaving a midpoint (v + 2^-64) give or take 2^-62 or
+      // less: the term's rounding to double moves the sum by more than that.
+      {"cancelling", 2, one, [&](std::mt19937_64& rng, std::size_t x) {
+         if (x % 2 == 0) return static_cast<extended>(bases[x] = std::ldexp(static_cast<float>(rng() % 0xffffff + 1), -24));
+         const float v = std::ldexp(static_cast<float>(rng() % 0x800000 + 0x800000), -63);
+         return v + (static_cast<int>(rng() % 9) - 3) * widen(0x1p-64) - bases[x - 1];
+       }},
       {"zero sums", 2, [](std::mt19937_64&, std::size_t j) { return widen(j == 0 ? 1.0 : -1.0); },
        [](std::mt19937_64&, std::size_t) { return widen(0.375); }},
       {"subnormal sums", 3, one, [](std::mt19937_64& rng, std::size_t) {
