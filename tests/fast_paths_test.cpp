@@ -1,13 +1,16 @@
 // The fast paths of the shared code and the tools' formatters and counters, each against its
-// plain twin on random inputs: number formatting, dump lines, level counts, spectrum sums on
-// several workers (every chunk of the work once), buffered capture reads.
+// plain twin on random inputs: number formatting, dump lines, level counts, video detection's
+// power sums, spectrum sums on several workers (every chunk of the work once), buffered
+// capture reads.
 #include <bit>
 #include <cmath>
 #include <limits>
 
 #include "arith/precision.hpp"
 #include "dsp/fft.hpp"
+#include "dsp/video_detection.hpp"
 #include "dsp/spectrum.hpp"
+#include "dsp/vector_target.hpp"
 #include "io/capture_format.hpp"
 #include "io/capture_reader.hpp"
 #include "io/fixed_format.hpp"
@@ -93,6 +96,30 @@ TEST(FastPaths, LevelCountsEqualAByteLoop) {
   // 16777220 (5592406.667 over 3, not 5592406.333).
   LevelCounts counts{16777217, 16777219, 2};
   EXPECT_EQ(level_table(counts, 3).substr(0, 68), "-128    5592405.333\n-127    5592406.667\n-126    0.667\n-125    0.000\n");
+}
+
+// Video detection's power sums, formed exactly in integers where no addition can round, on
+// every vector target: quiet and loud runs (these cross the exact range), sums starting at 0,
+// at an odd number of 2^-16, just below the limit and at a value that is no whole number of it.
+TEST(FastPaths, PowerSumsEqualAdditionsOneByOne) {
+  struct Run {
+    float start;
+    std::vector<std::uint8_t> bytes;
+  };
+  const float starts[] = {0.0f, 3 * 0x1p-16f, 511.0f, 0.1f};
+  test::for_each_vector_target([&](const std::string& target) {
+    test::expect_twins("power sums on " + target, 16, [&](std::mt19937_64& rng, int trial) {
+      auto bytes = test::random_bytes(2 * (1 + rng() % 20000), static_cast<std::uint32_t>(rng()));
+      if (trial % 2 == 1) for (auto& b : bytes) b = b % 2 == 0 ? 0 : 255;
+      return Run{starts[trial / 2 % 4], bytes};
+    }, [](const Run& run) {
+      return add_sample_powers(run.start, run.bytes.data(), static_cast<std::int64_t>(run.bytes.size() / 2));
+    }, [](const Run& run) {
+      float sum = run.start;
+      for (std::size_t k = 0; k < run.bytes.size(); k += 2) sum += kComponentPower[run.bytes[k]] + kComponentPower[run.bytes[k + 1]];
+      return sum;
+    });
+  });
 }
 
 TEST(FastPaths, SpectrumOnWorkersEqualsThePlainLoop) {

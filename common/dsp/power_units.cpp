@@ -1,0 +1,65 @@
+// The power of runs of bytes in units of 2^-16, in vectors: each byte widened to 16 bits as
+// 2b - 255 and squared into 32-bit lanes, two products to a lane. A lane gathers at most
+// 8192 / 2 products of at most 65025 each (the one-lane targets: 8192), far below 2^31.
+#include "dsp/power_units.hpp"
+
+#include "dsp/vector_target.hpp"
+
+// Highway compiles this file once per target.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "dsp/power_units.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace iq::HWY_NAMESPACE {
+namespace {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Whole vectors of bytes from the start; returns how many bytes it took into `units`.
+std::size_t PowerUnitsKernel(const std::uint8_t* bytes, std::size_t count, std::uint64_t* units) {
+  const hn::ScalableTag<std::int16_t> d16;
+  const hn::Rebind<std::uint8_t, decltype(d16)> d8;
+  const hn::Repartition<std::int32_t, decltype(d16)> d32;
+  const std::size_t lanes = hn::Lanes(d16);
+  const auto offset = hn::Set(d16, 255);
+  auto sum0 = hn::Zero(d32);
+  auto sum1 = hn::Zero(d32);
+  std::size_t k = 0;
+  for (; k + lanes <= count; k += lanes) {
+    const auto wide = hn::BitCast(d16, hn::PromoteTo(hn::RebindToUnsigned<decltype(d16)>(), hn::LoadU(d8, bytes + k)));
+    const auto centred = hn::Sub(hn::Add(wide, wide), offset);
+    sum0 = hn::ReorderWidenMulAccumulate(d32, centred, centred, sum0, sum1);
+  }
+  *units = static_cast<std::uint64_t>(hn::GetLane(hn::SumOfLanes(d32, hn::Add(sum0, sum1))));
+  return k;
+}
+
+}  // namespace
+}  // namespace iq::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace iq {
+
+HWY_EXPORT(PowerUnitsKernel);
+
+std::uint64_t power_units_plain(const std::uint8_t* bytes, std::size_t count) {
+  std::uint64_t units = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::int32_t centred = 2 * bytes[k] - 255;
+    units += static_cast<std::uint64_t>(centred * centred);
+  }
+  return units;
+}
+
+std::uint64_t power_units(const std::uint8_t* bytes, std::size_t count) {
+  if (!vector_kernels_on()) return power_units_plain(bytes, count);
+  std::uint64_t units = 0;
+  const std::size_t done = HWY_DYNAMIC_DISPATCH(PowerUnitsKernel)(bytes, count, &units);
+  return units + power_units_plain(bytes + done, count - done);
+}
+
+}  // namespace iq
+#endif  // HWY_ONCE

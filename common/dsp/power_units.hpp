@@ -1,0 +1,19 @@
+// The power of runs of samples as whole numbers: a component's byte b has the power
+// (2b - 255)^2 / 65536, so the power of any run is a whole number of 2^-16, summed exactly in
+// integers, in vectors (Highway, every vector target) or one byte at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace iq {
+
+// The sum of (2b - 255)^2 over `count` bytes (up to kPowerUnitBytes at a time): the power of
+// the samples they hold in units of 2^-16.
+inline constexpr std::size_t kPowerUnitBytes = 8192;
+std::uint64_t power_units(const std::uint8_t* bytes, std::size_t count);
+
+// The same, one byte at a time, for any count.
+std::uint64_t power_units_plain(const std::uint8_t* bytes, std::size_t count);
+
+}  // namespace iq
