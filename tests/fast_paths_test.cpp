@@ -99,19 +99,22 @@ TEST(FastPaths, LevelCountsEqualAByteLoop) {
 }
 
 // Video detection's power sums, formed exactly in integers where no addition can round, on
-// every vector target: quiet and loud runs (these cross the exact range), sums starting at 0,
-// at an odd number of 2^-16, just below the limit and at a value that is no whole number of it.
+// every vector target: quiet runs, loud runs and quiet runs that end loud (crossing the exact
+// range), from sums at 0, at a few odd units of 2^-16, at an odd number just below 2^24 units,
+// and at no whole number of them.
 TEST(FastPaths, PowerSumsEqualAdditionsOneByOne) {
   struct Run {
     float start;
     std::vector<std::uint8_t> bytes;
   };
-  const float starts[] = {0.0f, 3 * 0x1p-16f, 511.0f, 0.1f};
+  const float starts[] = {0.0f, 3 * 0x1p-16f, 255.0f + 0x1p-16f, 0.1f};
   test::for_each_vector_target([&](const std::string& target) {
-    test::expect_twins("power sums on " + target, 16, [&](std::mt19937_64& rng, int trial) {
+    test::expect_twins("power sums on " + target, 24, [&](std::mt19937_64& rng, int trial) {
       auto bytes = test::random_bytes(2 * (1 + rng() % 20000), static_cast<std::uint32_t>(rng()));
-      if (trial % 2 == 1) for (auto& b : bytes) b = b % 2 == 0 ? 0 : 255;
-      return Run{starts[trial / 2 % 4], bytes};
+      for (std::size_t k = 0; k < bytes.size() && trial % 3 != 1; ++k) {
+        bytes[k] = trial % 3 == 2 && k > bytes.size() * 9 / 10 ? bytes[k] % 2 * 255 : 120 + bytes[k] % 16;
+      }
+      return Run{starts[trial / 3 % 4], bytes};
     }, [](const Run& run) {
       return add_sample_powers(run.start, run.bytes.data(), static_cast<std::int64_t>(run.bytes.size() / 2));
     }, [](const Run& run) {

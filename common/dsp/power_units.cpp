@@ -29,7 +29,7 @@ std::size_t PowerUnitsKernel(const std::uint8_t* bytes, std::size_t count, std::
   std::size_t k = 0;
   for (; k + lanes <= count; k += lanes) {
     const auto wide = hn::BitCast(d16, hn::PromoteTo(hn::RebindToUnsigned<decltype(d16)>(), hn::LoadU(d8, bytes + k)));
-    const auto centred = hn::Sub(hn::Add(wide, wide), offset);
+    const auto centred = hn::Sub(hn::Add(wide, wide), hn::Zero(d16));
     sum0 = hn::ReorderWidenMulAccumulate(d32, centred, centred, sum0, sum1);
   }
   *units = static_cast<std::uint64_t>(hn::GetLane(hn::SumOfLanes(d32, hn::Add(sum0, sum1))));

@@ -27,7 +27,8 @@ namespace iq {
 extern const std::array<float, 256> kComponentPower;
 
 // Adds the powers of `samples` complex samples (2 bytes each, I first) to `sum`, one sample at
-// a time, rounding the sum to single precision after every addition.
+// a time, rounding the sum to single precision after every addition (where no addition can
+// round, the run's exact total in integers: the same bits).
 float add_sample_powers(float sum, const std::uint8_t* bytes, std::int64_t samples);
 
 struct VideoDetector {
