@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "dsp/power_units.hpp"
 #include "io/capture_format.hpp"
 #include "arith/precision.hpp"
 #include "io/text_format.hpp"
@@ -85,9 +86,7 @@ void add_power_run(double& sum, std::span<const std::uint8_t> iq) {
     const std::size_t take = std::min(iq.size(), 2 * kExactRunSamples);
     const auto piece = iq.first(take);
     if (is_whole_power_units(sum)) {
-      std::uint64_t units = 0;
-      for (const std::uint8_t b : piece) units += kSquareUnits[b];
-      sum += static_cast<double>(units) * kPowerUnit;
+      sum += static_cast<double>(power_units(piece.data(), piece.size())) * kPowerUnit;
     } else {
       for (std::size_t k = 0; k + 1 < take; k += 2) {
         sum = add_extended_fast(sum, static_cast<double>(kSquareUnits[piece[k]] + kSquareUnits[piece[k + 1]]) *

@@ -1,7 +1,9 @@
 // The power of runs of bytes in units of 2^-16, in vectors: each byte widened to 16 bits as
-// 2b - 255 and squared into 32-bit lanes, two products to a lane. A lane gathers at most
-// 8192 / 2 products of at most 65025 each (the one-lane targets: 8192), far below 2^31.
+// 2b - 255 and squared into 32-bit lanes, two products to a lane. Taken 8192 bytes at a time,
+// a lane gathers at most 8192 products of at most 65025 each, below 2^31.
 #include "dsp/power_units.hpp"
+
+#include <algorithm>
 
 #include "dsp/vector_target.hpp"
 
@@ -23,13 +25,12 @@ std::size_t PowerUnitsKernel(const std::uint8_t* bytes, std::size_t count, std::
   const hn::Rebind<std::uint8_t, decltype(d16)> d8;
   const hn::Repartition<std::int32_t, decltype(d16)> d32;
   const std::size_t lanes = hn::Lanes(d16);
-  const auto offset = hn::Set(d16, 255);
   auto sum0 = hn::Zero(d32);
   auto sum1 = hn::Zero(d32);
   std::size_t k = 0;
   for (; k + lanes <= count; k += lanes) {
     const auto wide = hn::BitCast(d16, hn::PromoteTo(hn::RebindToUnsigned<decltype(d16)>(), hn::LoadU(d8, bytes + k)));
-    const auto centred = hn::Sub(hn::Add(wide, wide), hn::Zero(d16));
+    const auto centred = hn::Sub(hn::Add(wide, wide), hn::Set(d16, 255));
     sum0 = hn::ReorderWidenMulAccumulate(d32, centred, centred, sum0, sum1);
   }
   *units = static_cast<std::uint64_t>(hn::GetLane(hn::SumOfLanes(d32, hn::Add(sum0, sum1))));
@@ -42,6 +43,8 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 namespace iq {
+
+constexpr std::size_t kPowerUnitPiece = 8192;
 
 HWY_EXPORT(PowerUnitsKernel);
 
@@ -57,8 +60,15 @@ std::uint64_t power_units_plain(const std::uint8_t* bytes, std::size_t count) {
 std::uint64_t power_units(const std::uint8_t* bytes, std::size_t count) {
   if (!vector_kernels_on()) return power_units_plain(bytes, count);
   std::uint64_t units = 0;
-  const std::size_t done = HWY_DYNAMIC_DISPATCH(PowerUnitsKernel)(bytes, count, &units);
-  return units + power_units_plain(bytes + done, count - done);
+  while (count > 0) {  // pieces that keep every lane below 2^31
+    const std::size_t piece = std::min(count, kPowerUnitPiece);
+    std::uint64_t piece_units = 0;
+    const std::size_t done = HWY_DYNAMIC_DISPATCH(PowerUnitsKernel)(bytes, piece, &piece_units);
+    units += piece_units + power_units_plain(bytes + done, piece - done);
+    bytes += piece;
+    count -= piece;
+  }
+  return units;
 }
 
 }  // namespace iq

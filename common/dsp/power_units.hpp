@@ -8,9 +8,8 @@
 
 namespace iq {
 
-// The sum of (2b - 255)^2 over `count` bytes (up to kPowerUnitBytes at a time): the power of
-// the samples they hold in units of 2^-16.
-inline constexpr std::size_t kPowerUnitBytes = 8192;
+// The sum of (2b - 255)^2 over `count` bytes: the power of the samples they hold in units of
+// 2^-16.
 std::uint64_t power_units(const std::uint8_t* bytes, std::size_t count);
 
 // The same, one byte at a time, for any count.

@@ -40,7 +40,7 @@ float add_sample_powers(float sum, const std::uint8_t* bytes, std::int64_t sampl
   // to N + the run's units U is a whole number of units of N's parity, and single precision
   // holds each exactly while below 2^24 units (2^25 when all are even). Then adding them one
   // by one rounds nothing, and the exact total (N + U) 2^-16, formed in integers, is the sum.
-  constexpr auto kSamplesAtATime = static_cast<std::int64_t>(kPowerUnitBytes / 2);
+  constexpr std::int64_t kSamplesAtATime = 4096;
   while (samples > 0) {
     const std::int64_t take = std::min(samples, kSamplesAtATime);
     const double start = static_cast<double>(sum) * 65536.0;  // exact: a power of two
