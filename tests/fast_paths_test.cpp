@@ -103,10 +103,7 @@ TEST(FastPaths, LevelCountsEqualAByteLoop) {
 // range), from sums at 0, at a few odd units of 2^-16, at an odd number just below 2^24 units,
 // and at no whole number of them.
 TEST(FastPaths, PowerSumsEqualAdditionsOneByOne) {
-  struct Run {
-    float start;
-    std::vector<std::uint8_t> bytes;
-  };
+  using Run = std::pair<float, std::vector<std::uint8_t>>;  // the start and the samples' bytes
   const float starts[] = {0.0f, 3 * 0x1p-16f, 255.0f + 0x1p-16f, 0.1f};
   test::for_each_vector_target([&](const std::string& target) {
     test::expect_twins("power sums on " + target, 24, [&](std::mt19937_64& rng, int trial) {
@@ -116,10 +113,10 @@ TEST(FastPaths, PowerSumsEqualAdditionsOneByOne) {
       }
       return Run{starts[trial / 3 % 4], bytes};
     }, [](const Run& run) {
-      return add_sample_powers(run.start, run.bytes.data(), static_cast<std::int64_t>(run.bytes.size() / 2));
+      return add_sample_powers(run.first, run.second.data(), static_cast<std::int64_t>(run.second.size() / 2));
     }, [](const Run& run) {
-      float sum = run.start;
-      for (std::size_t k = 0; k < run.bytes.size(); k += 2) sum += kComponentPower[run.bytes[k]] + kComponentPower[run.bytes[k + 1]];
+      float sum = run.first;
+      for (std::size_t k = 0; k < run.second.size(); k += 2) sum += kComponentPower[run.second[k]] + kComponentPower[run.second[k + 1]];
       return sum;
     });
   });

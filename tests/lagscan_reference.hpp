@@ -40,7 +40,7 @@ class ReferenceLagscan {
       }
     }
     lags_ = carry == 1 ? 8192 : 8192 - slen_;
-    cor_dat(carry);
+    cor_dat();
   }
 
   // The carry-over after the block's table rows are out.
@@ -61,14 +61,12 @@ class ReferenceLagscan {
     return capture == 1 ? static_cast<extended>(ra_[x]) / r1_ - 1 : static_cast<extended>(rb_[x]) / r2_ - 1;
   }
 
-  // The transcription's variables: the block's coefficients, the peaks and the means.
+  // The transcription's variables: the block's coefficients and their count.
   std::vector<float> dato1_ = std::vector<float>(16384), dato2_ = std::vector<float>(16384);
-  float r1_ = 0.0f, r2_ = 0.0f, mx1_ = 0.0f, mx2_ = 0.0f;
-  std::int64_t nmx1_ = 0, nmx2_ = 0, count_ = 0;
   int lags_ = 0;
 
  private:
-  void cor_dat(int carry) {
+  void cor_dat() {
     for (int i = 0; i < lags_; ++i) {
       dato1_[i] = 0.0f;
       dato2_[i] = 0.0f;
@@ -78,19 +76,13 @@ class ReferenceLagscan {
         dato2_[i] = static_cast<float>(dato2_[i] + widen(4.0) / slen_ * (static_cast<extended>(rbr_[j]) / r2_ - 1) *
                                                        (static_cast<extended>(ra_[i + j]) / r1_ - 1));
       }
-      if (dato1_[i] > mx1_) {
-        mx1_ = dato1_[i];
-        nmx1_ = 8192 * count_ + i - carry * slen_;
-      }
-      if (dato2_[i] > mx2_) {
-        mx2_ = dato2_[i];
-        nmx2_ = 8192 * count_ + i - carry * slen_;
-      }
     }
     ++count_;
   }
 
   int slen_;
+  float r1_ = 0.0f, r2_ = 0.0f;
+  std::int64_t count_ = 0;
   std::vector<float> ra_ = std::vector<float>(16384), rb_ = std::vector<float>(16384);
   std::vector<float> rar_ = std::vector<float>(8192), rbr_ = std::vector<float>(8192);
 };

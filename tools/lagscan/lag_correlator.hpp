@@ -54,8 +54,6 @@ class LagCorrelator {
   const LagPeak& peak_two_on_one() const { return peak2_; }
   // The threads the sums run on, free between blocks.
   ChunkWorkers& workers() { return workers_; }
-  float mean1() const { return mean1_; }
-  float mean2() const { return mean2_; }
   // The two parts of every term, as the sums use them: weight j of the window of capture 1 or
   // 2, and the normalised factor of entry x of the last block's amplitude series of capture 1
   // or 2 (x below the last block's lags + L - 1).
