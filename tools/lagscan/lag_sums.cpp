@@ -145,8 +145,8 @@ void SumGroup(const LagTerms& terms, const double* bounds, std::size_t first, fl
   const std::size_t lanes = hn::Lanes(d);
   const double* high = terms.factors.high.data() + first;
   const VU index_bits = hn::Set(du, kCellIndex);
-  // The sums live in registers while steps are proven; at a step that is not, they go through
-  // memory to the extended evaluation and back.
+  // The sums live in registers while steps are proven, each step's starting sums also kept in
+  // memory: at a step that is not proven, the extended evaluation redoes it from there.
   double sums[kChains * 16] = {};
   const std::size_t window = terms.weights.size();
   const double* rounded_weights = terms.rounded_weights.data();
@@ -154,24 +154,20 @@ void SumGroup(const LagTerms& terms, const double* bounds, std::size_t first, fl
   V s0 = hn::Zero(d), s1 = hn::Zero(d), s2 = hn::Zero(d), s3 = hn::Zero(d);
   while (true) {
     for (; j < window; ++j) {
+      hn::StoreU(s0, d, sums);
+      hn::StoreU(s1, d, sums + lanes);
+      hn::StoreU(s2, d, sums + 2 * lanes);
+      hn::StoreU(s3, d, sums + 3 * lanes);
       const V weight = hn::Set(d, rounded_weights[j]);
       const V bound = hn::Set(d, bounds[j]);
       VU apart = hn::Zero(du);
-      const V n0 = step(d, s0, weight, high + j, bound, apart);
-      const V n1 = step(d, s1, weight, high + j + lanes, bound, apart);
-      const V n2 = step(d, s2, weight, high + j + 2 * lanes, bound, apart);
-      const V n3 = step(d, s3, weight, high + j + 3 * lanes, bound, apart);
+      s0 = step(d, s0, weight, high + j, bound, apart);
+      s1 = step(d, s1, weight, high + j + lanes, bound, apart);
+      s2 = step(d, s2, weight, high + j + 2 * lanes, bound, apart);
+      s3 = step(d, s3, weight, high + j + 3 * lanes, bound, apart);
       if (HWY_UNLIKELY(!hn::AllTrue(du, hn::Eq(hn::And(apart, index_bits), hn::Zero(du))))) break;
-      s0 = n0;
-      s1 = n1;
-      s2 = n2;
-      s3 = n3;
     }
     if (j == window) break;
-    hn::StoreU(s0, d, sums);
-    hn::StoreU(s1, d, sums + lanes);
-    hn::StoreU(s2, d, sums + 2 * lanes);
-    hn::StoreU(s3, d, sums + 3 * lanes);
     redo_step(terms, first, j++, kChains * lanes, sums);
     s0 = hn::LoadU(d, sums);
     s1 = hn::LoadU(d, sums + lanes);
