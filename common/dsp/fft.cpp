@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/arguments.hpp"
+#include "io/capture_format.hpp"
 #include "arith/precision.hpp"
 #include "dsp/fft_scalar.hpp"
 
@@ -134,7 +135,7 @@ void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work
     }
     reversed |= bit;
   }
-  if (!fft_stages_vector(data, n, twiddles_.data())) {
+  if (!fft_stages_vector(data, n, twiddles_.data(), 1, true)) {
     for (double* frame : frames) transform(frame);
     return;
   }
@@ -146,6 +147,70 @@ void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work
     }
   }
   for (double* frame : frames) divide_inverse(frame);
+}
+
+namespace {
+
+// Every normalised byte is an odd multiple of 2^-8 below 1 in magnitude, so the sums and
+// differences of the first stage are exact in double and equal the extended butterfly's.
+constexpr bool normalised_bytes_are_short() {
+  for (const double v : kNormalisedCu8) {
+    const double scaled = v * 256.0;
+    if (!(scaled > -256.0 && scaled < 256.0) || scaled != static_cast<double>(static_cast<int>(scaled))) return false;
+  }
+  return true;
+}
+static_assert(normalised_bytes_are_short());
+
+}  // namespace
+
+bool FftPlan::lanes_serve_bytes() const { return sign_ == -1 && twiddles_fit_vector_ && fft_vector_supported(); }
+
+const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const> frames, FftLaneWork& work) const {
+  if (frames.size() > kFftLanes) throw std::invalid_argument("too many frames for the FFT lanes");
+  if (!lanes_serve_bytes()) return nullptr;
+  const auto n = static_cast<std::size_t>(n_);
+  const std::size_t lanes = frames.size();
+  double* data = work.values(16 * n);
+  if (n == 1) {
+    for (std::size_t l = 0; l < kFftLanes; ++l) {
+      data[l] = l < lanes ? kNormalisedCu8[frames[l][0]] : 0.0;
+      data[8 + l] = l < lanes ? kNormalisedCu8[frames[l][1]] : 0.0;
+    }
+    return data;
+  }
+  // Point i of the bit-reversed order is sample reversed(i); points 2m and 2m + 1 are at once
+  // combined by the first stage (half-span 1, twiddle (1, +0)): p + q and p - q, both exact.
+  std::size_t reversed = 0;
+  const std::size_t unused = kFftLanes - lanes;
+  for (std::size_t i = 0; i < n; i += 2) {
+    // i even: reversed(i + 1) = reversed(i) + n / 2.
+    const std::size_t second = reversed + n / 2;
+    double* point = data + 16 * i;
+    for (std::size_t l = 0; l < lanes; ++l) {
+      const std::uint8_t* bytes = frames[l];
+      const double p_re = kNormalisedCu8[bytes[2 * reversed]];
+      const double p_im = kNormalisedCu8[bytes[2 * reversed + 1]];
+      const double q_re = kNormalisedCu8[bytes[2 * second]];
+      const double q_im = kNormalisedCu8[bytes[2 * second + 1]];
+      point[l] = p_re + q_re;
+      point[8 + l] = p_im + q_im;
+      point[16 + l] = p_re - q_re;
+      point[24 + l] = p_im - q_im;
+    }
+    if (unused > 0) {
+      for (const std::size_t at : {0, 8, 16, 24}) std::fill_n(point + at + lanes, unused, 0.0);
+    }
+    // Next even index: the bit reversal counts i / 2 in the top bits below n / 2.
+    std::size_t bit = n / 4;
+    while (bit > 0 && (reversed & bit) != 0) {
+      reversed ^= bit;
+      bit /= 2;
+    }
+    reversed |= bit;
+  }
+  if (!fft_stages_vector(data, n, twiddles_.data(), 2, false)) return nullptr;
+  return data;
 }
 
 void four(double* data, long n, int sign) {

@@ -44,6 +44,16 @@ class FftPlan {
   // frame gets exactly the bits transform gives it.
   void transform_lanes(std::span<double* const> frames, FftLaneWork& work, FftPath path = FftPath::fastest) const;
 
+  // Up to kFftLanes frames of capture bytes (2n each: I, Q, ...; normalised as
+  // normalise_cu8 does), placed in lane layout in `work` (complex point i of lane l: real part
+  // at [16 i + l], imaginary part at [16 i + 8 + l]; unused lanes zero) and transformed there
+  // with the bits transform gives each frame. Returns the lane data, or nullptr when the
+  // vector evaluation does not serve (see lanes_serve_bytes); the bytes then go through
+  // transform frame by frame. Forward transforms only.
+  const double* transform_bytes_lanes(std::span<const std::uint8_t* const> frames, FftLaneWork& work) const;
+  // Whether transform_bytes_lanes serves: a forward plan and the vector evaluation chosen.
+  bool lanes_serve_bytes() const;
+
   std::int32_t size() const { return n_; }
   int sign() const { return sign_; }
 

@@ -321,13 +321,13 @@ bool inputs_in_range(const double* data, std::size_t count) {
   return hn::AllTrue(d, fits);
 }
 
-bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles) {
-  if (!inputs_in_range(data, 2 * kFftLanes * n)) return false;
+bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t first_half, bool check_range) {
+  if (check_range && !inputs_in_range(data, 2 * kFftLanes * n)) return false;
   const std::size_t block = std::min(n, kBlockPoints);
   for (std::size_t begin = 0; begin < n; begin += block) {
-    for (std::size_t half = 1; half < block; half *= 2) stage(data, begin, begin + block, half, twiddles + (half - 1));
+    for (std::size_t half = first_half; half < block; half *= 2) stage(data, begin, begin + block, half, twiddles + (half - 1));
   }
-  std::size_t half = block;
+  std::size_t half = std::max(block, first_half);
   while (half < n) {
     if (4 * half <= n) {
       stage_pair(data, n, half, twiddles + (half - 1), twiddles + (2 * half - 1));
@@ -366,7 +366,7 @@ bool ButterflyKernel(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchec
 #else  // no double lanes on this target: the callers take the extended evaluation
 
 bool HasKernel() { return false; }
-bool StagesKernel(double*, std::size_t, const FftTwiddle*) { return false; }
+bool StagesKernel(double*, std::size_t, const FftTwiddle*, std::size_t, bool) { return false; }
 bool ButterflyKernel(ButterflyLanes&, FftTwiddle, ButterflyLanes*, unsigned*) { return false; }
 
 #endif
@@ -398,8 +398,8 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   return std::all_of(twiddles, twiddles + count, [&](const FftTwiddle& w) { return fits(w.re) && fits(w.im); });
 }
 
-bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles) {
-  return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles);
+bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t first_half, bool check_range) {
+  return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles, first_half, check_range);
 }
 
 unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchecked) {
