@@ -71,6 +71,10 @@ FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
     }
   }
   twiddles_fit_vector_ = fft_twiddles_fit_vector(twiddles_.data(), twiddles_.size());
+  if (n >= 4) {
+    const double w = twiddles_[2].re;
+    first_stages_exact_ = twiddles_[2].im == -1.0 && std::fabs(w) <= 0x1p-40 && std::fmod(w, 0x1p-52) == 0.0;
+  }
 }
 
 void FftPlan::transform(double* data) const {
@@ -151,8 +155,15 @@ void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work
 
 namespace {
 
-// Every normalised byte is an odd multiple of 2^-8 below 1 in magnitude, so the sums and
-// differences of the first stage are exact in double and equal the extended butterfly's.
+// The first two stages on normalised bytes, exact in double. Every normalised byte is an odd
+// multiple of 2^-8 below 1 in magnitude, so the first stage's sums and differences (twiddle
+// (1, +0)) are exact: multiples of 2^-8 below 2. In the second stage the unit twiddle's are
+// exact again (below 4); the other twiddle is (w, -1) with w a multiple of 2^-52 of at most
+// 2^-40 (first_stages_exact_, checked per plan), so w q is exact (a multiple of 2^-60 of at
+// most 3 bits more than q) and so is -1 q; their sum V is a multiple of 2^-60 below 2 + 2^-38,
+// at most 62 bits, so the extended t = RN53(RN64(V)) = RN53(V), which double arithmetic gives;
+// t is a multiple of 2^-60 too, and p -+ t (below 4, at most 62 bits) is exact in extended
+// precision, so RN53 of it is the double sum. Every step is the extended butterfly's value.
 constexpr bool normalised_bytes_are_short() {
   for (const double v : kNormalisedCu8) {
     const double scaled = v * 256.0;
@@ -161,6 +172,20 @@ constexpr bool normalised_bytes_are_short() {
   return true;
 }
 static_assert(normalised_bytes_are_short());
+
+struct Complex {
+  double re;
+  double im;
+};
+constexpr FftTwiddle kUnitTwiddle{1.0, 0.0};
+
+// The butterfly in double, for operands where every step is exact (above).
+inline void exact_butterfly(Complex& p, Complex& q, FftTwiddle w) {
+  const double t_re = w.re * q.re - w.im * q.im;
+  const double t_im = w.re * q.im + w.im * q.re;
+  q = {p.re - t_re, p.im - t_im};
+  p = {p.re + t_re, p.im + t_im};
+}
 
 }  // namespace
 
@@ -179,37 +204,46 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
     }
     return data;
   }
-  // Point i of the bit-reversed order is sample reversed(i); points 2m and 2m + 1 are at once
-  // combined by the first stage (half-span 1, twiddle (1, +0)): p + q and p - q, both exact.
-  std::size_t reversed = 0;
   const std::size_t unused = kFftLanes - lanes;
-  for (std::size_t i = 0; i < n; i += 2) {
-    // i even: reversed(i + 1) = reversed(i) + n / 2.
-    const std::size_t second = reversed + n / 2;
+  const auto sample = [&](std::size_t l, std::size_t at) {
+    return Complex{kNormalisedCu8[frames[l][2 * at]], kNormalisedCu8[frames[l][2 * at + 1]]};
+  };
+  // Point i of the bit-reversed order is sample reversed(i); the first stages are done while
+  // the points are placed (see exact_butterfly).
+  std::size_t reversed = 0;
+  const std::size_t points = first_stages_exact_ ? 4 : 2;
+  for (std::size_t i = 0; i < n; i += points) {
     double* point = data + 16 * i;
     for (std::size_t l = 0; l < lanes; ++l) {
-      const std::uint8_t* bytes = frames[l];
-      const double p_re = kNormalisedCu8[bytes[2 * reversed]];
-      const double p_im = kNormalisedCu8[bytes[2 * reversed + 1]];
-      const double q_re = kNormalisedCu8[bytes[2 * second]];
-      const double q_im = kNormalisedCu8[bytes[2 * second + 1]];
-      point[l] = p_re + q_re;
-      point[8 + l] = p_im + q_im;
-      point[16 + l] = p_re - q_re;
-      point[24 + l] = p_im - q_im;
+      // reversed(i + 1) = reversed(i) + n / 2, reversed(i + 2) = reversed(i) + n / 4.
+      Complex a[4];
+      a[0] = sample(l, reversed);
+      a[1] = sample(l, reversed + n / 2);
+      exact_butterfly(a[0], a[1], kUnitTwiddle);
+      if (points == 4) {
+        a[2] = sample(l, reversed + n / 4);
+        a[3] = sample(l, reversed + n / 4 + n / 2);
+        exact_butterfly(a[2], a[3], kUnitTwiddle);
+        exact_butterfly(a[0], a[2], kUnitTwiddle);
+        exact_butterfly(a[1], a[3], twiddles_[2]);
+      }
+      for (std::size_t m = 0; m < points; ++m) {
+        point[16 * m + l] = a[m].re;
+        point[16 * m + 8 + l] = a[m].im;
+      }
     }
     if (unused > 0) {
-      for (const std::size_t at : {0, 8, 16, 24}) std::fill_n(point + at + lanes, unused, 0.0);
+      for (std::size_t at = 0; at < 16 * points; at += 8) std::fill_n(point + at + lanes, unused, 0.0);
     }
-    // Next even index: the bit reversal counts i / 2 in the top bits below n / 2.
-    std::size_t bit = n / 4;
+    // The next i: the bit reversal counts i / points in the bits below n / points.
+    std::size_t bit = n / (2 * points);
     while (bit > 0 && (reversed & bit) != 0) {
       reversed ^= bit;
       bit /= 2;
     }
     reversed |= bit;
   }
-  if (!fft_stages_vector(data, n, twiddles_.data(), 2, false)) return nullptr;
+  if (!fft_stages_vector(data, n, twiddles_.data(), points, false)) return nullptr;
   return data;
 }
 

@@ -65,6 +65,7 @@ class FftPlan {
   std::vector<std::uint32_t> swaps_;   // pairs of complex indices exchanged by the bit reversal
   std::vector<FftTwiddle> twiddles_;   // stage with half-span h holds its h factors at [h - 1, 2h - 1)
   bool twiddles_fit_vector_ = false;
+  bool first_stages_exact_ = false;  // the second stage's twiddles keep it exact on bytes (fft.cpp)
 };
 
 // The classic routine: `data` is the 1-based view (the address one element before the first
