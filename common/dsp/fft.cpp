@@ -1,8 +1,10 @@
 // In-place radix-2 complex FFT with recurrence twiddles, exact to the classic routine.
 #include "dsp/fft.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -71,6 +73,13 @@ FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
     }
   }
   twiddles_fit_vector_ = fft_twiddles_fit_vector(twiddles_.data(), twiddles_.size());
+  // The bit reversal of the indices below min(n, 4096) within n.
+  const std::int64_t low_count = std::min<std::int64_t>(n, 4096);
+  for (std::int64_t low = 0; low < low_count; ++low) {
+    std::int64_t reversed = 0;
+    for (std::int64_t bit = 1, to = n / 2; bit < low_count; bit *= 2, to /= 2) reversed |= (low & bit) != 0 ? to : 0;
+    reversed_low_.push_back(static_cast<std::uint32_t>(reversed));
+  }
   if (n >= 4) {
     const double w = twiddles_[2].re;
     first_stages_exact_ = twiddles_[2].im == -1.0 && std::fabs(w) <= 0x1p-40 && std::fmod(w, 0x1p-52) == 0.0;
@@ -102,6 +111,11 @@ void FftPlan::divide_inverse(double* data) const {
   const auto divisor = static_cast<extended>(n_);
   const auto values = 2 * static_cast<std::size_t>(n_);
   for (std::size_t i = 0; i < values; ++i) data[i] = static_cast<double>(data[i] / divisor);
+}
+
+std::uint16_t* FftLaneWork::samples(std::size_t count) {
+  if (samples_.size() < count) samples_.resize(count);
+  return samples_.data();
 }
 
 double* FftLaneWork::values(std::size_t count) {
@@ -204,25 +218,46 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
     }
     return data;
   }
-  const std::size_t unused = kFftLanes - lanes;
-  const auto sample = [&](std::size_t l, std::size_t at) {
-    return Complex{kNormalisedCu8[frames[l][2 * at]], kNormalisedCu8[frames[l][2 * at + 1]]};
+  // Sample reversed(i) of lane l for point i: by the table when it covers n; otherwise each
+  // frame's samples (two bytes each) are put in bit-reversed order first, so that the points
+  // are read in sequence and the frames need not stay in cache (sample i of lane l is then at
+  // reordered[l n + i]).
+  const std::size_t low_count = reversed_low_.size();
+  const bool by_table = low_count == n;
+  std::uint16_t* reordered = by_table ? nullptr : work.samples(lanes * n);
+  for (std::size_t l = 0; !by_table && l < lanes; ++l) {
+    std::uint16_t* to = reordered + l * n;
+    // reversed(high + low) = reversed_low_[low] + reversed(high), high a multiple of low_count.
+    std::size_t reversed_high = 0;
+    for (std::size_t high = 0; high < n; high += low_count) {
+      for (std::size_t low = 0; low < low_count; ++low) {
+        std::memcpy(to + high + low, frames[l] + 2 * (reversed_low_[low] + reversed_high), 2);
+      }
+      std::size_t bit = n / (2 * low_count);
+      while (bit > 0 && (reversed_high & bit) != 0) {
+        reversed_high ^= bit;
+        bit /= 2;
+      }
+      reversed_high |= bit;
+    }
+  }
+  const auto sample = [&](std::size_t l, std::size_t i) {
+    const std::uint8_t* bytes = by_table ? frames[l] + 2 * reversed_low_[i] : reinterpret_cast<const std::uint8_t*>(reordered + l * n + i);
+    return Complex{kNormalisedCu8[bytes[0]], kNormalisedCu8[bytes[1]]};
   };
-  // Point i of the bit-reversed order is sample reversed(i); the first stages are done while
-  // the points are placed (see exact_butterfly).
-  std::size_t reversed = 0;
+  // The first stages are done while the points are placed (see exact_butterfly).
+  const std::size_t unused = kFftLanes - lanes;
   const std::size_t points = first_stages_exact_ ? 4 : 2;
   for (std::size_t i = 0; i < n; i += points) {
     double* point = data + 16 * i;
     for (std::size_t l = 0; l < lanes; ++l) {
-      // reversed(i + 1) = reversed(i) + n / 2, reversed(i + 2) = reversed(i) + n / 4.
       Complex a[4];
-      a[0] = sample(l, reversed);
-      a[1] = sample(l, reversed + n / 2);
+      a[0] = sample(l, i);
+      a[1] = sample(l, i + 1);
       exact_butterfly(a[0], a[1], kUnitTwiddle);
       if (points == 4) {
-        a[2] = sample(l, reversed + n / 4);
-        a[3] = sample(l, reversed + n / 4 + n / 2);
+        a[2] = sample(l, i + 2);
+        a[3] = sample(l, i + 3);
         exact_butterfly(a[2], a[3], kUnitTwiddle);
         exact_butterfly(a[0], a[2], kUnitTwiddle);
         exact_butterfly(a[1], a[3], twiddles_[2]);
@@ -235,13 +270,6 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
     if (unused > 0) {
       for (std::size_t at = 0; at < 16 * points; at += 8) std::fill_n(point + at + lanes, unused, 0.0);
     }
-    // The next i: the bit reversal counts i / points in the bits below n / points.
-    std::size_t bit = n / (2 * points);
-    while (bit > 0 && (reversed & bit) != 0) {
-      reversed ^= bit;
-      bit /= 2;
-    }
-    reversed |= bit;
   }
   if (!fft_stages_vector(data, n, twiddles_.data(), points, false)) return nullptr;
   return data;

@@ -22,9 +22,12 @@ class FftLaneWork {
  public:
   // At least `count` doubles, aligned to 64 bytes.
   double* values(std::size_t count);
+  // At least `count` two-byte samples.
+  std::uint16_t* samples(std::size_t count);
 
  private:
   std::vector<double> storage_;
+  std::vector<std::uint16_t> samples_;
 };
 
 // Which evaluation transform_lanes uses: the fastest this processor has, the extended one on
@@ -65,6 +68,7 @@ class FftPlan {
   std::vector<std::uint32_t> swaps_;   // pairs of complex indices exchanged by the bit reversal
   std::vector<FftTwiddle> twiddles_;   // stage with half-span h holds its h factors at [h - 1, 2h - 1)
   bool twiddles_fit_vector_ = false;
+  std::vector<std::uint32_t> reversed_low_;  // bit reversal of the indices below min(n, 4096) within n
   bool first_stages_exact_ = false;  // the second stage's twiddles keep it exact on bytes (fft.cpp)
 };
 
