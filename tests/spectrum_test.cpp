@@ -72,29 +72,21 @@ TEST(Spectrum, BinPowersAreTheExtendedPowers) {
   });
 }
 
+// The table's lines against printf's "%ld    %3.3f" of the sum rounded to single over the
+// frame count rounded to single (2^24 + 1 frames count as 2^24; none gives not-a-number lines),
+// negative frequencies first; sums from 1e-7 to 1e33.
 TEST(Spectrum, TableLinesArePrintfsLines) {
-  // The table's lines are formatted without printf; the plain twin is printf's "%ld    %3.3f".
-  // Powers from 1e-7 to 1e33 (halfway cases of the third decimal among them), frame counts
-  // that round in single precision, and no frames at all (not-a-number lines).
   const std::int32_t n = 4096;
   SpectrumAccumulator spectrum(n);
   std::vector<float> power(n);
-  std::uint64_t state = 12345;
-  for (int frame = 0; frame < 3; ++frame) {
-    for (std::int32_t k = 0; k < n; ++k) {
-      state = state * 6364136223846793005u + 1442695040888963407u;
-      const int exponent = static_cast<int>(state >> 58) * 2 - 24;
-      power[k] = k % 7 == 0 ? static_cast<float>(k) / 16.0f : std::ldexp(static_cast<float>(state >> 40) / 16777216.0f, exponent);
-    }
-    spectrum.add_power(power, 0, n);
-  }
-  for (const std::int64_t frames : {std::int64_t{0}, std::int64_t{1}, std::int64_t{3}, std::int64_t{16777217}}) {
+  std::mt19937_64 rng(5);
+  for (std::int32_t k = 0; k < n; ++k) power[k] = k % 7 == 0 ? static_cast<float>(k) / 16.0f : std::ldexp(static_cast<float>(rng() >> 40), static_cast<int>(rng() % 32) * 2 - 48);
+  spectrum.add_power(power, 0, n);
+  for (const std::int64_t frames : {std::int64_t{0}, std::int64_t{3}, std::int64_t{16777217}}) {
     std::string expected;
     for (std::int32_t i = 0; i < n; ++i) {
-      const auto bin = static_cast<std::size_t>(i < n / 2 ? i + n / 2 : i - n / 2);
-      const auto sum_single = static_cast<float>(spectrum.sums()[bin]);
-      const auto value = static_cast<double>(static_cast<extended>(sum_single) / static_cast<float>(frames));
-      expected += cformat("%ld    %3.3f\n", static_cast<long>(i - n / 2), value);
+      const auto sum_single = static_cast<float>(spectrum.sums()[static_cast<std::size_t>((i + n / 2) % n)]);
+      expected += cformat("%ld    %3.3f\n", static_cast<long>(i - n / 2), static_cast<double>(static_cast<extended>(sum_single) / static_cast<float>(frames)));
     }
     std::string lines;
     spectrum.append_lines(lines, frames, 0, n);
