@@ -187,20 +187,6 @@ constexpr bool normalised_bytes_are_short() {
 }
 static_assert(normalised_bytes_are_short());
 
-struct Complex {
-  double re;
-  double im;
-};
-constexpr FftTwiddle kUnitTwiddle{1.0, 0.0};
-
-// The butterfly in double, for operands where every step is exact (above).
-inline void exact_butterfly(Complex& p, Complex& q, FftTwiddle w) {
-  const double t_re = w.re * q.re - w.im * q.im;
-  const double t_im = w.re * q.im + w.im * q.re;
-  q = {p.re - t_re, p.im - t_im};
-  p = {p.re + t_re, p.im + t_im};
-}
-
 }  // namespace
 
 bool FftPlan::lanes_serve_bytes() const { return sign_ == -1 && twiddles_fit_vector_ && fft_vector_supported(); }
@@ -211,13 +197,6 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
   const auto n = static_cast<std::size_t>(n_);
   const std::size_t lanes = frames.size();
   double* data = work.values(16 * n);
-  if (n == 1) {
-    for (std::size_t l = 0; l < kFftLanes; ++l) {
-      data[l] = l < lanes ? kNormalisedCu8[frames[l][0]] : 0.0;
-      data[8 + l] = l < lanes ? kNormalisedCu8[frames[l][1]] : 0.0;
-    }
-    return data;
-  }
   // Sample reversed(i) of lane l for point i: by the table when it covers n; otherwise each
   // frame's samples (two bytes each) are put in bit-reversed order first, so that the points
   // are read in sequence and the frames need not stay in cache (sample i of lane l is then at
@@ -241,37 +220,20 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
       reversed_high |= bit;
     }
   }
-  const auto sample = [&](std::size_t l, std::size_t i) {
-    const std::uint8_t* bytes = by_table ? frames[l] + 2 * reversed_low_[i] : reinterpret_cast<const std::uint8_t*>(reordered + l * n + i);
-    return Complex{kNormalisedCu8[bytes[0]], kNormalisedCu8[bytes[1]]};
-  };
-  // The first stages are done while the points are placed (see exact_butterfly).
-  const std::size_t unused = kFftLanes - lanes;
-  const std::size_t points = first_stages_exact_ ? 4 : 2;
-  for (std::size_t i = 0; i < n; i += points) {
+  // Point i of lane l: the normalised sample reversed(i); zeros in unused lanes.
+  for (std::size_t i = 0; i < n; ++i) {
     double* point = data + 16 * i;
     for (std::size_t l = 0; l < lanes; ++l) {
-      Complex a[4];
-      a[0] = sample(l, i);
-      a[1] = sample(l, i + 1);
-      exact_butterfly(a[0], a[1], kUnitTwiddle);
-      if (points == 4) {
-        a[2] = sample(l, i + 2);
-        a[3] = sample(l, i + 3);
-        exact_butterfly(a[2], a[3], kUnitTwiddle);
-        exact_butterfly(a[0], a[2], kUnitTwiddle);
-        exact_butterfly(a[1], a[3], twiddles_[2]);
-      }
-      for (std::size_t m = 0; m < points; ++m) {
-        point[16 * m + l] = a[m].re;
-        point[16 * m + 8 + l] = a[m].im;
-      }
+      const std::uint8_t* bytes = by_table ? frames[l] + 2 * reversed_low_[i] : reinterpret_cast<const std::uint8_t*>(reordered + l * n + i);
+      point[l] = kNormalisedCu8[bytes[0]];
+      point[8 + l] = kNormalisedCu8[bytes[1]];
     }
-    if (unused > 0) {
-      for (std::size_t at = 0; at < 16 * points; at += 8) std::fill_n(point + at + lanes, unused, 0.0);
-    }
+    std::fill_n(point + lanes, kFftLanes - lanes, 0.0);
+    std::fill_n(point + 8 + lanes, kFftLanes - lanes, 0.0);
   }
-  if (!fft_stages_vector(data, n, twiddles_.data(), points, false)) return nullptr;
+  // The first stages are exact on normalised bytes (above).
+  const std::size_t exact_below = first_stages_exact_ ? 4 : 2;
+  if (!fft_stages_vector(data, n, twiddles_.data(), exact_below, false)) return nullptr;
   return data;
 }
 

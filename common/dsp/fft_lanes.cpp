@@ -277,6 +277,35 @@ HWY_INLINE void butterfly(double* p, double* q, FftTwiddle w) {
   }
 }
 
+// The butterfly on points p and q in plain double arithmetic, for stages whose every step the
+// caller has proven exact (then each is the extended butterfly's value, zero signs included:
+// the operations are the extended butterfly's, and exact results round alike).
+HWY_INLINE void butterfly_exact(double* p, double* q, FftTwiddle w) {
+  const D d;
+  const V w_re = hn::Set(d, w.re);
+  const V w_im = hn::Set(d, w.im);
+  for (std::size_t lane = 0; lane < kFftLanes; lane += hn::Lanes(d)) {
+    const V p_re = hn::LoadU(d, p + lane);
+    const V p_im = hn::LoadU(d, p + kFftLanes + lane);
+    const V q_re = hn::LoadU(d, q + lane);
+    const V q_im = hn::LoadU(d, q + kFftLanes + lane);
+    const V t_re = hn::Sub(hn::Mul(w_re, q_re), hn::Mul(w_im, q_im));
+    const V t_im = hn::Add(hn::Mul(w_re, q_im), hn::Mul(w_im, q_re));
+    hn::StoreU(hn::Sub(p_re, t_re), d, q + lane);
+    hn::StoreU(hn::Sub(p_im, t_im), d, q + kFftLanes + lane);
+    hn::StoreU(hn::Add(p_re, t_re), d, p + lane);
+    hn::StoreU(hn::Add(p_im, t_im), d, p + kFftLanes + lane);
+  }
+}
+
+// One stage of exact butterflies with half-span `half` over points [begin, end).
+void stage_exact(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w) {
+  for (std::size_t group = begin; group < end; group += 2 * half) {
+    double* p = data + 2 * kFftLanes * group;
+    for (std::size_t k = 0; k < half; ++k) butterfly_exact(p + 2 * kFftLanes * k, p + 2 * kFftLanes * (k + half), w[k]);
+  }
+}
+
 // One stage with half-span `half` over points [begin, end).
 void stage(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w) {
   for (std::size_t group = begin; group < end; group += 2 * half) {
@@ -321,13 +350,19 @@ bool inputs_in_range(const double* data, std::size_t count) {
   return hn::AllTrue(d, fits);
 }
 
-bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t first_half, bool check_range) {
+bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below, bool check_range) {
   if (check_range && !inputs_in_range(data, 2 * kFftLanes * n)) return false;
   const std::size_t block = std::min(n, kBlockPoints);
   for (std::size_t begin = 0; begin < n; begin += block) {
-    for (std::size_t half = first_half; half < block; half *= 2) stage(data, begin, begin + block, half, twiddles + (half - 1));
+    for (std::size_t half = 1; half < block; half *= 2) {
+      if (half < exact_below) {
+        stage_exact(data, begin, begin + block, half, twiddles + (half - 1));
+      } else {
+        stage(data, begin, begin + block, half, twiddles + (half - 1));
+      }
+    }
   }
-  std::size_t half = std::max(block, first_half);
+  std::size_t half = block;
   while (half < n) {
     if (4 * half <= n) {
       stage_pair(data, n, half, twiddles + (half - 1), twiddles + (2 * half - 1));
@@ -398,8 +433,8 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   return std::all_of(twiddles, twiddles + count, [&](const FftTwiddle& w) { return fits(w.re) && fits(w.im); });
 }
 
-bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t first_half, bool check_range) {
-  return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles, first_half, check_range);
+bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below, bool check_range) {
+  return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles, exact_below, check_range);
 }
 
 unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchecked) {
