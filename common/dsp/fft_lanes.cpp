@@ -29,7 +29,8 @@
 // r = m1 - m2 - s by TwoSum (exact); d = RN53(e1 - e2), c = RN53(r + d); hi = RN53(s + c),
 // lo = c - (hi - s) (Fast2Sum). The lane takes hi if RN53(|lo| + E) < G, where
 // E = RN53(RN53(RN53(|m1| + |m2|) (2^-63 + 2^-100)) + 2^-1000) and G is half the gap from hi to
-// its neighbour towards zero (below). Proof: with V = A - B, |A| <= (1 + 2^-53)|m1|, and RN64
+// its neighbour towards zero (below); the kernel evaluates the test scaled by 2^53 (exact), with
+// a multiply-add for each side, which rounds once where the test's sums round twice. Proof: with V = A - B, |A| <= (1 + 2^-53)|m1|, and RN64
 // errors of at most 2^-64 of the value,
 //   |X - V| <= 2^-64 (|A| + |B|) (2 + 2^-64) <= 2^-63 (1 + 2^-52) (|m1| + |m2|),
 //   |V - (s + c)| <= |e1 - e2 - d| + |r + d - c| + 2^-1068 <= 2^-102 (|m1| + |m2|) + 2^-1066,
@@ -42,8 +43,9 @@
 // If hi = 0, G = 0 and the test fails.
 //   G: M = RN53(|hi| (1 - 2^-53)) stays in hi's binade unless |hi| is a power of two, where it
 // drops to the binade below, whose spacing is the gap below hi; with 2^k the value of M's
-// exponent field, G = 2^(k-53) (rounded to 0 below the subnormal range: smaller, so still
-// safe).
+// exponent field, G = 2^(k-53). Where that is below the normal range the true half gap may
+// be larger than G, but then G < 2^-1000 <= E and the test fails; for subnormal or zero hi the
+// exponent field is 0 and the scaled test (against 2^k = 0) fails too.
 // With the unit twiddle (1, +0) every product is exact and t = q -+ 0 q' in double is the
 // extended t, zero signs included.
 // Sum S = p +- t (exact). In double: s = RN53(S), e = S - s by TwoSum (exact).
@@ -82,6 +84,7 @@ namespace iq::fft_lane_constants {
 constexpr double kBelowOne = 1.0 - 0x1p-53;           // M = |x| kBelowOne finds the gap below x
 constexpr double kProductBound = 0x1p-63 + 0x1p-100;  // E over |m1| + |m2|
 constexpr double kHalfGap = 0x1p-53;                  // G over 2^k
+constexpr double kScale = 0x1p53;                     // 2^k over G
 constexpr double kSumMargin = 0x1p-53 - 0x1p-64;      // the sum's bound on |e| over 2^k
 constexpr double kMostData = 0x1p500;
 constexpr double kMostInput = 0x1p420;      // inputs this size keep every stage below kMostData
@@ -168,10 +171,10 @@ HWY_INLINE V twiddle_product(D d, V a, V x, V b, V y, M& proven) {
   const V c = hn::Add(r, diff);
   const V hi = hn::Add(s, c);
   const V lo = hn::Sub(c, hn::Sub(hi, s));
-  const V bound = hn::Add(hn::Mul(hn::Add(hn::Abs(m1), hn::Abs(m2)), hn::Set(d, kProductBound)), hn::Set(d, kAbsoluteBound));
-  const V half_gap = hn::Mul(binade_below(d, hi), hn::Set(d, kHalfGap));
-  const V lo_size = hn::Abs(lo);
-  const M inside = hn::Lt(hn::Add(lo_size, bound), half_gap);
+  // RN53(|lo| + E) < G as RN53(|lo| 2^53 + E 2^53) < 2^k: the same test scaled by the exact
+  // 2^53, each side formed by one multiply-add (two roundings up without a fused one).
+  const V scaled_bound = hn::MulAdd(hn::Add(hn::Abs(m1), hn::Abs(m2)), hn::Set(d, kProductBound * kScale), hn::Set(d, kAbsoluteBound * kScale));
+  const M inside = hn::Lt(hn::MulAdd(hn::Abs(lo), hn::Set(d, kScale), scaled_bound), binade_below(d, hi));
   proven = hn::And(proven, inside);
   return hi;
 }
