@@ -1,5 +1,6 @@
-// The FFT: textbook properties, and bit-identity with a plain transcription of the classic
-// routine (kept here as the reference for every faster arrangement).
+// The FFT: bit-identity of every arrangement (plan, lanes, lanes on capture bytes, each vector
+// target) with a plain transcription of the classic routine, the proven butterflies, and the
+// transform's sign convention.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -67,70 +68,64 @@ void plain_four(double* data, long nn, int isign) {
   }
 }
 
-std::vector<double> random_frame(std::int32_t n, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<double> frame(2 * static_cast<std::size_t>(n));
-  // Capture-like values (odd multiples of 1/256) and, for variety, arbitrary doubles.
-  for (std::size_t k = 0; k < frame.size(); ++k) {
-    frame[k] = (seed % 2 == 0) ? (static_cast<int>(rng() % 256) - 127.5) / 128.0
-                               : std::ldexp(static_cast<double>(rng()) - 2147483648.0, -20);
-  }
-  return frame;
-}
+double sparse_value(std::mt19937_64& rng, int exponent_spread);
+double pick_value(std::mt19937_64& rng);
 
-TEST(Fft, PlanIsBitIdenticalToPlainRoutineForEverySize) {
-  for (int log_n = 0; log_n <= 18; ++log_n) {
-    const std::int32_t n = 1 << log_n;
-    for (int sign : {-1, 1}) {
-      if (sign == 1 && log_n > 12) continue;
-      for (std::uint32_t seed : {1u, 2u}) {
-        std::vector<double> expected = random_frame(n, seed + static_cast<std::uint32_t>(log_n) * 7);
-        std::vector<double> actual = expected;
-        plain_four(expected.data() - 1, n, sign);
-        FftPlan(n, sign).transform(actual.data());
-        ASSERT_EQ(0, std::memcmp(expected.data(), actual.data(), expected.size() * sizeof(double)))
-            << "N = " << n << ", sign " << sign << ", seed " << seed;
-      }
-    }
+// Kind 0: capture bytes (also what the lanes on bytes take); 1: few significant bits; 2: also
+// special values.
+void make_frame(std::vector<std::uint8_t>& bytes, std::vector<double>& values, int kind, std::mt19937_64& rng) {
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    bytes[k] = static_cast<std::uint8_t>(rng());
+    values[k] = kind == 0 ? (bytes[k] - 127.5) / 128.0 : kind == 1 ? sparse_value(rng, 2) : pick_value(rng);
   }
 }
 
-// Eight frames (or fewer) transformed side by side give each frame the plain routine's bits.
-void expect_lanes_match_plain(std::vector<std::vector<double>> frames, int sign, const std::string& target,
-                              FftLaneWork& work) {
-  const auto n = static_cast<std::int32_t>(frames[0].size() / 2);
-  std::vector<std::vector<double>> expected = frames;
-  std::vector<double*> pointers;
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    plain_four(expected[f].data() - 1, n, sign);
-    pointers.push_back(frames[f].data());
-  }
-  FftPlan(n, sign).transform_lanes(pointers, work);
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    ASSERT_EQ(0, std::memcmp(expected[f].data(), frames[f].data(), frames[f].size() * sizeof(double)))
-        << "N = " << n << ", sign " << sign << ", frame " << f << ", target " << target;
-  }
-}
-
-// Every vector target and the extended evaluation ("scalar"); the largest sizes on the
-// processor's own choice only.
-TEST(Fft, LanesAreBitIdenticalToPlainRoutineForEverySize) {
+// Every arrangement against the plain routine: the plan, the classic entry point, the lanes and
+// (forward, on bytes) the lanes on bytes, on every vector target and the extended evaluation.
+TEST(Fft, EveryArrangementIsBitIdenticalToThePlainRoutine) {
   FftLaneWork work;
   const std::string own = vector_target();
   test::for_each_vector_target([&](const std::string& target) {
-    const int largest = (target == own || target == "scalar") ? 18 : 13;
+    std::mt19937_64 rng(7);
+    const int largest = (target == own || target == "scalar") ? 17 : 13;
     for (int log_n = 0; log_n <= largest; ++log_n) {
       const std::int32_t n = 1 << log_n;
-      for (int sign : {-1, 1}) {
-        if (sign == 1 && log_n > 12) continue;
-        // A full set of lanes and a partial one (the tail of a batch).
-        for (const std::size_t count : {kFftLanes, std::size_t{3}}) {
-          if (count < kFftLanes && log_n > 12) continue;
-          std::vector<std::vector<double>> frames;
+      for (const int sign : {-1, 1}) {
+        // Capture bytes, full and partial sets of lanes; sparse and special values where small.
+        for (const auto& [kind, count] : {std::pair{0, kFftLanes}, std::pair{0, std::size_t{3}}, std::pair{1, kFftLanes}, std::pair{2, kFftLanes}}) {
+          if ((sign == 1 || kind > 0 || count < kFftLanes) && log_n > 12) continue;
+          std::vector<std::vector<std::uint8_t>> bytes(count, std::vector<std::uint8_t>(2 * static_cast<std::size_t>(n)));
+          std::vector<std::vector<double>> values(count, std::vector<double>(bytes[0].size()));
+          std::vector<const std::uint8_t*> byte_frames;
           for (std::size_t f = 0; f < count; ++f) {
-            frames.push_back(random_frame(n, static_cast<std::uint32_t>(f + count + 16 * static_cast<std::size_t>(log_n))));
+            make_frame(bytes[f], values[f], kind, rng);
+            byte_frames.push_back(bytes[f].data());
           }
-          expect_lanes_match_plain(frames, sign, target, work);
+          std::vector<std::vector<double>> expected = values;
+          for (auto& frame : expected) plain_four(frame.data() - 1, n, sign);
+          const auto expect_same = [&](const std::vector<double>& got, std::size_t f, const char* how) {
+            ASSERT_EQ(0, std::memcmp(got.data(), expected[f].data(), got.size() * sizeof(double)))
+                << how << ", N = " << n << ", sign " << sign << ", kind " << kind << ", frame " << f << ", " << target;
+          };
+          const FftPlan plan(n, sign);
+          std::vector<std::vector<double>> lanes = values;
+          std::vector<double*> pointers;
+          for (auto& frame : lanes) pointers.push_back(frame.data());
+          plan.transform_lanes(pointers, work);
+          for (std::size_t f = 0; f < count; ++f) {
+            expect_same(lanes[f], f, "lanes");
+            std::vector<double> single = values[f];
+            if (f == 0) four(single.data() - 1, n, sign);
+            else plan.transform(single.data());
+            expect_same(single, f, f == 0 ? "four" : "plan");
+          }
+          const double* data = kind > 0 ? nullptr : plan.transform_bytes_lanes(byte_frames, work);
+          ASSERT_EQ(data != nullptr, kind == 0 && sign == -1 && fft_vector_supported()) << target;
+          for (std::size_t f = 0; data != nullptr && f < count; ++f) {
+            std::vector<double> got(expected[f].size());
+            for (std::size_t i = 0; i < got.size(); ++i) got[i] = data[16 * (i / 2) + 8 * (i % 2) + f];
+            expect_same(got, f, "lanes on bytes");
+          }
         }
       }
     }
@@ -162,253 +157,59 @@ double pick_value(std::mt19937_64& rng) {
   }
 }
 
-bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-
-void expect_butterflies_redo_what_they_cannot_prove(const std::string& target) {
-  std::mt19937_64 rng(8);
-  long redone = 0;
-  long differing = 0;
-  long lanes = 0;
-  for (int trial = 0; trial < 400000; ++trial) {
-    const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3), (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
-    ButterflyLanes in{};
-    for (std::size_t l = 0; l < kFftLanes; ++l) {
-      in.p_re[l] = pick_value(rng);
-      in.p_im[l] = pick_value(rng);
-      in.q_re[l] = pick_value(rng);
-      in.q_im[l] = pick_value(rng);
-    }
-    ButterflyLanes out = in;
-    ButterflyLanes unchecked{};
-    const unsigned mask = butterfly_lanes_vector(out, w, &unchecked);
-    for (std::size_t l = 0; l < kFftLanes; ++l) {
-      double p_re = in.p_re[l], p_im = in.p_im[l], q_re = in.q_re[l], q_im = in.q_im[l];
-      butterfly_extended(p_re, p_im, q_re, q_im, w.re, w.im);
-      ASSERT_TRUE(same_bits(out.p_re[l], p_re) && same_bits(out.p_im[l], p_im) && same_bits(out.q_re[l], q_re) &&
-                  same_bits(out.q_im[l], q_im))
-          << target << " trial " << trial << " lane " << l;
-      const bool unchecked_differs = !same_bits(unchecked.p_re[l], p_re) || !same_bits(unchecked.p_im[l], p_im) ||
-                                     !same_bits(unchecked.q_re[l], q_re) || !same_bits(unchecked.q_im[l], q_im);
-      const bool was_redone = (mask >> l & 1u) != 0;
-      ASSERT_TRUE(was_redone || !unchecked_differs) << target << " trial " << trial << " lane " << l;
-      redone += was_redone;
-      differing += unchecked_differs && std::isfinite(p_re) && std::isfinite(q_re);
-      ++lanes;
-    }
-  }
-  // The lanes where the double evaluation alone gives other bits were reached, and redone.
-  ::testing::Test::RecordProperty(target + " lanes", static_cast<int>(lanes));
-  ::testing::Test::RecordProperty(target + " redone", static_cast<int>(redone));
-  ::testing::Test::RecordProperty(target + " differing", static_cast<int>(differing));
-  EXPECT_GT(differing, 1000) << target;
-  EXPECT_GT(redone, differing) << target;
-  EXPECT_LT(redone, lanes / 2) << target;
-}
-
-// On every vector target: the lanes the double evaluation alone gets wrong are always redone.
-TEST(Fft, VectorButterfliesRedoExactlyTheLanesTheyCannotProve) {
+// One butterfly per lane against the extended one, with twiddles (1, +0), (x, +0) and sparse
+// ones; every third set puts q next to half a gap of p, so that p -+ q falls by a midpoint.
+// The double butterfly (the software type's fast path) stores the extended bits or declines,
+// leaving its operands; the vector one, on every target, redoes every lane whose unchecked
+// bits differ. Both must reach such lanes and prove most others.
+TEST(Fft, ButterfliesStoreTheExtendedBitsOrRedoThem) {
+  const auto same = [](double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); };
   int targets = 0;
   test::for_each_vector_target([&](const std::string& target) {
-    if (fft_vector_supported()) {
-      ++targets;
-      expect_butterflies_redo_what_they_cannot_prove(target);
+    if (!fft_vector_supported()) return;
+    ++targets;
+    std::mt19937_64 rng(8);
+    long lanes = 0, differing = 0, vector_redone = 0, double_declined = 0;
+    for (int trial = 0; trial < 300000; ++trial) {
+      const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3), (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
+      ButterflyLanes in{};
+      for (std::size_t l = 0; l < kFftLanes; ++l) {
+        double* lane[4] = {&in.p_re[l], &in.p_im[l], &in.q_re[l], &in.q_im[l]};
+        for (double* v : lane) *v = pick_value(rng);
+        if (trial % 3 == 0) {
+          const double half_gap = std::ldexp(std::nextafter(std::fabs(in.p_re[l]), 1e300) - std::fabs(in.p_re[l]), -1);
+          in.q_re[l] = half_gap + std::ldexp(half_gap, -11 - static_cast<int>(rng() % 3)) * static_cast<double>(static_cast<int>(rng() % 5) - 2);
+        }
+      }
+      ButterflyLanes out = in;
+      ButterflyLanes unchecked{};
+      const unsigned redone = butterfly_lanes_vector(out, w, &unchecked);
+      for (std::size_t l = 0; l < kFftLanes; ++l) {
+        const double given[4] = {in.p_re[l], in.p_im[l], in.q_re[l], in.q_im[l]};
+        double want[4] = {given[0], given[1], given[2], given[3]};
+        butterfly_extended(want[0], want[1], want[2], want[3], w.re, w.im);
+        double fast[4] = {given[0], given[1], given[2], given[3]};
+        const bool proven = butterfly_double(fast[0], fast[1], fast[2], fast[3], w.re, w.im);
+        const double vector[4] = {out.p_re[l], out.p_im[l], out.q_re[l], out.q_im[l]};
+        const double raw[4] = {unchecked.p_re[l], unchecked.p_im[l], unchecked.q_re[l], unchecked.q_im[l]};
+        bool raw_differs = false;
+        for (int k = 0; k < 4; ++k) {
+          ASSERT_TRUE(same(vector[k], want[k])) << target << " trial " << trial << " lane " << l;
+          ASSERT_TRUE(same(fast[k], proven ? want[k] : given[k])) << "double, trial " << trial << " lane " << l;
+          raw_differs = raw_differs || !same(raw[k], want[k]);
+        }
+        ASSERT_TRUE(!raw_differs || (redone >> l & 1u) != 0) << target << " trial " << trial << " lane " << l;
+        differing += raw_differs && std::isfinite(want[0]) && std::isfinite(want[2]);
+        vector_redone += (redone >> l & 1u) != 0;
+        double_declined += !proven;
+        ++lanes;
+      }
     }
+    EXPECT_GT(differing, 10000) << target;
+    EXPECT_LT(vector_redone, lanes / 2) << target;
+    EXPECT_LT(double_declined, lanes / 2) << target;
   });
   if (targets == 0) GTEST_SKIP() << "no vector evaluation on this processor";
-}
-
-TEST(Fft, TheScalarChoiceTurnsTheVectorEvaluationOff) {
-  const std::string own = vector_target();
-  ASSERT_TRUE(pin_vector_target("scalar"));
-  EXPECT_FALSE(fft_vector_supported());
-  ASSERT_TRUE(pin_vector_target(own));
-}
-
-// The butterfly in double precision alone, without any proof.
-void naive_butterfly(double& p_re, double& p_im, double& q_re, double& q_im, double w_re, double w_im) {
-  const double t_re = w_re * q_re - w_im * q_im;
-  const double t_im = w_re * q_im + w_im * q_re;
-  q_re = p_re - t_re;
-  q_im = p_im - t_im;
-  p_re = p_re + t_re;
-  p_im = p_im + t_im;
-}
-
-TEST(Fft, DoubleButterflyStoresTheExtendedBitsOrDeclines) {
-  std::mt19937_64 rng(10);
-  long declined = 0;
-  long naive_differs = 0;
-  const long trials = 3000000;
-  for (long trial = 0; trial < trials; ++trial) {
-    const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3), (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
-    double in[4];
-    for (double& v : in) v = pick_value(rng);
-    if (trial % 3 == 0) {  // p + t near a midpoint between doubles: t = q exactly when w = (1, 0)
-      const double half_gap = std::ldexp(std::nextafter(std::fabs(in[0]), 1e300) - std::fabs(in[0]), -1);
-      in[2] = half_gap + std::ldexp(half_gap, -11 - static_cast<int>(rng() % 3)) * static_cast<double>(static_cast<int>(rng() % 5) - 2);
-    }
-    const FftTwiddle unit_or_w = (trial % 3 == 0) ? FftTwiddle{1.0, 0.0} : w;
-    double want[4] = {in[0], in[1], in[2], in[3]};
-    butterfly_extended(want[0], want[1], want[2], want[3], unit_or_w.re, unit_or_w.im);
-    double got[4] = {in[0], in[1], in[2], in[3]};
-    const bool proven = butterfly_double(got[0], got[1], got[2], got[3], unit_or_w.re, unit_or_w.im);
-    double naive[4] = {in[0], in[1], in[2], in[3]};
-    naive_butterfly(naive[0], naive[1], naive[2], naive[3], unit_or_w.re, unit_or_w.im);
-    bool differs = false;
-    for (int k = 0; k < 4; ++k) {
-      differs = differs || !same_bits(naive[k], want[k]);
-      if (proven) {
-        ASSERT_TRUE(same_bits(got[k], want[k])) << "trial " << trial << " value " << k;
-      } else {
-        ASSERT_TRUE(same_bits(got[k], in[k])) << "declined but changed, trial " << trial;
-      }
-    }
-    declined += !proven;
-    naive_differs += differs && std::isfinite(want[0]) && std::isfinite(want[2]);
-  }
-  // The cases where double arithmetic alone gives other bits were reached, and declined.
-  EXPECT_GT(naive_differs, 10000);
-  EXPECT_GT(declined, naive_differs);
-  EXPECT_LT(declined, trials / 2);
-}
-
-TEST(Fft, DoubleButterflyProvesAlmostEveryButterflyOfACapture) {
-  // Normalised receiver bytes through a 1024-point transform, as iqspec makes them.
-  std::mt19937_64 rng(11);
-  const std::int32_t n = 1024;
-  std::vector<double> frame(2 * n);
-  for (double& v : frame) v = (static_cast<double>(rng() % 256) - 127.5) / 128.0;
-  const FftPlan plan(n, -1);
-  std::vector<double> reference = frame;
-  plan.transform(reference.data());
-  // Replay the stages butterfly by butterfly through the double evaluation.
-  long declined = 0;
-  long butterflies = 0;
-  std::vector<double> data = frame;
-  for (std::int32_t i = 0, j = 0; i < n; ++i) {  // bit reversal
-    if (j > i) {
-      std::swap(data[2 * i], data[2 * j]);
-      std::swap(data[2 * i + 1], data[2 * j + 1]);
-    }
-    std::int32_t bit = n / 2;
-    while (bit > 0 && (j & bit) != 0) {
-      j ^= bit;
-      bit /= 2;
-    }
-    j |= bit;
-  }
-  for (std::int32_t half = 1; half < n; half *= 2) {
-    const double theta = static_cast<double>(widen(6.28318530717959) / static_cast<extended>(-2 * half));
-    const double sigma = std::sin(static_cast<double>(widen(0.5) * theta));
-    const double alpha = static_cast<double>(widen(-2.0) * sigma * sigma);
-    const double beta = std::sin(theta);
-    double w_re = 1.0;
-    double w_im = 0.0;
-    for (std::int32_t k = 0; k < half; ++k) {
-      for (std::int32_t group = 0; group < n; group += 2 * half) {
-        double* p = data.data() + 2 * (group + k);
-        double* q = p + 2 * half;
-        if (!butterfly_double(p[0], p[1], q[0], q[1], w_re, w_im)) {
-          ++declined;
-          butterfly_extended(p[0], p[1], q[0], q[1], w_re, w_im);
-        }
-        ++butterflies;
-      }
-      const double r = w_re;
-      w_re = static_cast<double>(static_cast<extended>(r) * alpha - static_cast<extended>(w_im) * beta + w_re);
-      w_im = static_cast<double>(static_cast<extended>(w_im) * alpha + static_cast<extended>(r) * beta + w_im);
-    }
-  }
-  for (std::size_t k = 0; k < data.size(); ++k) ASSERT_TRUE(same_bits(data[k], reference[k])) << k;
-  EXPECT_LT(declined, butterflies / 10);
-}
-
-TEST(Fft, LanesMatchPlainRoutineOnAdversarialFrames) {
-  FftLaneWork work;
-  test::for_each_vector_target([&](const std::string& target) {
-    std::mt19937_64 rng(9);
-    for (const std::int32_t n : {2, 8, 64, 4096}) {
-      std::vector<std::vector<double>> frames(kFftLanes, std::vector<double>(2 * static_cast<std::size_t>(n)));
-      for (std::size_t f = 0; f < kFftLanes; ++f) {
-        for (double& v : frames[f]) v = (f < 4) ? sparse_value(rng, 2) : pick_value(rng);
-      }
-      expect_lanes_match_plain(frames, -1, target, work);
-    }
-  });
-}
-
-TEST(Fft, VectorTwiddleRange) {
-  const struct {
-    double value;
-    bool fits;
-  } cases[] = {{0.0, true}, {-0.0, true}, {1.0, true}, {-2.0, true}, {0x1p-100, true}, {6.123e-17, true},
-               {0x1p-101, false}, {2.0000000000000004, false}, {0x1p-1074, false},
-               {std::numeric_limits<double>::infinity(), false}, {std::numeric_limits<double>::quiet_NaN(), false}};
-  for (const auto& c : cases) {
-    const FftTwiddle as_re[] = {{1.0, 0.0}, {1.0, 0.0}, {c.value, 1.0}};
-    const FftTwiddle as_im[] = {{1.0, 0.0}, {1.0, 0.0}, {0.5, c.value}};
-    EXPECT_EQ(fft_twiddles_fit_vector(as_re, 3), c.fits) << c.value;
-    EXPECT_EQ(fft_twiddles_fit_vector(as_im, 3), c.fits) << c.value;
-  }
-  // Each stage's first factor (positions 0, 1, 3, 7, ...) must be exactly (1, +0).
-  const FftTwiddle stages[] = {{1.0, 0.0}, {1.0, 0.0}, {0.5, -0.5}, {1.0, 0.0}};
-  EXPECT_TRUE(fft_twiddles_fit_vector(stages, 4));
-  for (const FftTwiddle first : {FftTwiddle{1.0, -0.0}, FftTwiddle{0.5, 0.0}}) {
-    FftTwiddle changed[] = {stages[0], stages[1], stages[2], first};
-    EXPECT_FALSE(fft_twiddles_fit_vector(changed, 4));
-  }
-}
-
-TEST(Fft, ClassicEntryPointTakesTheOneBasedView) {
-  std::vector<double> expected = random_frame(64, 3);
-  std::vector<double> actual = expected;
-  plain_four(expected.data() - 1, 64, -1);
-  four(actual.data() - 1, 64, -1);
-  EXPECT_EQ(expected, actual);
-}
-
-TEST(Fft, SinglePointIsUnchanged) {
-  std::vector<double> frame{0.25, -0.75};
-  FftPlan(1, -1).transform(frame.data());
-  EXPECT_EQ(frame, (std::vector<double>{0.25, -0.75}));
-}
-
-TEST(Fft, ConstantInputGoesToBinZeroUnscaled) {
-  const std::int32_t n = 32;
-  std::vector<double> frame(2 * n);
-  for (std::int32_t t = 0; t < n; ++t) {
-    frame[2 * t] = 0.5;
-    frame[2 * t + 1] = -0.25;
-  }
-  FftPlan(n, -1).transform(frame.data());
-  EXPECT_DOUBLE_EQ(frame[0], n * 0.5);
-  EXPECT_DOUBLE_EQ(frame[1], n * -0.25);
-  for (std::int32_t k = 1; k < n; ++k) {
-    EXPECT_NEAR(std::hypot(frame[2 * k], frame[2 * k + 1]), 0.0, 1e-12) << "bin " << k;
-  }
-}
-
-TEST(Fft, PositiveRotationLandsInPositiveBin) {
-  // Q leads I by a quarter turn: exp(+i 2 pi 3 t / 16).
-  const std::int32_t n = 16;
-  std::vector<double> frame(2 * n);
-  for (std::int32_t t = 0; t < n; ++t) {
-    frame[2 * t] = std::cos(2 * M_PI * 3 * t / n);
-    frame[2 * t + 1] = std::sin(2 * M_PI * 3 * t / n);
-  }
-  FftPlan(n, -1).transform(frame.data());
-  for (std::int32_t k = 0; k < n; ++k) {
-    const double magnitude = std::hypot(frame[2 * k], frame[2 * k + 1]);
-    EXPECT_NEAR(magnitude, k == 3 ? 16.0 : 0.0, 1e-9) << "bin " << k;
-  }
-}
-
-TEST(Fft, InverseUndoesForward) {
-  const std::vector<double> input = random_frame(1024, 5);
-  std::vector<double> frame = input;
-  FftPlan(1024, -1).transform(frame.data());
-  FftPlan(1024, 1).transform(frame.data());
-  for (std::size_t k = 0; k < input.size(); ++k) ASSERT_NEAR(frame[k], input[k], 1e-9);
 }
 
 TEST(Fft, RefusesSizesThatAreNotPowersOfTwo) {

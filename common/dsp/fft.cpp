@@ -1,12 +1,15 @@
 // In-place radix-2 complex FFT with recurrence twiddles, exact to the classic routine.
 #include "dsp/fft.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
 #include "cli/arguments.hpp"
+#include "io/capture_format.hpp"
 #include "arith/precision.hpp"
 #include "dsp/fft_scalar.hpp"
 
@@ -70,6 +73,17 @@ FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
     }
   }
   twiddles_fit_vector_ = fft_twiddles_fit_vector(twiddles_.data(), twiddles_.size());
+  // The bit reversal of the indices below min(n, 4096) within n.
+  const std::int64_t low_count = std::min<std::int64_t>(n, 4096);
+  for (std::int64_t low = 0; low < low_count; ++low) {
+    std::int64_t reversed = 0;
+    for (std::int64_t bit = 1, to = n / 2; bit < low_count; bit *= 2, to /= 2) reversed |= (low & bit) != 0 ? to : 0;
+    reversed_low_.push_back(static_cast<std::uint32_t>(reversed));
+  }
+  if (n >= 4) {
+    const double w = twiddles_[2].re;
+    first_stages_exact_ = twiddles_[2].im == -1.0 && std::fabs(w) <= 0x1p-40 && std::fmod(w, 0x1p-52) == 0.0;
+  }
 }
 
 void FftPlan::transform(double* data) const {
@@ -97,6 +111,11 @@ void FftPlan::divide_inverse(double* data) const {
   const auto divisor = static_cast<extended>(n_);
   const auto values = 2 * static_cast<std::size_t>(n_);
   for (std::size_t i = 0; i < values; ++i) data[i] = static_cast<double>(data[i] / divisor);
+}
+
+std::uint16_t* FftLaneWork::samples(std::size_t count) {
+  if (samples_.size() < count) samples_.resize(count);
+  return samples_.data();
 }
 
 double* FftLaneWork::values(std::size_t count) {
@@ -134,7 +153,7 @@ void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work
     }
     reversed |= bit;
   }
-  if (!fft_stages_vector(data, n, twiddles_.data())) {
+  if (!fft_stages_vector(data, n, twiddles_.data(), 1, true)) {
     for (double* frame : frames) transform(frame);
     return;
   }
@@ -146,6 +165,76 @@ void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work
     }
   }
   for (double* frame : frames) divide_inverse(frame);
+}
+
+namespace {
+
+// The first two stages on normalised bytes, exact in double. Every normalised byte is an odd
+// multiple of 2^-8 below 1 in magnitude, so the first stage's sums and differences (twiddle
+// (1, +0)) are exact: multiples of 2^-8 below 2. In the second stage the unit twiddle's are
+// exact again (below 4); the other twiddle is (w, -1) with w a multiple of 2^-52 of at most
+// 2^-40 (first_stages_exact_, checked per plan), so w q is exact (a multiple of 2^-60 of at
+// most 3 bits more than q) and so is -1 q; their sum V is a multiple of 2^-60 below 2 + 2^-38,
+// at most 62 bits, so the extended t = RN53(RN64(V)) = RN53(V), which double arithmetic gives;
+// t is a multiple of 2^-60 too, and p -+ t (below 4, at most 62 bits) is exact in extended
+// precision, so RN53 of it is the double sum. Every step is the extended butterfly's value.
+constexpr bool normalised_bytes_are_short() {
+  for (const double v : kNormalisedCu8) {
+    const double scaled = v * 256.0;
+    if (!(scaled > -256.0 && scaled < 256.0) || scaled != static_cast<double>(static_cast<int>(scaled))) return false;
+  }
+  return true;
+}
+static_assert(normalised_bytes_are_short());
+
+}  // namespace
+
+bool FftPlan::lanes_serve_bytes() const { return sign_ == -1 && twiddles_fit_vector_ && fft_vector_supported(); }
+
+const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const> frames, FftLaneWork& work) const {
+  if (frames.size() > kFftLanes) throw std::invalid_argument("too many frames for the FFT lanes");
+  if (!lanes_serve_bytes()) return nullptr;
+  const auto n = static_cast<std::size_t>(n_);
+  const std::size_t lanes = frames.size();
+  double* data = work.values(16 * n);
+  // Sample reversed(i) of lane l for point i: by the table when it covers n; otherwise each
+  // frame's samples (two bytes each) are put in bit-reversed order first, so that the points
+  // are read in sequence and the frames need not stay in cache (sample i of lane l is then at
+  // reordered[l n + i]).
+  const std::size_t low_count = reversed_low_.size();
+  const bool by_table = low_count == n;
+  std::uint16_t* reordered = by_table ? nullptr : work.samples(lanes * n);
+  for (std::size_t l = 0; !by_table && l < lanes; ++l) {
+    std::uint16_t* to = reordered + l * n;
+    // reversed(high + low) = reversed_low_[low] + reversed(high), high a multiple of low_count.
+    std::size_t reversed_high = 0;
+    for (std::size_t high = 0; high < n; high += low_count) {
+      for (std::size_t low = 0; low < low_count; ++low) {
+        std::memcpy(to + high + low, frames[l] + 2 * (reversed_low_[low] + reversed_high), 2);
+      }
+      std::size_t bit = n / (2 * low_count);
+      while (bit > 0 && (reversed_high & bit) != 0) {
+        reversed_high ^= bit;
+        bit /= 2;
+      }
+      reversed_high |= bit;
+    }
+  }
+  // Point i of lane l: the normalised sample reversed(i); zeros in unused lanes.
+  for (std::size_t i = 0; i < n; ++i) {
+    double* point = data + 16 * i;
+    for (std::size_t l = 0; l < lanes; ++l) {
+      const std::uint8_t* bytes = by_table ? frames[l] + 2 * reversed_low_[i] : reinterpret_cast<const std::uint8_t*>(reordered + l * n + i);
+      point[l] = kNormalisedCu8[bytes[0]];
+      point[8 + l] = kNormalisedCu8[bytes[1]];
+    }
+    std::fill_n(point + lanes, kFftLanes - lanes, 0.0);
+    std::fill_n(point + 8 + lanes, kFftLanes - lanes, 0.0);
+  }
+  // The first stages are exact on normalised bytes (above).
+  const std::size_t exact_below = first_stages_exact_ ? 4 : 2;
+  if (!fft_stages_vector(data, n, twiddles_.data(), exact_below, false)) return nullptr;
+  return data;
 }
 
 void four(double* data, long n, int sign) {

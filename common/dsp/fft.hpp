@@ -22,9 +22,12 @@ class FftLaneWork {
  public:
   // At least `count` doubles, aligned to 64 bytes.
   double* values(std::size_t count);
+  // At least `count` two-byte samples.
+  std::uint16_t* samples(std::size_t count);
 
  private:
   std::vector<double> storage_;
+  std::vector<std::uint16_t> samples_;
 };
 
 // Which evaluation transform_lanes uses: the fastest this processor has, the extended one on
@@ -44,6 +47,16 @@ class FftPlan {
   // frame gets exactly the bits transform gives it.
   void transform_lanes(std::span<double* const> frames, FftLaneWork& work, FftPath path = FftPath::fastest) const;
 
+  // Up to kFftLanes frames of capture bytes (2n each: I, Q, ...; normalised as
+  // normalise_cu8 does), placed in lane layout in `work` (complex point i of lane l: real part
+  // at [16 i + l], imaginary part at [16 i + 8 + l]; unused lanes zero) and transformed there
+  // with the bits transform gives each frame. Returns the lane data, or nullptr when the
+  // vector evaluation does not serve (see lanes_serve_bytes); the bytes then go through
+  // transform frame by frame. Forward transforms only.
+  const double* transform_bytes_lanes(std::span<const std::uint8_t* const> frames, FftLaneWork& work) const;
+  // Whether transform_bytes_lanes serves: a forward plan and the vector evaluation chosen.
+  bool lanes_serve_bytes() const;
+
   std::int32_t size() const { return n_; }
   int sign() const { return sign_; }
 
@@ -55,6 +68,8 @@ class FftPlan {
   std::vector<std::uint32_t> swaps_;   // pairs of complex indices exchanged by the bit reversal
   std::vector<FftTwiddle> twiddles_;   // stage with half-span h holds its h factors at [h - 1, 2h - 1)
   bool twiddles_fit_vector_ = false;
+  std::vector<std::uint32_t> reversed_low_;  // bit reversal of the indices below min(n, 4096) within n
+  bool first_stages_exact_ = false;  // the second stage's twiddles keep it exact on bytes (fft.cpp)
 };
 
 // The classic routine: `data` is the 1-based view (the address one element before the first

@@ -29,7 +29,8 @@
 // r = m1 - m2 - s by TwoSum (exact); d = RN53(e1 - e2), c = RN53(r + d); hi = RN53(s + c),
 // lo = c - (hi - s) (Fast2Sum). The lane takes hi if RN53(|lo| + E) < G, where
 // E = RN53(RN53(RN53(|m1| + |m2|) (2^-63 + 2^-100)) + 2^-1000) and G is half the gap from hi to
-// its neighbour towards zero (below). Proof: with V = A - B, |A| <= (1 + 2^-53)|m1|, and RN64
+// its neighbour towards zero (below); the kernel evaluates the test scaled by 2^53 (exact), with
+// a multiply-add for each side, which rounds once where the test's sums round twice. Proof: with V = A - B, |A| <= (1 + 2^-53)|m1|, and RN64
 // errors of at most 2^-64 of the value,
 //   |X - V| <= 2^-64 (|A| + |B|) (2 + 2^-64) <= 2^-63 (1 + 2^-52) (|m1| + |m2|),
 //   |V - (s + c)| <= |e1 - e2 - d| + |r + d - c| + 2^-1068 <= 2^-102 (|m1| + |m2|) + 2^-1066,
@@ -42,8 +43,9 @@
 // If hi = 0, G = 0 and the test fails.
 //   G: M = RN53(|hi| (1 - 2^-53)) stays in hi's binade unless |hi| is a power of two, where it
 // drops to the binade below, whose spacing is the gap below hi; with 2^k the value of M's
-// exponent field, G = 2^(k-53) (rounded to 0 below the subnormal range: smaller, so still
-// safe).
+// exponent field, G = 2^(k-53). Where that is below the normal range the true half gap may
+// be larger than G, but then G < 2^-1000 <= E and the test fails; for subnormal or zero hi the
+// exponent field is 0 and the scaled test (against 2^k = 0) fails too.
 // With the unit twiddle (1, +0) every product is exact and t = q -+ 0 q' in double is the
 // extended t, zero signs included.
 // Sum S = p +- t (exact). In double: s = RN53(S), e = S - s by TwoSum (exact).
@@ -82,6 +84,7 @@ namespace iq::fft_lane_constants {
 constexpr double kBelowOne = 1.0 - 0x1p-53;           // M = |x| kBelowOne finds the gap below x
 constexpr double kProductBound = 0x1p-63 + 0x1p-100;  // E over |m1| + |m2|
 constexpr double kHalfGap = 0x1p-53;                  // G over 2^k
+constexpr double kScale = 0x1p53;                     // 2^k over G
 constexpr double kSumMargin = 0x1p-53 - 0x1p-64;      // the sum's bound on |e| over 2^k
 constexpr double kMostData = 0x1p500;
 constexpr double kMostInput = 0x1p420;      // inputs this size keep every stage below kMostData
@@ -168,10 +171,10 @@ HWY_INLINE V twiddle_product(D d, V a, V x, V b, V y, M& proven) {
   const V c = hn::Add(r, diff);
   const V hi = hn::Add(s, c);
   const V lo = hn::Sub(c, hn::Sub(hi, s));
-  const V bound = hn::Add(hn::Mul(hn::Add(hn::Abs(m1), hn::Abs(m2)), hn::Set(d, kProductBound)), hn::Set(d, kAbsoluteBound));
-  const V half_gap = hn::Mul(binade_below(d, hi), hn::Set(d, kHalfGap));
-  const V lo_size = hn::Abs(lo);
-  const M inside = hn::Lt(hn::Add(lo_size, bound), half_gap);
+  // RN53(|lo| + E) < G as RN53(|lo| 2^53 + E 2^53) < 2^k: the same test scaled by the exact
+  // 2^53, each side formed by one multiply-add (two roundings up without a fused one).
+  const V scaled_bound = hn::MulAdd(hn::Add(hn::Abs(m1), hn::Abs(m2)), hn::Set(d, kProductBound * kScale), hn::Set(d, kAbsoluteBound * kScale));
+  const M inside = hn::Lt(hn::MulAdd(hn::Abs(lo), hn::Set(d, kScale), scaled_bound), binade_below(d, hi));
   proven = hn::And(proven, inside);
   return hi;
 }
@@ -277,6 +280,35 @@ HWY_INLINE void butterfly(double* p, double* q, FftTwiddle w) {
   }
 }
 
+// The butterfly on points p and q in plain double arithmetic, for stages whose every step the
+// caller has proven exact (then each is the extended butterfly's value, zero signs included:
+// the operations are the extended butterfly's, and exact results round alike).
+HWY_INLINE void butterfly_exact(double* p, double* q, FftTwiddle w) {
+  const D d;
+  const V w_re = hn::Set(d, w.re);
+  const V w_im = hn::Set(d, w.im);
+  for (std::size_t lane = 0; lane < kFftLanes; lane += hn::Lanes(d)) {
+    const V p_re = hn::LoadU(d, p + lane);
+    const V p_im = hn::LoadU(d, p + kFftLanes + lane);
+    const V q_re = hn::LoadU(d, q + lane);
+    const V q_im = hn::LoadU(d, q + kFftLanes + lane);
+    const V t_re = hn::Sub(hn::Mul(w_re, q_re), hn::Mul(w_im, q_im));
+    const V t_im = hn::Add(hn::Mul(w_re, q_im), hn::Mul(w_im, q_re));
+    hn::StoreU(hn::Sub(p_re, t_re), d, q + lane);
+    hn::StoreU(hn::Sub(p_im, t_im), d, q + kFftLanes + lane);
+    hn::StoreU(hn::Add(p_re, t_re), d, p + lane);
+    hn::StoreU(hn::Add(p_im, t_im), d, p + kFftLanes + lane);
+  }
+}
+
+// One stage of exact butterflies with half-span `half` over points [begin, end).
+void stage_exact(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w) {
+  for (std::size_t group = begin; group < end; group += 2 * half) {
+    double* p = data + 2 * kFftLanes * group;
+    for (std::size_t k = 0; k < half; ++k) butterfly_exact(p + 2 * kFftLanes * k, p + 2 * kFftLanes * (k + half), w[k]);
+  }
+}
+
 // One stage with half-span `half` over points [begin, end).
 void stage(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w) {
   for (std::size_t group = begin; group < end; group += 2 * half) {
@@ -321,11 +353,17 @@ bool inputs_in_range(const double* data, std::size_t count) {
   return hn::AllTrue(d, fits);
 }
 
-bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles) {
-  if (!inputs_in_range(data, 2 * kFftLanes * n)) return false;
+bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below, bool check_range) {
+  if (check_range && !inputs_in_range(data, 2 * kFftLanes * n)) return false;
   const std::size_t block = std::min(n, kBlockPoints);
   for (std::size_t begin = 0; begin < n; begin += block) {
-    for (std::size_t half = 1; half < block; half *= 2) stage(data, begin, begin + block, half, twiddles + (half - 1));
+    for (std::size_t half = 1; half < block; half *= 2) {
+      if (half < exact_below) {
+        stage_exact(data, begin, begin + block, half, twiddles + (half - 1));
+      } else {
+        stage(data, begin, begin + block, half, twiddles + (half - 1));
+      }
+    }
   }
   std::size_t half = block;
   while (half < n) {
@@ -366,7 +404,7 @@ bool ButterflyKernel(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchec
 #else  // no double lanes on this target: the callers take the extended evaluation
 
 bool HasKernel() { return false; }
-bool StagesKernel(double*, std::size_t, const FftTwiddle*) { return false; }
+bool StagesKernel(double*, std::size_t, const FftTwiddle*, std::size_t, bool) { return false; }
 bool ButterflyKernel(ButterflyLanes&, FftTwiddle, ButterflyLanes*, unsigned*) { return false; }
 
 #endif
@@ -398,8 +436,8 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   return std::all_of(twiddles, twiddles + count, [&](const FftTwiddle& w) { return fits(w.re) && fits(w.im); });
 }
 
-bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles) {
-  return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles);
+bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below, bool check_range) {
+  return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles, exact_below, check_range);
 }
 
 unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchecked) {

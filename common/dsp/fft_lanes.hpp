@@ -46,12 +46,14 @@ bool fft_vector_supported();
 bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count);
 
 // All butterfly stages of an n-point transform (n a power of two) on data in lane layout,
-// already in bit-reversed order: complex point i of lane l has its real part at
-// data[16 i + l] and its imaginary part at data[16 i + 8 + l]. The stage with half-span h
-// takes its twiddles from twiddles[h - 1 .. 2h - 1). Only where fft_vector_supported() and
-// the twiddles fit. Returns false, leaving the data as it was, when a value is not finite or
-// above 2^420 in magnitude (the proof's range; such frames take the extended evaluation).
-bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles);
+// already in bit-reversed order: complex point i of lane l has its real part at data[16 i + l]
+// and its imaginary part at data[16 i + 8 + l]. The stage with half-span h takes its twiddles
+// from twiddles[h - 1 .. 2h - 1); the stages with half-spans below `exact_below` are taken in
+// plain double arithmetic, the caller having proven every step of them exact. Only where
+// fft_vector_supported() and the twiddles fit. With `check_range`, returns false, leaving the
+// data as it was, when a value is not finite or above 2^420 in magnitude (the proof's range;
+// such frames take the extended evaluation); without, the caller vouches for the range.
+bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below, bool check_range);
 
 // Eight butterflies with one twiddle by the vector evaluation, on arrays of lane values, for
 // tests: returns the mask of lanes that were redone in extended precision; `unchecked`, if

@@ -49,6 +49,21 @@ void SpectrumAccumulator::add_power(std::span<const float> power, std::size_t fi
   }
 }
 
+void SpectrumAccumulator::add_lane_powers(const float* group, std::size_t first_lane, std::size_t last_lane,
+                                          std::size_t first, std::size_t last) {
+  // Frame by frame through the bins: the bins' sums are independent, so their additions overlap.
+  for (std::size_t l = first_lane; l < last_lane; ++l) {
+    for (std::size_t k = first; k < last; ++k) {
+      const float power = group[kFftLanes * k + l];
+      if constexpr (kHardwareExtended) {
+        sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power);
+      } else {
+        sums_[k] = add_extended_fast(sums_[k], power);  // the same sum, proven in double (folding.cpp)
+      }
+    }
+  }
+}
+
 void SpectrumAccumulator::add_frame(std::span<const double> frame) {
   std::vector<float> power(sums_.size());
   frame_power(frame, power);
@@ -110,8 +125,21 @@ SpectrumFrames::SpectrumFrames(std::int32_t points, std::int64_t frames, unsigne
   transform_shares_ = std::min<std::size_t>((batch_ + kFftLanes - 1) / kFftLanes, 2 * workers_.threads());
   lane_work_.resize(transform_shares_);
   bytes_.resize(batch_ * 2 * n_);
-  frame_.resize(batch_ * 2 * n_);
-  power_.resize(batch_ * n_);
+  frame_.assign(transform_shares_, std::vector<double>(2 * n_));
+  frame_power_.assign(transform_shares_, std::vector<float>(n_));
+  power_.resize((batch_ + kFftLanes - 1) / kFftLanes * kFftLanes * n_);
+}
+
+void SpectrumFrames::transform_frames(std::size_t share, std::size_t first, std::size_t last, float* power) {
+  const std::size_t n = n_;
+  std::vector<double>& frame = frame_[share];
+  std::vector<float>& frame_power = frame_power_[share];
+  for (std::size_t f = first; f < last; ++f) {
+    normalise_frame(std::span(bytes_.data() + f * 2 * n, 2 * n), frame);
+    plan_.transform(frame.data());
+    SpectrumAccumulator::frame_power(frame, frame_power);
+    for (std::size_t k = 0; k < n; ++k) power[kFftLanes * k + f - first] = frame_power[k];
+  }
 }
 
 void SpectrumFrames::transform(std::size_t count) {
@@ -123,15 +151,14 @@ void SpectrumFrames::transform(std::size_t count) {
     for (auto g = static_cast<std::size_t>(share.begin); g < static_cast<std::size_t>(share.end); ++g) {
       const std::size_t first = g * kFftLanes;
       const std::size_t last = std::min(count, first + kFftLanes);
-      double* group[kFftLanes];
-      for (std::size_t f = first; f < last; ++f) {
-        group[f - first] = frame_.data() + f * 2 * n;
-        normalise_frame(std::span(bytes_.data() + f * 2 * n, 2 * n), std::span(group[f - first], 2 * n));
-      }
-      plan_.transform_lanes(std::span(group, last - first), lane_work_[c]);
-      for (std::size_t f = first; f < last; ++f) {
-        SpectrumAccumulator::frame_power(std::span(frame_.data() + f * 2 * n, 2 * n),
-                                         std::span(power_.data() + f * n, n));
+      float* power = power_.data() + first * n;
+      const std::uint8_t* group[kFftLanes];
+      for (std::size_t f = first; f < last; ++f) group[f - first] = bytes_.data() + f * 2 * n;
+      const double* data = plan_.transform_bytes_lanes(std::span(group, last - first), lane_work_[c]);
+      if (data != nullptr) {
+        lane_power_fastest(data, n, power);
+      } else {
+        transform_frames(c, first, last, power);
       }
     }
   });
@@ -142,9 +169,12 @@ void SpectrumFrames::add(SpectrumAccumulator& spectrum, std::size_t first, std::
   const unsigned shares = workers_.threads();
   workers_.run(shares, [&](std::size_t c) {
     const ItemRange bins = share_of(static_cast<std::int64_t>(n_), static_cast<std::int64_t>(c), shares);
-    for (std::size_t f = first; f < last; ++f) {
-      spectrum.add_power(std::span(power_.data() + f * n_, n_), static_cast<std::size_t>(bins.begin),
-                         static_cast<std::size_t>(bins.end));
+    for (std::size_t f = first; f < last;) {
+      const std::size_t group = f / kFftLanes;
+      const std::size_t end = std::min(last, (group + 1) * kFftLanes);
+      spectrum.add_lane_powers(power_.data() + group * kFftLanes * n_, f - group * kFftLanes, end - group * kFftLanes,
+                               static_cast<std::size_t>(bins.begin), static_cast<std::size_t>(bins.end));
+      f = end;
     }
   });
 }

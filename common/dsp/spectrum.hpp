@@ -31,6 +31,10 @@ class SpectrumAccumulator {
   // power of every bin of one frame, and the addition of such powers to bins [first, last).
   static void frame_power(std::span<const double> frame, std::span<float> power);
   void add_power(std::span<const float> power, std::size_t first, std::size_t last);
+  // Adds the powers of frames [first_lane, last_lane) of a group in lane layout (the power of
+  // bin k of frame l at group[kFftLanes k + l]) to bins [first, last), frame by frame.
+  void add_lane_powers(const float* group, std::size_t first_lane, std::size_t last_lane, std::size_t first,
+                       std::size_t last);
 
   // out_dat: writes N lines "%ld    %3.3f\n" from bin -N/2 to N/2 - 1; each value is the sum
   // rounded to single precision over the frame count rounded to single precision.
@@ -78,8 +82,11 @@ class SpectrumFrames {
   std::size_t transform_shares_;
   std::vector<FftLaneWork> lane_work_;
   std::vector<std::uint8_t> bytes_;
-  std::vector<double> frame_;
-  std::vector<float> power_;
+  std::vector<std::vector<double>> frame_;  // per share: one frame, for frames the lanes do not take
+  std::vector<std::vector<float>> frame_power_;
+  std::vector<float> power_;  // groups of kFftLanes frames, each in lane layout
+  // Transforms the group of frames [first, last) of the batch one by one, powers to `power`.
+  void transform_frames(std::size_t share, std::size_t first, std::size_t last, float* power);
 };
 
 // Reads `frames` consecutive frames of N complex samples from `capture` (bytes past the end

@@ -85,9 +85,37 @@ bool FramePowerKernel(const double* frame, float* power, std::size_t bins) {
   return true;
 }
 
+bool LanePowerKernel(const double* data, std::size_t points, float* power) {
+  using D = hn::CappedTag<double, 8>;
+  const D d;
+  const hn::Rebind<float, D> df;
+  const hn::RebindToUnsigned<D> du;
+  const std::size_t lanes = hn::Lanes(d);
+  for (std::size_t k = 0; k < points; ++k) {
+    const double* point = data + 16 * k;
+    for (std::size_t l = 0; l < 8; l += lanes) {
+      const auto re = hn::LoadU(d, point + l);
+      const auto im = hn::LoadU(d, point + 8 + l);
+      const auto s = hn::Add(hn::Mul(re, re), hn::Mul(im, im));
+      const auto single = hn::DemoteTo(df, s);
+      const auto f = hn::PromoteTo(d, single);
+      const auto binade = hn::And(hn::BitCast(du, hn::Mul(f, hn::Set(d, kBelowOne))), hn::Set(du, kExponentBits));
+      const auto half_gap = hn::Mul(hn::BitCast(d, binade), hn::Set(d, kSingleHalfGap));
+      const auto bound = hn::Add(hn::Mul(s, hn::Set(d, kRelativeBound)), hn::Set(d, kAbsoluteBound));
+      const auto proven = hn::Lt(hn::Add(hn::Abs(hn::Sub(s, f)), bound), half_gap);
+      hn::StoreU(single, df, power + 8 * k + l);
+      if (HWY_UNLIKELY(!hn::AllTrue(d, proven))) {
+        for (std::size_t m = l; m < l + lanes; ++m) power[8 * k + m] = power_extended(point[m], point[8 + m]);
+      }
+    }
+  }
+  return true;
+}
+
 #else  // no kernel on this target
 
 bool FramePowerKernel(const double*, float*, std::size_t) { return false; }
+bool LanePowerKernel(const double*, std::size_t, float*) { return false; }
 
 #endif
 
@@ -99,6 +127,7 @@ HWY_AFTER_NAMESPACE();
 namespace iq {
 
 HWY_EXPORT(FramePowerKernel);
+HWY_EXPORT(LanePowerKernel);
 
 void frame_power_extended(const double* frame, float* power, std::size_t bins) {
   for (std::size_t k = 0; k < bins; ++k) {
@@ -107,6 +136,16 @@ void frame_power_extended(const double* frame, float* power, std::size_t bins) {
       if (bin_power_double(frame[2 * k], frame[2 * k + 1], power[k])) continue;
     }
     power[k] = spectrum_power_detail::power_extended(frame[2 * k], frame[2 * k + 1]);
+  }
+}
+
+void lane_power_fastest(const double* data, std::size_t points, float* power) {
+  if (vector_kernels_on() && HWY_DYNAMIC_DISPATCH(LanePowerKernel)(data, points, power)) return;
+  for (std::size_t k = 0; k < points; ++k) {
+    for (std::size_t l = 0; l < 8; ++l) {
+      const double bin[2] = {data[16 * k + l], data[16 * k + 8 + l]};
+      frame_power_extended(bin, power + 8 * k + l, 1);
+    }
   }
 }
 

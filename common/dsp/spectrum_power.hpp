@@ -13,4 +13,9 @@ void frame_power_extended(const double* frame, float* power, std::size_t bins);
 // proven or redone in extended precision; the extended evaluation where there is no kernel.
 void frame_power_fastest(const double* frame, float* power, std::size_t bins);
 
+// The powers of n points of transformed frames in lane layout (FftPlan::transform_bytes_lanes:
+// point k of lane l at data[16 k + l] and data[16 k + 8 + l]) into power[8 k + l], with the
+// bits of frame_power_extended; by the vector kernel where there is one.
+void lane_power_fastest(const double* data, std::size_t points, float* power);
+
 }  // namespace iq
