@@ -4,6 +4,7 @@
 #include "cyclesearch.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -178,20 +179,22 @@ int run_cyclesearch(const ToolArgs& args, std::ostream& out, std::ostream& err) 
                      kTool, static_cast<long long>(samples), bins / geometry.res);
       return kExitFailure;
     }
-    const std::int64_t most_subints = std::min(samples, kMaxSearchCells / bins);
+    // The table and the drift tree over the sub-integrations rounded up to a power of two.
+    const std::int64_t most_subints = std::min(
+        samples, static_cast<std::int64_t>(std::bit_floor(static_cast<std::uint64_t>(kMaxSearchCells / bins))));
     SubintSplit split{samples, 1};
     if (options.subints) {
       require_option(*options.subints >= 1 && *options.subints <= most_subints, "--subints",
-                     cformat("from 1 to %lld (bins x sub-integrations at most %lld, and no more than "
-                             "the samples folded)",
+                     cformat("from 1 to %lld (bins x sub-integrations, these rounded up to a power of two, at most "
+                             "%lld, and no more than the samples folded)",
                              static_cast<long long>(most_subints), static_cast<long long>(kMaxSearchCells)));
       split.subints = *options.subints;
     } else {
       split.subints = default_subints(geometry, samples, span);
-      if (split.subints > most_subints) {
+      if (tree_slots(split.subints) > kMaxSearchCells / bins) {
         err << cformat("%s: sub-integrations: %lld are needed for a smear below one bin, but bins x "
-                       "sub-integrations must stay at most %lld (64 MiB); narrow the span, use fewer "
-                       "bins or give --subints\n",
+                       "sub-integrations, these rounded up to a power of two, must stay at most %lld (128 MiB); "
+                       "narrow the span, use fewer bins or give --subints\n",
                        kTool, static_cast<long long>(split.subints), static_cast<long long>(kMaxSearchCells));
         return kExitFailure;
       }

@@ -16,8 +16,9 @@
 
 namespace iq {
 
-// The most bins x sub-integrations a search holds: 4194304 cells of a double sum and a 64-bit
-// count, 64 MiB.
+// The most bins x sub-integrations (these rounded up to a power of two) a search holds: 4194304
+// cells of a double sum and a 64-bit count, 64 MiB for the sub-integrations and as much for the
+// drift tree.
 inline constexpr std::int64_t kMaxSearchCells = std::int64_t{1} << 22;
 
 // The noise of one sample's power, from the folds of all samples: their power sums and the
