@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 
 namespace iq {
@@ -244,16 +245,19 @@ void add_rolled(T* out, const T* left, const T* right, std::size_t shift, std::s
 
 // One band of a drift tree, built in place: drifts sign * (band * slots + i), i in
 // [0, slots). At level l the groups of 2^l slots hold the drifts band * 2^l + i, i in [0, 2^l),
-// each in one of the group's rows: where[l][i]. The join of two groups of n slots at child drift
-// c writes drift 2c in the left child's row and 2c + 1 in the right child's.
+// each in one of the group's positions: where[l][i]. The join of two groups of n positions at
+// child drift c leaves drift 2c in the left child's position and 2c + 1 in the right child's.
+// A position's sums and counts live in a row of storage (row_of); a join writes the right
+// child's new row into a spare one and swaps the two, so that no row is copied aside.
 class DriftBand {
  public:
-  DriftBand(const SubintTable& table, std::int64_t slots)
+  DriftBand(const SubintTable& table, std::int64_t slots, std::size_t spares)
       : table_(table),
         bins_(static_cast<std::size_t>(table.bins())),
         slots_(slots),
-        sums_(static_cast<std::size_t>(slots) * bins_),
-        counts_(sums_.size()) {
+        sums_(static_cast<std::size_t>(slots + static_cast<std::int64_t>(spares)) * bins_),
+        counts_(sums_.size()),
+        row_of_(static_cast<std::size_t>(slots)) {
     where_.push_back({0});
     while ((std::int64_t{1} << (levels_)) < slots) {
       const std::vector<std::int64_t>& child = where_.back();
@@ -272,6 +276,9 @@ class DriftBand {
   void build(std::int64_t sign, std::int64_t band, ChunkWorkers* workers) {
     sign_ = sign;
     band_ = band;
+    for (std::int64_t k = 0; k < slots_; ++k) row_of_[static_cast<std::size_t>(k)] = k;
+    spares_.clear();
+    for (std::int64_t row = slots_; row < static_cast<std::int64_t>(sums_.size() / bins_); ++row) spares_.push_back(row);
     // The lower levels group by group while the group stays in the cache, copying the group's
     // sub-integrations first; then the upper levels one after the other over the whole tree.
     int cached = 0;
@@ -280,29 +287,31 @@ class DriftBand {
     share_out(workers, static_cast<std::size_t>(slots_ / group), [&](std::size_t g) {
       const std::int64_t first = static_cast<std::int64_t>(g) * group;
       copy_rows(first, group);
-      Scratch scratch(bins_);
+      std::int64_t spare = take_spare();
       for (int level = 1; level <= cached; ++level) {
         const std::int64_t n = std::int64_t{1} << (level - 1);
         for (std::int64_t base = first; base < first + group; base += 2 * n) {
-          for (std::int64_t r = 0; r < n; ++r) join(level, base, r, scratch);
+          for (std::int64_t r = 0; r < n; ++r) join(level, base, r, spare);
         }
       }
+      give_spare(spare);
     });
     for (int level = cached + 1; level <= levels_; ++level) {
       const std::int64_t n = std::int64_t{1} << (level - 1);
       const std::int64_t joins = slots_ / 2;
       const std::int64_t chunks = std::min<std::int64_t>(joins, 64);
       share_out(workers, static_cast<std::size_t>(chunks), [&](std::size_t c) {
-        Scratch scratch(bins_);
+        std::int64_t spare = take_spare();
         const ItemRange range = share_of(joins, static_cast<std::int64_t>(c), chunks);
-        for (std::int64_t i = range.begin; i < range.end; ++i) join(level, i / n * 2 * n, i % n, scratch);
+        for (std::int64_t i = range.begin; i < range.end; ++i) join(level, i / n * 2 * n, i % n, spare);
+        give_spare(spare);
       });
     }
   }
 
   // The profile of drift sign * (band * slots + i) shifted by `offset` more bins.
   void profile(std::int64_t i, std::int64_t offset, Profile& out) const {
-    const std::size_t row = static_cast<std::size_t>(where_.back()[static_cast<std::size_t>(i)]) * bins_;
+    const std::size_t row = at(where_.back()[static_cast<std::size_t>(i)]);
     const auto shift = static_cast<std::size_t>(modulo(offset, static_cast<std::int64_t>(bins_)));
     out.sums.resize(bins_);
     out.counts.resize(bins_);
@@ -314,38 +323,48 @@ class DriftBand {
   }
 
  private:
-  struct Scratch {
-    explicit Scratch(std::size_t bins) : sums(bins), counts(bins) {}
-    std::vector<double> sums;
-    std::vector<std::int64_t> counts;
-  };
+  // The first cell of the row that holds position `position`.
+  std::size_t at(std::int64_t position) const {
+    return static_cast<std::size_t>(row_of_[static_cast<std::size_t>(position)]) * bins_;
+  }
 
-  // Rows first .. first + count - 1 from the table's sub-integrations, empty past the last.
+  std::int64_t take_spare() {
+    const std::lock_guard lock(spare_mutex_);
+    const std::int64_t row = spares_.back();
+    spares_.pop_back();
+    return row;
+  }
+  void give_spare(std::int64_t row) {
+    const std::lock_guard lock(spare_mutex_);
+    spares_.push_back(row);
+  }
+
+  // Positions first .. first + count - 1 from the table's sub-integrations, empty past the last.
   void copy_rows(std::int64_t first, std::int64_t count) {
     for (std::int64_t k = first; k < first + count; ++k) {
-      const auto at = static_cast<std::size_t>(k) * bins_;
+      const std::size_t row = at(k);
       if (k < table_.subints()) {
         const std::span<const double> sums = table_.sums(k);
         const std::span<const std::int64_t> counts = table_.counts(k);
-        std::copy(sums.begin(), sums.end(), sums_.begin() + at);
-        std::copy(counts.begin(), counts.end(), counts_.begin() + at);
+        std::copy(sums.begin(), sums.end(), sums_.begin() + row);
+        std::copy(counts.begin(), counts.end(), counts_.begin() + row);
       } else {
-        std::fill_n(sums_.begin() + at, bins_, 0.0);
-        std::fill_n(counts_.begin() + at, bins_, 0);
+        std::fill_n(sums_.begin() + row, bins_, 0.0);
+        std::fill_n(counts_.begin() + row, bins_, 0);
       }
     }
   }
 
   // Joins child drift r of the two groups of 2^(level - 1) slots starting at slot `base`.
-  void join(int level, std::int64_t base, std::int64_t r, Scratch& scratch) {
+  void join(int level, std::int64_t base, std::int64_t r, std::int64_t& spare) {
     const std::int64_t n = std::int64_t{1} << (level - 1);
     if (base >= table_.subints()) return;  // both groups empty, and every drift of them too
-    const auto left = static_cast<std::size_t>(base + where_[static_cast<std::size_t>(level - 1)][static_cast<std::size_t>(r)]) * bins_;
-    const std::size_t right = left + static_cast<std::size_t>(n) * bins_;
-    double* left_sums = sums_.data() + left;
-    std::int64_t* left_counts = counts_.data() + left;
-    double* right_sums = sums_.data() + right;
-    std::int64_t* right_counts = counts_.data() + right;
+    const std::int64_t left_position = base + where_[static_cast<std::size_t>(level - 1)][static_cast<std::size_t>(r)];
+    const std::int64_t right_position = left_position + n;
+    double* left_sums = sums_.data() + at(left_position);
+    std::int64_t* left_counts = counts_.data() + at(left_position);
+    double* right_sums = sums_.data() + at(right_position);
+    std::int64_t* right_counts = counts_.data() + at(right_position);
     if (base + n >= table_.subints()) {  // the right group is empty: both drifts are the left one
       std::copy_n(left_sums, bins_, right_sums);
       std::copy_n(left_counts, bins_, right_counts);
@@ -356,12 +375,12 @@ class DriftBand {
     const auto bins = static_cast<std::int64_t>(bins_);
     const auto even_shift = static_cast<std::size_t>(modulo(sign_ * child, bins));
     const auto odd_shift = static_cast<std::size_t>(modulo(sign_ * (child + 1), bins));
-    std::copy_n(right_sums, bins_, scratch.sums.data());
-    std::copy_n(right_counts, bins_, scratch.counts.data());
-    add_rolled(right_sums, left_sums, scratch.sums.data(), odd_shift, bins_);
-    add_rolled(right_counts, left_counts, scratch.counts.data(), odd_shift, bins_);
-    add_rolled(left_sums, left_sums, scratch.sums.data(), even_shift, bins_);
-    add_rolled(left_counts, left_counts, scratch.counts.data(), even_shift, bins_);
+    const std::size_t odd = static_cast<std::size_t>(spare) * bins_;
+    add_rolled(sums_.data() + odd, left_sums, right_sums, odd_shift, bins_);
+    add_rolled(counts_.data() + odd, left_counts, right_counts, odd_shift, bins_);
+    add_rolled(left_sums, left_sums, right_sums, even_shift, bins_);
+    add_rolled(left_counts, left_counts, right_counts, even_shift, bins_);
+    std::swap(row_of_[static_cast<std::size_t>(right_position)], spare);
   }
 
   const SubintTable& table_;
@@ -371,6 +390,9 @@ class DriftBand {
   std::vector<std::vector<std::int64_t>> where_;
   std::vector<double> sums_;
   std::vector<std::int64_t> counts_;
+  std::vector<std::int64_t> row_of_;
+  std::vector<std::int64_t> spares_;
+  std::mutex spare_mutex_;
   std::int64_t sign_ = 1;
   std::int64_t band_ = 0;
 };
@@ -426,7 +448,7 @@ SearchResult search_periods(const SubintTable& table, const FoldGeometry& geomet
       });
       continue;
     }
-    if (!tree) tree.emplace(table, slots);
+    if (!tree) tree.emplace(table, slots, workers != nullptr ? workers->threads() : 1);
     tree->build(sign, band, workers);
     const std::size_t chunks = std::min<std::size_t>(members.size(), 64);
     share_out(workers, chunks, [&](std::size_t c) {
