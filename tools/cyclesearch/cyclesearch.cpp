@@ -44,8 +44,6 @@ constexpr const char* kHelp =
 
 // Trials a search takes at most (the table keeps one line each).
 constexpr std::int64_t kMaxTrials = 100000;
-// Samples read from the capture at a time.
-constexpr std::int64_t kChunkSamples = std::int64_t{1} << 16;
 
 struct SearchOptions {
   std::vector<std::string> positional;
@@ -103,16 +101,9 @@ std::string probability_text(double log_p) {
 // of their power for the noise.
 void fold_subints(CaptureReader& capture, const FoldGeometry& geometry, const SubintSplit& split,
                   SubintTable& table, PowerMoments& moments) {
-  std::vector<std::uint8_t> chunk;
   for (std::int64_t k = 0; k < split.subints; ++k) {
     Folder folder(geometry, FoldedValue::power, split.first(k), true);
-    for (std::int64_t left = split.first(k + 1) - split.first(k); left > 0;) {
-      const std::int64_t take = std::min(left, kChunkSamples);
-      chunk.resize(2 * static_cast<std::size_t>(take));
-      capture.read(chunk);
-      folder.fold_samples(chunk);
-      left -= take;
-    }
+    folder.fold(capture, split.first(k + 1) - split.first(k));
     moments.add(folder);
     std::copy(folder.sums().begin(), folder.sums().end(), table.sums(k).begin());
     std::copy(folder.counts().begin(), folder.counts().end(), table.counts(k).begin());

@@ -222,7 +222,7 @@ namespace {
 // it is cached.
 constexpr std::size_t kTrialBlock = 8;
 // The rows of a group that the lower levels of a tree join while they stay in the cache.
-constexpr std::size_t kCachedBytes = std::size_t{1} << 18;
+constexpr std::size_t kCachedBytes = std::size_t{1} << 20;
 
 std::int64_t modulo(std::int64_t value, std::int64_t bins) { return ((value % bins) + bins) % bins; }
 
