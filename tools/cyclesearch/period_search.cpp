@@ -271,8 +271,6 @@ class DriftBand {
       ++levels_;
     }
   }
-  int levels() const { return levels_; }
-
   void build(std::int64_t sign, std::int64_t band, ChunkWorkers* workers) {
     sign_ = sign;
     band_ = band;
@@ -429,9 +427,9 @@ SearchResult search_periods(const SubintTable& table, const FoldGeometry& geomet
 
   std::vector<ProfileStatistics> statistics(representatives.size());
   std::optional<DriftBand> tree;
+  const auto levels = static_cast<std::int64_t>(std::bit_width(static_cast<std::uint64_t>(slots)) - 1);
   for (const auto& [key, members] : bands) {
     const auto [sign, band] = key;
-    const int levels = tree ? tree->levels() : static_cast<int>(std::bit_width(static_cast<std::uint64_t>(slots)) - 1);
     if (static_cast<std::int64_t>(members.size()) * table.subints() <= slots * levels) {
       const std::size_t blocks = (members.size() + kTrialBlock - 1) / kTrialBlock;
       share_out(workers, blocks, [&](std::size_t block) {
