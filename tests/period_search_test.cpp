@@ -81,9 +81,9 @@ TEST(PeriodSearchTest, TreeShiftsFollowTheDriftLine) {
       }
     }
   }
-  // One bin per 1000 samples at the nominal period; 5 sub-integrations of 2000 samples in 8 slots.
+  // One bin per 1000 samples at the nominal period; 8 sub-integrations of 2000 samples.
   const FoldGeometry g = fold_geometry(1.0, 8, 8.0);
-  const SubintSplit split{10000, 5};
+  const SubintSplit split{16000, 8};
   // At 8 / (1 - x) ms the phase drifts by x bins per 1000 samples: 999.5 x at the middle of the
   // first, 16 x over the 8 slots.
   const struct {
@@ -94,7 +94,7 @@ TEST(PeriodSearchTest, TreeShiftsFollowTheDriftLine) {
     EXPECT_EQ(trial_shift(g, split, 8.0 / (1 - t.x)).offset, t.offset) << t.x;
     EXPECT_EQ(trial_shift(g, split, 8.0 / (1 - t.x)).drift, t.drift) << t.x;
   }
-  EXPECT_EQ(trial_shifts(g, split, 8.0 / 1.1), (std::vector<std::int32_t>{0, 0, 7, 7, 7}));
+  EXPECT_EQ(trial_shifts(g, split, 8.0 / 1.1), (std::vector<std::int32_t>{0, 0, 7, 7, 7, 7, 6, 6}));
 }
 
 TEST(PeriodSearchTest, EveryTrialIsItsShiftsAppliedToEverySample) {
