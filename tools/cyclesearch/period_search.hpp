@@ -63,7 +63,7 @@ std::vector<double> trial_periods(double period_ms, double span, std::int64_t tr
 
 // How a trial period shifts the sub-integrations. The profiles of all trials come from a drift
 // tree over `slots` = the least power of two >= subints (the slots past the last
-// sub-integration are empty): sub-integration k is shifted by offset + tree_shift(k, drift)
+// sub-integration are empty): sub-integration k is shifted by offset + tree_shifts(drift)[k]
 // bins (modulo bins). The offset is the drift of the phase at the middle sample of
 // sub-integration 0, middle(0) * res * (1 - nominal / trial), to the nearest whole bin; the
 // drift is that across all slots at the mean sub-integration length,
@@ -79,7 +79,8 @@ TrialShift trial_shift(const FoldGeometry& geometry, const SubintSplit& split, d
 // with M_L = |drift| and M_l = M_(l+1) / 2 (rounded down) the drift of the groups of 2^l
 // slots, the level that joins two groups of 2^l slots into one shifts the second by
 // M_(l+1) - M_l; slot k is shifted by the sum over the levels whose bit k has, sign(drift)
-// times. No slot strays from k * drift / slots by more than 0.5 + log2(slots) / 6 bins.
+// times. No slot strays from k * drift / slots by more than about 0.5 + log2(slots) / 6 bins
+// (2.5 for 4096 slots; the straight shift-and-add of each trial would keep within 0.5).
 std::vector<std::int64_t> tree_shifts(std::int64_t drift, std::int64_t slots);
 // The shifts of a trial's sub-integrations, each 0 .. bins - 1.
 std::vector<std::int32_t> trial_shifts(const FoldGeometry& geometry, const SubintSplit& split,
