@@ -4,6 +4,7 @@
 #include "cyclesearch.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -43,8 +44,6 @@ constexpr const char* kHelp =
 
 // Trials a search takes at most (the table keeps one line each).
 constexpr std::int64_t kMaxTrials = 100000;
-// Samples read from the capture at a time.
-constexpr std::int64_t kChunkSamples = std::int64_t{1} << 16;
 
 struct SearchOptions {
   std::vector<std::string> positional;
@@ -102,16 +101,9 @@ std::string probability_text(double log_p) {
 // of their power for the noise.
 void fold_subints(CaptureReader& capture, const FoldGeometry& geometry, const SubintSplit& split,
                   SubintTable& table, PowerMoments& moments) {
-  std::vector<std::uint8_t> chunk;
   for (std::int64_t k = 0; k < split.subints; ++k) {
     Folder folder(geometry, FoldedValue::power, split.first(k), true);
-    for (std::int64_t left = split.first(k + 1) - split.first(k); left > 0;) {
-      const std::int64_t take = std::min(left, kChunkSamples);
-      chunk.resize(2 * static_cast<std::size_t>(take));
-      capture.read(chunk);
-      folder.fold_samples(chunk);
-      left -= take;
-    }
+    folder.fold(capture, split.first(k + 1) - split.first(k));
     moments.add(folder);
     std::copy(folder.sums().begin(), folder.sums().end(), table.sums(k).begin());
     std::copy(folder.counts().begin(), folder.counts().end(), table.counts(k).begin());
@@ -178,20 +170,22 @@ int run_cyclesearch(const ToolArgs& args, std::ostream& out, std::ostream& err) 
                      kTool, static_cast<long long>(samples), bins / geometry.res);
       return kExitFailure;
     }
-    const std::int64_t most_subints = std::min(samples, kMaxSearchCells / bins);
+    // The table and the drift tree over the sub-integrations rounded up to a power of two.
+    const std::int64_t most_subints = std::min(
+        samples, static_cast<std::int64_t>(std::bit_floor(static_cast<std::uint64_t>(kMaxSearchCells / bins))));
     SubintSplit split{samples, 1};
     if (options.subints) {
       require_option(*options.subints >= 1 && *options.subints <= most_subints, "--subints",
-                     cformat("from 1 to %lld (bins x sub-integrations at most %lld, and no more than "
-                             "the samples folded)",
+                     cformat("from 1 to %lld (bins x sub-integrations, these rounded up to a power of two, at most "
+                             "%lld, and no more than the samples folded)",
                              static_cast<long long>(most_subints), static_cast<long long>(kMaxSearchCells)));
       split.subints = *options.subints;
     } else {
       split.subints = default_subints(geometry, samples, span);
-      if (split.subints > most_subints) {
+      if (tree_slots(split.subints) > kMaxSearchCells / bins) {
         err << cformat("%s: sub-integrations: %lld are needed for a smear below one bin, but bins x "
-                       "sub-integrations must stay at most %lld (64 MiB); narrow the span, use fewer "
-                       "bins or give --subints\n",
+                       "sub-integrations, these rounded up to a power of two, must stay at most %lld (128 MiB); "
+                       "narrow the span, use fewer bins or give --subints\n",
                        kTool, static_cast<long long>(split.subints), static_cast<long long>(kMaxSearchCells));
         return kExitFailure;
       }

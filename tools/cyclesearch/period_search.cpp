@@ -2,7 +2,12 @@
 #include "period_search.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 
 namespace iq {
 
@@ -57,16 +62,60 @@ std::vector<double> trial_periods(double period_ms, double span, std::int64_t tr
   return periods;
 }
 
-std::int32_t subint_shift(const FoldGeometry& geometry, const SubintSplit& split, std::int64_t k,
-                          double trial_period_ms) {
+std::int64_t tree_slots(std::int64_t subints) {
+  std::int64_t slots = 1;
+  while (slots < subints) slots *= 2;
+  return slots;
+}
+
+namespace {
+
+// The drift of the phase in bins over `samples` samples at a trial period, to the nearest whole
+// bin. Double suffices for the rounding: which way a drift of exactly half a bin goes is within
+// the smear the search allows anyway.
+std::int64_t rounded_drift(const FoldGeometry& geometry, extended samples, double trial_period_ms) {
   const auto trial = static_cast<extended>(trial_period_ms);
-  const extended drift = split.middle(k) * static_cast<extended>(geometry.res) *
-                         ((trial - static_cast<extended>(geometry.periodf)) / trial);
-  // Double suffices for the rounding: the shift is a whole number of bins, and which way a
-  // drift of exactly half a bin goes is within the smear the search allows anyway.
-  const auto whole = static_cast<std::int64_t>(std::nearbyint(static_cast<double>(drift)));
+  const extended drift =
+      samples * static_cast<extended>(geometry.res) * ((trial - static_cast<extended>(geometry.periodf)) / trial);
+  return static_cast<std::int64_t>(std::nearbyint(static_cast<double>(drift)));
+}
+
+}  // namespace
+
+TrialShift trial_shift(const FoldGeometry& geometry, const SubintSplit& split, double trial_period_ms) {
+  const extended slot_length = static_cast<extended>(split.samples) / static_cast<extended>(split.subints);
+  const auto slots = static_cast<extended>(tree_slots(split.subints));
+  return {rounded_drift(geometry, split.middle(0), trial_period_ms),
+          rounded_drift(geometry, slots * slot_length, trial_period_ms)};
+}
+
+std::vector<std::int64_t> tree_shifts(std::int64_t drift, std::int64_t slots) {
+  std::vector<std::int64_t> shifts(static_cast<std::size_t>(slots), 0);
+  int levels = 0;
+  while ((std::int64_t{1} << levels) < slots) ++levels;
+  // magnitude[l]: the drift of the groups of 2^l slots.
+  std::vector<std::int64_t> magnitude(static_cast<std::size_t>(levels) + 1);
+  magnitude[static_cast<std::size_t>(levels)] = drift < 0 ? -drift : drift;
+  for (int l = levels - 1; l >= 0; --l) magnitude[l] = magnitude[l + 1] / 2;
+  const std::int64_t sign = drift < 0 ? -1 : 1;
+  for (int l = 0; l < levels; ++l) {
+    const std::int64_t offset = magnitude[l + 1] - magnitude[l];
+    const std::size_t half = std::size_t{1} << l;
+    for (std::size_t i = 0; i < half; ++i) shifts[half + i] = shifts[i] + sign * offset;
+  }
+  return shifts;
+}
+
+std::vector<std::int32_t> trial_shifts(const FoldGeometry& geometry, const SubintSplit& split,
+                                       double trial_period_ms) {
+  const TrialShift trial = trial_shift(geometry, split, trial_period_ms);
+  const std::vector<std::int64_t> tree = tree_shifts(trial.drift, tree_slots(split.subints));
   const std::int64_t bins = geometry.points;
-  return static_cast<std::int32_t>(((whole % bins) + bins) % bins);
+  std::vector<std::int32_t> shifts(static_cast<std::size_t>(split.subints));
+  for (std::size_t k = 0; k < shifts.size(); ++k) {
+    shifts[k] = static_cast<std::int32_t>((((trial.offset + tree[k]) % bins) + bins) % bins);
+  }
+  return shifts;
 }
 
 ProfileStatistics profile_statistics(const Profile& profile, double mean, double variance) {
@@ -126,6 +175,14 @@ std::span<std::int64_t> SubintTable::counts(std::int64_t k) {
   return std::span(counts_).subspan(static_cast<std::size_t>(k) * bins_, static_cast<std::size_t>(bins_));
 }
 
+std::span<const double> SubintTable::sums(std::int64_t k) const {
+  return std::span(sums_).subspan(static_cast<std::size_t>(k) * bins_, static_cast<std::size_t>(bins_));
+}
+
+std::span<const std::int64_t> SubintTable::counts(std::int64_t k) const {
+  return std::span(counts_).subspan(static_cast<std::size_t>(k) * bins_, static_cast<std::size_t>(bins_));
+}
+
 void SubintTable::shifted_sum(std::span<const std::int32_t> shifts, Profile& profile) const {
   shifted_sums(shifts, std::span(&profile, 1));
 }
@@ -158,17 +215,185 @@ void SubintTable::shifted_sums(std::span<const std::int32_t> shifts, std::span<P
   }
 }
 
+
 namespace {
 
-// Trials whose profiles are formed together, sharing each row of the table while it is cached.
+// Trials whose profiles are formed together by direct sums, sharing each row of the table while
+// it is cached.
 constexpr std::size_t kTrialBlock = 8;
+// The rows of a group that the lower levels of a tree join while they stay in the cache.
+constexpr std::size_t kCachedBytes = std::size_t{1} << 20;
 
-void fill_shifts(const FoldGeometry& geometry, const SubintSplit& split, double period_ms,
-                 std::span<std::int32_t> shifts) {
-  for (std::size_t k = 0; k < shifts.size(); ++k) {
-    shifts[k] = subint_shift(geometry, split, static_cast<std::int64_t>(k), period_ms);
+std::int64_t modulo(std::int64_t value, std::int64_t bins) { return ((value % bins) + bins) % bins; }
+
+// Calls task(c) for every c in [0, chunks), over the workers when there are any.
+void share_out(ChunkWorkers* workers, std::size_t chunks, const std::function<void(std::size_t)>& task) {
+  if (workers != nullptr) {
+    workers->run(chunks, task);
+  } else {
+    for (std::size_t c = 0; c < chunks; ++c) task(c);
   }
 }
+
+// out[b] = left[b] + right[(b + shift) mod bins]; out may be left.
+template <typename T>
+void add_rolled(T* out, const T* left, const T* right, std::size_t shift, std::size_t bins) {
+  const std::size_t tail = bins - shift;
+  for (std::size_t b = 0; b < tail; ++b) out[b] = left[b] + right[b + shift];
+  for (std::size_t b = tail; b < bins; ++b) out[b] = left[b] + right[b - tail];
+}
+
+// One band of a drift tree, built in place: drifts sign * (band * slots + i), i in
+// [0, slots). At level l the groups of 2^l slots hold the drifts band * 2^l + i, i in [0, 2^l),
+// each in one of the group's positions: where[l][i]. The join of two groups of n positions at
+// child drift c leaves drift 2c in the left child's position and 2c + 1 in the right child's.
+// A position's sums and counts live in a row of storage (row_of); a join writes the right
+// child's new row into a spare one and swaps the two, so that no row is copied aside.
+class DriftBand {
+ public:
+  DriftBand(const SubintTable& table, std::int64_t slots, std::size_t spares)
+      : table_(table),
+        bins_(static_cast<std::size_t>(table.bins())),
+        slots_(slots),
+        sums_(static_cast<std::size_t>(slots + static_cast<std::int64_t>(spares)) * bins_),
+        counts_(sums_.size()),
+        row_of_(static_cast<std::size_t>(slots)) {
+    where_.push_back({0});
+    while ((std::int64_t{1} << (levels_)) < slots) {
+      const std::vector<std::int64_t>& child = where_.back();
+      const auto n = static_cast<std::int64_t>(child.size());
+      std::vector<std::int64_t> parent(2 * child.size());
+      for (std::size_t r = 0; r < child.size(); ++r) {
+        parent[2 * r] = child[r];
+        parent[2 * r + 1] = n + child[r];
+      }
+      where_.push_back(std::move(parent));
+      ++levels_;
+    }
+  }
+  void build(std::int64_t sign, std::int64_t band, ChunkWorkers* workers) {
+    sign_ = sign;
+    band_ = band;
+    for (std::int64_t k = 0; k < slots_; ++k) row_of_[static_cast<std::size_t>(k)] = k;
+    spares_.clear();
+    for (std::int64_t row = slots_; row < static_cast<std::int64_t>(sums_.size() / bins_); ++row) spares_.push_back(row);
+    // The lower levels group by group while the group stays in the cache, copying the group's
+    // sub-integrations first; then the upper levels one after the other over the whole tree.
+    int cached = 0;
+    while (cached < levels_ && (std::size_t{2} << cached) * bins_ * 16 <= kCachedBytes) ++cached;
+    const std::int64_t group = std::int64_t{1} << cached;
+    share_out(workers, static_cast<std::size_t>(slots_ / group), [&](std::size_t g) {
+      const std::int64_t first = static_cast<std::int64_t>(g) * group;
+      copy_rows(first, group);
+      std::int64_t spare = take_spare();
+      for (int level = 1; level <= cached; ++level) {
+        const std::int64_t n = std::int64_t{1} << (level - 1);
+        for (std::int64_t base = first; base < first + group; base += 2 * n) {
+          for (std::int64_t r = 0; r < n; ++r) join(level, base, r, spare);
+        }
+      }
+      give_spare(spare);
+    });
+    for (int level = cached + 1; level <= levels_; ++level) {
+      const std::int64_t n = std::int64_t{1} << (level - 1);
+      const std::int64_t joins = slots_ / 2;
+      const std::int64_t chunks = std::min<std::int64_t>(joins, 64);
+      share_out(workers, static_cast<std::size_t>(chunks), [&](std::size_t c) {
+        std::int64_t spare = take_spare();
+        const ItemRange range = share_of(joins, static_cast<std::int64_t>(c), chunks);
+        for (std::int64_t i = range.begin; i < range.end; ++i) join(level, i / n * 2 * n, i % n, spare);
+        give_spare(spare);
+      });
+    }
+  }
+
+  // The profile of drift sign * (band * slots + i) shifted by `offset` more bins.
+  void profile(std::int64_t i, std::int64_t offset, Profile& out) const {
+    const std::size_t row = at(where_.back()[static_cast<std::size_t>(i)]);
+    const auto shift = static_cast<std::size_t>(modulo(offset, static_cast<std::int64_t>(bins_)));
+    out.sums.resize(bins_);
+    out.counts.resize(bins_);
+    const std::size_t tail = bins_ - shift;
+    std::copy(sums_.begin() + row + shift, sums_.begin() + row + bins_, out.sums.begin());
+    std::copy(sums_.begin() + row, sums_.begin() + row + shift, out.sums.begin() + tail);
+    std::copy(counts_.begin() + row + shift, counts_.begin() + row + bins_, out.counts.begin());
+    std::copy(counts_.begin() + row, counts_.begin() + row + shift, out.counts.begin() + tail);
+  }
+
+ private:
+  // The first cell of the row that holds position `position`.
+  std::size_t at(std::int64_t position) const {
+    return static_cast<std::size_t>(row_of_[static_cast<std::size_t>(position)]) * bins_;
+  }
+
+  std::int64_t take_spare() {
+    const std::lock_guard lock(spare_mutex_);
+    const std::int64_t row = spares_.back();
+    spares_.pop_back();
+    return row;
+  }
+  void give_spare(std::int64_t row) {
+    const std::lock_guard lock(spare_mutex_);
+    spares_.push_back(row);
+  }
+
+  // Positions first .. first + count - 1 from the table's sub-integrations, empty past the last.
+  void copy_rows(std::int64_t first, std::int64_t count) {
+    for (std::int64_t k = first; k < first + count; ++k) {
+      const std::size_t row = at(k);
+      if (k < table_.subints()) {
+        const std::span<const double> sums = table_.sums(k);
+        const std::span<const std::int64_t> counts = table_.counts(k);
+        std::copy(sums.begin(), sums.end(), sums_.begin() + row);
+        std::copy(counts.begin(), counts.end(), counts_.begin() + row);
+      } else {
+        std::fill_n(sums_.begin() + row, bins_, 0.0);
+        std::fill_n(counts_.begin() + row, bins_, 0);
+      }
+    }
+  }
+
+  // Joins child drift r of the two groups of 2^(level - 1) slots starting at slot `base`.
+  void join(int level, std::int64_t base, std::int64_t r, std::int64_t& spare) {
+    const std::int64_t n = std::int64_t{1} << (level - 1);
+    if (base >= table_.subints()) return;  // both groups empty, and every drift of them too
+    const std::int64_t left_position = base + where_[static_cast<std::size_t>(level - 1)][static_cast<std::size_t>(r)];
+    const std::int64_t right_position = left_position + n;
+    double* left_sums = sums_.data() + at(left_position);
+    std::int64_t* left_counts = counts_.data() + at(left_position);
+    double* right_sums = sums_.data() + at(right_position);
+    std::int64_t* right_counts = counts_.data() + at(right_position);
+    if (base + n >= table_.subints()) {  // the right group is empty: both drifts are the left one
+      std::copy_n(left_sums, bins_, right_sums);
+      std::copy_n(left_counts, bins_, right_counts);
+      return;
+    }
+    // Drift 2c shifts the right group by c, drift 2c + 1 by c + 1 (c = the child drift).
+    const std::int64_t child = band_ * n + r;
+    const auto bins = static_cast<std::int64_t>(bins_);
+    const auto even_shift = static_cast<std::size_t>(modulo(sign_ * child, bins));
+    const auto odd_shift = static_cast<std::size_t>(modulo(sign_ * (child + 1), bins));
+    const std::size_t odd = static_cast<std::size_t>(spare) * bins_;
+    add_rolled(sums_.data() + odd, left_sums, right_sums, odd_shift, bins_);
+    add_rolled(counts_.data() + odd, left_counts, right_counts, odd_shift, bins_);
+    add_rolled(left_sums, left_sums, right_sums, even_shift, bins_);
+    add_rolled(left_counts, left_counts, right_counts, even_shift, bins_);
+    std::swap(row_of_[static_cast<std::size_t>(right_position)], spare);
+  }
+
+  const SubintTable& table_;
+  std::size_t bins_;
+  std::int64_t slots_;
+  int levels_ = 0;
+  std::vector<std::vector<std::int64_t>> where_;
+  std::vector<double> sums_;
+  std::vector<std::int64_t> counts_;
+  std::vector<std::int64_t> row_of_;
+  std::vector<std::int64_t> spares_;
+  std::mutex spare_mutex_;
+  std::int64_t sign_ = 1;
+  std::int64_t band_ = 0;
+};
 
 }  // namespace
 
@@ -176,39 +401,65 @@ SearchResult search_periods(const SubintTable& table, const FoldGeometry& geomet
                             const SubintSplit& split, std::span<const double> periods_ms,
                             double mean, double variance, ChunkWorkers* workers) {
   SearchResult result;
-  const auto subints = static_cast<std::size_t>(table.subints());
   // Trials whose shifts are all equal have the same profile: only the first of each run (its
   // representative) is formed.
   std::vector<std::size_t> representatives;
   std::vector<std::size_t> run_of(periods_ms.size());
-  std::vector<std::int32_t> shifts(subints);
   std::vector<std::int32_t> previous;
   for (std::size_t j = 0; j < periods_ms.size(); ++j) {
-    fill_shifts(geometry, split, periods_ms[j], shifts);
+    std::vector<std::int32_t> shifts = trial_shifts(geometry, split, periods_ms[j]);
     if (j == 0 || shifts != previous) {
       representatives.push_back(j);
-      previous = shifts;
+      previous = std::move(shifts);
     }
     run_of[j] = representatives.size() - 1;
   }
+
+  // The representatives by band of drifts: (sign, band) -> indices into representatives.
+  const std::int64_t slots = tree_slots(table.subints());
+  std::vector<TrialShift> trial(representatives.size());
+  std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::size_t>> bands;
+  for (std::size_t t = 0; t < representatives.size(); ++t) {
+    trial[t] = trial_shift(geometry, split, periods_ms[representatives[t]]);
+    const std::int64_t drift = trial[t].drift;
+    bands[{drift < 0 ? -1 : 1, (drift < 0 ? -drift : drift) / slots}].push_back(t);
+  }
+
   std::vector<ProfileStatistics> statistics(representatives.size());
-  const std::size_t blocks = (representatives.size() + kTrialBlock - 1) / kTrialBlock;
-  const auto block_task = [&](std::size_t block) {
-    const std::size_t first = block * kTrialBlock;
-    const std::size_t count = std::min(kTrialBlock, representatives.size() - first);
-    std::vector<std::int32_t> block_shifts(count * subints);
-    for (std::size_t t = 0; t < count; ++t) {
-      fill_shifts(geometry, split, periods_ms[representatives[first + t]],
-                  std::span(block_shifts).subspan(t * subints, subints));
+  std::optional<DriftBand> tree;
+  const auto levels = static_cast<std::int64_t>(std::bit_width(static_cast<std::uint64_t>(slots)) - 1);
+  for (const auto& [key, members] : bands) {
+    const auto [sign, band] = key;
+    if (static_cast<std::int64_t>(members.size()) * table.subints() <= slots * levels) {
+      const std::size_t blocks = (members.size() + kTrialBlock - 1) / kTrialBlock;
+      share_out(workers, blocks, [&](std::size_t block) {
+        const std::size_t first = block * kTrialBlock;
+        const std::size_t count = std::min(kTrialBlock, members.size() - first);
+        std::vector<std::int32_t> block_shifts;
+        for (std::size_t m = first; m < first + count; ++m) {
+          const auto shifts = trial_shifts(geometry, split, periods_ms[representatives[members[m]]]);
+          block_shifts.insert(block_shifts.end(), shifts.begin(), shifts.end());
+        }
+        std::vector<Profile> profiles(count);
+        table.shifted_sums(block_shifts, profiles);
+        for (std::size_t m = 0; m < count; ++m) statistics[members[first + m]] = profile_statistics(profiles[m], mean, variance);
+      });
+      continue;
     }
-    std::vector<Profile> profiles(count);
-    table.shifted_sums(block_shifts, profiles);
-    for (std::size_t t = 0; t < count; ++t) statistics[first + t] = profile_statistics(profiles[t], mean, variance);
-  };
-  if (workers != nullptr) {
-    workers->run(blocks, block_task);
-  } else {
-    for (std::size_t block = 0; block < blocks; ++block) block_task(block);
+    if (!tree) tree.emplace(table, slots, workers != nullptr ? workers->threads() : 1);
+    tree->build(sign, band, workers);
+    const std::size_t chunks = std::min<std::size_t>(members.size(), 64);
+    share_out(workers, chunks, [&](std::size_t c) {
+      Profile profile;
+      const ItemRange range = share_of(static_cast<std::int64_t>(members.size()), static_cast<std::int64_t>(c),
+                                       static_cast<std::int64_t>(chunks));
+      for (std::int64_t m = range.begin; m < range.end; ++m) {
+        const std::size_t t = members[static_cast<std::size_t>(m)];
+        const std::int64_t magnitude = trial[t].drift < 0 ? -trial[t].drift : trial[t].drift;
+        tree->profile(magnitude - band * slots, trial[t].offset, profile);
+        statistics[t] = profile_statistics(profile, mean, variance);
+      }
+    });
   }
 
   result.distinct = static_cast<std::int64_t>(representatives.size());
@@ -221,8 +472,7 @@ SearchResult search_periods(const SubintTable& table, const FoldGeometry& geomet
     std::size_t end = result.best + 1;
     while (end < periods_ms.size() && run_of[end] == run_of[result.best]) ++end;
     result.best = (representatives[run_of[result.best]] + end - 1) / 2;
-    fill_shifts(geometry, split, periods_ms[result.best], shifts);
-    table.shifted_sum(shifts, result.best_profile);
+    table.shifted_sum(trial_shifts(geometry, split, periods_ms[result.best]), result.best_profile);
   }
   return result;
 }

@@ -16,8 +16,9 @@
 
 namespace iq {
 
-// The most bins x sub-integrations a search holds: 4194304 cells of a double sum and a 64-bit
-// count, 64 MiB.
+// The most bins x sub-integrations (these rounded up to a power of two) a search holds: 4194304
+// cells of a double sum and a 64-bit count, 64 MiB for the sub-integrations and as much for the
+// drift tree.
 inline constexpr std::int64_t kMaxSearchCells = std::int64_t{1} << 22;
 
 // The noise of one sample's power, from the folds of all samples: their power sums and the
@@ -60,10 +61,30 @@ std::int64_t default_subints(const FoldGeometry& geometry, std::int64_t samples,
 // period * (1 + span) (the nominal period alone for one trial).
 std::vector<double> trial_periods(double period_ms, double span, std::int64_t trials);
 
-// The shift in bins of sub-integration k at a trial period: the drift of the phase at its
-// middle sample, middle * res * (1 - nominal / trial), to the nearest whole bin, modulo bins.
-std::int32_t subint_shift(const FoldGeometry& geometry, const SubintSplit& split, std::int64_t k,
-                          double trial_period_ms);
+// How a trial period shifts the sub-integrations. The profiles of all trials come from a drift
+// tree over `slots` = the least power of two >= subints (the slots past the last
+// sub-integration are empty): sub-integration k is shifted by offset + tree_shifts(drift)[k]
+// bins (modulo bins). The offset is the drift of the phase at the middle sample of
+// sub-integration 0, middle(0) * res * (1 - nominal / trial), to the nearest whole bin; the
+// drift is that across all slots at the mean sub-integration length,
+// slots * (samples / subints) * res * (1 - nominal / trial), to the nearest whole bin.
+struct TrialShift {
+  std::int64_t offset = 0;
+  std::int64_t drift = 0;
+};
+std::int64_t tree_slots(std::int64_t subints);
+TrialShift trial_shift(const FoldGeometry& geometry, const SubintSplit& split, double trial_period_ms);
+
+// The tree's shift of every slot for a drift, along the line of drift / slots bins per slot:
+// with M_L = |drift| and M_l = M_(l+1) / 2 (rounded down) the drift of the groups of 2^l
+// slots, the level that joins two groups of 2^l slots into one shifts the second by
+// M_(l+1) - M_l; slot k is shifted by the sum over the levels whose bit k has, sign(drift)
+// times. No slot strays from k * drift / slots by more than about 0.5 + log2(slots) / 6 bins
+// (2.5 for 4096 slots; the straight shift-and-add of each trial would keep within 0.5).
+std::vector<std::int64_t> tree_shifts(std::int64_t drift, std::int64_t slots);
+// The shifts of a trial's sub-integrations, each 0 .. bins - 1.
+std::vector<std::int32_t> trial_shifts(const FoldGeometry& geometry, const SubintSplit& split,
+                                       double trial_period_ms);
 
 // A trial's profile: per-bin sums and counts of the shifted sub-integrations.
 struct Profile {
@@ -96,6 +117,8 @@ class SubintTable {
   SubintTable(std::int32_t bins, std::int64_t subints);
   std::span<double> sums(std::int64_t k);
   std::span<std::int64_t> counts(std::int64_t k);
+  std::span<const double> sums(std::int64_t k) const;
+  std::span<const std::int64_t> counts(std::int64_t k) const;
   std::int32_t bins() const { return bins_; }
   std::int64_t subints() const { return subints_; }
 
@@ -129,8 +152,13 @@ struct SearchResult {
   Profile best_profile;
 };
 
-// Evaluates every trial period against the sub-integrations, the distinct profiles in blocks
-// shared out over `workers` when given (the results do not depend on it).
+// Evaluates every trial period against the sub-integrations with the shifts of trial_shifts:
+// the trials whose drifts lie in one band of `slots` drifts share one drift tree, built in
+// place on a copy of the table in log2(slots) levels, each level joining pairs of groups for
+// every drift of the band. A band with so few trials that the tree would cost more adds their
+// shifted sub-integrations directly. The work is shared out over `workers` when given; the
+// results do not depend on it, nor on the way a profile is formed, as long as the sums are
+// exact (whole multiples of 2^-16 below 2^37 in all).
 SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry,
                             const SubintSplit& split, std::span<const double> periods_ms,
                             double mean, double variance, ChunkWorkers* workers = nullptr);
