@@ -2,7 +2,8 @@
 # The golden corpus: runs the cases of cases.txt on the built programs and holds the record of
 # each run (exit status, console, files left) against expected/NAME.txt, printing the first
 # differing lines; --regenerate writes the records instead. IQTOOLS_EMULATOR, when set,
-# prefixes every program. Usage: run.sh [--regenerate] BIN_DIR [CASE...]
+# prefixes every program; IQTOOLS_GOLDEN_FAIL_FAST, when set, stops at the first failing case.
+# Usage: run.sh [--regenerate] BIN_DIR [CASE...]
 set -u
 export LC_ALL=C
 regenerate=0
@@ -64,6 +65,7 @@ while read -r name command; do
     failed=$((failed + 1))
     echo "FAIL $name: $command"
     diff "$golden/expected/$name.txt" "$work/record.txt" 2>&1 | head -n 6
+    [ -n "${IQTOOLS_GOLDEN_FAIL_FAST:-}" ] && break
   fi
 done < "$golden/cases.txt"
 echo "golden corpus: $ran cases, $failed failed"
