@@ -2,7 +2,8 @@
 # The golden corpus: runs the cases of cases.txt on the built programs and holds the record of
 # each run (exit status, console, files left) against expected/NAME.txt, printing the first
 # differing lines; --regenerate writes the records instead. IQTOOLS_EMULATOR, when set,
-# prefixes every program; IQTOOLS_GOLDEN_FAIL_FAST, when set, stops at the first failing case.
+# prefixes every program; IQTOOLS_GOLDEN_FAIL_FAST, when set, stops at the first failing case;
+# IQTOOLS_GOLDEN_SHARD=K/N runs only the cases whose index is K modulo N.
 # Usage: run.sh [--regenerate] BIN_DIR [CASE...]
 set -u
 export LC_ALL=C
@@ -51,11 +52,13 @@ record() { # command: runs it in the current folder and prints its record
   done
 }
 
-failed=0 ran=0
+failed=0 ran=0 index=-1 shard=${IQTOOLS_GOLDEN_SHARD:-0/1}
 cp -R "$golden/inputs" "$work/in" && cd "$work" && input_names=$(echo in/*) && input_sums=$(cksum in/*) && cd - > /dev/null
 while read -r name command; do
   [[ -z $name || $name == \#* ]] && continue
   [ $# -gt 0 ] && [[ " $* " != *" $name "* ]] && continue
+  index=$((index + 1))
+  [ $((index % ${shard#*/})) = "${shard%/*}" ] || continue
   rm -rf "$work/case" && mkdir "$work/case" && cp -R "$golden/inputs" "$work/case/in"
   (cd "$work/case" && record "$command") > "$work/record.txt"
   ran=$((ran + 1))
