@@ -32,13 +32,17 @@ record() { # command: runs it in the current folder and prints its record
   printf '$ %s\nstatus %d\nstdout:\n' "$1" $?
   show "$work/stdout"
   echo "stderr:" && show "$work/stderr"
-  local names=(in/*)
-  if [ "${names[*]}" != "$input_names" ] || [ "$(cksum in/*)" != "$input_sums" ]; then # inputs changed or made
-    for input in "$golden"/inputs/*; do
-      cmp -s "$input" "in/${input##*/}" || echo "input ${input##*/} changed or removed"
+  # Inputs changed, removed or made. Only the stored inputs are summed: a made file may be a
+  # sparse capture of gigabytes.
+  local names=(in/*) sums && sums=$(cksum "${input_files[@]}" 2> /dev/null)
+  if [ "${names[*]}" != "${input_files[*]}" ] || [ "$sums" != "$input_sums" ]; then
+    local -A now=() && local crc size file
+    while read -r crc size file; do now[$file]="$crc $size"; done <<< "$sums"
+    for file in "${input_files[@]}"; do
+      [ "${now[$file]:-}" = "${inputs[$file]}" ] || echo "input ${file#in/} changed or removed"
     done
-    for file in in/*; do
-      [ -e "$golden/inputs/${file#in/}" ] || echo "made $file: $(wc -c < "$file") bytes"
+    for file in "${names[@]}"; do
+      [ -n "${inputs[$file]:-}" ] || echo "made $file: $(wc -c < "$file") bytes"
     done
   fi
   find . -path ./in -prune -o ! -type d -print | sort | while read -r file; do
@@ -53,7 +57,9 @@ record() { # command: runs it in the current folder and prints its record
 }
 
 failed=0 ran=0 index=-1 shard=${IQTOOLS_GOLDEN_SHARD:-0/1}
-cp -R "$golden/inputs" "$work/in" && cd "$work" && input_names=$(echo in/*) && input_sums=$(cksum in/*) && cd - > /dev/null
+declare -A inputs=()
+cp -R "$golden/inputs" "$work/in" && cd "$work" && input_files=(in/*) && input_sums=$(cksum in/*) && cd - > /dev/null
+while read -r crc size file; do inputs[$file]="$crc $size"; done <<< "$input_sums"
 while read -r name command; do
   [[ -z $name || $name == \#* ]] && continue
   [ $# -gt 0 ] && [[ " $* " != *" $name "* ]] && continue
