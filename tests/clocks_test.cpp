@@ -78,6 +78,17 @@ TEST(ClocksTest, TimedToolsRunAtTheirStartTime) {
   EXPECT_EQ(alarm.out, ctime_text(utc(kDay, 20, 59, 55)) + "Run Time: 14 hr  0 min  0 secs\nexecuting file name: touch " + dir.path("x") +
                            "\nCheck: 13 hours 59  mins 55 secs\nActual Run Time: 14 hours 0  mins 0 secs\n");
   EXPECT_TRUE(test::exists(dir.path("x")));
+
+  // A command that fails at its start time is reported with its exit status; no table is made.
+  const std::string failing = "exit 1 " + cap + "2";
+  test::FakeClock late_clock(utc(kDay, 20, 59, 55));
+  const auto failed_grab = run_on(run_timedgrab, {failing, "64", "13", "59", "56", "-7"}, late_clock);
+  EXPECT_EQ(failed_grab.status, 1);
+  EXPECT_EQ(failed_grab.err, "timedgrab: capture command '" + failing + "' failed: exit status 1; no spectrum was made\n");
+  EXPECT_FALSE(test::exists(dir.path("cap2.txt")));
+  const auto failed_alarm = run_on(run_alarmexec, {"exit 4", "13", "59", "57"}, late_clock);
+  EXPECT_EQ(failed_alarm.status, 1);
+  EXPECT_EQ(failed_alarm.err, "alarmexec: command 'exit 4' failed: exit status 4\n");
 }
 
 // A real wait on the system clock, two seconds ahead; skipped in the two seconds before

@@ -2,7 +2,9 @@
 # The golden corpus: runs the cases of cases.txt on the built programs and holds the record of
 # each run (exit status, console, files left) against expected/NAME.txt, printing the first
 # differing lines; --regenerate writes the records instead. IQTOOLS_EMULATOR, when set,
-# prefixes every program. Usage: run.sh [--regenerate] BIN_DIR [CASE...]
+# prefixes every program; IQTOOLS_GOLDEN_FAIL_FAST, when set, stops at the first failing case;
+# IQTOOLS_GOLDEN_SHARD=K/N runs only the cases whose index is K modulo N.
+# Usage: run.sh [--regenerate] BIN_DIR [CASE...]
 set -u
 export LC_ALL=C
 regenerate=0
@@ -30,13 +32,17 @@ record() { # command: runs it in the current folder and prints its record
   printf '$ %s\nstatus %d\nstdout:\n' "$1" $?
   show "$work/stdout"
   echo "stderr:" && show "$work/stderr"
-  local names=(in/*)
-  if [ "${names[*]}" != "$input_names" ] || [ "$(cksum in/*)" != "$input_sums" ]; then # inputs changed or made
-    for input in "$golden"/inputs/*; do
-      cmp -s "$input" "in/${input##*/}" || echo "input ${input##*/} changed or removed"
+  # Inputs changed, removed or made. Only the stored inputs are summed: a made file may be a
+  # sparse capture of gigabytes.
+  local names=(in/*) sums && sums=$(cksum "${input_files[@]}" 2> /dev/null)
+  if [ "${names[*]}" != "${input_files[*]}" ] || [ "$sums" != "$input_sums" ]; then
+    local -A now=() && local crc size file
+    while read -r crc size file; do now[$file]="$crc $size"; done <<< "$sums"
+    for file in "${input_files[@]}"; do
+      [ "${now[$file]:-}" = "${inputs[$file]}" ] || echo "input ${file#in/} changed or removed"
     done
-    for file in in/*; do
-      [ -e "$golden/inputs/${file#in/}" ] || echo "made $file: $(wc -c < "$file") bytes"
+    for file in "${names[@]}"; do
+      [ -n "${inputs[$file]:-}" ] || echo "made $file: $(wc -c < "$file") bytes"
     done
   fi
   find . -path ./in -prune -o ! -type d -print | sort | while read -r file; do
@@ -50,11 +56,15 @@ record() { # command: runs it in the current folder and prints its record
   done
 }
 
-failed=0 ran=0
-cp -R "$golden/inputs" "$work/in" && cd "$work" && input_names=$(echo in/*) && input_sums=$(cksum in/*) && cd - > /dev/null
+failed=0 ran=0 index=-1 shard=${IQTOOLS_GOLDEN_SHARD:-0/1}
+declare -A inputs=()
+cp -R "$golden/inputs" "$work/in" && cd "$work" && input_files=(in/*) && input_sums=$(cksum in/*) && cd - > /dev/null
+while read -r crc size file; do inputs[$file]="$crc $size"; done <<< "$input_sums"
 while read -r name command; do
   [[ -z $name || $name == \#* ]] && continue
   [ $# -gt 0 ] && [[ " $* " != *" $name "* ]] && continue
+  index=$((index + 1))
+  [ $((index % ${shard#*/})) = "${shard%/*}" ] || continue
   rm -rf "$work/case" && mkdir "$work/case" && cp -R "$golden/inputs" "$work/case/in"
   (cd "$work/case" && record "$command") > "$work/record.txt"
   ran=$((ran + 1))
@@ -64,6 +74,7 @@ while read -r name command; do
     failed=$((failed + 1))
     echo "FAIL $name: $command"
     diff "$golden/expected/$name.txt" "$work/record.txt" 2>&1 | head -n 6
+    [ -n "${IQTOOLS_GOLDEN_FAIL_FAST:-}" ] && break
   fi
 done < "$golden/cases.txt"
 echo "golden corpus: $ran cases, $failed failed"
