@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 [ $# -gt 0 ] || { echo "usage: .ci/cross.sh arm64|armhf..." >&2; exit 1; }
 
 declare -A compiler=([arm64]=g++-aarch64-linux-gnu [armhf]=g++-arm-linux-gnueabihf)
-declare -A emulator=([arm64]="env IQTOOLS_THREADS=1 qemu-aarch64 -L /usr/aarch64-linux-gnu" [armhf]="env IQTOOLS_THREADS=1 qemu-arm -L /usr/arm-linux-gnueabihf")
+declare -A emulator=([arm64]="env IQTOOLS_THREADS=1 qemu-aarch64" [armhf]="env IQTOOLS_THREADS=1 qemu-arm")
 for arch in "$@"; do
   [ -n "${compiler[$arch]:-}" ] || { echo "cross.sh: no toolchain for $arch (arm64, armhf)" >&2; exit 1; }
 done
