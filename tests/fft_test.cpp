@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -169,7 +170,9 @@ void expect_butterflies_redo_what_they_cannot_prove(const std::string& target) {
   long redone = 0;
   long differing = 0;
   long lanes = 0;
-  for (int trial = 0; trial < 400000; ++trial) {
+  // Under emulation (every extended operation a call) a tenth of the trials: still thousands of lanes that differ.
+  const int trials = std::getenv("IQTOOLS_EMULATOR") != nullptr ? 40000 : 400000;
+  for (int trial = 0; trial < trials; ++trial) {
     const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3), (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
     ButterflyLanes in{};
     for (std::size_t l = 0; l < kFftLanes; ++l) {
