@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -29,8 +30,6 @@ std::string show(Soft x) {
   std::snprintf(text, sizeof text, "%04x:%016llx", x.sign_exponent(), static_cast<unsigned long long>(x.significand()));
   return text;
 }
-
-Soft same(Soft x) { return x; }
 
 // One operation on soft or x87 values, its result as a soft value: + - * / on a and b; f floor,
 // c ceil, q sqrt, n negation of a; d and s: a's double and float bits as the significand.
@@ -55,53 +54,36 @@ Soft apply(char op, T a, T b, ToSoft to_soft) {
 // one another (cancellation, carries), near the ends of the range (subnormals, overflow),
 // significands with long runs of ones or zeros (ties and carries into the exponent), special
 // values.
-class OperandSource {
- public:
-  explicit OperandSource(std::uint64_t seed) : rng_(seed) {}
-
-  Soft next(Soft near) {
-    const std::uint64_t r = rng_();
-    const unsigned sign = (r & 1) ? 0x8000u : 0u;
-    std::uint64_t m = rng_();
-    switch ((r >> 1) % 8) {  // significand pattern
-      case 0: m |= 0xFFFFFFFFFFFF0000u >> (r >> 8) % 40; break;
-      case 1: m &= ~(0xFFFFFFFFu << (r >> 8) % 32); break;
-      case 2: m = m >> (r >> 8) % 64 << (r >> 8) % 64; break;
-      case 3: m = near.significand() + ((r >> 16) % 8) - 4; break;
-      default: break;
-    }
-    int field = 0;
-    switch ((r >> 4) % 16) {  // exponent
-      case 0: field = static_cast<int>((r >> 20) % 0x7FFF); break;
-      case 1: field = static_cast<int>((r >> 20) % 80); break;                     // subnormal border
-      case 2: field = 0x7FFE - static_cast<int>((r >> 20) % 80); break;           // overflow border
-      case 3: field = 16383 + static_cast<int>((r >> 20) % 300) - 150; break;
-      case 4: return special(r >> 20);
-      default: field = near.exponent_field() + static_cast<int>((r >> 20) % 140) - 70; break;
-    }
-    if (field <= 0 || field >= 0x7FFF) field = 16383;
-    if ((r >> 40) % 64 == 0) field = 0;  // a subnormal
-    m = field != 0 ? m | 0x8000000000000000u : m & 0x7FFFFFFFFFFFFFFFu;
-    return fields(sign | static_cast<unsigned>(field), m);
+Soft operand(std::mt19937_64& rng, Soft near) {
+  const std::uint64_t r = rng();
+  const unsigned sign = (r & 1) ? 0x8000u : 0u;
+  std::uint64_t m = rng();
+  switch ((r >> 1) % 8) {  // significand pattern
+    case 0: m |= 0xFFFFFFFFFFFF0000u >> (r >> 8) % 40; break;
+    case 1: m &= ~(0xFFFFFFFFu << (r >> 8) % 32); break;
+    case 2: m = m >> (r >> 8) % 64 << (r >> 8) % 64; break;
+    case 3: m = near.significand() + ((r >> 16) % 8) - 4; break;
+    default: break;
   }
-
-  Soft special(std::uint64_t r) {
-    const unsigned sign = (r & 1) ? 0x8000u : 0u;
-    switch ((r >> 1) % 6) {
-      case 0: return fields(sign, 0);
-      case 1: return fields(sign | 0x7FFF, 0x8000000000000000u);
-      case 2: return fields(sign | 0x7FFF, 0xC000000000000000u | (rng_() >> 2));
-      case 3: return fields(sign, rng_() >> 1 >> (r % 64));
-      case 4: return fields(sign | 1, 0x8000000000000000u);
-      default: return fields(sign | 0x7FFE, 0xFFFFFFFFFFFFFFFFu);
+  int field = 0;
+  switch ((r >> 4) % 16) {  // exponent
+    case 0: field = static_cast<int>((r >> 20) % 0x7FFF); break;
+    case 1: field = static_cast<int>((r >> 20) % 80); break;                     // subnormal border
+    case 2: field = 0x7FFE - static_cast<int>((r >> 20) % 80); break;           // overflow border
+    case 3: field = 16383 + static_cast<int>((r >> 20) % 300) - 150; break;
+    case 4: {  // zero, infinity, NaN, subnormal, least normal, greatest finite
+      const Soft special[] = {fields(sign, 0), fields(sign | 0x7FFF, 0x8000000000000000u),
+                              fields(sign | 0x7FFF, 0xC000000000000000u | (m >> 2)), fields(sign, m >> 1 >> (r % 64)),
+                              fields(sign | 1, 0x8000000000000000u), fields(sign | 0x7FFE, 0xFFFFFFFFFFFFFFFFu)};
+      return special[(r >> 21) % 6];
     }
+    default: field = near.exponent_field() + static_cast<int>((r >> 20) % 140) - 70; break;
   }
-
-  std::mt19937_64& rng() { return rng_; }
-
- private:
-  std::mt19937_64 rng_;
-};
+  if (field <= 0 || field >= 0x7FFF) field = 16383;
+  if ((r >> 40) % 64 == 0) field = 0;  // a subnormal
+  m = field != 0 ? m | 0x8000000000000000u : m & 0x7FFFFFFFFFFFFFFFu;
+  return fields(sign | static_cast<unsigned>(field), m);
+}
 
 // Results of the x87 unit recorded on x86 (operation as in apply, operands and result as
 // sign-exponent and significand), checked on every processor.
@@ -122,7 +104,7 @@ TEST(SoftExtendedTest, MatchesTheResultsRecordedOnTheX87Unit) {
   for (const auto& c : kRecordedCases) {
     const Soft a = fields(c.a_se, c.a_m);
     const Soft b = fields(c.b_se, c.b_m);
-    EXPECT_EQ(show(apply(c.op, a, b, same)), show(fields(c.r_se, c.r_m))) << show(a) << ' ' << c.op << ' ' << show(b);
+    EXPECT_EQ(show(apply(c.op, a, b, std::identity())), show(fields(c.r_se, c.r_m))) << show(a) << ' ' << c.op << ' ' << show(b);
   }
   EXPECT_GT(std::size(kRecordedCases), 4000u);
 }
@@ -167,7 +149,7 @@ void check(std::string_view ops, Soft a, Soft b) {
   volatile long double ha = hard(a);  // volatile: computed at run time on the unit
   volatile long double hb = hard(b);
   for (const char op : ops) {
-    const Soft got = apply(op, a, b, same);
+    const Soft got = apply(op, a, b, std::identity());
     const Soft want = apply(op, static_cast<long double>(ha), static_cast<long double>(hb), soft);
     if (show(got) != show(want)) ADD_FAILURE() << show(a) << ' ' << op << ' ' << show(b) << ": " << show(got) << " != " << show(want);
   }
@@ -192,11 +174,11 @@ void check_single(Soft x) {
 }
 
 void run_random(std::uint64_t seed, long long pairs) {
-  OperandSource source(seed);
+  std::mt19937_64 rng(seed);
   Soft previous = fields(16383, 0x8000000000000000u);
   for (long long k = 0; k < pairs && !::testing::Test::HasFailure(); ++k) {
-    const Soft a = source.next(previous);
-    const Soft b = source.next(a);
+    const Soft a = operand(rng, previous);
+    const Soft b = operand(rng, a);
     check_pair(a, b);
     if ((k & 3) == 0) check_single(a);
     previous = b;
@@ -216,28 +198,24 @@ TEST(SoftExtendedTest, EdgeCasesMatchTheX87Unit) {
 
 TEST(SoftExtendedTest, ConversionsFromIntegersFloatsAndDoublesAreExact) {
   std::mt19937_64 rng(11);
-  const auto expect = [&](const char* what, Soft got, long double want) {
-    if (show(got) != show(soft(want))) ADD_FAILURE() << what << ' ' << show(soft(want)) << ": " << show(got);
+  const auto exact = [&](const char* what, auto value) {
+    const Soft want = soft(static_cast<long double>(value));
+    if (show(Soft(value)) != show(want)) ADD_FAILURE() << what << ' ' << show(want) << ": " << show(Soft(value));
   };
   for (int k = 0; k < 200000 && !HasFailure(); ++k) {
     std::uint64_t bits = rng();
     if (k % 4 == 0) bits &= 0x800FFFFFFFFFFFFFu;  // subnormal or zero
-    const auto d = std::bit_cast<double>(bits);
-    expect("double", Soft(d), d);
-    const auto f = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
-    expect("float", Soft(f), f);
+    exact("double", std::bit_cast<double>(bits));
+    exact("float", std::bit_cast<float>(static_cast<std::uint32_t>(rng())));
     const auto i = static_cast<std::int64_t>(rng() >> (k % 64));
-    expect("int64", Soft(i), static_cast<long double>(i));
-    expect("negative int64", Soft(-i), static_cast<long double>(-i));
-    const std::uint64_t u = rng() >> (k % 64);
-    expect("uint64", Soft(u), static_cast<long double>(u));
-    const auto i32 = static_cast<int>(rng());
-    expect("int", Soft(i32), i32);
-    const auto byte = static_cast<std::uint8_t>(k);
-    expect("uint8", Soft(byte), byte);
+    exact("int64", i);
+    exact("negative int64", -i);
+    exact("uint64", rng() >> (k % 64));
+    exact("int", static_cast<int>(rng()));
+    exact("uint8", static_cast<std::uint8_t>(k));
   }
   const auto least = std::numeric_limits<std::int64_t>::min();
-  expect("least int64", Soft(least), static_cast<long double>(least));
+  exact("least int64", least);
   EXPECT_EQ(static_cast<std::int64_t>(Soft(least)), least);
 }
 
@@ -267,11 +245,11 @@ TEST(SoftExtendedTest, DISABLED_RecordsTheCases) {
     record("fcqds", a, Soft());
   };
   for (const auto& c : kEdgeCases) record_all(fields(c.a_se, c.a_m), fields(c.b_se, c.b_m), true);
-  OperandSource source(5);
+  std::mt19937_64 rng(5);
   Soft previous = fields(16383, 0x8000000000000000u);
   for (int k = 0; k < 400; ++k) {
-    const Soft a = source.next(previous);
-    const Soft b = source.next(a);
+    const Soft a = operand(rng, previous);
+    const Soft b = operand(rng, a);
     record_all(a, b, false);
     previous = b;
   }
