@@ -37,15 +37,17 @@ fi
 jobs=$(nproc)
 for arch in "$@"; do
   build=build-$arch
+  started=$SECONDS
   echo "== $arch: cross-build =="
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cmake" > /dev/null
   cmake --build "$build" -j "$jobs"
 
   # The 4 GiB capture and the tests labelled slow_emulated take far longer under emulation.
-  echo "== $arch: tests under ${emulator[$arch]} =="
+  echo "== $arch: built in $((SECONDS - started)) s; tests under ${emulator[$arch]} =="
   (cd "$build" && ctest --output-on-failure -j "$jobs" -LE 'large_capture|slow_emulated')
 
   echo "== $arch: Debian package =="
   read -r -a run_under <<< "${emulator[$arch]}"
   bash .ci/package.sh "$build" "${run_under[@]}"
+  echo "== $arch: done in $((SECONDS - started)) s =="
 done
