@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -170,7 +171,9 @@ TEST(Fft, ButterfliesStoreTheExtendedBitsOrRedoThem) {
     ++targets;
     std::mt19937_64 rng(8);
     long lanes = 0, differing = 0, vector_redone = 0, double_declined = 0;
-    for (int trial = 0; trial < 300000; ++trial) {
+    // Under emulation (every extended operation a call) a tenth of the trials: still thousands of lanes that differ.
+    const int trials = std::getenv("IQTOOLS_EMULATOR") != nullptr ? 30000 : 300000;
+    for (int trial = 0; trial < trials; ++trial) {
       const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3), (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
       ButterflyLanes in{};
       for (std::size_t l = 0; l < kFftLanes; ++l) {
@@ -205,7 +208,7 @@ TEST(Fft, ButterfliesStoreTheExtendedBitsOrRedoThem) {
         ++lanes;
       }
     }
-    EXPECT_GT(differing, 10000) << target;
+    EXPECT_GT(differing, trials / 30) << target;
     EXPECT_LT(vector_redone, lanes / 2) << target;
     EXPECT_LT(double_declined, lanes / 2) << target;
   });
@@ -217,7 +220,8 @@ TEST(Fft, RefusesSizesThatAreNotPowersOfTwo) {
   EXPECT_THROW(FftPlan(12, -1), std::invalid_argument);
   EXPECT_THROW(FftPlan(16, 2), std::invalid_argument);
   std::vector<double> frame(4);
-  EXPECT_THROW(four(frame.data() - 1, (1L << 32) + 1, -1), std::invalid_argument);
+  // 2^62 + 1 where long has 64 bits (its low 32 bits read as 1, a power of two), 2^30 + 1 on 32-bit ARM.
+  EXPECT_THROW(four(frame.data() - 1, std::numeric_limits<long>::max() / 2 + 2, -1), std::invalid_argument);
 }
 
 }  // namespace

@@ -67,10 +67,13 @@ TEST(VectorTarget, EnvironmentVariablePinsTheTarget) {
   cases.emplace_back(upper, names.front());
   cases.emplace_back("avx9", names.front());
   cases.emplace_back("", names.front());
+  // A cross-built test program starts itself under the emulator it runs under.
+  const char* emulator = std::getenv("IQTOOLS_EMULATOR");
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
   for (const auto& [value, expected] : cases) {
-    const auto result = test::run_program("IQTOOLS_SIMD='" + value + "' IQTOOLS_SIMD_EXPECT='" + expected + "' '" +
-                                          self + "' --gtest_filter=VectorTarget.ReportsTheEnvironmentsChoice");
+    const auto result = test::run_program("IQTOOLS_SIMD='" + value + "' IQTOOLS_SIMD_EXPECT='" + expected + "' " +
+                                          (emulator ? emulator : "") + " '" + self +
+                                          "' --gtest_filter=VectorTarget.ReportsTheEnvironmentsChoice");
     EXPECT_EQ(result.status, 0) << value << "\n" << result.out;
     EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << value << "\n" << result.out;
   }
