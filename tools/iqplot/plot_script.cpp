@@ -152,6 +152,7 @@ std::string plot_script(const PlotSettings& s) {
       break;
     case TableKind::kSearch:
       script += search_plot(s.table, data, x.label);
+      break;
     case TableKind::kCalibrated:
       // A calibrated spectrum's baseline is 0: the zero line shows how flat it is.
       script += labels(x.label, "(on − off) / off");
