@@ -428,8 +428,12 @@ SearchResult search_periods(const SubintTable& table, const FoldGeometry& geomet
   std::vector<ProfileStatistics> statistics(representatives.size());
   std::optional<DriftBand> tree;
   const auto levels = static_cast<std::int64_t>(std::bit_width(static_cast<std::uint64_t>(slots)) - 1);
-  for (const auto& [key, members] : bands) {
-    const auto [sign, band] = key;
+  // Named variables rather than structured bindings: the lambdas below capture them, which not
+  // every compiler of C++20 accepts for bindings.
+  for (const auto& entry : bands) {
+    const std::vector<std::size_t>& members = entry.second;
+    const std::int64_t sign = entry.first.first;
+    const std::int64_t band = entry.first.second;
     if (static_cast<std::int64_t>(members.size()) * table.subints() <= slots * levels) {
       const std::size_t blocks = (members.size() + kTrialBlock - 1) / kTrialBlock;
       share_out(workers, blocks, [&](std::size_t block) {
