@@ -73,7 +73,8 @@ struct SumCase {
 extended half_gap(float value, std::mt19937_64& rng) {
   const auto d = (static_cast<int>(rng() % 9) - 4) * static_cast<int>(rng() % 4096);
   const float gap = std::nextafter(std::fabs(value), 1e30f) - std::fabs(value);
-  return std::copysign(static_cast<extended>(gap) / 2, value) * (widen(1.0) + d * widen(0x1p-40));
+  const extended half = static_cast<extended>(gap) / 2;
+  return (std::signbit(value) ? -half : half) * (widen(1.0) + d * widen(0x1p-40));
 }
 
 // On every vector target, with the default margin and one that proves no step: capture-like
