@@ -166,6 +166,14 @@ Folder::Folder(const FoldGeometry& geometry, FoldedValue kind, std::int64_t firs
       next_(first_sample),
       power_squares_(power_squares && kind == FoldedValue::power) {}
 
+void Folder::restart(std::int64_t first_sample) {
+  std::fill(sums_.begin(), sums_.end(), 0.0);
+  std::fill(counts_.begin(), counts_.end(), 0);
+  last_bin_ = 0;
+  first_ = next_ = first_sample;
+  square_units_ = 0;
+}
+
 void Folder::fold(CaptureReader& capture, std::int64_t samples) {
   const std::int64_t end = next_ + samples;
   while (next_ < end) {

@@ -55,6 +55,9 @@ class Folder {
   // Folds the complex samples in `iq` (interleaved I and Q bytes), the next ones in file order.
   // The sums are those that fold() gives for the same samples, however they are split.
   void fold_samples(std::span<const std::uint8_t> iq);
+  // Empties the fold and starts it again at sample `first_sample`, as a new Folder would, but
+  // keeping its buffers: for many short folds in a row.
+  void restart(std::int64_t first_sample);
 
   // Writes one line per bin, "%ld    %3.5f   %lld\n": the bin, its mean (the sum in single
   // precision over the count in single precision; 0 / 0 for an empty bin) and its count.

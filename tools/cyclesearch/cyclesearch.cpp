@@ -101,8 +101,9 @@ std::string probability_text(double log_p) {
 // of their power for the noise.
 void fold_subints(CaptureReader& capture, const FoldGeometry& geometry, const SubintSplit& split,
                   SubintTable& table, PowerMoments& moments) {
+  Folder folder(geometry, FoldedValue::power, 0, true);
   for (std::int64_t k = 0; k < split.subints; ++k) {
-    Folder folder(geometry, FoldedValue::power, split.first(k), true);
+    folder.restart(split.first(k));
     folder.fold(capture, split.first(k + 1) - split.first(k));
     moments.add(folder);
     std::copy(folder.sums().begin(), folder.sums().end(), table.sums(k).begin());
