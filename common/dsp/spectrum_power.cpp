@@ -59,25 +59,32 @@ using namespace spectrum_power_detail;
 
 #if HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
 
+// Stores the single-precision powers re² + im² of a vector of points at `power`; false when a
+// lane's double power lies too near a rounding boundary of single precision for its rounding to
+// be the extended power's (the caller then redoes those points in extended precision).
+template <class D>
+HWY_INLINE bool StoreProvenPowers(D d, hn::Vec<D> re, hn::Vec<D> im, float* power) {
+  const hn::Rebind<float, D> df;
+  const hn::RebindToUnsigned<D> du;
+  const auto s = hn::Add(hn::Mul(re, re), hn::Mul(im, im));
+  const auto single = hn::DemoteTo(df, s);
+  const auto f = hn::PromoteTo(d, single);
+  const auto binade = hn::And(hn::BitCast(du, hn::Mul(f, hn::Set(d, kBelowOne))), hn::Set(du, kExponentBits));
+  const auto half_gap = hn::Mul(hn::BitCast(d, binade), hn::Set(d, kSingleHalfGap));
+  const auto bound = hn::Add(hn::Mul(s, hn::Set(d, kRelativeBound)), hn::Set(d, kAbsoluteBound));
+  hn::StoreU(single, df, power);
+  return hn::AllTrue(d, hn::Lt(hn::Add(hn::Abs(hn::Sub(s, f)), bound), half_gap));
+}
+
 bool FramePowerKernel(const double* frame, float* power, std::size_t bins) {
   using D = hn::CappedTag<double, 16>;
   const D d;
-  const hn::Rebind<float, D> df;
-  const hn::RebindToUnsigned<D> du;
   const std::size_t lanes = hn::Lanes(d);
   std::size_t k = 0;
   for (; k + lanes <= bins; k += lanes) {
     hn::Vec<D> re, im;
     hn::LoadInterleaved2(d, frame + 2 * k, re, im);
-    const auto s = hn::Add(hn::Mul(re, re), hn::Mul(im, im));
-    const auto single = hn::DemoteTo(df, s);
-    const auto f = hn::PromoteTo(d, single);
-    const auto binade = hn::And(hn::BitCast(du, hn::Mul(f, hn::Set(d, kBelowOne))), hn::Set(du, kExponentBits));
-    const auto half_gap = hn::Mul(hn::BitCast(d, binade), hn::Set(d, kSingleHalfGap));
-    const auto bound = hn::Add(hn::Mul(s, hn::Set(d, kRelativeBound)), hn::Set(d, kAbsoluteBound));
-    const auto proven = hn::Lt(hn::Add(hn::Abs(hn::Sub(s, f)), bound), half_gap);
-    hn::StoreU(single, df, power + k);
-    if (HWY_UNLIKELY(!hn::AllTrue(d, proven))) {
+    if (HWY_UNLIKELY(!StoreProvenPowers(d, re, im, power + k))) {
       for (std::size_t m = k; m < k + lanes; ++m) power[m] = power_extended(frame[2 * m], frame[2 * m + 1]);
     }
   }
@@ -88,23 +95,13 @@ bool FramePowerKernel(const double* frame, float* power, std::size_t bins) {
 bool LanePowerKernel(const double* data, std::size_t points, float* power) {
   using D = hn::CappedTag<double, 8>;
   const D d;
-  const hn::Rebind<float, D> df;
-  const hn::RebindToUnsigned<D> du;
   const std::size_t lanes = hn::Lanes(d);
   for (std::size_t k = 0; k < points; ++k) {
     const double* point = data + 16 * k;
     for (std::size_t l = 0; l < 8; l += lanes) {
       const auto re = hn::LoadU(d, point + l);
       const auto im = hn::LoadU(d, point + 8 + l);
-      const auto s = hn::Add(hn::Mul(re, re), hn::Mul(im, im));
-      const auto single = hn::DemoteTo(df, s);
-      const auto f = hn::PromoteTo(d, single);
-      const auto binade = hn::And(hn::BitCast(du, hn::Mul(f, hn::Set(d, kBelowOne))), hn::Set(du, kExponentBits));
-      const auto half_gap = hn::Mul(hn::BitCast(d, binade), hn::Set(d, kSingleHalfGap));
-      const auto bound = hn::Add(hn::Mul(s, hn::Set(d, kRelativeBound)), hn::Set(d, kAbsoluteBound));
-      const auto proven = hn::Lt(hn::Add(hn::Abs(hn::Sub(s, f)), bound), half_gap);
-      hn::StoreU(single, df, power + 8 * k + l);
-      if (HWY_UNLIKELY(!hn::AllTrue(d, proven))) {
+      if (HWY_UNLIKELY(!StoreProvenPowers(d, re, im, power + 8 * k + l))) {
         for (std::size_t m = l; m < l + lanes; ++m) power[8 * k + m] = power_extended(point[m], point[8 + m]);
       }
     }
