@@ -238,25 +238,22 @@ HWY_INLINE void butterfly_redo(double& p_re, double& p_im, double& q_re, double&
   }
 }
 
-// Redoes the lanes of the butterfly on points p and q that `proven` (one bit per lane) leaves
-// out, from the inputs in p and q, into `out` (p's then q's values in lane layout).
-HWY_NOINLINE void redo_lanes(const double* p, const double* q, unsigned proven, FftTwiddle w, double* out) {
-  for (std::size_t l = 0; l < kFftLanes; ++l) {
-    if ((proven >> l & 1u) != 0) continue;
-    double p_re = p[l], p_im = p[kFftLanes + l], q_re = q[l], q_im = q[kFftLanes + l];
-    butterfly_redo(p_re, p_im, q_re, q_im, w);
-    out[l] = p_re;
-    out[kFftLanes + l] = p_im;
-    out[2 * kFftLanes + l] = q_re;
-    out[3 * kFftLanes + l] = q_im;
-  }
+// The extended butterfly of lane l from the inputs p and q (lane layout) into p_out and q_out.
+HWY_INLINE void redo_lane(const double* p, const double* q, std::size_t l, FftTwiddle w, double* p_out, double* q_out) {
+  double p_re = p[l], p_im = p[kFftLanes + l], q_re = q[l], q_im = q[kFftLanes + l];
+  butterfly_redo(p_re, p_im, q_re, q_im, w);
+  p_out[l] = p_re;
+  p_out[kFftLanes + l] = p_im;
+  q_out[l] = q_re;
+  q_out[kFftLanes + l] = q_im;
 }
 
-// Butterflies with a lane to redo: where their results go and their inputs.
+// Butterflies with a lane to redo: where their results go, their inputs and proven lanes.
 struct RedoEntry {
   double* p;
   double* q;
   FftTwiddle w;
+  std::uint8_t proven[kFftLanes];            // the mask bits of each vector of lanes
   alignas(64) double inputs[4 * kFftLanes];  // p's then q's values in lane layout
 };
 
@@ -269,7 +266,8 @@ class RedoList {
     count_ += failed ? 1 : 0;
     if (HWY_UNLIKELY(count_ == kRedoCapacity)) redo();
   }
-  // Writes the extended results of every kept butterfly; needed before anything reads them.
+  // Writes the extended results of the failed lanes of every kept butterfly over the vector
+  // ones; needed before anything reads them.
   void redo() {
     for (std::size_t i = 0; i < count_; ++i) redo_entry(entries_[i]);
     count_ = 0;
@@ -277,14 +275,15 @@ class RedoList {
 
  private:
   HWY_NOINLINE static void redo_entry(const RedoEntry& entry) {
-    alignas(64) double out[4 * kFftLanes];
+    const D d;
+    const std::size_t count = hn::Lanes(d);
+    unsigned proven = 0;
+    for (std::size_t part = 0, lane = 0; lane < kFftLanes; ++part, lane += count) proven |= unsigned{entry.proven[part]} << lane;
     const double* p = entry.inputs;
     const double* q = entry.inputs + 2 * kFftLanes;
-    // The vector evaluation again, for the lanes it proves; the rest in extended precision.
-    const unsigned proven = butterfly_lanes<false>(p, q, entry.w, out);
-    redo_lanes(p, q, proven, entry.w, out);
-    std::copy(out, out + 2 * kFftLanes, entry.p);
-    std::copy(out + 2 * kFftLanes, out + 4 * kFftLanes, entry.q);
+    for (unsigned failed = ~proven & kAllLanes; failed != 0; failed &= failed - 1) {
+      redo_lane(p, q, static_cast<std::size_t>(std::countr_zero(failed)), entry.w, entry.p, entry.q);
+    }
   }
 
   RedoEntry entries_[kRedoCapacity];
@@ -302,7 +301,7 @@ HWY_INLINE void butterfly(double* p, double* q, FftTwiddle w, RedoList& redo) {
   RedoEntry& entry = redo.next();
   double* inputs = entry.inputs;
   M proven = hn::FirstN(d, count);
-  for (std::size_t lane = 0; lane < kFftLanes; lane += count) {
+  for (std::size_t part = 0, lane = 0; lane < kFftLanes; ++part, lane += count) {
     const V p_re = hn::LoadU(d, p + lane);
     const V p_im = hn::LoadU(d, p + kFftLanes + lane);
     const V q_re = hn::LoadU(d, q + lane);
@@ -311,7 +310,9 @@ HWY_INLINE void butterfly(double* p, double* q, FftTwiddle w, RedoList& redo) {
     hn::StoreU(p_im, d, inputs + kFftLanes + lane);
     hn::StoreU(q_re, d, inputs + 2 * kFftLanes + lane);
     hn::StoreU(q_im, d, inputs + 3 * kFftLanes + lane);
-    proven = hn::And(proven, butterfly_part<kUnit, false>(d, p_re, p_im, q_re, q_im, w_re, w_im, k, p + lane, q + lane));
+    const M part_proven = butterfly_part<kUnit, false>(d, p_re, p_im, q_re, q_im, w_re, w_im, k, p + lane, q + lane);
+    hn::StoreMaskBits(d, part_proven, entry.proven + part);
+    proven = hn::And(proven, part_proven);
   }
   entry.p = p;
   entry.q = q;
@@ -450,7 +451,9 @@ bool ButterflyKernel(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchec
     std::copy(out + 3 * kFftLanes, out + 4 * kFftLanes, to.q_im);
   };
   if (unchecked != nullptr) take(*unchecked);
-  redo_lanes(p, q, proven, w, out);
+  for (std::size_t l = 0; l < kFftLanes; ++l) {
+    if ((proven >> l & 1u) == 0) redo_lane(p, q, l, w, out, out + 2 * kFftLanes);
+  }
   take(lanes);
   *redone = ~proven & kAllLanes;
   return true;
