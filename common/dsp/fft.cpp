@@ -2,6 +2,7 @@
 #include "dsp/fft.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -73,12 +74,14 @@ FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
     }
   }
   twiddles_fit_vector_ = fft_twiddles_fit_vector(twiddles_.data(), twiddles_.size());
-  // The bit reversal of the indices below min(n, 4096) within n.
-  const std::int64_t low_count = std::min<std::int64_t>(n, 4096);
-  for (std::int64_t low = 0; low < low_count; ++low) {
-    std::int64_t reversed = 0;
-    for (std::int64_t bit = 1, to = n / 2; bit < low_count; bit *= 2, to /= 2) reversed |= (low & bit) != 0 ? to : 0;
-    reversed_low_.push_back(static_cast<std::uint32_t>(reversed));
+  // The bit reversal of every index, for the lanes on bytes up to kReversedTable points
+  // (larger transforms reorder their samples in tiles instead).
+  if (n <= kReversedTable) {
+    for (std::int64_t index = 0; index < n; ++index) {
+      std::int64_t reversed = 0;
+      for (std::int64_t bit = 1, to = n / 2; bit < n; bit *= 2, to /= 2) reversed |= (index & bit) != 0 ? to : 0;
+      reversed_.push_back(static_cast<std::uint32_t>(reversed));
+    }
   }
   if (n >= 4) {
     const double w = twiddles_[2].re;
@@ -189,6 +192,36 @@ static_assert(normalised_bytes_are_short());
 
 }  // namespace
 
+// Sample i of `from` (n samples of two bytes, n a power of two from 1024) to
+// to[reversed(i)], in tiles of 32 x 32 samples. With a the top five bits of i, c the low five
+// and b those between, reversed(i) has reversed(c) on top, then reversed(b), then
+// reversed(a). For each b the tile's rows (a) are runs of 32 samples in sequence in `from`,
+// and its columns (c) become runs in sequence in `to`: every read and write is a 64-byte run,
+// where sample by sample the reads would jump across the whole frame.
+void reverse_samples(const std::uint8_t* from, std::uint16_t* to, std::size_t n) {
+  constexpr unsigned kTileBits = 5;
+  constexpr std::size_t kTile = std::size_t{1} << kTileBits;
+  const auto reverse = [](std::size_t value, unsigned bits) {
+    std::size_t reversed = 0;
+    for (unsigned bit = 0; bit < bits; ++bit) reversed |= (value >> bit & 1u) << (bits - 1 - bit);
+    return reversed;
+  };
+  std::size_t tile_reversed[kTile];
+  for (std::size_t k = 0; k < kTile; ++k) tile_reversed[k] = reverse(k, kTileBits);
+  const auto bits = static_cast<unsigned>(std::countr_zero(n));
+  const unsigned middle_bits = bits - 2 * kTileBits;
+  const std::size_t row = n >> kTileBits;  // from one value of a (or of reversed(c)) to the next
+  std::uint16_t tile[kTile][kTile];
+  for (std::size_t b = 0; b < (std::size_t{1} << middle_bits); ++b) {
+    for (std::size_t a = 0; a < kTile; ++a) {
+      const std::uint8_t* run = from + 2 * (a * row + (b << kTileBits));
+      for (std::size_t c = 0; c < kTile; ++c) std::memcpy(&tile[tile_reversed[c]][tile_reversed[a]], run + 2 * c, 2);
+    }
+    std::uint16_t* column = to + (reverse(b, middle_bits) << kTileBits);
+    for (std::size_t u = 0; u < kTile; ++u) std::memcpy(column + u * row, tile[u], sizeof tile[u]);
+  }
+}
+
 bool FftPlan::lanes_serve_bytes() const { return sign_ == -1 && twiddles_fit_vector_ && fft_vector_supported(); }
 
 const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const> frames, FftLaneWork& work) const {
@@ -201,30 +234,14 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
   // frame's samples (two bytes each) are put in bit-reversed order first, so that the points
   // are read in sequence and the frames need not stay in cache (sample i of lane l is then at
   // reordered[l n + i]).
-  const std::size_t low_count = reversed_low_.size();
-  const bool by_table = low_count == n;
+  const bool by_table = !reversed_.empty();
   std::uint16_t* reordered = by_table ? nullptr : work.samples(lanes * n);
-  for (std::size_t l = 0; !by_table && l < lanes; ++l) {
-    std::uint16_t* to = reordered + l * n;
-    // reversed(high + low) = reversed_low_[low] + reversed(high), high a multiple of low_count.
-    std::size_t reversed_high = 0;
-    for (std::size_t high = 0; high < n; high += low_count) {
-      for (std::size_t low = 0; low < low_count; ++low) {
-        std::memcpy(to + high + low, frames[l] + 2 * (reversed_low_[low] + reversed_high), 2);
-      }
-      std::size_t bit = n / (2 * low_count);
-      while (bit > 0 && (reversed_high & bit) != 0) {
-        reversed_high ^= bit;
-        bit /= 2;
-      }
-      reversed_high |= bit;
-    }
-  }
+  for (std::size_t l = 0; !by_table && l < lanes; ++l) reverse_samples(frames[l], reordered + l * n, n);
   // Point i of lane l: the normalised sample reversed(i); zeros in unused lanes.
   for (std::size_t i = 0; i < n; ++i) {
     double* point = data + 16 * i;
     for (std::size_t l = 0; l < lanes; ++l) {
-      const std::uint8_t* bytes = by_table ? frames[l] + 2 * reversed_low_[i] : reinterpret_cast<const std::uint8_t*>(reordered + l * n + i);
+      const std::uint8_t* bytes = by_table ? frames[l] + 2 * reversed_[i] : reinterpret_cast<const std::uint8_t*>(reordered + l * n + i);
       point[l] = kNormalisedCu8[bytes[0]];
       point[8 + l] = kNormalisedCu8[bytes[1]];
     }
