@@ -43,8 +43,7 @@
 // Sums p +- t. When the larger of |p| and |t| is at most 1024 times the smaller, their binades
 // are at most ten apart: p +- t is a multiple of the smaller one's last-place unit below 2^12
 // times its binade, at most 64 bits, so RN64 keeps it and the double sum is RN53 of it, the
-// sign of a zero included (x87 and double addition follow the same IEEE rule for it). When the
-// smaller is zero the sum is the other operand (or a zero by that rule), exact in both.
+// sign of a zero included (x87 and double addition follow the same IEEE rule for it).
 //
 // A lane either test leaves unproven is redone in extended precision. The stages do not branch
 // on that per butterfly (the outcome is random, and mispredictions would cost more than the
@@ -164,13 +163,11 @@ HWY_INLINE V twiddle_product(D d, V a, V x, V b, V y, V bound, M& proven) {
 }
 
 // Lanes where a -+ t is exact in 64 bits: the larger magnitude at most kSumRatio times the
-// smaller, or the smaller zero.
+// smaller (a zero fails unless both are zero: rare enough to redo).
 HWY_INLINE M sums_exact(D d, V a, V t) {
   const V a_size = hn::Abs(a);
   const V t_size = hn::Abs(t);
-  const V smaller = hn::Min(a_size, t_size);
-  const M close = hn::Le(hn::Max(a_size, t_size), hn::Mul(smaller, hn::Set(d, kSumRatio)));
-  return hn::Or(close, hn::Eq(smaller, hn::Zero(d)));
+  return hn::Le(hn::Max(a_size, t_size), hn::Mul(hn::Min(a_size, t_size), hn::Set(d, kSumRatio)));
 }
 
 // The butterfly of the lanes [lane, lane + Lanes(d)): stores the vector results to p and q
