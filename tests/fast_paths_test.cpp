@@ -2,9 +2,13 @@
 // plain twin on random inputs: number formatting, dump lines, level counts, video detection's
 // power sums, spectrum sums on several workers (every chunk of the work once), buffered
 // capture reads.
+#include <unistd.h>
+
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <thread>
 
 #include "arith/precision.hpp"
 #include "dsp/fft.hpp"
@@ -120,6 +124,44 @@ TEST(FastPaths, PowerSumsEqualAdditionsOneByOne) {
       return sum;
     });
   });
+}
+
+// The workers read a seekable capture at offsets, a pipe is read in sequence: from a read
+// position inside the reader's buffer both give the same sums and leave the position after
+// the frames.
+TEST(FastPaths, SpectrumReadsFilesAtOffsetsAndPipesInSequence) {
+  test::ScratchDir dir;
+  constexpr std::int32_t kPoints = 16;
+  constexpr std::int64_t kFrames = 300;
+  const auto bytes = test::random_bytes(5 + 2 * kPoints * kFrames + 1, 9);
+  test::write_bytes(dir.path("cap.bin"), bytes);
+  test::write_bytes(dir.path("tail.bin"), std::vector<std::uint8_t>(bytes.begin() + 5, bytes.end()));
+  auto tail = CaptureReader::open(dir.path("tail.bin"));
+  const auto expected = accumulate_spectrum(*tail, kPoints, kFrames, 2).sums();
+  // Past the end of a file the frames read 255, as in sequence.
+  tail->seek(0);
+  const auto past_end = accumulate_spectrum(*tail, kPoints, kFrames + 7, 2).sums();
+  auto file = CaptureReader::open(dir.path("cap.bin"), 64);
+  ASSERT_TRUE(file->reads_at_offsets());
+  for (int k = 0; k < 5; ++k) file->next_byte();
+  EXPECT_EQ(accumulate_spectrum(*file, kPoints, kFrames, 2).sums(), expected);
+  EXPECT_EQ(file->next_byte(), bytes.back());
+  EXPECT_EQ(file->next_byte(), 255);
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  std::thread writer([&, fd = ends[1]] {
+    for (std::size_t at = 0; at < bytes.size(); at += 77) {
+      if (::write(fd, bytes.data() + at, std::min<std::size_t>(77, bytes.size() - at)) <= 0) break;
+    }
+    ::close(fd);
+  });
+  auto pipe = CaptureReader::open("/dev/fd/" + std::to_string(ends[0]), 64);
+  ::close(ends[0]);
+  ASSERT_TRUE(pipe.has_value());
+  EXPECT_FALSE(pipe->reads_at_offsets());
+  for (int k = 0; k < 5; ++k) pipe->next_byte();
+  EXPECT_EQ(accumulate_spectrum(*pipe, kPoints, kFrames + 7, 2).sums(), past_end);
+  writer.join();
 }
 
 TEST(FastPaths, SpectrumOnWorkersEqualsThePlainLoop) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -68,7 +69,10 @@ class SpectrumFrames {
   // Room for the bytes of `count` frames (count <= batch_frames()).
   std::span<std::uint8_t> bytes(std::size_t count) { return std::span(bytes_.data(), count * 2 * n_); }
   // Normalises and transforms the first `count` frames of the batch and keeps their powers.
-  void transform(std::size_t count);
+  // With `fill`, each worker first has the bytes of its frames read: fill(first, bytes) puts
+  // the bytes of the batch's frames from `first` on into `bytes` (whole frames).
+  using FrameFill = std::function<void(std::size_t, std::span<std::uint8_t>)>;
+  void transform(std::size_t count, const FrameFill& fill = {});
   // Adds the powers of the batch's frames [first, last) to `spectrum`, in frame order.
   void add(SpectrumAccumulator& spectrum, std::size_t first, std::size_t last);
 
@@ -91,8 +95,9 @@ class SpectrumFrames {
 
 // Reads `frames` consecutive frames of N complex samples from `capture` (bytes past the end
 // read as 255), transforms each with the forward FFT and accumulates its power. Frames are
-// transformed on `threads` workers (default: worker_thread_count()); the powers are still
-// added to every bin in frame order, so the result does not depend on the thread count.
+// read (where the input can seek) and transformed on `threads` workers (default:
+// worker_thread_count()); the powers are still added to every bin in frame order, so the result
+// does not depend on the thread count.
 SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
                                         std::int64_t frames, unsigned threads = 0);
 

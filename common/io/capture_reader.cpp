@@ -80,6 +80,32 @@ void CaptureReader::show_progress(std::int64_t bytes_to_consume, ProgressMeter::
   consumed_ = 0;
 }
 
+std::int64_t CaptureReader::position() const {
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  if (at < 0) fail_read(errno);
+  return static_cast<std::int64_t>(at) - static_cast<std::int64_t>(end_ - pos_);
+}
+
+int CaptureReader::read_at(std::int64_t offset, std::span<std::uint8_t> out) const {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t got = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+    if (got > 0) {
+      done += static_cast<std::size_t>(got);
+    } else if (got == 0) {
+      std::memset(out.data() + done, kPastEnd, out.size() - done);
+      return 0;
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+  return 0;
+}
+
+void CaptureReader::fail_read(int error) const {
+  throw ToolError(system_error_text("Can't read file " + path_, error));
+}
+
 void CaptureReader::refill() {
   pos_ = end_ = 0;
   while (!at_eof_) {
@@ -92,7 +118,7 @@ void CaptureReader::refill() {
     if (got == 0) {
       at_eof_ = true;
     } else if (errno != EINTR) {
-      throw ToolError(system_error_text("Can't read file " + path_, errno));
+      fail_read(errno);
     }
   }
 }

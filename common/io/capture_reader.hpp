@@ -56,6 +56,17 @@ class CaptureReader {
   // Reads and discards `count` bytes (count <= 0 does nothing).
   void skip(std::int64_t count);
 
+  // Whether read_at serves: an input that can seek (length() >= 0).
+  bool reads_at_offsets() const { return length_ >= 0; }
+  // The offset from the start of the byte read() gives next (only where reads_at_offsets()).
+  std::int64_t position() const;
+  // Fills `out` with the bytes from `offset` on, 255 past the end of the file, leaving the read
+  // position as it is, so that several threads may read their parts of a capture at once (only
+  // where reads_at_offsets()). Returns 0, or the errno of a read that failed.
+  int read_at(std::int64_t offset, std::span<std::uint8_t> out) const;
+  // Reports a failed read (read_at's errno) as read() does.
+  [[noreturn]] void fail_read(int error) const;
+
   // Shows a progress line on a terminal (see ProgressMeter) while the next `bytes_to_consume`
   // bytes are read or skipped. Does nothing when standard error is not a terminal.
   void show_progress(std::int64_t bytes_to_consume, ProgressMeter::Clock clock = {});
