@@ -19,7 +19,7 @@ fi
 [ -f "$W/rx1.bin" ] || "$BIN/iqsim" "$W/rx1.bin" --samples 524288 --seed 2
 [ -f "$W/rx2.bin" ] || "$BIN/iqsim" "$W/rx2.bin" --samples 524288 --seed 2 --delay 123
 cat "$CAP" > /dev/null  # warm the page cache
-echo "vector target: ${IQTOOLS_SIMD:-the processor's best} (IQTOOLS_SIMD); processor: $(grep -o -w -E 'sse4_2|avx2|fma|avx512f|asimd|sve' /proc/cpuinfo | sort -u | tr '\n' ' ')"
+echo "vector target: ${IQTOOLS_SIMD:-the best this processor has} (IQTOOLS_SIMD); processor: $(grep -o -w -E 'sse4_2|avx2|fma|avx512f|asimd|sve' /proc/cpuinfo | sort -u | tr '\n' ' ')"
 
 # job NAME BYTES_READ CMD...: one warm-up run, then RUNS timed runs; prints the median.
 job() {

@@ -50,7 +50,7 @@
 // butterflies): every butterfly writes its vector results in place and its inputs to the next
 // entry of a RedoList, which keeps the entry only when a lane failed; the list is worked off
 // before anything reads the butterflies' results. Capture-like data sends about one lane in
-// sixty there.
+// fifty there (one butterfly in seven).
 #include "dsp/fft_lanes.hpp"
 
 #include <algorithm>
