@@ -195,34 +195,6 @@ HWY_INLINE M butterfly_part(D d, V p_re, V p_im, V q_re, V q_im, V w_re, V w_im,
   return proven;
 }
 
-// The proven lanes of a mask, as bits shifted to the lanes' place.
-HWY_INLINE unsigned mask_bits(D d, M proven, std::size_t lane) {
-  std::uint8_t bits[8] = {};
-  hn::StoreMaskBits(d, proven, bits);
-  return static_cast<unsigned>(bits[0]) << lane;
-}
-
-// The butterfly of all eight lanes on points p and q (lane layout), written to `out` (p's
-// then q's values); returns the proven lanes as bits.
-template <bool kChecked>
-HWY_INLINE unsigned butterfly_lanes(const double* p, const double* q, FftTwiddle w, double* out) {
-  const D d;
-  const std::size_t count = hn::Lanes(d);
-  const V w_re = hn::Set(d, w.re);
-  const V w_im = hn::Set(d, w.im);
-  const V k = hn::Set(d, product_bound(w));
-  unsigned proven = 0;
-  for (std::size_t lane = 0; lane < kFftLanes; lane += count) {
-    const V p_re = hn::LoadU(d, p + lane);
-    const V p_im = hn::LoadU(d, p + kFftLanes + lane);
-    const V q_re = hn::LoadU(d, q + lane);
-    const V q_im = hn::LoadU(d, q + kFftLanes + lane);
-    const M part = butterfly_part<false, kChecked>(d, p_re, p_im, q_re, q_im, w_re, w_im, k, out + lane, out + 2 * kFftLanes + lane);
-    proven |= mask_bits(d, part, lane);
-  }
-  return proven;
-}
-
 constexpr unsigned kAllLanes = (1u << kFftLanes) - 1u;
 
 // The extended butterfly for a lane the vector evaluation left unproven: on the x87 unit, or,
@@ -254,6 +226,15 @@ struct RedoEntry {
   alignas(64) double inputs[4 * kFftLanes];  // p's then q's values in lane layout
 };
 
+// The lanes of a butterfly that failed its proof, one bit each.
+HWY_INLINE unsigned failed_lanes(const RedoEntry& entry) {
+  const D d;
+  const std::size_t count = hn::Lanes(d);
+  unsigned proven = 0;
+  for (std::size_t part = 0, lane = 0; lane < kFftLanes; ++part, lane += count) proven |= unsigned{entry.proven[part]} << lane;
+  return ~proven & kAllLanes;
+}
+
 // The butterflies of a stage whose proof failed in some lane. Every butterfly fills the next
 // entry; `keep` advances past it only when a lane failed, so no butterfly branches on its proof.
 class RedoList {
@@ -272,13 +253,9 @@ class RedoList {
 
  private:
   HWY_NOINLINE static void redo_entry(const RedoEntry& entry) {
-    const D d;
-    const std::size_t count = hn::Lanes(d);
-    unsigned proven = 0;
-    for (std::size_t part = 0, lane = 0; lane < kFftLanes; ++part, lane += count) proven |= unsigned{entry.proven[part]} << lane;
     const double* p = entry.inputs;
     const double* q = entry.inputs + 2 * kFftLanes;
-    for (unsigned failed = ~proven & kAllLanes; failed != 0; failed &= failed - 1) {
+    for (unsigned failed = failed_lanes(entry); failed != 0; failed &= failed - 1) {
       redo_lane(p, q, static_cast<std::size_t>(std::countr_zero(failed)), entry.w, entry.p, entry.q);
     }
   }
@@ -288,7 +265,8 @@ class RedoList {
 };
 
 // The butterfly on points p and q in place; a butterfly with an unproven lane goes on `redo`.
-template <bool kUnit = false>
+// With kChecked each lane's range is checked (values not checked before the stages).
+template <bool kUnit = false, bool kChecked = false>
 HWY_INLINE void butterfly(double* p, double* q, FftTwiddle w, RedoList& redo) {
   const D d;
   const std::size_t count = hn::Lanes(d);
@@ -307,7 +285,7 @@ HWY_INLINE void butterfly(double* p, double* q, FftTwiddle w, RedoList& redo) {
     hn::StoreU(p_im, d, inputs + kFftLanes + lane);
     hn::StoreU(q_re, d, inputs + 2 * kFftLanes + lane);
     hn::StoreU(q_im, d, inputs + 3 * kFftLanes + lane);
-    const M part_proven = butterfly_part<kUnit, false>(d, p_re, p_im, q_re, q_im, w_re, w_im, k, p + lane, q + lane);
+    const M part_proven = butterfly_part<kUnit, kChecked>(d, p_re, p_im, q_re, q_im, w_re, w_im, k, p + lane, q + lane);
     hn::StoreMaskBits(d, part_proven, entry.proven + part);
     proven = hn::And(proven, part_proven);
   }
@@ -432,27 +410,26 @@ bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::
 }
 
 bool ButterflyKernel(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchecked, unsigned* redone) {
-  // Into lane layout: p's real and imaginary parts, then q's.
+  // Into lane layout: p's real and imaginary parts, then q's; the stages' butterfly in place.
   double p[2 * kFftLanes];
   double q[2 * kFftLanes];
   std::copy(lanes.p_re, lanes.p_re + kFftLanes, p);
   std::copy(lanes.p_im, lanes.p_im + kFftLanes, p + kFftLanes);
   std::copy(lanes.q_re, lanes.q_re + kFftLanes, q);
   std::copy(lanes.q_im, lanes.q_im + kFftLanes, q + kFftLanes);
-  double out[4 * kFftLanes];
-  const unsigned proven = butterfly_lanes<true>(p, q, w, out);
   const auto take = [&](ButterflyLanes& to) {
-    std::copy(out, out + kFftLanes, to.p_re);
-    std::copy(out + kFftLanes, out + 2 * kFftLanes, to.p_im);
-    std::copy(out + 2 * kFftLanes, out + 3 * kFftLanes, to.q_re);
-    std::copy(out + 3 * kFftLanes, out + 4 * kFftLanes, to.q_im);
+    std::copy(p, p + kFftLanes, to.p_re);
+    std::copy(p + kFftLanes, p + 2 * kFftLanes, to.p_im);
+    std::copy(q, q + kFftLanes, to.q_re);
+    std::copy(q + kFftLanes, q + 2 * kFftLanes, to.q_im);
   };
+  RedoList redo;
+  const RedoEntry& entry = redo.next();
+  butterfly<false, true>(p, q, w, redo);
   if (unchecked != nullptr) take(*unchecked);
-  for (std::size_t l = 0; l < kFftLanes; ++l) {
-    if ((proven >> l & 1u) == 0) redo_lane(p, q, l, w, out, out + 2 * kFftLanes);
-  }
+  *redone = failed_lanes(entry);
+  redo.redo();
   take(lanes);
-  *redone = ~proven & kAllLanes;
   return true;
 }
 
