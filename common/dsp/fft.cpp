@@ -18,6 +18,13 @@ namespace iq {
 
 namespace {
 
+// `value` with its low `bits` bits in reverse order.
+std::size_t reverse_bits(std::size_t value, unsigned bits) {
+  std::size_t reversed = 0;
+  for (unsigned bit = 0; bit < bits; ++bit) reversed |= (value >> bit & 1u) << (bits - 1 - bit);
+  return reversed;
+}
+
 // The butterfly stages of an n-point transform on data in bit-reversed order. Within a stage
 // every butterfly reads only what earlier stages wrote, so the groups may be walked in memory
 // order instead of twiddle order.
@@ -77,10 +84,9 @@ FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
   // The bit reversal of every index, for the lanes on bytes up to kReversedTable points
   // (larger transforms reorder their samples in tiles instead).
   if (n <= kReversedTable) {
-    for (std::int64_t index = 0; index < n; ++index) {
-      std::int64_t reversed = 0;
-      for (std::int64_t bit = 1, to = n / 2; bit < n; bit *= 2, to /= 2) reversed |= (index & bit) != 0 ? to : 0;
-      reversed_.push_back(static_cast<std::uint32_t>(reversed));
+    const auto bits = static_cast<unsigned>(std::countr_zero(static_cast<std::uint32_t>(n)));
+    for (std::size_t index = 0; index < static_cast<std::size_t>(n); ++index) {
+      reversed_.push_back(static_cast<std::uint32_t>(reverse_bits(index, bits)));
     }
   }
   if (n >= 4) {
@@ -190,8 +196,6 @@ constexpr bool normalised_bytes_are_short() {
 }
 static_assert(normalised_bytes_are_short());
 
-}  // namespace
-
 // Sample i of `from` (n samples of two bytes, n a power of two from 1024) to
 // to[reversed(i)], in tiles of 32 x 32 samples. With a the top five bits of i, c the low five
 // and b those between, reversed(i) has reversed(c) on top, then reversed(b), then
@@ -201,13 +205,8 @@ static_assert(normalised_bytes_are_short());
 void reverse_samples(const std::uint8_t* from, std::uint16_t* to, std::size_t n) {
   constexpr unsigned kTileBits = 5;
   constexpr std::size_t kTile = std::size_t{1} << kTileBits;
-  const auto reverse = [](std::size_t value, unsigned bits) {
-    std::size_t reversed = 0;
-    for (unsigned bit = 0; bit < bits; ++bit) reversed |= (value >> bit & 1u) << (bits - 1 - bit);
-    return reversed;
-  };
   std::size_t tile_reversed[kTile];
-  for (std::size_t k = 0; k < kTile; ++k) tile_reversed[k] = reverse(k, kTileBits);
+  for (std::size_t k = 0; k < kTile; ++k) tile_reversed[k] = reverse_bits(k, kTileBits);
   const auto bits = static_cast<unsigned>(std::countr_zero(n));
   const unsigned middle_bits = bits - 2 * kTileBits;
   const std::size_t row = n >> kTileBits;  // from one value of a (or of reversed(c)) to the next
@@ -217,10 +216,12 @@ void reverse_samples(const std::uint8_t* from, std::uint16_t* to, std::size_t n)
       const std::uint8_t* run = from + 2 * (a * row + (b << kTileBits));
       for (std::size_t c = 0; c < kTile; ++c) std::memcpy(&tile[tile_reversed[c]][tile_reversed[a]], run + 2 * c, 2);
     }
-    std::uint16_t* column = to + (reverse(b, middle_bits) << kTileBits);
+    std::uint16_t* column = to + (reverse_bits(b, middle_bits) << kTileBits);
     for (std::size_t u = 0; u < kTile; ++u) std::memcpy(column + u * row, tile[u], sizeof tile[u]);
   }
 }
+
+}  // namespace
 
 bool FftPlan::lanes_serve_bytes() const { return sign_ == -1 && twiddles_fit_vector_ && fft_vector_supported(); }
 
