@@ -3,7 +3,7 @@
 # natively, arm64 or armhf with the toolchain files in cmake/).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME iqtools)
-set(CPACK_PACKAGE_VERSION 1.0.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "iqtools developers <iqtools@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "radio astronomy tools for RTL2832 I/Q captures")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -73,4 +73,9 @@ void refuse_parameter(std::ostream& err, std::string_view tool, std::string_view
   err << tool << ": " << parameter << " must be " << valid_range << " (got '" << given << "')\n";
 }
 
+void refuse_parameter(std::string_view parameter, std::string_view valid_range, std::string_view given) {
+  throw ToolError(std::string(parameter) + " must be " + std::string(valid_range) + " (got '" + std::string(given) +
+                  "')");
+}
+
 }  // namespace iq

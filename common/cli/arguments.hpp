@@ -38,5 +38,7 @@ constexpr bool is_power_of_two(std::int64_t n) { return n > 0 && (n & (n - 1)) =
 // "<tool>: <parameter> must be <valid range> (got '<text>')".
 void refuse_parameter(std::ostream& err, std::string_view tool, std::string_view parameter,
                       std::string_view valid_range, std::string_view given);
+// The same refusal as the failure that ends the run.
+[[noreturn]] void refuse_parameter(std::string_view parameter, std::string_view valid_range, std::string_view given);
 
 }  // namespace iq

@@ -15,6 +15,7 @@ int run_guarded(std::string_view tool, std::ostream& out, std::ostream& err,
   try {
     return body();
   } catch (const ToolError& failure) {
+    out << failure.console();
     out.flush();
     err << tool << ": " << failure.what() << '\n';
     return kExitFailure;
@@ -49,16 +50,10 @@ void report_too_many_points(std::ostream& out, std::ostream& err, std::string_vi
                  std::string(parameter) + " " + text + " is above " + std::to_string(largest));
 }
 
-std::optional<CaptureReader> open_capture(std::string_view tool, const std::string& path,
-                                          const char* cant_open, std::ostream& out, std::ostream& err) {
+CaptureReader open_capture(const std::string& path, const char* cant_open) {
   auto capture = CaptureReader::open(path);
-  if (!capture) {
-    const int why = errno;
-    out << cformat(cant_open, path.c_str());
-    out.flush();
-    report_failure(err, tool, "Can't open file " + path, std::strerror(why));
-  }
-  return capture;
+  if (!capture) throw ToolError(cformat(cant_open, path.c_str()), system_error_text("Can't open file " + path, errno));
+  return std::move(*capture);
 }
 
 void require_measurable(const CaptureReader& capture) {

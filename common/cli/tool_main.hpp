@@ -47,8 +47,7 @@ void report_argument_count(std::ostream& out, std::ostream& err, std::string_vie
 // failure.
 bool has_argument_count(std::string_view tool, const ToolArgs& args, std::size_t count, const char* usage,
                         std::ostream& out, std::ostream& err);
-std::optional<CaptureReader> open_capture(std::string_view tool, const std::string& path,
-                                          const char* cant_open, std::ostream& out, std::ostream& err);
+CaptureReader open_capture(const std::string& path, const char* cant_open);
 
 // For a tool whose figures come from the capture's length: a ToolError when the length
 // cannot be measured (a pipe or a terminal), which says to save the capture to a file first.

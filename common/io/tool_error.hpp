@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace iq {
 
@@ -10,11 +11,20 @@ namespace iq {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 
-// Thrown where a run cannot go on (an unreadable input, an output that cannot be written).
-// The message is one line without the tool's name; run_guarded prefixes it.
+// The one failure that ends a run (an unreadable input, an output that cannot be written, a
+// refused parameter): the reason, one line without the program's name, which the run prints
+// on standard error after that name, and the fixed console text that the program prints for it
+// first, where it has one ("Can't open file x.bin. ", "Too many FFT points").
 class ToolError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ToolError(const std::string& reason) : std::runtime_error(reason) {}
+  ToolError(std::string console, const std::string& reason)
+      : std::runtime_error(reason), console_(std::move(console)) {}
+
+  const std::string& console() const { return console_; }
+
+ private:
+  std::string console_;
 };
 
 // "<what>: <strerror(errnum)>", for messages about a file operation that failed.

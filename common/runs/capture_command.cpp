@@ -46,35 +46,18 @@ void check_capture_command(std::string_view command) {
   }
 }
 
-bool accept_capture_points(std::int32_t points, const std::string& text,
-                           const CaptureSpectrumRules& rules, std::ostream& out, std::ostream& err) {
-  if (points > rules.max_points) {
-    out << texts::kTooManyFftPoints << '\n';
-    report_too_many_points(out, err, rules.tool, "No FFT points", text, rules.max_points);
-    return false;
-  }
-  if (!is_power_of_two(points)) {
-    refuse_parameter(err, rules.tool, "No FFT points",
-                     "a power of two from 1 to " + std::to_string(rules.max_points), text);
-    return false;
-  }
-  return true;
-}
-
-std::optional<std::int64_t> capture_spectrum(const std::string& binfile, const std::string& textfile,
-                                             std::int32_t points, const CaptureSpectrumRules& rules,
-                                             std::ostream& out, std::ostream& err) {
-  auto capture = open_capture(rules.tool, binfile, texts::kCantOpenLine, out, err);
-  if (!capture) return std::nullopt;
-  require_measurable(*capture);
-  OutputFile table(textfile, {capture->id()});
-  const std::int64_t length = capture->length();
+std::int64_t capture_spectrum(const std::string& binfile, const std::string& textfile, std::int32_t points,
+                              const CaptureSpectrumRules& rules, std::ostream& out) {
+  CaptureReader capture = open_capture(binfile, texts::kCantOpenLine);
+  require_measurable(capture);
+  OutputFile table(textfile, {capture.id()});
+  const std::int64_t length = capture.length();
   const std::int64_t frames = ((rules.count_length_plus_one ? length + 1 : length) / points) / 2;
   out << cformat(rules.byte_count_format, static_cast<long long>(length),
                  static_cast<long long>(frames));
 
-  capture->show_progress(frames * 2 * points);
-  const SpectrumAccumulator spectrum = accumulate_spectrum(*capture, points, frames);
+  capture.show_progress(frames * 2 * points);
+  const SpectrumAccumulator spectrum = accumulate_spectrum(capture, points, frames);
   spectrum.write_table(table, frames);
   table.commit();
   out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%ld\n", binfile.c_str(), textfile.c_str(),
@@ -92,24 +75,19 @@ void print_time_line(const char* format, std::int64_t offset_hours, Clock& clock
 
 }  // namespace
 
-bool capture_and_analyse(const std::string& command, const CaptureNames& names,
-                         std::int32_t points, const CaptureSpectrumRules& rules,
-                         std::int64_t offset_hours, Clock& clock, std::ostream& out,
-                         std::ostream& err) {
+int capture_and_analyse(const std::string& command, const CaptureNames& names, std::int32_t points,
+                        const CaptureSpectrumRules& rules, std::int64_t offset_hours, Clock& clock,
+                        std::ostream& out, std::ostream& err) {
   const int status = run_command(command, out);
   if (status != 0) {
     throw ToolError("capture command '" + command + "' failed: " + command_failure(status) +
                     "; no spectrum was made");
   }
   print_time_line("Binfile complete:  %ldhours %ldmins %ldsecs\n", offset_hours, clock, out);
-  const auto frames = capture_spectrum(names.binfile, names.textfile, points, rules, out, err);
-  if (!frames) return false;
+  const std::int64_t frames = capture_spectrum(names.binfile, names.textfile, points, rules, out);
   print_time_line("Finish time:  %ldhours %ldmins %ldsecs\n", offset_hours, clock, out);
-  if (*frames == 0) {
-    no_whole_unit(err, rules.tool, names.binfile, cformat("frame of %d samples", points));
-    return false;
-  }
-  return true;
+  if (frames == 0) return no_whole_unit(err, rules.tool, names.binfile, cformat("frame of %d samples", points));
+  return kExitSuccess;
 }
 
 }  // namespace iq

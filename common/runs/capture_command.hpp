@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/command.hpp"
 #include "time/clock.hpp"
 
 namespace iq {
@@ -32,11 +33,12 @@ struct CaptureSpectrumRules {
   const char* byte_count_format;  // printf format taking the length and the frame count
 };
 
-// Checks the point count before anything runs: above the launcher's limit it prints
-// "Too many FFT points" and a newline on `out` and the reason on `err`; zero, negative or not
-// a power of two is refused on `err`. Returns whether the count is accepted.
-bool accept_capture_points(std::int32_t points, const std::string& text,
-                           const CaptureSpectrumRules& rules, std::ostream& out, std::ostream& err);
+// The point count of a launcher whose largest is `most` (`range` says "a power of two from 1 to
+// <most>"): above it the launcher prints "Too many FFT points" and a newline.
+constexpr Parameter capture_points_parameter(std::int32_t most, std::string_view range) {
+  return {.name = "No FFT points", .kind = ParameterKind::whole, .least = 1, .most = most, .range = range,
+          .power_of_two = true, .above_most_text = "Too many FFT points\n"};
+}
 
 // The capture file and the table named after it, worked out from the command before it runs.
 struct CaptureNames {
@@ -51,19 +53,18 @@ CaptureNames capture_names(std::string_view command);
 void check_capture_command(std::string_view command);
 
 // The spectrum of the capture: prints the byte-count line, writes the table and prints the
-// "Infile=" summary. Returns the number of frames transformed; nothing, after "Can't open
-// file %s. \n" and the reason on `err`, when the capture cannot be opened.
-std::optional<std::int64_t> capture_spectrum(const std::string& binfile, const std::string& textfile,
-                                             std::int32_t points, const CaptureSpectrumRules& rules,
-                                             std::ostream& out, std::ostream& err);
+// "Infile=" summary. Returns the number of frames transformed. A capture that cannot be opened
+// is a ToolError with the console text "Can't open file %s. \n".
+std::int64_t capture_spectrum(const std::string& binfile, const std::string& textfile, std::int32_t points,
+                              const CaptureSpectrumRules& rules, std::ostream& out);
 
 // Runs the capture command, prints the "Binfile complete" time, the spectrum of the capture
 // and the "Finish time" (times of day at `offset_hours`). A command that fails (exit status
-// other than 0) is a ToolError naming its status, and nothing is analysed. Returns false when
-// the capture cannot be opened after the command or holds no whole frame.
-bool capture_and_analyse(const std::string& command, const CaptureNames& names,
-                         std::int32_t points, const CaptureSpectrumRules& rules,
-                         std::int64_t offset_hours, Clock& clock, std::ostream& out,
-                         std::ostream& err);
+// other than 0) is a ToolError naming its status, and nothing is analysed; so is a capture
+// that cannot be opened after the command. Returns the exit status: a failure when the capture
+// holds no whole frame.
+int capture_and_analyse(const std::string& command, const CaptureNames& names, std::int32_t points,
+                        const CaptureSpectrumRules& rules, std::int64_t offset_hours, Clock& clock,
+                        std::ostream& out, std::ostream& err);
 
 }  // namespace iq

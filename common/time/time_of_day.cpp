@@ -4,6 +4,7 @@
 #include <string>
 
 #include "io/text_format.hpp"
+#include "io/tool_error.hpp"
 
 namespace iq {
 
@@ -20,17 +21,6 @@ constexpr std::int64_t floor_div(std::int64_t value, std::int64_t divisor) {
   return (value - floor_mod(value, divisor)) / divisor;
 }
 
-std::optional<std::int32_t> field_in_range(std::string_view tool, std::string_view name,
-                                           const std::string& text, std::int32_t largest,
-                                           std::string_view range, std::ostream& err) {
-  const std::int32_t value = whole_argument32(name, text);
-  if (value < 0 || value > largest) {
-    refuse_parameter(err, tool, name, range, text);
-    return std::nullopt;
-  }
-  return value;
-}
-
 }  // namespace
 
 TimeOfDay time_of_day(std::int64_t t, std::int64_t offset_hours) {
@@ -38,14 +28,10 @@ TimeOfDay time_of_day(std::int64_t t, std::int64_t offset_hours) {
           floor_mod(t, 3600) / 60, floor_mod(t, 60)};
 }
 
-std::optional<StartTime> parse_start_time(std::string_view tool, const std::string& hour,
-                                          const std::string& minute, const std::string& second,
-                                          std::ostream& err) {
-  const auto h = field_in_range(tool, "hr", hour, 23, "an hour from 0 to 23", err);
-  const auto m = field_in_range(tool, "min", minute, 59, "a minute from 0 to 59", err);
-  const auto s = field_in_range(tool, "sec", second, 59, "a second from 0 to 59", err);
-  if (!h || !m || !s) return std::nullopt;
-  return StartTime{*h, *m, *s};
+StartTime start_time_argument(const Run& run, std::size_t first) {
+  const std::int32_t hour = run.whole32(first);
+  const std::int32_t minute = run.whole32(first + 1);
+  return StartTime{hour, minute, run.whole32(first + 2)};
 }
 
 std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t offset_hours,
@@ -71,14 +57,11 @@ std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t of
   return reading;
 }
 
-void report_too_late(std::ostream& out, std::ostream& err, std::string_view tool,
-                     const StartTime& target, std::int64_t offset_hours) {
-  out.flush();
+void refuse_too_late(const StartTime& target, std::int64_t offset_hours) {
   const std::string zone =
       offset_hours == 0 ? std::string("UTC") : cformat("UTC%+lld", static_cast<long long>(offset_hours));
-  err << tool << ": Too late!: the start time "
-      << cformat("%02d:%02d:%02d", target.hour, target.minute, target.second) << " at " << zone
-      << " has passed today; give a time later today in that zone\n";
+  throw ToolError("Too late!: the start time " + cformat("%02d:%02d:%02d", target.hour, target.minute, target.second) +
+                  " at " + zone + " has passed today; give a time later today in that zone");
 }
 
 }  // namespace iq

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "cli/arguments.hpp"
+#include "cli/command.hpp"
 #include "time/clock.hpp"
 
 namespace iq {
@@ -34,11 +34,17 @@ struct StartTime {
   std::int32_t second = 0;
 };
 
-// Parses the three target fields (atoi). Fields outside 0 .. 23, 0 .. 59, 0 .. 59 could never
-// be matched: each one is refused with a line on `err`, and nothing is returned.
-std::optional<StartTime> parse_start_time(std::string_view tool, const std::string& hour,
-                                          const std::string& minute, const std::string& second,
-                                          std::ostream& err);
+// The three target fields as parameters of a command: fields outside 0 .. 23, 0 .. 59, 0 .. 59
+// could never be matched and are refused.
+inline constexpr Parameter kStartHour{.name = "hr", .kind = ParameterKind::whole, .least = 0, .most = 23,
+                                      .range = "an hour from 0 to 23"};
+inline constexpr Parameter kStartMinute{.name = "min", .kind = ParameterKind::whole, .least = 0, .most = 59,
+                                        .range = "a minute from 0 to 59"};
+inline constexpr Parameter kStartSecond{.name = "sec", .kind = ParameterKind::whole, .least = 0, .most = 59,
+                                        .range = "a second from 0 to 59"};
+
+// The start time given by the run's arguments `first` .. `first` + 2 (hour, minute, second).
+StartTime start_time_argument(const Run& run, std::size_t first);
 
 // The zone of the runner's and the immediate launcher's times: UTC-7.
 inline constexpr std::int64_t kFixedZoneOffsetHours = -7;
@@ -52,13 +58,12 @@ enum class TooLateEnding { kNoNewline, kNewline };
 // Reads the clock, prints the Check line and, when the target is not later than now on the
 // same day (at the offset), prints "Too late!" and returns nothing. Otherwise waits, one
 // absolute sleep per second, until the first second whose reading equals the target and
-// returns that reading. The fields of `target` must lie in their ranges (parse_start_time).
+// returns that reading. The fields of `target` must lie in their ranges (start_time_argument).
 std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t offset_hours,
                                         Clock& clock, std::ostream& out, TooLateEnding ending);
 
-// The line on `err` beside "Too late!" (`out` is flushed first): "<tool>: Too late!: the start
-// time 05:30:00 at UTC-7 has passed today; give a time later today in that zone".
-void report_too_late(std::ostream& out, std::ostream& err, std::string_view tool,
-                     const StartTime& target, std::int64_t offset_hours);
+// The failure beside "Too late!" (already on the console): "Too late!: the start time 05:30:00
+// at UTC-7 has passed today; give a time later today in that zone".
+[[noreturn]] void refuse_too_late(const StartTime& target, std::int64_t offset_hours);
 
 }  // namespace iq

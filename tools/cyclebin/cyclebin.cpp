@@ -6,7 +6,9 @@
 namespace iq {
 
 int run_cyclebin(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  static constexpr FoldTool kTool{"cyclebin", kCyclebinUsage, "file divisor", FoldedValue::power};
+  static constexpr FoldTool kTool{"cyclebin", kCyclebinUsage, "file divisor", FoldedValue::power,
+      "Folds the power |z|^2 of every complex sample in the first 1/<file divisor> of a capture at\n"
+      "a period into <output data points> bins and writes each bin's mean power and sample count."};
   return run_fold_tool(kTool, args, out, err);
 }
 

@@ -6,7 +6,9 @@
 namespace iq {
 
 int run_cyclefold(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  static constexpr FoldTool kTool{"cyclefold", kCyclefoldUsage, "Devisor", FoldedValue::amplitude};
+  static constexpr FoldTool kTool{"cyclefold", kCyclefoldUsage, "Devisor", FoldedValue::amplitude,
+      "Folds the amplitude |z| of every complex sample in the first 1/<Devisor> of a capture at a\n"
+      "period into <output data points> bins and writes each bin's mean amplitude and sample count."};
   return run_fold_tool(kTool, args, out, err);
 }
 

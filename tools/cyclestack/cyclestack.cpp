@@ -6,7 +6,9 @@
 namespace iq {
 
 int run_cyclestack(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  static constexpr FoldTool kTool{"cyclestack", kCyclestackUsage, nullptr, FoldedValue::power};
+  static constexpr FoldTool kTool{"cyclestack", kCyclestackUsage, nullptr, FoldedValue::power,
+      "Folds the power |z|^2 of every complex sample of a whole capture at a period into <output\n"
+      "data points> bins and writes each bin's mean power and sample count, with the total folded."};
   return run_fold_tool(kTool, args, out, err);
 }
 

@@ -1,19 +1,28 @@
-// grabspec: the capture command at once, then the spectrum of its capture, with times of day
-// in the zone UTC-7.
+// grabspec: runs a capture command at once and writes the averaged power spectrum of the
+// capture file it names.
 #include "grabspec.hpp"
 
+#include "cli/command.hpp"
 #include "runs/capture_command.hpp"
 #include "time/time_of_day.hpp"
-#include "io/tool_error.hpp"
-#include "cli/tool_main.hpp"
 
 namespace iq {
 
 namespace {
 
-// Frames are counted from the length plus one.
+// Frames are counted from the length plus one, as iqspec counts them.
 constexpr CaptureSpectrumRules kGrabspecRules{"grabspec", kGrabspecMaxPoints, true,
                                               "No. Bytes = %lld   No. of FFTs=%lld\n"};
+
+const Command kCommand{
+    .tool = "grabspec",
+    .usage = kGrabspecUsage,
+    .summary = "Runs a capture program's command line at once, then writes the averaged power spectrum\n"
+               "of the capture file named in it (the first word after the program's name) to a table\n"
+               "named after that file. Arguments after the second are ignored.",
+    .parameters = {{.name = "\"sdrprog\""}, capture_points_parameter(kGrabspecMaxPoints, "a power of two from 1 to 4096")},
+    .count = ArgumentCount::at_least,
+};
 
 }  // namespace
 
@@ -23,22 +32,17 @@ int run_grabspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
 }
 
 int run_grabspec(const ToolArgs& args, std::ostream& out, std::ostream& err, Clock& clock) {
-  return run_guarded("grabspec", out, err, [&] {
-    out << ctime_text(clock.now()) << '\n';
-    if (args.size() < 2) {
-      out << kGrabspecUsage << '\n';
-      report_argument_count(out, err, "grabspec", args.size(), 2, true);
-      return kExitFailure;
-    }
-    const std::int32_t points = whole_argument32("No FFT points", args[1]);
-    if (!accept_capture_points(points, args[1], kGrabspecRules, out, err)) return kExitFailure;
-    const std::string& command = args[0];
-    check_capture_command(command);
-    const CaptureNames names = capture_names(command);
-    const bool analysed = capture_and_analyse(command, names, points, kGrabspecRules,
-                                              kFixedZoneOffsetHours, clock, out, err);
-    return analysed ? kExitSuccess : kExitFailure;
-  });
+  const RunHooks hooks{.preface = [&](std::ostream& console) { console << ctime_text(clock.now()) << '\n'; }};
+  return run_program(
+      kCommand, args, out, err,
+      [&](Run& run) {
+        const std::int32_t points = run.whole32(1);
+        const std::string& command = run.text(0);
+        check_capture_command(command);
+        return capture_and_analyse(command, capture_names(command), points, kGrabspecRules,
+                                   kFixedZoneOffsetHours, clock, out, err);
+      },
+      hooks);
 }
 
 }  // namespace iq

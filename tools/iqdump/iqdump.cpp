@@ -13,6 +13,7 @@
 #include "arith/precision.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
+#include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 
 namespace iq {
@@ -61,41 +62,52 @@ std::string_view DumpFormatter::lines(std::span<const std::uint8_t> bytes,
   return {begin, static_cast<std::size_t>(p - begin)};
 }
 
+namespace {
+
+const Command kCommand{
+    .tool = "iqdump",
+    .usage = kIqdumpUsage,
+    .summary = "Writes the normalised I and Q values of the blocks of 8192 complex samples from the start\n"
+               "block up to (not including) the end block, one sample a line.",
+    .parameters = {{.name = "Infile"},
+                   {.name = "Outfile"},
+                   {.name = "number of 8192 I/Q blocks-start", .kind = ParameterKind::whole, .least = 0},
+                   {.name = "number of 8192 I/Q blocks-end", .kind = ParameterKind::whole}},
+};
+
+int dump_run(Run& run) {
+  const std::string& infile = run.text(0);
+  const std::string& outfile = run.text(1);
+  run.convert_numbers();
+  CaptureReader capture = open_capture(infile, texts::kCantOpenLine);
+  // A negative start would seek before the start of the file.
+  const std::int64_t first_block = run.whole(2);
+  const std::int64_t end_block = run.whole(3);
+  OutputFile table(outfile, {capture.id()});
+
+  // The block count comes from the arguments alone: blocks past the end of the file are
+  // dumped in full (their bytes read as 255), and an end not above the start dumps nothing.
+  const std::int64_t blocks = end_block - first_block;
+  run.out() << cformat("Number of I/P Bytes = %lld\n", static_cast<long long>(capture.length()));
+  run.out() << cformat("Number of O/P Samples = %lld\n", static_cast<long long>(kBlockBytes * blocks));
+
+  capture.skip(first_block * kBlockBytes);
+  capture.show_progress(blocks * kBlockBytes);
+  DumpFormatter formatter;
+  std::vector<std::uint8_t> block(kBlockBytes);
+  for (std::int64_t b = 0; b < blocks; ++b) {
+    capture.read(block);
+    table.write(formatter.lines(block, (first_block + b) * kBlockSamples));
+  }
+  table.commit();
+  run.out() << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+  return kExitSuccess;
+}
+
+}  // namespace
+
 int run_iqdump(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("iqdump", out, err, [&] {
-    if (!has_argument_count("iqdump", args, 4, kIqdumpUsage, out, err)) return kExitFailure;
-    const std::string& infile = args[0];
-    const std::string& outfile = args[1];
-    const std::int64_t first_block = whole_argument32("number of 8192 I/Q blocks-start", args[2]);
-    const std::int64_t end_block = whole_argument32("number of 8192 I/Q blocks-end", args[3]);
-    auto capture = open_capture("iqdump", infile, texts::kCantOpenLine, out, err);
-    if (!capture) return kExitFailure;
-    // A negative start would seek before the start of the file.
-    if (first_block < 0) {
-      refuse_parameter(err, "iqdump", "number of 8192 I/Q blocks-start", "from 0 to 2147483647",
-                       args[2]);
-      return kExitFailure;
-    }
-    OutputFile table(outfile, {capture->id()});
-
-    // The block count comes from the arguments alone: blocks past the end of the file are
-    // dumped in full (their bytes read as 255), and an end not above the start dumps nothing.
-    const std::int64_t blocks = end_block - first_block;
-    out << cformat("Number of I/P Bytes = %lld\n", static_cast<long long>(capture->length()));
-    out << cformat("Number of O/P Samples = %lld\n", static_cast<long long>(kBlockBytes * blocks));
-
-    capture->skip(first_block * kBlockBytes);
-    capture->show_progress(blocks * kBlockBytes);
-    DumpFormatter formatter;
-    std::vector<std::uint8_t> block(kBlockBytes);
-    for (std::int64_t b = 0; b < blocks; ++b) {
-      capture->read(block);
-      table.write(formatter.lines(block, (first_block + b) * kBlockSamples));
-    }
-    table.commit();
-    out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, dump_run);
 }
 
 }  // namespace iq

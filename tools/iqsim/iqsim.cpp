@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include "cli/command.hpp"
 #include "cli/option_scanner.hpp"
 #include "io/capture_metadata.hpp"
 #include "time/clock.hpp"
@@ -26,41 +27,42 @@ namespace iq {
 
 namespace {
 
-constexpr const char* kHelp =
-    "iqsim <capture file> [options]\n"
-    "Writes a synthetic capture: interleaved unsigned 8-bit I and Q samples around the zero\n"
-    "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
-    "\n"
-    "  -r, --rate MHZ             complex sample rate in MHz (default 2.4)\n"
-    "  -n, --samples COUNT        number of complex samples (default 2400000)\n"
-    "  -t, --seconds SECONDS      duration instead of a sample count\n"
-    "  -s, --seed SEED            seed of the sky's random sequence (default 1)\n"
-    "      --noise SIGMA          sky noise, standard deviation per component in converter\n"
-    "                             steps (default 10)\n"
-    "      --tone HZ[,AMPLITUDE[,DRIFT]]\n"
-    "                             a tone at a frequency offset in Hz (negative allowed), peak\n"
-    "                             amplitude in steps (default 20), its offset drifting by DRIFT\n"
-    "                             Hz per second (default 0); may be repeated\n"
-    "      --pulse-period MS      a periodic pulse of extra noise power with this period\n"
-    "      --pulse-duty FRACTION  fraction of the period the pulse is on (default 0.1)\n"
-    "      --pulse-strength RATIO extra noise power while on, relative to the noise (default 1)\n"
-    "      --pulse-phase FRACTION where in the period the pulse starts (default 0)\n"
-    "      --delay SAMPLES        this receiver sees the sky SAMPLES later (a second receiver\n"
-    "                             of the same sky: same seed, another delay)\n"
-    "      --rx-noise SIGMA       this receiver's own noise in steps (default 0)\n"
-    "      --rx-seed SEED         seed of the receiver's own noise (default 2)\n"
-    "      --passband PERCENT[,CYCLES]\n"
-    "                             the receiver's gain across the band: its power rises and falls\n"
-    "                             by PERCENT (0 .. 100, peak to trough) in CYCLES ripples (1 ..\n"
-    "                             1000, default 1: a gentle slope through the middle of the band)\n"
-    "      --centre MHZ           the frequency the receiver is tuned to, for the metadata\n"
-    "      --start TIME           the capture's start for the metadata, UTC, as\n"
-    "                             2026-12-07T01:30:00Z (default now)\n"
-    "  -f, --force                replace the capture file if it exists\n"
-    "  -h, --help                 this text\n"
-    "\n"
-    "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
-    "capture's name with .bin replaced by, or else followed by, .sigmf-meta).\n";
+const Command kCommand{
+    .tool = "iqsim",
+    .usage = kIqsimUsage,
+    .summary = "Writes a synthetic capture: interleaved unsigned 8-bit I and Q samples around the zero\n"
+               "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
+               "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
+               "capture's name with .bin replaced by, or else followed by, .sigmf-meta).",
+    .parameters = {{.name = "capture file"}},
+    .options =
+        {{.name = "--rate", .alias = "-r", .argument = "MHZ", .help = "complex sample rate in MHz (default 2.4)"},
+         {.name = "--samples", .alias = "-n", .argument = "COUNT", .help = "number of complex samples (default 2400000)"},
+         {.name = "--seconds", .alias = "-t", .argument = "SECONDS", .help = "duration instead of a sample count"},
+         {.name = "--seed", .alias = "-s", .argument = "SEED", .help = "seed of the sky's random sequence (default 1)"},
+         {.name = "--noise", .argument = "SIGMA",
+          .help = "sky noise, standard deviation per component in converter\nsteps (default 10)"},
+         {.name = "--tone", .argument = "HZ[,AMPLITUDE[,DRIFT]]",
+          .help = "a tone at a frequency offset in Hz (negative allowed), peak\namplitude in steps (default 20), its "
+                  "offset drifting by DRIFT\nHz per second (default 0); may be repeated"},
+         {.name = "--pulse-period", .argument = "MS", .help = "a periodic pulse of extra noise power with this period"},
+         {.name = "--pulse-duty", .argument = "FRACTION", .help = "fraction of the period the pulse is on (default 0.1)"},
+         {.name = "--pulse-strength", .argument = "RATIO",
+          .help = "extra noise power while on, relative to the noise (default 1)"},
+         {.name = "--pulse-phase", .argument = "FRACTION", .help = "where in the period the pulse starts (default 0)"},
+         {.name = "--delay", .argument = "SAMPLES",
+          .help = "this receiver sees the sky SAMPLES later (a second receiver\nof the same sky: same seed, another delay)"},
+         {.name = "--rx-noise", .argument = "SIGMA", .help = "this receiver's own noise in steps (default 0)"},
+         {.name = "--rx-seed", .argument = "SEED", .help = "seed of the receiver's own noise (default 2)"},
+         {.name = "--passband", .argument = "PERCENT[,CYCLES]",
+          .help = "the receiver's gain across the band: its power rises and falls\nby PERCENT (0 .. 100, peak to "
+                  "trough) in CYCLES ripples (1 ..\n1000, default 1: a gentle slope through the middle of the band)"},
+         {.name = "--centre", .argument = "MHZ", .help = "the frequency the receiver is tuned to, for the metadata"},
+         {.name = "--start", .argument = "TIME",
+          .help = "the capture's start for the metadata, UTC, as\n2026-12-07T01:30:00Z (default now)"},
+         {.name = "--force", .alias = "-f", .help = "replace the capture file if it exists"}},
+    .usage_on_console = false,
+};
 
 constexpr std::int64_t kChunkBytes = std::int64_t{1} << 20;
 constexpr std::int64_t kMaxDelay = 2147483647;
@@ -73,7 +75,6 @@ struct SimOptions {
   std::int64_t samples = 2400000;
   std::optional<double> seconds;
   bool force = false;
-  bool help = false;
 };
 
 Tone parse_tone(const std::string& text) {
@@ -103,83 +104,73 @@ Passband parse_passband(const std::string& text) {
   return passband;
 }
 
-SimOptions parse_options(const ToolArgs& args) {
-  SimOptions options;
-  OptionScanner scan(args);
-  while (scan.next()) {
-    const std::string& name = scan.name();
-    if (name == "-h" || name == "--help") {
-      options.help = true;
-      continue;
-    }
-    if (name == "-f" || name == "--force") {
-      options.force = true;
-      continue;
-    }
-    if (!scan.is_option()) {
-      if (!options.capture.empty()) throw ToolError("unexpected argument '" + name + "'");
-      options.capture = name;
-      continue;
-    }
-    auto value = [&] { return scan.value(); };
-    SkySettings& sky = options.sky;
-    if (name == "-r" || name == "--rate") {
-      sky.rate_mhz = option_number(name, value());
-      require_option(sky.rate_mhz > 0.0, name, "a rate above 0 MHz");
-    } else if (name == "-n" || name == "--samples") {
-      options.samples = option_whole(name, value());
-      require_option(options.samples >= 0, name, "a sample count of 0 or more");
-    } else if (name == "-t" || name == "--seconds") {
-      options.seconds = option_number(name, value());
-      require_option(*options.seconds >= 0.0, name, "a duration of 0 seconds or more");
-    } else if (name == "-s" || name == "--seed") {
-      sky.seed = static_cast<std::uint64_t>(option_whole(name, value()));
-    } else if (name == "--noise") {
-      sky.noise = option_number(name, value());
-      require_option(sky.noise >= 0.0, name, "a standard deviation of 0 or more");
-    } else if (name == "--tone") {
-      sky.tones.push_back(parse_tone(value()));
-    } else if (name == "--pulse-period") {
-      sky.pulse.period_ms = option_number(name, value());
-      require_option(sky.pulse.period_ms > 0.0, name, "a period above 0 ms");
-    } else if (name == "--pulse-duty") {
-      sky.pulse.duty = option_number(name, value());
-      require_option(sky.pulse.duty > 0.0 && sky.pulse.duty <= 1.0, name, "a fraction above 0 and at most 1");
-    } else if (name == "--pulse-strength") {
-      sky.pulse.strength = option_number(name, value());
-      require_option(sky.pulse.strength >= 0.0, name, "a power ratio of 0 or more");
-    } else if (name == "--pulse-phase") {
-      sky.pulse.phase = option_number(name, value());
-      require_option(sky.pulse.phase >= 0.0 && sky.pulse.phase < 1.0, name, "a fraction from 0 up to (not including) 1");
-    } else if (name == "--delay") {
-      // An early receiver first runs through |delay| samples of the sky: bounded, so that
-      // the run ends in seconds and the delay can be negated.
-      sky.delay = option_whole(name, value());
-      require_option(sky.delay >= -kMaxDelay && sky.delay <= kMaxDelay, name,
-                     "a delay from -2147483647 to 2147483647 samples");
-    } else if (name == "--rx-noise") {
-      sky.receiver_noise = option_number(name, value());
-      require_option(sky.receiver_noise >= 0.0, name, "a standard deviation of 0 or more");
-    } else if (name == "--rx-seed") {
-      sky.receiver_seed = static_cast<std::uint64_t>(option_whole(name, value()));
-    } else if (name == "--passband") {
-      sky.passband = parse_passband(value());
-    } else if (name == "--centre") {
-      options.centre_mhz = option_number(name, value());
-      require_option(*options.centre_mhz >= 0.0 && std::isfinite(*options.centre_mhz), name,
-                     "a frequency of 0 MHz or more");
-    } else if (name == "--start") {
-      options.start = value();
-      require_option(utc_datetime_seconds(*options.start).has_value(), name,
-                     "a UTC time like 2026-12-07T01:30:00Z");
-    } else {
-      throw ToolError("unknown option '" + name + "'");
-    }
+// A number option, when given, checked against its range.
+void number_option(const GivenOptions& given, std::string_view name, double& value, bool (*fits)(double),
+                   std::string_view range) {
+  if (const auto text = given.value(name)) {
+    value = option_number(name, *text);
+    require_option(fits(value), name, range);
   }
-  if (options.seconds) {
-    const double samples = std::round(*options.seconds * options.sky.rate_mhz * 1e6);
+}
+
+void sky_pulse_options(const GivenOptions& given, Pulse& pulse) {
+  number_option(given, "--pulse-period", pulse.period_ms, [](double v) { return v > 0.0; }, "a period above 0 ms");
+  number_option(given, "--pulse-duty", pulse.duty, [](double v) { return v > 0.0 && v <= 1.0; },
+                "a fraction above 0 and at most 1");
+  number_option(given, "--pulse-strength", pulse.strength, [](double v) { return v >= 0.0; },
+                "a power ratio of 0 or more");
+  number_option(given, "--pulse-phase", pulse.phase, [](double v) { return v >= 0.0 && v < 1.0; },
+                "a fraction from 0 up to (not including) 1");
+}
+
+SkySettings sky_options(const GivenOptions& given) {
+  SkySettings sky;
+  const auto at_least_zero = [](double v) { return v >= 0.0; };
+  number_option(given, "--rate", sky.rate_mhz, [](double v) { return v > 0.0; }, "a rate above 0 MHz");
+  if (const auto seed = given.value("--seed")) sky.seed = static_cast<std::uint64_t>(option_whole("--seed", *seed));
+  number_option(given, "--noise", sky.noise, at_least_zero, "a standard deviation of 0 or more");
+  for (const std::string& tone : given.values("--tone")) sky.tones.push_back(parse_tone(tone));
+  sky_pulse_options(given, sky.pulse);
+  if (const auto delay = given.value("--delay")) {
+    // An early receiver first runs through |delay| samples of the sky: bounded, so that
+    // the run ends in seconds and the delay can be negated.
+    sky.delay = option_whole("--delay", *delay);
+    require_option(sky.delay >= -kMaxDelay && sky.delay <= kMaxDelay, "--delay",
+                   "a delay from -2147483647 to 2147483647 samples");
+  }
+  number_option(given, "--rx-noise", sky.receiver_noise, at_least_zero, "a standard deviation of 0 or more");
+  if (const auto seed = given.value("--rx-seed")) {
+    sky.receiver_seed = static_cast<std::uint64_t>(option_whole("--rx-seed", *seed));
+  }
+  if (const auto passband = given.value("--passband")) sky.passband = parse_passband(*passband);
+  return sky;
+}
+
+SimOptions sim_options(const Run& run) {
+  const GivenOptions& given = run.options();
+  SimOptions options;
+  options.capture = run.text(0);
+  options.sky = sky_options(given);
+  options.force = given.has("--force");
+  if (const auto samples = given.value("--samples")) {
+    options.samples = option_whole("--samples", *samples);
+    require_option(options.samples >= 0, "--samples", "a sample count of 0 or more");
+  }
+  if (const auto seconds = given.value("--seconds")) {
+    const double duration = option_number("--seconds", *seconds);
+    require_option(duration >= 0.0, "--seconds", "a duration of 0 seconds or more");
+    const double samples = std::round(duration * options.sky.rate_mhz * 1e6);
     require_option(samples < 9e18, "--seconds", "short enough for a 64-bit sample count");
     options.samples = static_cast<std::int64_t>(samples);
+  }
+  if (const auto centre = given.value("--centre")) {
+    options.centre_mhz = option_number("--centre", *centre);
+    require_option(*options.centre_mhz >= 0.0 && std::isfinite(*options.centre_mhz), "--centre",
+                   "a frequency of 0 MHz or more");
+  }
+  options.start = given.value("--start");
+  if (options.start) {
+    require_option(utc_datetime_seconds(*options.start).has_value(), "--start", "a UTC time like 2026-12-07T01:30:00Z");
   }
   return options;
 }
@@ -212,36 +203,30 @@ void check_room_for_capture(const std::string& path, std::int64_t bytes, bool fo
   }
 }
 
+int simulate_run(Run& run) {
+  const SimOptions options = sim_options(run);
+  require_option(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
+  const std::int64_t bytes = 2 * options.samples;
+  check_room_for_capture(options.capture, bytes, options.force);
+  OutputFile capture(options.capture, {});
+  SkyGenerator sky(options.sky);
+  std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kChunkBytes));
+  const auto progress = ProgressMeter::on_terminal(ProgressMeter::label_for(options.capture), bytes);
+  for (std::int64_t done = 0; done < bytes; done += kChunkBytes) {
+    const auto size = static_cast<std::size_t>(std::min(bytes - done, kChunkBytes));
+    sky.generate(std::span(chunk.data(), size));
+    capture.write(chunk.data(), size);
+    if (progress) progress->update(done + static_cast<std::int64_t>(size));
+  }
+  capture.commit();
+  write_metadata(options);
+  return kExitSuccess;
+}
+
 }  // namespace
 
 int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("iqsim", out, err, [&] {
-    const SimOptions options = parse_options(args);
-    if (options.help) {
-      out << kHelp;
-      return kExitSuccess;
-    }
-    if (options.capture.empty()) {
-      err << kIqsimUsage << '\n';
-      return kExitFailure;
-    }
-    require_option(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
-    const std::int64_t bytes = 2 * options.samples;
-    check_room_for_capture(options.capture, bytes, options.force);
-    OutputFile capture(options.capture, {});
-    SkyGenerator sky(options.sky);
-    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kChunkBytes));
-    const auto progress = ProgressMeter::on_terminal(ProgressMeter::label_for(options.capture), bytes);
-    for (std::int64_t done = 0; done < bytes; done += kChunkBytes) {
-      const auto size = static_cast<std::size_t>(std::min(bytes - done, kChunkBytes));
-      sky.generate(std::span(chunk.data(), size));
-      capture.write(chunk.data(), size);
-      if (progress) progress->update(done + static_cast<std::int64_t>(size));
-    }
-    capture.commit();
-    write_metadata(options);
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, simulate_run);
 }
 
 }  // namespace iq

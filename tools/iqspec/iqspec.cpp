@@ -2,52 +2,63 @@
 // power per bin, negative frequencies first.
 #include "iqspec.hpp"
 
-#include "io/capture_reader.hpp"
+#include "cli/command.hpp"
 #include "cli/console_texts.hpp"
-#include "io/output_file.hpp"
+#include "cli/tool_main.hpp"
 #include "dsp/spectrum.hpp"
+#include "io/capture_reader.hpp"
+#include "io/output_file.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
-#include "cli/tool_main.hpp"
 
 namespace iq {
 
+namespace {
+
+const Command kCommand{
+    .tool = "iqspec",
+    .usage = kIqspecUsage,
+    .summary = "Writes the averaged power spectrum of a capture: the mean power in each bin over every\n"
+               "whole frame of <No. FFT Points> complex samples, from bin -N/2 to N/2 - 1.",
+    .parameters = {{.name = "Infile"},
+                   {.name = "Outfile"},
+                   {.name = "No. FFT Points",
+                    .kind = ParameterKind::whole,
+                    .least = 1,
+                    .most = kIqspecMaxPoints,
+                    .range = "a power of two from 1 to 131072",
+                    .power_of_two = true,
+                    .above_most_text = texts::kTooManyFftPoints}},
+};
+
+int spectrum_run(Run& run) {
+  const std::string& infile = run.text(0);
+  const std::string& outfile = run.text(1);
+  CaptureReader capture = open_capture(infile, texts::kCantOpen);
+  const std::int32_t points = run.whole32(2);
+  require_measurable(capture);
+  OutputFile table(outfile, {capture.id()});
+
+  // The length is counted one byte long, so a file one byte short of a whole number of
+  // frames still yields its last frame (the missing byte reads as 255).
+  const std::int64_t file_end = capture.length() + 1;
+  const std::int64_t frames = (file_end / points) / 2;
+  run.out() << cformat("Number of Bytes = %lld   No. of FFTs=%lld\n", static_cast<long long>(file_end - 1),
+                       static_cast<long long>(frames));
+
+  capture.show_progress(frames * 2 * points);
+  const SpectrumAccumulator spectrum = accumulate_spectrum(capture, points, frames);
+  spectrum.write_table(table, frames);
+  table.commit();
+  run.out() << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d\n", infile.c_str(), outfile.c_str(), points);
+  if (frames == 0) return no_whole_unit(run.err(), "iqspec", infile, cformat("frame of %d samples", points));
+  return kExitSuccess;
+}
+
+}  // namespace
+
 int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("iqspec", out, err, [&] {
-    if (!has_argument_count("iqspec", args, 3, kIqspecUsage, out, err)) return kExitFailure;
-    const std::string& infile = args[0];
-    const std::string& outfile = args[1];
-    auto capture = open_capture("iqspec", infile, texts::kCantOpen, out, err);
-    if (!capture) return kExitFailure;
-    const std::int32_t points = whole_argument32("No. FFT Points", args[2]);
-    if (points > kIqspecMaxPoints) {
-      out << texts::kTooManyFftPoints;
-      report_too_many_points(out, err, "iqspec", "No. FFT Points", args[2], kIqspecMaxPoints);
-      return kExitFailure;
-    }
-    if (!is_power_of_two(points)) {
-      refuse_parameter(err, "iqspec", "No. FFT Points", "a power of two from 1 to 131072", args[2]);
-      return kExitFailure;
-    }
-    require_measurable(*capture);
-    OutputFile table(outfile, {capture->id()});
-
-    // The length is counted one byte long, so a file one byte short of a whole number of
-    // frames still yields its last frame (the missing byte reads as 255).
-    const std::int64_t file_end = capture->length() + 1;
-    const std::int64_t frames = (file_end / points) / 2;
-    out << cformat("Number of Bytes = %lld   No. of FFTs=%lld\n",
-                   static_cast<long long>(file_end - 1), static_cast<long long>(frames));
-
-    capture->show_progress(frames * 2 * points);
-    const SpectrumAccumulator spectrum = accumulate_spectrum(*capture, points, frames);
-    spectrum.write_table(table, frames);
-    table.commit();
-    out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d\n", infile.c_str(), outfile.c_str(),
-                   atoi32(args[2]));
-    if (frames == 0) return no_whole_unit(err, "iqspec", infile, cformat("frame of %d samples", points));
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, spectrum_run);
 }
 
 }  // namespace iq

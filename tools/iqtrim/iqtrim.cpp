@@ -15,6 +15,7 @@
 #include "io/output_file.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
+#include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 
 namespace iq {
@@ -32,48 +33,61 @@ std::int64_t TransferSchedule::next() {
 namespace {
 
 constexpr std::int64_t kMaxBlocks = std::numeric_limits<std::int64_t>::max() / kBlockBytes;
+constexpr std::string_view kMaxBlocksRange = "at most 562949953421311";
+static_assert(kMaxBlocks == 562949953421311);
+
+const Command kCommand{
+    .tool = "iqtrim",
+    .usage = kIqtrimUsage,
+    .summary = "Writes a new capture of <No 8192 IQ blocks> blocks of 8192 complex samples cut from an old\n"
+               "one, starting at the complex sample <Align address> counted from sample 7000 (the origin of\n"
+               "the offsets that lagscan prints). Bytes past the end of the old capture are written as 255.",
+    .parameters = {{.name = "Oldfile"},
+                   {.name = "Newfile"},
+                   {.name = "No 8192 IQ blocks",
+                    .kind = ParameterKind::whole,
+                    .least = std::numeric_limits<std::int64_t>::min(),
+                    .most = kMaxBlocks,
+                    .range = kMaxBlocksRange},
+                   {.name = "Align address", .kind = ParameterKind::whole}},
+};
+
+int trim_run(Run& run) {
+  const std::string& oldfile = run.text(0);
+  const std::string& newfile = run.text(1);
+  run.convert_numbers();
+  // Bytes to drop, in 64 bits: every 32-bit align address gives its exact skip.
+  const std::int64_t skip = 2 * (run.whole(3) + kLagOrigin);
+  const std::int64_t bytes = std::max<std::int64_t>(run.whole(2), 0) * kBlockBytes;
+
+  CaptureReader old_capture = open_capture(oldfile, texts::kCantOpenNoBlank);
+  OutputFile cut(newfile, {old_capture.id()});
+  old_capture.skip(skip);
+  old_capture.show_progress(bytes);
+  std::vector<std::uint8_t> transfer(static_cast<std::size_t>(TransferSchedule::kTransferBytes));
+  for (TransferSchedule schedule(bytes); !schedule.done();) {
+    const std::span<std::uint8_t> chunk(transfer.data(), static_cast<std::size_t>(schedule.next()));
+    old_capture.read(chunk);
+    cut.write(chunk.data(), chunk.size());
+  }
+  cut.commit();
+
+  // The padding is written because callers rely on the size; say how much of it there was.
+  if (old_capture.length() >= 0) {
+    const std::int64_t available = std::max<std::int64_t>(old_capture.length() - std::max<std::int64_t>(skip, 0), 0);
+    const std::int64_t padding = bytes - std::min(bytes, available);
+    if (padding > 0) {
+      run.err() << cformat("iqtrim: %s runs past the end of %s: its last %lld bytes are padding of value 255\n",
+                     newfile.c_str(), oldfile.c_str(), static_cast<long long>(padding));
+    }
+  }
+  return kExitSuccess;
+}
 
 }  // namespace
 
 int run_iqtrim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("iqtrim", out, err, [&] {
-    if (!has_argument_count("iqtrim", args, 4, kIqtrimUsage, out, err)) return kExitFailure;
-    const std::string& oldfile = args[0];
-    const std::string& newfile = args[1];
-    // Bytes to drop, in 64 bits: every 32-bit align address gives its exact skip.
-    const std::int64_t skip =
-        2 * (static_cast<std::int64_t>(whole_argument32("Align address", args[3])) + kLagOrigin);
-    const std::int64_t blocks = whole_argument64("No 8192 IQ blocks", args[2]);
-    if (blocks > kMaxBlocks) {
-      refuse_parameter(err, "iqtrim", "No 8192 IQ blocks", "at most " + std::to_string(kMaxBlocks), args[2]);
-      return kExitFailure;
-    }
-    const std::int64_t bytes = std::max<std::int64_t>(blocks, 0) * kBlockBytes;
-
-    auto old_capture = open_capture("iqtrim", oldfile, texts::kCantOpenNoBlank, out, err);
-    if (!old_capture) return kExitFailure;
-    OutputFile cut(newfile, {old_capture->id()});
-    old_capture->skip(skip);
-    old_capture->show_progress(bytes);
-    std::vector<std::uint8_t> transfer(static_cast<std::size_t>(TransferSchedule::kTransferBytes));
-    for (TransferSchedule schedule(bytes); !schedule.done();) {
-      const std::span<std::uint8_t> chunk(transfer.data(), static_cast<std::size_t>(schedule.next()));
-      old_capture->read(chunk);
-      cut.write(chunk.data(), chunk.size());
-    }
-    cut.commit();
-
-    // The padding is written because callers rely on the size; say how much of it there was.
-    if (old_capture->length() >= 0) {
-      const std::int64_t available = std::max<std::int64_t>(old_capture->length() - std::max<std::int64_t>(skip, 0), 0);
-      const std::int64_t padding = bytes - std::min(bytes, available);
-      if (padding > 0) {
-        err << cformat("iqtrim: %s runs past the end of %s: its last %lld bytes are padding of value 255\n",
-                       newfile.c_str(), oldfile.c_str(), static_cast<long long>(padding));
-      }
-    }
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, trim_run);
 }
 
 }  // namespace iq

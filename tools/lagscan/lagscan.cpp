@@ -20,6 +20,7 @@
 #include "io/output_file.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
+#include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 
 namespace iq {
@@ -56,70 +57,75 @@ void write_rows(LagCorrelator& correlator, std::vector<std::string>& shares, Out
   for (const std::string& rows : shares) table.write(rows);
 }
 
+const Command kCommand{
+    .tool = "lagscan",
+    .usage = kLagscanUsage,
+    .summary = "Cross-correlates the amplitudes of two captures of the same length, block pair by block\n"
+               "pair, over every lag up to <sample length> samples each way, and writes the normalised\n"
+               "correlation per lag; the console shows the best lag in each direction.",
+    .parameters = {{.name = "Infile1"},
+                   {.name = "Infile2"},
+                   {.name = "Outfile"},
+                   {.name = "sample length", .kind = ParameterKind::whole, .least = 0, .most = LagCorrelator::kMaxWindow},
+                   {.name = "No 8192 IQ blocks", .kind = ParameterKind::whole}},
+};
+
+int lag_run(Run& run) {
+  std::ostream& out = run.out();
+  const std::string& infile1 = run.text(0);
+  const std::string& infile2 = run.text(1);
+  const std::string& outfile = run.text(2);
+  CaptureReader capture1 = open_capture(infile1, texts::kCantOpenLine);
+  CaptureReader capture2 = open_capture(infile2, texts::kCantOpenLine);
+  run.convert_numbers();
+  const std::int32_t window = run.whole32(3);
+  const std::int32_t blocks_asked = run.whole32(4);
+  require_measurable(capture1);
+  require_measurable(capture2);
+  const std::int64_t file_end = capture1.length();
+  if (file_end != capture2.length()) {
+    throw ToolError("Infiles unequal length\n",
+                    cformat("Infiles unequal length: %s holds %lld bytes, %s %lld", infile1.c_str(),
+                            static_cast<long long>(file_end), infile2.c_str(), static_cast<long long>(capture2.length())));
+  }
+  OutputFile table(outfile, {capture1.id(), capture2.id()});
+  const std::int64_t pairs = std::min<std::int64_t>(file_end / kPairBytes, blocks_asked / 2);
+  out << cformat("No. Input Bytes = %lld   No. of IQ Samples=%lld\n\n", static_cast<long long>(file_end),
+                 static_cast<long long>(pairs * kBlockBytes));
+  out << "Block\tSample\tCorr\tOffset\tCorr\tOffset\n";
+  out << "Size\tWidth\tPeak1\t1 on 2\tPeak2   2 on 1\n\n";
+
+  // On a terminal the per-block console lines show the progress; a progress line there
+  // would cut into them, so it is shown only while those lines go elsewhere.
+  if (::isatty(STDOUT_FILENO) != 1) capture1.show_progress(pairs * 2 * kBlockBytes);
+  LagCorrelator correlator(window, worker_thread_count());
+  std::vector<std::uint8_t> block1(static_cast<std::size_t>(kBlockBytes));
+  std::vector<std::uint8_t> block2(block1.size());
+  std::vector<std::string> rows(kRowShares);
+  for (std::int64_t b = 0; b < 2 * pairs; ++b) {
+    capture1.read(block1);
+    capture2.read(block2);
+    correlator.add_block(block1, block2);
+    const LagPeak& peak1 = correlator.peak_one_on_two();
+    const LagPeak& peak2 = correlator.peak_two_on_one();
+    out << cformat("%d\t%d\t%1.3f\t%lld\t%1.3f\t%lld\n", static_cast<int>(kBlockSamples), window,
+                   static_cast<double>(peak1.value), static_cast<long long>(peak1.lag),
+                   static_cast<double>(peak2.value), static_cast<long long>(peak2.lag));
+    write_rows(correlator, rows, table);
+    const auto last_lag = correlator.first_lag() + static_cast<std::int64_t>(correlator.one_on_two().size()) - 1;
+    out << cformat("No IQ amplitudes cross-correlated: = %lld\n", static_cast<long long>(kLagOrigin + last_lag));
+  }
+  table.commit();
+  out << cformat("\nInfile1=%s    Infile2=%s    Outfile=%s   No Samples=%d\n", infile1.c_str(),
+                 infile2.c_str(), outfile.c_str(), window);
+  if (file_end < kPairBytes) return no_whole_unit(run.err(), "lagscan", infile1, "pair of blocks of 8192 samples");
+  return kExitSuccess;
+}
+
 }  // namespace
 
 int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("lagscan", out, err, [&] {
-    if (!has_argument_count("lagscan", args, 5, kLagscanUsage, out, err)) return kExitFailure;
-    const std::string& infile1 = args[0];
-    const std::string& infile2 = args[1];
-    const std::string& outfile = args[2];
-    auto capture1 = open_capture("lagscan", infile1, texts::kCantOpenLine, out, err);
-    if (!capture1) return kExitFailure;
-    auto capture2 = open_capture("lagscan", infile2, texts::kCantOpenLine, out, err);
-    if (!capture2) return kExitFailure;
-    const std::int32_t window = whole_argument32("sample length", args[3]);
-    const std::int32_t blocks_asked = whole_argument32("No 8192 IQ blocks", args[4]);
-    if (window < 0 || window > LagCorrelator::kMaxWindow) {
-      refuse_parameter(err, "lagscan", "sample length",
-                       "from 0 to " + std::to_string(LagCorrelator::kMaxWindow), args[3]);
-      return kExitFailure;
-    }
-    require_measurable(*capture1);
-    require_measurable(*capture2);
-    const std::int64_t file_end = capture1->length();
-    if (file_end != capture2->length()) {
-      out << "Infiles unequal length\n";
-      out.flush();
-      report_failure(err, "lagscan", "Infiles unequal length",
-                     cformat("%s holds %lld bytes, %s %lld", infile1.c_str(), static_cast<long long>(file_end),
-                             infile2.c_str(), static_cast<long long>(capture2->length())));
-      return kExitFailure;
-    }
-    OutputFile table(outfile, {capture1->id(), capture2->id()});
-
-    const std::int64_t pairs = std::min<std::int64_t>(file_end / kPairBytes, blocks_asked / 2);
-    out << cformat("No. Input Bytes = %lld   No. of IQ Samples=%lld\n\n", static_cast<long long>(file_end),
-                   static_cast<long long>(pairs * kBlockBytes));
-    out << "Block\tSample\tCorr\tOffset\tCorr\tOffset\n";
-    out << "Size\tWidth\tPeak1\t1 on 2\tPeak2   2 on 1\n\n";
-
-    // On a terminal the per-block console lines show the progress; a progress line there
-    // would cut into them, so it is shown only while those lines go elsewhere.
-    if (::isatty(STDOUT_FILENO) != 1) capture1->show_progress(pairs * 2 * kBlockBytes);
-    LagCorrelator correlator(window, worker_thread_count());
-    std::vector<std::uint8_t> block1(static_cast<std::size_t>(kBlockBytes));
-    std::vector<std::uint8_t> block2(block1.size());
-    std::vector<std::string> rows(kRowShares);
-    for (std::int64_t b = 0; b < 2 * pairs; ++b) {
-      capture1->read(block1);
-      capture2->read(block2);
-      correlator.add_block(block1, block2);
-      const LagPeak& peak1 = correlator.peak_one_on_two();
-      const LagPeak& peak2 = correlator.peak_two_on_one();
-      out << cformat("%d\t%d\t%1.3f\t%lld\t%1.3f\t%lld\n", static_cast<int>(kBlockSamples), window,
-                     static_cast<double>(peak1.value), static_cast<long long>(peak1.lag),
-                     static_cast<double>(peak2.value), static_cast<long long>(peak2.lag));
-      write_rows(correlator, rows, table);
-      const auto last_lag = correlator.first_lag() + static_cast<std::int64_t>(correlator.one_on_two().size()) - 1;
-      out << cformat("No IQ amplitudes cross-correlated: = %lld\n", static_cast<long long>(kLagOrigin + last_lag));
-    }
-    table.commit();
-    out << cformat("\nInfile1=%s    Infile2=%s    Outfile=%s   No Samples=%d\n", infile1.c_str(),
-                   infile2.c_str(), outfile.c_str(), window);
-    if (file_end < kPairBytes) return no_whole_unit(err, "lagscan", infile1, "pair of blocks of 8192 samples");
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, lag_run);
 }
 
 }  // namespace iq

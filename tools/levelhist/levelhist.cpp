@@ -12,6 +12,7 @@
 #include "arith/precision.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
+#include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 
 namespace iq {
@@ -87,37 +88,48 @@ std::string level_table(const LevelCounts& counts, std::int64_t chunks) {
   return text;
 }
 
+namespace {
+
+const Command kCommand{
+    .tool = "levelhist",
+    .usage = kLevelhistUsage,
+    .summary = "Writes how often each byte value occurs in a capture, per chunk of 512 bytes: one line for\n"
+               "each value from -128 to 127.",
+    .parameters = {{.name = "Infile"}, {.name = "Outfile"}},
+};
+
+int levels_run(Run& run) {
+  const std::string& infile = run.text(0);
+  const std::string& outfile = run.text(1);
+  CaptureReader capture = open_capture(infile, texts::kCantOpen);
+  require_measurable(capture);
+  OutputFile table(outfile, {capture.id()});
+
+  const std::int64_t file_end = capture.length();
+  const std::int64_t chunks = (file_end / 256) / 2;
+  run.out() << cformat("Number of Bytes = %lld\n", static_cast<long long>(file_end));
+
+  capture.show_progress(chunks * kLevelChunkBytes);
+  LevelCounter counter;
+  std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
+  for (std::int64_t left = chunks * kLevelChunkBytes; left > 0;) {
+    const auto take = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+    const std::span<std::uint8_t> piece(buffer.data(), take);
+    capture.read(piece);
+    counter.add(piece);
+    left -= static_cast<std::int64_t>(take);
+  }
+  table.write(level_table(counter.totals(), chunks));
+  table.commit();
+  run.out() << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+  if (chunks == 0) return no_whole_unit(run.err(), "levelhist", infile, "chunk of 512 bytes");
+  return kExitSuccess;
+}
+
+}  // namespace
+
 int run_levelhist(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("levelhist", out, err, [&] {
-    if (!has_argument_count("levelhist", args, 2, kLevelhistUsage, out, err)) return kExitFailure;
-    const std::string& infile = args[0];
-    const std::string& outfile = args[1];
-    auto capture = open_capture("levelhist", infile, texts::kCantOpen, out, err);
-    if (!capture) return kExitFailure;
-    require_measurable(*capture);
-    OutputFile table(outfile, {capture->id()});
-
-    const std::int64_t file_end = capture->length();
-    const std::int64_t chunks = (file_end / 256) / 2;
-    out << cformat("Number of Bytes = %lld\n", static_cast<long long>(file_end));
-
-    capture->show_progress(chunks * kLevelChunkBytes);
-    LevelCounter counter;
-    std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
-    for (std::int64_t left = chunks * kLevelChunkBytes; left > 0;) {
-      const auto take = static_cast<std::size_t>(
-          std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
-      const std::span<std::uint8_t> piece(buffer.data(), take);
-      capture->read(piece);
-      counter.add(piece);
-      left -= static_cast<std::int64_t>(take);
-    }
-    table.write(level_table(counter.totals(), chunks));
-    table.commit();
-    out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
-    if (chunks == 0) return no_whole_unit(err, "levelhist", infile, "chunk of 512 bytes");
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, levels_run);
 }
 
 }  // namespace iq

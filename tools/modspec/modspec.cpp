@@ -12,6 +12,8 @@
 #include "arith/precision.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
+#include "cli/command.hpp"
+#include "runs/video_arguments.hpp"
 #include "cli/tool_main.hpp"
 
 namespace iq {
@@ -58,54 +60,66 @@ std::vector<double> accumulate_modulation(CaptureReader& capture, const VideoDet
   return sums;
 }
 
+namespace {
+
+const Command kCommand{
+    .tool = "modspec",
+    .usage = kModspecUsage,
+    .summary = "Detects the power of a capture in a video band, as powtrace does, then transforms that\n"
+               "series in frames of <fft size> points and writes the summed magnitude per frequency.",
+    .parameters = {{.name = "Infile"},
+                   {.name = "Outfile"},
+                   kVideoClock,
+                   kVideoBand,
+                   {.name = "fft size",
+                    .kind = ParameterKind::whole,
+                    .least = 1,
+                    .most = kModspecMaxPoints,
+                    .range = "a power of two from 1 to 262144",
+                    .power_of_two = true,
+                    .above_most_text = texts::kTooManyFftPoints}},
+};
+
+int modulation_run(Run& run) {
+  std::ostream& out = run.out();
+  const std::string& infile = run.text(0);
+  const std::string& outfile = run.text(1);
+  CaptureReader capture = open_capture(infile, texts::kCantOpen);
+  const std::int32_t n = run.whole32(4);
+  const VideoDetector detector = video_detector_argument(run, 2, 3);
+  require_measurable(capture);
+  OutputFile table(outfile, {capture.id()});
+  const std::int64_t file_end = capture.length();
+  const ModulationCounts counts = modulation_counts(file_end, detector.samples_per_point, n);
+  const float divisor = modulation_divisor(counts.used_points);
+  out << cformat("Clock us=%1.4f    No. FFTs=%lld\n", static_cast<double>(detector.sample_period_us()),
+                 static_cast<long long>(counts.frames));
+  out << cformat("No. Bytes = %lld   Video Points=%lld  VideoSamples=%ld  FFT-points=%ld\n",
+                 static_cast<long long>(file_end), static_cast<long long>(counts.video_points),
+                 static_cast<long>(detector.samples_per_point), static_cast<long>(n));
+
+  capture.show_progress(counts.used_points * 2 * detector.samples_per_point);
+  const std::vector<double> sums = accumulate_modulation(capture, detector, n, counts.frames);
+  std::string lines;
+  for (std::size_t i = 0; i < sums.size(); ++i) {
+    const auto value = static_cast<double>(static_cast<extended>(sums[i]) / divisor);
+    lines += cformat("%ld    %3.6f\n", static_cast<long>(i), value);
+  }
+  table.write(lines);
+  table.commit();
+  out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+  if (counts.frames == 0) {
+    return no_whole_unit(run.err(), "modspec", infile,
+                         cformat("frame of %d video points of %lld samples", n,
+                                 static_cast<long long>(detector.samples_per_point)));
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
 int run_modspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("modspec", out, err, [&] {
-    if (!has_argument_count("modspec", args, 5, kModspecUsage, out, err)) return kExitFailure;
-    const std::string& infile = args[0];
-    const std::string& outfile = args[1];
-    auto capture = open_capture("modspec", infile, texts::kCantOpen, out, err);
-    if (!capture) return kExitFailure;
-    const std::int32_t n = whole_argument32("fft size", args[4]);
-    if (n > kModspecMaxPoints) {
-      out << texts::kTooManyFftPoints;
-      report_too_many_points(out, err, "modspec", "fft size", args[4], kModspecMaxPoints);
-      return kExitFailure;
-    }
-    const auto detector = VideoDetector::from_arguments("modspec", args[2], args[3], err);
-    if (!detector) return kExitFailure;
-    if (!is_power_of_two(n)) {
-      refuse_parameter(err, "modspec", "fft size", "a power of two from 1 to 262144", args[4]);
-      return kExitFailure;
-    }
-    require_measurable(*capture);
-    OutputFile table(outfile, {capture->id()});
-
-    const std::int64_t file_end = capture->length();
-    const ModulationCounts counts = modulation_counts(file_end, detector->samples_per_point, n);
-    const float divisor = modulation_divisor(counts.used_points);
-    out << cformat("Clock us=%1.4f    No. FFTs=%lld\n", static_cast<double>(detector->sample_period_us()),
-                   static_cast<long long>(counts.frames));
-    out << cformat("No. Bytes = %lld   Video Points=%lld  VideoSamples=%ld  FFT-points=%ld\n",
-                   static_cast<long long>(file_end), static_cast<long long>(counts.video_points),
-                   static_cast<long>(detector->samples_per_point), static_cast<long>(n));
-
-    capture->show_progress(counts.used_points * 2 * detector->samples_per_point);
-    const std::vector<double> sums = accumulate_modulation(*capture, *detector, n, counts.frames);
-    std::string lines;
-    for (std::size_t i = 0; i < sums.size(); ++i) {
-      const auto value = static_cast<double>(static_cast<extended>(sums[i]) / divisor);
-      lines += cformat("%ld    %3.6f\n", static_cast<long>(i), value);
-    }
-    table.write(lines);
-    table.commit();
-    out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
-    if (counts.frames == 0) {
-      return no_whole_unit(err, "modspec", infile,
-                           cformat("frame of %d video points of %lld samples", n,
-                                   static_cast<long long>(detector->samples_per_point)));
-    }
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, modulation_run);
 }
 
 }  // namespace iq

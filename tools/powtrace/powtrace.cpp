@@ -9,7 +9,9 @@
 #include "io/fixed_format.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
+#include "cli/command.hpp"
 #include "cli/tool_main.hpp"
+#include "runs/video_arguments.hpp"
 
 namespace iq {
 
@@ -34,42 +36,56 @@ void write_power_trace(CaptureReader& capture, const VideoDetector& detector, st
   }
 }
 
+namespace {
+
+const Command kCommand{
+    .tool = "powtrace",
+    .usage = kPowtraceUsage,
+    .summary = "Detects the power of the first 1/<file divisor> of a capture in a video band: sums the\n"
+               "power of consecutive runs of <clock rate> x 1000 / <video band> samples and writes each\n"
+               "run's value (a video point) as one line.",
+    .parameters = {{.name = "Infile"},
+                   {.name = "Outfile"},
+                   kVideoClock,
+                   kVideoBand,
+                   {.name = "file divisor", .kind = ParameterKind::whole, .least = 1,
+                    .range = "a whole number from 1 to 2147483647"}},
+};
+
+int power_run(Run& run) {
+  std::ostream& out = run.out();
+  const std::string& infile = run.text(0);
+  const std::string& outfile = run.text(1);
+  CaptureReader capture = open_capture(infile, texts::kCantOpen);
+  const VideoDetector detector = video_detector_argument(run, 2, 3);
+  const std::int32_t divisor = run.whole32(4);
+  require_measurable(capture);
+  OutputFile table(outfile, {capture.id()});
+
+  const std::int64_t per_point = detector.samples_per_point;
+  out << cformat("RF/Video=%lld    Data Clock=%1.2fus   Video BW=%fkHz\n", static_cast<long long>(per_point),
+                 static_cast<double>(detector.sample_period_us()), static_cast<double>(detector.band_khz));
+  const std::int64_t file_end = capture.length() / divisor;
+  const std::int64_t points = (file_end / per_point) / 2;
+  out << cformat("No. Bytes = %lld   No. of Blocks=%lld  VideoSamples=%lld  Divisor=%d\n",
+                 static_cast<long long>(file_end), static_cast<long long>(points),
+                 static_cast<long long>(per_point), divisor);
+
+  capture.show_progress(points * 2 * per_point);
+  write_power_trace(capture, detector, points, table);
+  table.commit();
+  out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
+  if (points == 0) {
+    return no_whole_unit(run.err(), "powtrace", divisor == 1 ? infile : cformat("1/%d of %s", divisor, infile.c_str()),
+                         cformat("video point of %lld samples", static_cast<long long>(per_point)));
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
 int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("powtrace", out, err, [&] {
-    if (!has_argument_count("powtrace", args, 5, kPowtraceUsage, out, err)) return kExitFailure;
-    const std::string& infile = args[0];
-    const std::string& outfile = args[1];
-    auto capture = open_capture("powtrace", infile, texts::kCantOpen, out, err);
-    if (!capture) return kExitFailure;
-    const auto detector = VideoDetector::from_arguments("powtrace", args[2], args[3], err);
-    if (!detector) return kExitFailure;
-    const std::int32_t divisor = whole_argument32("file divisor", args[4]);
-    if (divisor < 1) {
-      refuse_parameter(err, "powtrace", "file divisor", "a whole number from 1 to 2147483647", args[4]);
-      return kExitFailure;
-    }
-    require_measurable(*capture);
-    OutputFile table(outfile, {capture->id()});
-
-    const std::int64_t per_point = detector->samples_per_point;
-    out << cformat("RF/Video=%lld    Data Clock=%1.2fus   Video BW=%fkHz\n", static_cast<long long>(per_point),
-                   static_cast<double>(detector->sample_period_us()), static_cast<double>(detector->band_khz));
-    const std::int64_t file_end = capture->length() / divisor;
-    const std::int64_t points = (file_end / per_point) / 2;
-    out << cformat("No. Bytes = %lld   No. of Blocks=%lld  VideoSamples=%lld  Divisor=%d\n",
-                   static_cast<long long>(file_end), static_cast<long long>(points),
-                   static_cast<long long>(per_point), divisor);
-
-    capture->show_progress(points * 2 * per_point);
-    write_power_trace(*capture, *detector, points, table);
-    table.commit();
-    out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
-    if (points == 0) {
-      return no_whole_unit(err, "powtrace", divisor == 1 ? infile : cformat("1/%d of %s", divisor, infile.c_str()),
-                           cformat("video point of %lld samples", static_cast<long long>(per_point)));
-    }
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, power_run);
 }
 
 }  // namespace iq

@@ -2,11 +2,10 @@
 // writes the spectrum of its capture.
 #include "timedgrab.hpp"
 
-#include "runs/capture_command.hpp"
+#include "cli/command.hpp"
 #include "io/text_format.hpp"
+#include "runs/capture_command.hpp"
 #include "time/time_of_day.hpp"
-#include "io/tool_error.hpp"
-#include "cli/tool_main.hpp"
 
 namespace iq {
 
@@ -17,6 +16,38 @@ namespace {
 constexpr CaptureSpectrumRules kTimedgrabRules{"timedgrab", kTimedgrabMaxPoints, false,
                                                "No. of Bytes = %lld   No. of FFTs=%lld\n"};
 
+const Command kCommand{
+    .tool = "timedgrab",
+    .usage = kTimedgrabUsage,
+    .summary = "Waits for a time of day at <Hr offset> hours from UTC, runs a capture program's command\n"
+               "line, then writes the averaged power spectrum of the capture file named in it to a table\n"
+               "named after that file. Arguments after the sixth are ignored.",
+    .parameters = {{.name = "\"./iqgrab Binfile.bin + rtl commands\""},
+                   capture_points_parameter(kTimedgrabMaxPoints, "a power of two from 1 to 262144"),
+                   kStartHour,
+                   kStartMinute,
+                   kStartSecond,
+                   {.name = "Hr offset", .kind = ParameterKind::whole, .unit = "hours"}},
+    .count = ArgumentCount::at_least,
+};
+
+int timed_run(Run& run, Clock& clock) {
+  std::ostream& out = run.out();
+  const std::int32_t offset_hours = run.whole32(5);
+  const std::int32_t points = run.whole32(1);
+  const StartTime target = start_time_argument(run, 2);
+  out << cformat("Program Run Time: %ld hr  %ld min  %ld secs\n", static_cast<long>(target.hour),
+                 static_cast<long>(target.minute), static_cast<long>(target.second));
+  const std::string& command = run.text(0);
+  check_capture_command(command);
+  const CaptureNames names = capture_names(command);
+
+  if (!wait_for_start(target, offset_hours, clock, out, TooLateEnding::kNewline)) {
+    refuse_too_late(target, offset_hours);
+  }
+  return capture_and_analyse(command, names, points, kTimedgrabRules, offset_hours, clock, out, run.err());
+}
+
 }  // namespace
 
 int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err) {
@@ -25,32 +56,9 @@ int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err) {
 }
 
 int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err, Clock& clock) {
-  return run_guarded("timedgrab", out, err, [&] {
-    out << ctime_text(clock.now()) << '\n';
-    if (args.size() < 6) {
-      out << kTimedgrabUsage << '\n' << ctime_text(clock.now()) << '\n';
-      report_argument_count(out, err, "timedgrab", args.size(), 6, true);
-      return kExitFailure;
-    }
-    const std::int32_t offset_hours = whole_argument32("Hr offset", args[5]);
-    const std::int32_t points = whole_argument32("No FFT points", args[1]);
-    if (!accept_capture_points(points, args[1], kTimedgrabRules, out, err)) return kExitFailure;
-    const auto target = parse_start_time("timedgrab", args[2], args[3], args[4], err);
-    if (!target) return kExitFailure;
-    out << cformat("Program Run Time: %ld hr  %ld min  %ld secs\n", static_cast<long>(target->hour),
-                   static_cast<long>(target->minute), static_cast<long>(target->second));
-    const std::string& command = args[0];
-    check_capture_command(command);
-    const CaptureNames names = capture_names(command);
-
-    if (!wait_for_start(*target, offset_hours, clock, out, TooLateEnding::kNewline)) {
-      report_too_late(out, err, "timedgrab", *target, offset_hours);
-      return kExitFailure;
-    }
-    const bool analysed =
-        capture_and_analyse(command, names, points, kTimedgrabRules, offset_hours, clock, out, err);
-    return analysed ? kExitSuccess : kExitFailure;
-  });
+  const auto print_time = [&](std::ostream& console) { console << ctime_text(clock.now()) << '\n'; };
+  const RunHooks hooks{.preface = print_time, .after_usage = print_time};
+  return run_program(kCommand, args, out, err, [&](Run& run) { return timed_run(run, clock); }, hooks);
 }
 
 }  // namespace iq

@@ -1,0 +1,138 @@
+// A program's command line declared once: its positional parameters (name, kind, range, unit)
+// and options, from which come the parsing, the help text, the refusal lines and the run's
+// context (the program's name and its two console streams).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/arguments.hpp"
+
+namespace iq {
+
+// What a positional parameter holds. A whole number is written without a fraction or an
+// exponent ("1e3", "2,4" and "128x" are not whole numbers); a number is any decimal or
+// exponent form that is the whole text ("1e3" is the number 1000).
+enum class ParameterKind { text, whole, number };
+
+struct Parameter {
+  std::string_view name;  // as the usage line and the refusals call it
+  ParameterKind kind = ParameterKind::text;
+  std::string_view unit;  // shown in the help text ("MHz", "ms")
+  // A whole number's valid range, both ends included, and how a refusal states it.
+  std::int64_t least = std::numeric_limits<std::int32_t>::min();
+  std::int64_t most = std::numeric_limits<std::int32_t>::max();
+  std::string_view range;  // "a power of two from 1 to 131072"; empty: "from <least> to <most>"
+  bool power_of_two = false;
+  // The fixed console text of a value above `most`, where there is one ("Too many FFT points").
+  const char* above_most_text = nullptr;
+};
+
+struct OptionSpec {
+  std::string_view name;      // "--rate"
+  std::string_view alias;     // "-r", or empty
+  std::string_view argument;  // "MHZ"; empty for a flag
+  std::string_view help;      // the help text's description (may hold "\n" for more lines)
+  bool argument_optional = false;  // a flag that may take a number (the next argument or "=N")
+};
+
+enum class ArgumentCount { exact, at_least };
+
+struct Command {
+  std::string_view tool;
+  // The usage line printed when the count of positional arguments is wrong.
+  std::string_view usage;
+  // What the program does, for the help text.
+  std::string_view summary;
+  std::vector<Parameter> parameters;
+  std::vector<OptionSpec> options;
+  ArgumentCount count = ArgumentCount::exact;
+  // The defined programs print their usage line on the console (no line end after it for
+  // some); ours print it on standard error.
+  bool usage_on_console = true;
+  bool usage_line_end = true;
+  // Positional parameters that may be left out at the end (the rest are required).
+  std::size_t optional_parameters = 0;
+};
+
+// The options given on a command line, by their declared long name.
+class GivenOptions {
+ public:
+  bool has(std::string_view name) const;
+  // The value given last, or nothing.
+  std::optional<std::string> value(std::string_view name) const;
+  // Every value given, in order (an option that may repeat).
+  std::vector<std::string> values(std::string_view name) const;
+  void add(std::string_view name, std::optional<std::string> value);
+
+ private:
+  struct Given {
+    std::string name;
+    std::optional<std::string> value;
+  };
+  std::vector<Given> given_;
+};
+
+// One run of a program: its command, arguments and console streams.
+class Run {
+ public:
+  Run(const Command& command, const ToolArgs& positional, GivenOptions options, std::ostream& out,
+      std::ostream& err);
+
+  std::string_view tool() const { return command_.tool; }
+  std::ostream& out() const { return out_; }
+  std::ostream& err() const { return err_; }
+  const GivenOptions& options() const { return options_; }
+  std::size_t count() const { return args_.size(); }
+
+  // The k-th positional argument as written.
+  const std::string& text(std::size_t k) const { return args_.at(k); }
+  // The k-th argument as a whole number within its declared range (and a power of two where
+  // declared); a ToolError refuses anything else. The 32-bit form is for a parameter whose
+  // range lies within 32 bits.
+  std::int64_t whole(std::size_t k) const;
+  std::int32_t whole32(std::size_t k) const { return static_cast<std::int32_t>(whole(k)); }
+  // The k-th argument as a number (the whole text); range checks are the caller's.
+  double number(std::size_t k) const;
+  // Converts every numeric argument, refusing the first that is not a number, before any of
+  // their ranges is checked.
+  void convert_numbers() const;
+
+  // The refusal of the k-th argument: "<parameter> must be <range> (got '<text>')".
+  [[noreturn]] void refuse(std::size_t k) const;
+  [[noreturn]] void refuse(std::size_t k, std::string_view range) const;
+
+ private:
+  const Parameter& parameter(std::size_t k) const { return command_.parameters.at(k); }
+
+  const Command& command_;
+  ToolArgs args_;
+  GivenOptions options_;
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+// What may happen before the command line is looked at (the launchers print the time first),
+// and after the usage line of a wrong count.
+struct RunHooks {
+  std::function<void(std::ostream&)> preface;
+  std::function<void(std::ostream&)> after_usage;
+};
+
+// Runs a program: "-h"/"--help" print the help text and "--version" the version (exit 0);
+// a wrong count of positional arguments prints the usage line and the count on standard error;
+// an unknown option is refused; then `body` runs. A ToolError from any of it ends the run
+// with its console text, "<tool>: <reason>" on standard error and exit status 1.
+int run_program(const Command& command, const ToolArgs& args, std::ostream& out, std::ostream& err,
+                const std::function<int(Run&)>& body, const RunHooks& hooks = {});
+
+// The help text of a command.
+std::string help_text(const Command& command);
+
+}  // namespace iq
