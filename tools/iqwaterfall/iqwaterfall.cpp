@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command.hpp"
 #include "cli/option_scanner.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/spectrum.hpp"
@@ -50,61 +51,55 @@ namespace {
 
 constexpr const char* kTool = "iqwaterfall";
 
-constexpr const char* kHelp =
-    "iqwaterfall <capture|-> <table> <points> <frames per row> [options]\n"
-    "Writes the spectrum of a capture over time: one block per row of consecutive frames, each\n"
-    "the mean power per bin exactly as iqspec computes it for those frames. \"-\" reads a live\n"
-    "stream on standard input: each row is written as soon as its frames are in, and the run\n"
-    "ends at the stream's end or at Ctrl-C (SIGINT), SIGTERM or SIGHUP, keeping every complete\n"
-    "row. The rate, centre and start time come from <capture>.sigmf-meta when it is there.\n"
-    "\n"
-    "  points                a power of two from 1 to 131072\n"
-    "  frames per row        frames of <points> complex samples averaged into one row\n"
-    "  -r, --rate MHZ        the capture's complex sample rate (instead of the metadata's)\n"
-    "  -c, --centre MHZ      the receiver's tuned frequency (instead of the metadata's)\n"
-    "      --start TIME      the capture's start, YYYY-MM-DDTHH:MM:SS[.fraction]Z in UTC\n"
-    "  -h, --help            this text\n";
-
-struct WaterfallOptions {
-  std::vector<std::string> positional;
-  CaptureMetadata given;  // what the options say; it overrides the metadata file
-  bool help = false;
+const Command kCommand{
+    .tool = kTool,
+    .usage = kIqwaterfallUsage,
+    .summary = "Writes the spectrum of a capture over time: one block per row of consecutive frames, each\n"
+               "the mean power per bin exactly as iqspec computes it for those frames. \"-\" reads a live\n"
+               "stream on standard input: each row is written as soon as its frames are in, and the run\n"
+               "ends at the stream's end or at Ctrl-C (SIGINT), SIGTERM or SIGHUP, keeping every complete\n"
+               "row. The rate, centre and start time come from <capture>.sigmf-meta when it is there.",
+    .parameters = {{.name = "capture|-"},
+                   {.name = "table"},
+                   {.name = "points",
+                    .kind = ParameterKind::whole,
+                    .least = 1,
+                    .most = kSpectrumMaxPoints,
+                    .range = "a power of two from 1 to 131072",
+                    .power_of_two = true},
+                   // Checked against the point count (a row's byte count must fit 64 bits).
+                   {.name = "frames per row",
+                    .kind = ParameterKind::whole,
+                    .least = INT64_MIN,
+                    .most = INT64_MAX,
+                    .range = "from 1 to (2^63 - 1) / (2 x points)"}},
+    .options = {{.name = "--rate", .alias = "-r", .argument = "MHZ",
+                 .help = "the capture's complex sample rate (instead of the metadata's)"},
+                {.name = "--centre", .alias = "-c", .argument = "MHZ",
+                 .help = "the receiver's tuned frequency (instead of the metadata's)"},
+                {.name = "--center", .argument = "MHZ", .help = "the same as --centre"},
+                {.name = "--start", .argument = "TIME",
+                 .help = "the capture's start, YYYY-MM-DDTHH:MM:SS[.fraction]Z in UTC"}},
+    .usage_on_console = false,
 };
 
-WaterfallOptions parse_options(const ToolArgs& args) {
-  WaterfallOptions options;
-  OptionScanner scan(args);
-  while (scan.next()) {
-    const std::string& name = scan.name();
-    if (name == "-h" || name == "--help") {
-      options.help = true;
-    } else if (!scan.is_option()) {
-      options.positional.push_back(name);
-    } else if (name == "-r" || name == "--rate") {
-      const double mhz = option_number(name, scan.value());
-      require_option(mhz > 0.0, name, "a rate above 0 MHz");
-      options.given.sample_rate_hz = mhz * 1e6;
-    } else if (name == "-c" || name == "--centre" || name == "--center") {
-      options.given.centre_frequency_hz = option_number(name, scan.value()) * 1e6;
-    } else if (name == "--start") {
-      const std::string start = scan.value();
-      require_option(utc_datetime_seconds(start).has_value(), name,
-                     "a UTC time YYYY-MM-DDTHH:MM:SS[.fraction]Z (got '" + start + "')");
-      options.given.datetime_utc = start;
-    } else {
-      throw ToolError("unknown option '" + name + "'");
-    }
+// What the options say of the capture; it overrides the metadata file.
+CaptureMetadata given_metadata(const GivenOptions& given) {
+  CaptureMetadata meta;
+  if (const auto rate = given.value("--rate")) {
+    const double mhz = option_number("--rate", *rate);
+    require_option(mhz > 0.0, "--rate", "a rate above 0 MHz");
+    meta.sample_rate_hz = mhz * 1e6;
   }
-  return options;
-}
-
-// A whole decimal number that is the whole text and fits 64 bits.
-std::optional<std::int64_t> whole_number(const std::string& text) {
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE) return std::nullopt;
-  return value;
+  for (const char* name : {"--centre", "--center"}) {
+    if (const auto centre = given.value(name)) meta.centre_frequency_hz = option_number(name, *centre) * 1e6;
+  }
+  if (const auto start = given.value("--start")) {
+    require_option(utc_datetime_seconds(*start).has_value(), "--start",
+                   "a UTC time YYYY-MM-DDTHH:MM:SS[.fraction]Z (got '" + *start + "')");
+    meta.datetime_utc = *start;
+  }
+  return meta;
 }
 
 // The shortest decimal text without an exponent that reads back as the same double.
@@ -269,73 +264,68 @@ FileId standard_input_id() {
   return FileId{info.st_dev, info.st_ino};
 }
 
+// A row's byte count must fit 64 bits.
+std::int64_t frames_per_row_argument(const Run& run, std::int32_t points) {
+  const std::int64_t most = INT64_MAX / (2 * std::int64_t{points});
+  const std::int64_t frames_per_row = run.whole(3);
+  if (frames_per_row < 1 || frames_per_row > most) run.refuse(3, cformat("a whole number from 1 to %lld", static_cast<long long>(most)));
+  return frames_per_row;
+}
+
+// The capture file, measured; nothing for a live stream on standard input.
+std::optional<CaptureReader> open_waterfall_input(const std::string& infile) {
+  if (infile == "-") return std::nullopt;
+  auto capture = CaptureReader::open(infile);
+  if (!capture) throw ToolError("Can't open file " + infile);
+  if (capture->length() < 0) {
+    throw ToolError(infile + " has no length to measure (a pipe or device); give it as \"-\" on standard input");
+  }
+  return capture;
+}
+
+int waterfall_run(Run& run) {
+  std::ostream& out = run.out();
+  const std::string& infile = run.text(0);
+  const std::string& outfile = run.text(1);
+  const CaptureMetadata given = given_metadata(run.options());
+  run.convert_numbers();
+  const std::int32_t n = run.whole32(2);
+  const std::int64_t frames_per_row = frames_per_row_argument(run, n);
+
+  std::optional<CaptureReader> capture = open_waterfall_input(infile);
+  const bool live = !capture;
+  CaptureMetadata meta = read_capture_metadata(infile, kTool, run.err());
+  if (given.sample_rate_hz) meta.sample_rate_hz = given.sample_rate_hz;
+  if (given.centre_frequency_hz) meta.centre_frequency_hz = given.centre_frequency_hz;
+  if (given.datetime_utc) meta.datetime_utc = given.datetime_utc;
+
+  OutputFile table(outfile, {live ? standard_input_id() : capture->id()});
+  table.write(header_text(n, frames_per_row, meta));
+  RunFigures figures;
+  if (live) {
+    // Taken after the table exists, whose own interrupt clean-up it then stands in for: from
+    // here on a stop signal ends the stream, and the table, already in place, keeps its rows.
+    LiveInput input(STDIN_FILENO, "standard input");
+    table.publish();
+    figures = waterfall_of_stream(input, table, n, frames_per_row, out, run.err());
+  } else {
+    figures = waterfall_of_file(*capture, table, n, frames_per_row, out);
+  }
+  table.commit();
+  if (figures.left_out > 0) {
+    run.err() << cformat("%s: left out a partial last row: %lld bytes, %lld whole frames of the %lld a row takes\n",
+                         kTool, static_cast<long long>(figures.left_out), static_cast<long long>(figures.partial_frames),
+                         static_cast<long long>(frames_per_row));
+  }
+  out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d   Frames per row=%lld\n", infile.c_str(), outfile.c_str(),
+                 n, static_cast<long long>(frames_per_row));
+  return kExitSuccess;
+}
+
 }  // namespace
 
 int run_iqwaterfall(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded(kTool, out, err, [&] {
-    const WaterfallOptions options = parse_options(args);
-    if (options.help) {
-      out << kHelp;
-      return kExitSuccess;
-    }
-    if (options.positional.size() != 4) {
-      err << kIqwaterfallUsage << '\n';
-      return kExitFailure;
-    }
-    const std::string& infile = options.positional[0];
-    const std::string& outfile = options.positional[1];
-    const auto points = whole_number(options.positional[2]);
-    if (!points || *points > kSpectrumMaxPoints || !is_power_of_two(*points)) {
-      refuse_parameter(err, kTool, "points", "a power of two from 1 to 131072", options.positional[2]);
-      return kExitFailure;
-    }
-    const auto n = static_cast<std::int32_t>(*points);
-    // A row's byte count must fit 64 bits.
-    const std::int64_t max_frames_per_row = INT64_MAX / (2 * std::int64_t{n});
-    const auto frames_per_row = whole_number(options.positional[3]);
-    if (!frames_per_row || *frames_per_row < 1 || *frames_per_row > max_frames_per_row) {
-      refuse_parameter(err, kTool, "frames per row",
-                       cformat("a whole number from 1 to %lld", static_cast<long long>(max_frames_per_row)),
-                       options.positional[3]);
-      return kExitFailure;
-    }
-
-    const bool live = infile == "-";
-    std::optional<CaptureReader> capture;
-    if (!live) {
-      capture = CaptureReader::open(infile);
-      if (!capture) throw ToolError("Can't open file " + infile);
-      if (capture->length() < 0) {
-        throw ToolError(infile + " has no length to measure (a pipe or device); give it as \"-\" on standard input");
-      }
-    }
-    CaptureMetadata meta = read_capture_metadata(infile, kTool, err);
-    if (options.given.sample_rate_hz) meta.sample_rate_hz = options.given.sample_rate_hz;
-    if (options.given.centre_frequency_hz) meta.centre_frequency_hz = options.given.centre_frequency_hz;
-    if (options.given.datetime_utc) meta.datetime_utc = options.given.datetime_utc;
-
-    OutputFile table(outfile, {live ? standard_input_id() : capture->id()});
-    table.write(header_text(n, *frames_per_row, meta));
-    RunFigures figures;
-    if (live) {
-      // Taken after the table exists, whose own interrupt clean-up it then stands in for: from
-      // here on a stop signal ends the stream, and the table, already in place, keeps its rows.
-      LiveInput input(STDIN_FILENO, "standard input");
-      table.publish();
-      figures = waterfall_of_stream(input, table, n, *frames_per_row, out, err);
-    } else {
-      figures = waterfall_of_file(*capture, table, n, *frames_per_row, out);
-    }
-    table.commit();
-    if (figures.left_out > 0) {
-      err << cformat("%s: left out a partial last row: %lld bytes, %lld whole frames of the %lld a row takes\n",
-                     kTool, static_cast<long long>(figures.left_out), static_cast<long long>(figures.partial_frames),
-                     static_cast<long long>(*frames_per_row));
-    }
-    out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d   Frames per row=%lld\n", infile.c_str(),
-                   outfile.c_str(), n, static_cast<long long>(*frames_per_row));
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, waterfall_run);
 }
 
 }  // namespace iq
