@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -131,18 +132,35 @@ bool count_fits(const Command& command, std::size_t given) {
   return command.count == ArgumentCount::at_least || given <= declared;
 }
 
-// "  -r, --rate MHZ        help", the help's further lines under its first.
-void append_option_help(std::string& text, const OptionSpec& option) {
-  constexpr std::size_t kHelpColumn = 26;
+// "  -r, --rate MHZ", as the help text names an option.
+std::string option_names(const OptionSpec& option) {
   std::string names = "  " + (option.alias.empty() ? std::string("    ") : std::string(option.alias) + ", ");
   names += option.name;
-  if (!option.argument.empty()) {
-    names += option.argument_optional ? " [" + std::string(option.argument) + "]" : " " + std::string(option.argument);
+  if (option.argument.empty()) return names;
+  return names + (option.argument_optional ? " [" + std::string(option.argument) + "]" : " " + std::string(option.argument));
+}
+
+// Names longer than this put their help on the next line.
+constexpr std::size_t kLongestNamesBeside = 28;
+
+// The column where the options' help starts: two blanks after the longest names that fit.
+std::size_t help_column(const std::vector<OptionSpec>& options) {
+  std::size_t longest = 0;
+  for (const OptionSpec& option : options) {
+    const std::size_t length = option_names(option).size();
+    if (length <= kLongestNamesBeside) longest = std::max(longest, length);
   }
-  text += names + std::string(names.size() + 2 <= kHelpColumn ? kHelpColumn - names.size() : 2, ' ');
+  return longest + 2;
+}
+
+// The option's names, then its help from `column` on, further lines under the first.
+void append_option_help(std::string& text, const OptionSpec& option, std::size_t column) {
+  const std::string names = option_names(option);
+  text += names;
+  text += names.size() + 2 <= column ? std::string(column - names.size(), ' ') : "\n" + std::string(column, ' ');
   for (char c : option.help) {
     text += c;
-    if (c == '\n') text += std::string(kHelpColumn, ' ');
+    if (c == '\n') text += std::string(column, ' ');
   }
   text += '\n';
 }
@@ -243,9 +261,11 @@ std::string help_text(const Command& command) {
     if (p.kind == ParameterKind::number && !p.range.empty()) text += ": " + std::string(p.range);
     text += "\n";
   }
-  for (const OptionSpec& option : command.options) append_option_help(text, option);
-  append_option_help(text, {.name = "--help", .alias = "-h", .help = "this text"});
-  append_option_help(text, {.name = "--version", .help = "the version of iqtools"});
+  std::vector<OptionSpec> options = command.options;
+  options.push_back({.name = "--help", .alias = "-h", .help = "this text"});
+  options.push_back({.name = "--version", .help = "the version of iqtools"});
+  const std::size_t column = help_column(options);
+  for (const OptionSpec& option : options) append_option_help(text, option, column);
   return text;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "io/capture_reader.hpp"
+#include "cli/command.hpp"
 #include "cli/option_scanner.hpp"
 #include "io/output_file.hpp"
 #include "io/capture_metadata.hpp"
@@ -30,45 +31,54 @@ namespace iq {
 
 namespace {
 
-constexpr const char* kHelp =
-    "iqplot <table> <picture.png|picture.svg> [options]\n"
-    "Draws a table written by one of the iqtools as a picture with gnuplot: a spectrum, a\n"
-    "power trace, a modulation spectrum, a pulse profile (mean and count), a correlation (both\n"
-    "directions), a level table, a dump (I and Q), a period search (chi-square against trial\n"
-    "period, the best marked), a calibrated spectrum (with its zero line)\n"
-    "or a waterfall (a heat map: frequency across, time down, power in dB as colour). The kind\n"
-    "is told from the table's layout. The capture's rate, centre and start come from its SigMF\n"
-    "metadata when there is some: a waterfall's header, --metadata, or the capture named like\n"
-    "the table (night.txt: night.sigmf-meta); the options override them.\n"
-    "The picture's name ends in .png or .svg, which chooses its format.\n"
-    "\n"
-    "  -k, --kind KIND          the table's kind: spectrum, powtrace, modspec, profile,\n"
-    "                           correlation, levels, dump, search, calibrated,\n"
-    "                           waterfall\n"
-    "  -r, --rate MHZ           the capture's complex sample rate: a spectrum's axis in MHz,\n"
-    "                           a correlation's in microseconds, a dump's in milliseconds\n"
-    "  -c, --centre MHZ         the receiver's tuned frequency: a spectrum's axis in absolute\n"
-    "                           MHz (needs --rate)\n"
-    "      --db                 a spectrum's power in decibels\n"
-    "      --folded QUANTITY    what a profile's tool folded: amplitude (cyclefold) or power\n"
-    "                           (cyclestack, cyclebin); names the profile's axis\n"
-    "  -v, --video-band KHZ     the video band given to powtrace or modspec: with --rate, a\n"
-    "                           power trace's axis in seconds, a modulation spectrum's in Hz\n"
-    "      --velocity [MHZ]     a spectrum's or waterfall's axis in radial velocity (km/s, radio\n"
-    "                           convention) about this rest frequency (default 1420.405751768,\n"
-    "                           the hydrogen line); needs the rate and the centre\n"
-    "      --start TIME         the capture's start, UTC, as 2026-12-07T01:30:00Z: a\n"
-    "                           waterfall's time axis in UTC\n"
-    "  -m, --metadata CAPTURE   read the rate, centre and start from this capture's metadata\n"
-    "      --linear             a waterfall's colours in mean power instead of dB\n"
-    "      --xrange FROM:TO     the horizontal axis from FROM to TO, in its units (a part of\n"
-    "                           the band: MHz, or km/s with --velocity)\n"
-    "      --title TEXT         the picture's title (default: the table's name and kind)\n"
-    "      --size WIDTHxHEIGHT  picture size in pixels (default 900x540)\n"
-    "  -h, --help               this text\n"
-    "\n"
-    "Needs gnuplot (Debian: apt-get install gnuplot-nox); IQTOOLS_GNUPLOT names another\n"
-    "gnuplot program.\n";
+const Command kCommand{
+    .tool = "iqplot",
+    .usage = kIqplotUsage,
+    .summary = "Draws a table written by one of the iqtools as a picture with gnuplot: a spectrum, a\n"
+               "power trace, a modulation spectrum, a pulse profile (mean and count), a correlation (both\n"
+               "directions), a level table, a dump (I and Q), a period search (chi-square against trial\n"
+               "period, the best marked), a calibrated spectrum (with its zero line)\n"
+               "or a waterfall (a heat map: frequency across, time down, power in dB as colour). The kind\n"
+               "is told from the table's layout. The capture's rate, centre and start come from its SigMF\n"
+               "metadata when there is some: a waterfall's header, --metadata, or the capture named like\n"
+               "the table (night.txt: night.sigmf-meta); the options override them.\n"
+               "The picture's name ends in .png or .svg, which chooses its format.\n"
+               "Needs gnuplot (Debian: apt-get install gnuplot-nox); IQTOOLS_GNUPLOT names another\n"
+               "gnuplot program.",
+    .parameters = {{.name = "table"}, {.name = "picture.png|picture.svg"}},
+    .options =
+        {{.name = "--kind", .alias = "-k", .argument = "KIND",
+          .help = "the table's kind: spectrum, powtrace, modspec, profile,\ncorrelation, levels, dump, search, "
+                  "calibrated,\nwaterfall"},
+         {.name = "--rate", .alias = "-r", .argument = "MHZ",
+          .help = "the capture's complex sample rate: a spectrum's axis in MHz,\na correlation's in microseconds, a "
+                  "dump's in milliseconds"},
+         {.name = "--centre", .alias = "-c", .argument = "MHZ",
+          .help = "the receiver's tuned frequency: a spectrum's axis in absolute\nMHz (needs --rate)"},
+         {.name = "--center", .argument = "MHZ", .help = "the same as --centre"},
+         {.name = "--db", .help = "a spectrum's power in decibels"},
+         {.name = "--folded", .argument = "QUANTITY",
+          .help = "what a profile's tool folded: amplitude (cyclefold) or power\n(cyclestack, cyclebin); names the "
+                  "profile's axis"},
+         {.name = "--video-band", .alias = "-v", .argument = "KHZ",
+          .help = "the video band given to powtrace or modspec: with --rate, a\npower trace's axis in seconds, a "
+                  "modulation spectrum's in Hz"},
+         {.name = "--velocity", .argument = "MHZ",
+          .help = "a spectrum's or waterfall's axis in radial velocity (km/s, radio\nconvention) about this rest "
+                  "frequency (default 1420.405751768,\nthe hydrogen line); needs the rate and the centre",
+          .argument_optional = true},
+         {.name = "--start", .argument = "TIME",
+          .help = "the capture's start, UTC, as 2026-12-07T01:30:00Z: a\nwaterfall's time axis in UTC"},
+         {.name = "--metadata", .alias = "-m", .argument = "CAPTURE",
+          .help = "read the rate, centre and start from this capture's metadata"},
+         {.name = "--linear", .help = "a waterfall's colours in mean power instead of dB"},
+         {.name = "--xrange", .argument = "FROM:TO",
+          .help = "the horizontal axis from FROM to TO, in its units (a part of\nthe band: MHz, or km/s with "
+                  "--velocity)"},
+         {.name = "--title", .argument = "TEXT", .help = "the picture's title (default: the table's name and kind)"},
+         {.name = "--size", .argument = "WIDTHxHEIGHT", .help = "picture size in pixels (default 900x540)"}},
+    .usage_on_console = false,
+};
 
 constexpr const char* kGetGnuplot =
     "gnuplot is not installed; install it with: apt-get install gnuplot-nox";
@@ -79,7 +89,6 @@ struct PlotOptions {
   std::optional<TableKind> kind;
   std::optional<std::string> metadata;
   PlotSettings settings;
-  bool help = false;
 };
 
 double positive_number(const std::string& option, const std::string& text, const char* range) {
@@ -110,60 +119,47 @@ std::pair<double, double> parse_range(const std::string& option, const std::stri
   return {from, to};
 }
 
-PlotOptions parse_options(const ToolArgs& args) {
-  PlotOptions options;
-  OptionScanner scan(args);
-  while (scan.next()) {
-    const std::string& name = scan.name();
-    if (name == "-h" || name == "--help") {
-      options.help = true;
-    } else if (!scan.is_option()) {
-      if (options.table.empty()) {
-        options.table = name;
-      } else if (options.picture.empty()) {
-        options.picture = name;
-      } else {
-        throw ToolError("unexpected argument '" + name + "'");
-      }
-    } else if (name == "-k" || name == "--kind") {
-      const std::string kind = scan.value();
-      options.kind = table_kind_from_name(kind);
-      require_option(options.kind.has_value(), name, "one of " + table_kind_names() + " (got '" + kind + "')");
-    } else if (name == "-r" || name == "--rate") {
-      options.settings.rate_mhz = positive_number(name, scan.value(), "a rate above 0 MHz");
-    } else if (name == "-c" || name == "--centre" || name == "--center") {
-      options.settings.centre_mhz = option_number(name, scan.value());
-    } else if (name == "-v" || name == "--video-band") {
-      options.settings.video_band_khz = positive_number(name, scan.value(), "a band above 0 kHz");
-    } else if (name == "--velocity") {
-      const auto rest = scan.optional_number_value();
-      options.settings.velocity_rest_mhz =
-          rest ? positive_number(name, *rest, "a rest frequency above 0 MHz") : kHydrogenRestMhz;
-    } else if (name == "--start") {
-      const std::string start = scan.value();
-      require_option(utc_datetime_seconds(start).has_value(), name, "a UTC time like 2026-12-07T01:30:00Z");
-      options.settings.start_utc = start;
-    } else if (name == "-m" || name == "--metadata") {
-      options.metadata = scan.value();
-    } else if (name == "--linear") {
-      options.settings.linear = true;
-    } else if (name == "--xrange") {
-      options.settings.x_range = parse_range(name, scan.value());
-    } else if (name == "--db") {
-      options.settings.decibels = true;
-    } else if (name == "--folded") {
-      const std::string quantity = scan.value();
-      require_option(quantity == "amplitude" || quantity == "power", name,
-                     "amplitude or power (got '" + quantity + "')");
-      options.settings.folded = quantity == "amplitude" ? FoldedQuantity::kAmplitude : FoldedQuantity::kPower;
-    } else if (name == "--title") {
-      options.settings.title = scan.value();
-    } else if (name == "--size") {
-      parse_size(name, scan.value(), options.settings);
-    } else {
-      throw ToolError("unknown option '" + name + "'");
-    }
+// The axes' options: rates, centre, velocity, range and start.
+void axis_options(const GivenOptions& given, PlotSettings& settings) {
+  if (const auto rate = given.value("--rate")) settings.rate_mhz = positive_number("--rate", *rate, "a rate above 0 MHz");
+  for (const char* name : {"--centre", "--center"}) {
+    if (const auto centre = given.value(name)) settings.centre_mhz = option_number(name, *centre);
   }
+  if (const auto band = given.value("--video-band")) {
+    settings.video_band_khz = positive_number("--video-band", *band, "a band above 0 kHz");
+  }
+  if (given.has("--velocity")) {
+    const auto rest = given.value("--velocity");
+    settings.velocity_rest_mhz =
+        rest ? positive_number("--velocity", *rest, "a rest frequency above 0 MHz") : kHydrogenRestMhz;
+  }
+  if (const auto start = given.value("--start")) {
+    require_option(utc_datetime_seconds(*start).has_value(), "--start", "a UTC time like 2026-12-07T01:30:00Z");
+    settings.start_utc = *start;
+  }
+  if (const auto range = given.value("--xrange")) settings.x_range = parse_range("--xrange", *range);
+}
+
+PlotOptions plot_options(const Run& run) {
+  const GivenOptions& given = run.options();
+  PlotOptions options;
+  options.table = run.text(0);
+  options.picture = run.text(1);
+  if (const auto kind = given.value("--kind")) {
+    options.kind = table_kind_from_name(*kind);
+    require_option(options.kind.has_value(), "--kind", "one of " + table_kind_names() + " (got '" + *kind + "')");
+  }
+  axis_options(given, options.settings);
+  options.metadata = given.value("--metadata");
+  options.settings.linear = given.has("--linear");
+  options.settings.decibels = given.has("--db");
+  if (const auto quantity = given.value("--folded")) {
+    require_option(*quantity == "amplitude" || *quantity == "power", "--folded",
+                   "amplitude or power (got '" + *quantity + "')");
+    options.settings.folded = *quantity == "amplitude" ? FoldedQuantity::kAmplitude : FoldedQuantity::kPower;
+  }
+  if (const auto title = given.value("--title")) options.settings.title = *title;
+  if (const auto size = given.value("--size")) parse_size("--size", *size, options.settings);
   return options;
 }
 
@@ -307,87 +303,84 @@ void check_velocity(const PlotSettings& settings, TableKind kind) {
   }
 }
 
+// The table's kind (given, or told from its layout) and its number of rows.
+TableKind identify_table(const PlotOptions& options, std::istream& table, PlotSettings& settings,
+                         std::int64_t& rows) {
+  if (options.kind == TableKind::kWaterfall || (!options.kind && starts_as_waterfall(table))) {
+    rows = read_waterfall(table, options.table, settings);
+    return TableKind::kWaterfall;
+  }
+  const TableShape shape = scan_table(table, options.table);
+  if (shape.rows == 0) throw ToolError("the table " + options.table + " is empty");
+  if (shape.finite_values == 0) {
+    throw ToolError("the table " + options.table +
+                    " holds no finite value (every value is nan): the run that wrote it measured nothing");
+  }
+  rows = shape.rows;
+  const auto recognised = recognise_table(shape);
+  if (!options.kind) {
+    if (recognised) return *recognised;
+    throw ToolError("can't tell what kind of table " + options.table + " is; give it with --kind (one of " +
+                    table_kind_names() + ")");
+  }
+  const std::string given(table_kind_name(*options.kind));
+  if (shape.columns != table_kind_columns(*options.kind)) {
+    throw ToolError("option --kind " + given + " does not fit " + options.table + ": it has " +
+                    std::to_string(shape.columns) + " columns, a " + given + " table " +
+                    std::to_string(table_kind_columns(*options.kind)));
+  }
+  // A 256-point spectrum whose values happen to add up to 512 looks like a level table: the
+  // one layout that --kind spectrum may overrule.
+  const bool coincidence = options.kind == TableKind::kSpectrum && recognised == TableKind::kLevels;
+  if (recognised && *options.kind != *recognised && !coincidence) {
+    throw ToolError("option --kind " + given + " does not fit " + options.table + ": it has the layout of a " +
+                    std::string(table_kind_name(*recognised)) + " table");
+  }
+  return *options.kind;
+}
+
+int plot_run(Run& run) {
+  PlotOptions options = plot_options(run);
+  const PictureFormat format = picture_format(options.picture);
+  const auto table_file = CaptureReader::open(options.table, 1);
+  std::ifstream table(options.table);
+  if (!table_file || !table) throw ToolError("Can't open table " + options.table);
+  PlotSettings& settings = options.settings;
+  std::int64_t rows = 0;
+  const TableKind kind = identify_table(options, table, settings, rows);
+  require_option(!options.settings.decibels || kind == TableKind::kSpectrum, "--db", "given for a spectrum only");
+  const auto gnuplot = find_gnuplot();
+  if (!gnuplot) throw ToolError(kGetGnuplot);
+
+  fill_from_metadata(settings, table_metadata(options.table, options.metadata, run.err()));
+  check_velocity(settings, kind);
+  // The rate may come from the capture's metadata; a centre without any rate is refused.
+  require_option(!settings.centre_mhz || settings.rate_mhz, "--centre",
+                 "given with --rate (or a capture's metadata): the frequency axis needs the sample rate");
+  settings.kind = kind;
+  settings.format = format;
+  // gnuplot reads "-", "+" and names starting with '<' as inline data, a sampling range or a
+  // shell command; a path with a folder part is always a plain file.
+  settings.table = options.table.front() == '/' ? options.table : "./" + options.table;
+  settings.rows = rows;
+  if (settings.title.empty()) {
+    settings.title = std::filesystem::path(options.table).filename().string() + " (" +
+                     std::string(table_kind_name(kind)) + ")";
+    if (settings.start_utc) settings.title += ", capture started " + *settings.start_utc;
+  }
+  OutputFile picture(options.picture, {table_file->id()});
+  draw(*gnuplot, plot_script(settings), picture);
+  picture.commit();
+  run.out() << cformat("Table=%s    Kind=%s    Rows=%lld    Picture=%s\n", options.table.c_str(),
+                       std::string(table_kind_name(kind)).c_str(), static_cast<long long>(rows),
+                       options.picture.c_str());
+  return kExitSuccess;
+}
+
 }  // namespace
 
 int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("iqplot", out, err, [&] {
-    PlotOptions options = parse_options(args);
-    if (options.help) {
-      out << kHelp;
-      return kExitSuccess;
-    }
-    if (options.picture.empty()) {
-      err << kIqplotUsage << '\n';
-      return kExitFailure;
-    }
-    const PictureFormat format = picture_format(options.picture);
-    const auto table_file = CaptureReader::open(options.table, 1);
-    std::ifstream table(options.table);
-    if (!table_file || !table) throw ToolError("Can't open table " + options.table);
-    PlotSettings& settings = options.settings;
-    std::optional<TableKind> kind = options.kind;
-    std::int64_t rows = 0;
-    if (kind == TableKind::kWaterfall || (!kind && starts_as_waterfall(table))) {
-      kind = TableKind::kWaterfall;
-      rows = read_waterfall(table, options.table, settings);
-    } else {
-      const TableShape shape = scan_table(table, options.table);
-      if (shape.rows == 0) throw ToolError("the table " + options.table + " is empty");
-      if (shape.finite_values == 0) {
-        throw ToolError("the table " + options.table +
-                        " holds no finite value (every value is nan): the run that wrote it measured nothing");
-      }
-      const auto recognised = recognise_table(shape);
-      if (options.kind && shape.columns != table_kind_columns(*options.kind)) {
-        throw ToolError("option --kind " + std::string(table_kind_name(*options.kind)) + " does not fit " +
-                        options.table + ": it has " + std::to_string(shape.columns) + " columns, a " +
-                        std::string(table_kind_name(*options.kind)) + " table " +
-                        std::to_string(table_kind_columns(*options.kind)));
-      }
-      // A 256-point spectrum whose values happen to add up to 512 looks like a level table: the
-      // one layout that --kind spectrum may overrule.
-      const bool coincidence = options.kind == TableKind::kSpectrum && recognised == TableKind::kLevels;
-      if (options.kind && recognised && *options.kind != *recognised && !coincidence) {
-        throw ToolError("option --kind " + std::string(table_kind_name(*options.kind)) + " does not fit " +
-                        options.table + ": it has the layout of a " + std::string(table_kind_name(*recognised)) +
-                        " table");
-      }
-      if (!kind) kind = recognised;
-      rows = shape.rows;
-    }
-    if (!kind) {
-      throw ToolError("can't tell what kind of table " + options.table +
-                      " is; give it with --kind (one of " + table_kind_names() + ")");
-    }
-    require_option(!options.settings.decibels || *kind == TableKind::kSpectrum, "--db",
-                   "given for a spectrum only");
-    const auto gnuplot = find_gnuplot();
-    if (!gnuplot) throw ToolError(kGetGnuplot);
-
-    fill_from_metadata(settings, table_metadata(options.table, options.metadata, err));
-    check_velocity(settings, *kind);
-    // The rate may come from the capture's metadata; a centre without any rate is refused.
-    require_option(!settings.centre_mhz || settings.rate_mhz, "--centre",
-                   "given with --rate (or a capture's metadata): the frequency axis needs the sample rate");
-    settings.kind = *kind;
-    settings.format = format;
-    // gnuplot reads "-", "+" and names starting with '<' as inline data, a sampling range or a
-    // shell command; a path with a folder part is always a plain file.
-    settings.table = options.table.front() == '/' ? options.table : "./" + options.table;
-    settings.rows = rows;
-    if (settings.title.empty()) {
-      settings.title = std::filesystem::path(options.table).filename().string() + " (" +
-                       std::string(table_kind_name(*kind)) + ")";
-      if (settings.start_utc) settings.title += ", capture started " + *settings.start_utc;
-    }
-    OutputFile picture(options.picture, {table_file->id()});
-    draw(*gnuplot, plot_script(settings), picture);
-    picture.commit();
-    out << cformat("Table=%s    Kind=%s    Rows=%lld    Picture=%s\n", options.table.c_str(),
-                   std::string(table_kind_name(*kind)).c_str(), static_cast<long long>(rows),
-                   options.picture.c_str());
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, plot_run);
 }
 
 }  // namespace iq

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "baseline_fit.hpp"
+#include "cli/command.hpp"
 #include "cli/option_scanner.hpp"
 #include "cli/tool_main.hpp"
 #include "io/capture_reader.hpp"
@@ -31,19 +32,6 @@
 namespace iq {
 
 namespace {
-
-constexpr const char* kHelp =
-    "speccal <on table> <off table> <out table> [options]\n"
-    "Calibrates a spectrum against a reference taken off the source through the same receiver:\n"
-    "writes (on - off) / off per bin, so that the passband shape divides out. Both tables are\n"
-    "spectrum tables of the same bins (as iqspec writes them); a reference bin of 0 or less is\n"
-    "refused. The output has the same two columns, the value with five decimals.\n"
-    "\n"
-    "  -b, --baseline ORDER  subtract a polynomial of this order (0 to 10), fitted by least\n"
-    "                        squares to the calibrated bins outside the line window\n"
-    "  -l, --line FROM:TO    the line window in bin numbers (both included), left out of the\n"
-    "                        baseline fit; needs --baseline\n"
-    "  -h, --help            this text\n";
 
 constexpr int kMaxOrder = 10;
 // Four times iqspec's largest table: more lines than this is no spectrum.
@@ -56,11 +44,26 @@ struct LineWindow {
   std::int64_t to = 0;
 };
 
+const Command kCommand{
+    .tool = "speccal",
+    .usage = kSpeccalUsage,
+    .summary = "Calibrates a spectrum against a reference taken off the source through the same receiver:\n"
+               "writes (on - off) / off per bin, so that the passband shape divides out. Both tables are\n"
+               "spectrum tables of the same bins (as iqspec writes them); a reference bin of 0 or less is\n"
+               "refused. The output has the same two columns, the value with five decimals.",
+    .parameters = {{.name = "on table"}, {.name = "off table"}, {.name = "out table"}},
+    .options = {{.name = "--baseline", .alias = "-b", .argument = "ORDER",
+                 .help = "subtract a polynomial of this order (0 to 10), fitted by least\n"
+                         "squares to the calibrated bins outside the line window"},
+                {.name = "--line", .alias = "-l", .argument = "FROM:TO",
+                 .help = "the line window in bin numbers (both included), left out of the\nbaseline fit; needs --baseline"}},
+    .usage_on_console = false,
+};
+
 struct CalOptions {
-  std::vector<std::string> positional;
   std::optional<int> order;
   std::optional<LineWindow> line;
-  bool help = false;
+  bool outside_line(std::int64_t bin) const { return !line || bin < line->from || bin > line->to; }
 };
 
 LineWindow parse_line(const std::string& option, const std::string& text) {
@@ -72,25 +75,14 @@ LineWindow parse_line(const std::string& option, const std::string& text) {
   return line;
 }
 
-CalOptions parse_options(const ToolArgs& args) {
+CalOptions cal_options(const GivenOptions& given) {
   CalOptions options;
-  OptionScanner scan(args);
-  while (scan.next()) {
-    const std::string& name = scan.name();
-    if (name == "-h" || name == "--help") {
-      options.help = true;
-    } else if (!scan.is_option()) {
-      options.positional.push_back(name);
-    } else if (name == "-b" || name == "--baseline") {
-      const std::int64_t order = option_whole(name, scan.value());
-      require_option(order >= 0 && order <= kMaxOrder, name, "an order from 0 to 10");
-      options.order = static_cast<int>(order);
-    } else if (name == "-l" || name == "--line") {
-      options.line = parse_line(name, scan.value());
-    } else {
-      throw ToolError("unknown option '" + name + "'");
-    }
+  if (const auto order = given.value("--baseline")) {
+    const std::int64_t value = option_whole("--baseline", *order);
+    require_option(value >= 0 && value <= kMaxOrder, "--baseline", "an order from 0 to 10");
+    options.order = static_cast<int>(value);
   }
+  if (const auto line = given.value("--line")) options.line = parse_line("--line", *line);
   if (options.line && !options.order) {
     throw ToolError("option --line needs --baseline (the window is what the baseline fit leaves out)");
   }
@@ -168,84 +160,86 @@ SpectrumTable read_spectrum(const std::string& name) {
   return table;
 }
 
+// (on - off) / off per bin, for two tables of the same bins.
+std::vector<double> calibrate(const SpectrumTable& on, const SpectrumTable& off) {
+  if (on.values.size() != off.values.size()) {
+    throw ToolError(cformat("the tables differ in length: %s has %zu bins, %s has %zu", on.name.c_str(),
+                            on.values.size(), off.name.c_str(), off.values.size()));
+  }
+  if (on.first_bin != off.first_bin) {
+    throw ToolError(cformat("the tables differ in their bins: %s starts at bin %lld, %s at bin %lld", on.name.c_str(),
+                            static_cast<long long>(on.first_bin), off.name.c_str(), static_cast<long long>(off.first_bin)));
+  }
+  std::vector<double> calibrated(on.values.size());
+  for (std::size_t i = 0; i < calibrated.size(); ++i) {
+    if (!(off.values[i] > 0.0)) {
+      throw ToolError(cformat("%s: the reference's bin %lld is %g; (on - off) / off needs every reference bin above 0",
+                              off.name.c_str(), static_cast<long long>(off.bin(i)), off.values[i]));
+    }
+    calibrated[i] = (on.values[i] - off.values[i]) / off.values[i];
+  }
+  return calibrated;
+}
+
+// The baseline fitted to the calibrated bins outside the line window, and how many there were.
+Baseline fit_outside_line(const SpectrumTable& on, const std::vector<double>& calibrated, const CalOptions& options,
+                          std::size_t& fitted) {
+  std::vector<double> fit_bins;
+  std::vector<double> fit_values;
+  for (std::size_t i = 0; i < calibrated.size(); ++i) {
+    if (!options.outside_line(on.bin(i))) continue;
+    fit_bins.push_back(static_cast<double>(on.bin(i)));
+    fit_values.push_back(calibrated[i]);
+  }
+  if (fit_bins.size() <= static_cast<std::size_t>(*options.order)) {
+    throw ToolError(cformat("a baseline of order %d needs at least %d bins outside the line window; there are %zu",
+                            *options.order, *options.order + 1, fit_bins.size()));
+  }
+  fitted = fit_bins.size();
+  return fit_baseline(fit_bins, fit_values, *options.order);
+}
+
+int calibration_run(Run& run) {
+  const CalOptions options = cal_options(run.options());
+  const SpectrumTable on = read_spectrum(run.text(0));
+  const SpectrumTable off = read_spectrum(run.text(1));
+  const std::string& outfile = run.text(2);
+  const std::vector<double> calibrated = calibrate(on, off);
+  std::optional<Baseline> baseline;
+  std::size_t fitted = 0;
+  if (options.order) baseline = fit_outside_line(on, calibrated, options, fitted);
+
+  OutputFile table(outfile, {on.id, off.id});
+  std::string lines;
+  double residual_squares = 0.0;
+  for (std::size_t i = 0; i < calibrated.size(); ++i) {
+    const std::int64_t bin = on.bin(i);
+    double value = calibrated[i];
+    if (baseline) {
+      value -= baseline->value(static_cast<double>(bin));
+      if (options.outside_line(bin)) residual_squares += value * value;
+    }
+    lines += cformat("%lld    %.5f\n", static_cast<long long>(bin), value);
+    if (lines.size() > (std::size_t{1} << 16)) {
+      table.write(lines);
+      lines.clear();
+    }
+  }
+  table.write(lines);
+  table.commit();
+  run.out() << cformat("On=%s    Off=%s    Outfile=%s   Bins=%zu\n", on.name.c_str(), off.name.c_str(),
+                       outfile.c_str(), calibrated.size());
+  if (baseline) {
+    run.out() << cformat("Baseline order %d fitted to %zu bins, rms residual %.5f\n", *options.order, fitted,
+                         std::sqrt(residual_squares / static_cast<double>(fitted)));
+  }
+  return kExitSuccess;
+}
+
 }  // namespace
 
 int run_speccal(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_guarded("speccal", out, err, [&] {
-    const CalOptions options = parse_options(args);
-    if (options.help) {
-      out << kHelp;
-      return kExitSuccess;
-    }
-    if (options.positional.size() != 3) {
-      err << kSpeccalUsage << '\n';
-      return kExitFailure;
-    }
-    const SpectrumTable on = read_spectrum(options.positional[0]);
-    const SpectrumTable off = read_spectrum(options.positional[1]);
-    const std::string& outfile = options.positional[2];
-    if (on.values.size() != off.values.size()) {
-      throw ToolError(cformat("the tables differ in length: %s has %zu bins, %s has %zu", on.name.c_str(),
-                              on.values.size(), off.name.c_str(), off.values.size()));
-    }
-    if (on.first_bin != off.first_bin) {
-      throw ToolError(cformat("the tables differ in their bins: %s starts at bin %lld, %s at bin %lld",
-                              on.name.c_str(), static_cast<long long>(on.first_bin), off.name.c_str(),
-                              static_cast<long long>(off.first_bin)));
-    }
-    const std::size_t bins = on.values.size();
-    std::vector<double> calibrated(bins);
-    for (std::size_t i = 0; i < bins; ++i) {
-      if (!(off.values[i] > 0.0)) {
-        throw ToolError(cformat("%s: the reference's bin %lld is %g; (on - off) / off needs every reference bin above 0",
-                                off.name.c_str(), static_cast<long long>(off.bin(i)), off.values[i]));
-      }
-      calibrated[i] = (on.values[i] - off.values[i]) / off.values[i];
-    }
-
-    std::optional<Baseline> baseline;
-    std::vector<double> fit_bins;
-    std::vector<double> fit_values;
-    if (options.order) {
-      for (std::size_t i = 0; i < bins; ++i) {
-        const std::int64_t bin = on.bin(i);
-        if (options.line && bin >= options.line->from && bin <= options.line->to) continue;
-        fit_bins.push_back(static_cast<double>(bin));
-        fit_values.push_back(calibrated[i]);
-      }
-      if (fit_bins.size() <= static_cast<std::size_t>(*options.order)) {
-        throw ToolError(cformat("a baseline of order %d needs at least %d bins outside the line window; there are %zu",
-                                *options.order, *options.order + 1, fit_bins.size()));
-      }
-      baseline = fit_baseline(fit_bins, fit_values, *options.order);
-    }
-
-    OutputFile table(outfile, {on.id, off.id});
-    std::string lines;
-    double residual_squares = 0.0;
-    for (std::size_t i = 0; i < bins; ++i) {
-      const std::int64_t bin = on.bin(i);
-      double value = calibrated[i];
-      if (baseline) {
-        value -= baseline->value(static_cast<double>(bin));
-        if (!options.line || bin < options.line->from || bin > options.line->to) residual_squares += value * value;
-      }
-      lines += cformat("%lld    %.5f\n", static_cast<long long>(bin), value);
-      if (lines.size() > (std::size_t{1} << 16)) {
-        table.write(lines);
-        lines.clear();
-      }
-    }
-    table.write(lines);
-    table.commit();
-    out << cformat("On=%s    Off=%s    Outfile=%s   Bins=%zu\n", on.name.c_str(), off.name.c_str(),
-                   outfile.c_str(), bins);
-    if (baseline) {
-      out << cformat("Baseline order %d fitted to %zu bins, rms residual %.5f\n", *options.order, fit_bins.size(),
-                     std::sqrt(residual_squares / static_cast<double>(fit_bins.size())));
-    }
-    return kExitSuccess;
-  });
+  return run_program(kCommand, args, out, err, calibration_run);
 }
 
 }  // namespace iq
