@@ -121,9 +121,13 @@ void print_usage(const Command& command, std::size_t given, std::ostream& out, s
   if (hooks.after_usage) hooks.after_usage(out);
   out.flush();
   const std::size_t needed = command.parameters.size() - command.optional_parameters;
-  const bool at_least = command.count == ArgumentCount::at_least || command.optional_parameters > 0;
-  err << command.tool << ": wrong number of arguments: " << given << " given, " << (at_least ? "at least " : "")
-      << needed << " needed\n";
+  std::string counts = std::to_string(needed);
+  if (command.count == ArgumentCount::at_least) {
+    counts = "at least " + counts;
+  } else if (command.optional_parameters > 0) {
+    counts += " to " + std::to_string(command.parameters.size());
+  }
+  err << command.tool << ": wrong number of arguments: " << given << " given, " << counts << " needed\n";
 }
 
 bool count_fits(const Command& command, std::size_t given) {
@@ -257,7 +261,8 @@ std::string help_text(const Command& command) {
     if (p.kind == ParameterKind::text) continue;
     const bool unit_named = p.unit.empty() || p.name.find(p.unit) != std::string_view::npos;
     text += "  <" + std::string(p.name) + ">" + (unit_named ? "" : " in " + std::string(p.unit));
-    if (p.kind == ParameterKind::whole) text += ": a whole number, " + range_text(p);
+    const std::string range = range_text(p);
+    if (p.kind == ParameterKind::whole) text += range.starts_with("from") ? ": a whole number " + range : ": " + range;
     if (p.kind == ParameterKind::number && !p.range.empty()) text += ": " + std::string(p.range);
     text += "\n";
   }

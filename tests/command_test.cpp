@@ -1,0 +1,133 @@
+// The declared command line: what counts as a whole number or a number, where options may
+// stand, and what a wrong count, --help and --version print.
+#include <sstream>
+
+#include "cli/command.hpp"
+#include "io/tool_error.hpp"
+#include "test_support.hpp"
+
+namespace iq {
+namespace {
+
+const Command kDemo{
+    .tool = "demo",
+    .usage = "Format: demo <in> <count>",
+    .summary = "A demonstration.",
+    .parameters = {{.name = "in"},
+                   {.name = "count", .kind = ParameterKind::whole, .least = 1, .most = 4096,
+                    .range = "a power of two from 1 to 4096", .power_of_two = true, .above_most_text = "Too many\n"},
+                   {.name = "rate", .kind = ParameterKind::number}},
+    .options = {{.name = "--rate", .alias = "-r", .argument = "MHZ", .help = "a rate"},
+                {.name = "--force", .help = "a flag"},
+                {.name = "--velocity", .argument = "MHZ", .help = "maybe a number", .argument_optional = true}},
+    .usage_on_console = false,
+    .optional_parameters = 1,
+};
+
+struct Outcome {
+  int status = 0;
+  std::string out;
+  std::string err;
+  std::string seen;  // what the body saw: its count, numbers and options
+};
+
+Outcome run_demo(const Command& command, const ToolArgs& args) {
+  std::ostringstream out;
+  std::ostringstream err;
+  Outcome outcome;
+  outcome.status = run_program(command, args, out, err, [&](Run& run) {
+    outcome.seen = std::to_string(run.whole(1));
+    if (run.count() > 2) outcome.seen += " " + std::to_string(run.number(2));
+    for (const char* name : {"--rate", "--force", "--velocity"}) {
+      if (run.options().has(name)) outcome.seen += std::string(" ") + name + "=" + run.options().value(name).value_or("-");
+    }
+    return kExitSuccess;
+  });
+  outcome.out = out.str();
+  outcome.err = err.str();
+  return outcome;
+}
+
+TEST(CommandTest, NumbersAreParsedWholeAndWithinTheirDeclaredRange) {
+  struct Case {
+    ToolArgs args;
+    int status;
+    std::string seen_or_err;
+  };
+  const std::vector<Case> cases = {
+      {{"x", "64"}, 0, "64"},
+      {{"x", "+8", "1e3"}, 0, "8 1000.000000"},
+      {{"x", "1e3"}, 1, "demo: count '1e3' is not a number (it would be read as 1)\n"},
+      {{"x", "2,4"}, 1, "demo: count '2,4' is not a number (it would be read as 2)\n"},
+      {{"x", "128x"}, 1, "demo: count '128x' is not a number (it would be read as 128)\n"},
+      {{"x", ""}, 1, "demo: count '' is not a number (it would be read as 0)\n"},
+      {{"x", "8", "2,4"}, 1, "demo: rate '2,4' is not a number (it would be read as 2)\n"},
+      {{"x", "0"}, 1, "demo: count must be a power of two from 1 to 4096 (got '0')\n"},
+      {{"x", "-8"}, 1, "demo: count must be a power of two from 1 to 4096 (got '-8')\n"},
+      {{"x", "96"}, 1, "demo: count must be a power of two from 1 to 4096 (got '96')\n"},
+      {{"x", "-99999999999999999999"}, 1, "demo: count must be a power of two from 1 to 4096 (got '-99999999999999999999')\n"},
+      {{"x", "8192"}, 1, "demo: Too many: count 8192 is above 4096\n"},
+      {{"x", "99999999999999999999"}, 1, "demo: Too many: count 99999999999999999999 is above 4096\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome outcome = run_demo(kDemo, c.args);
+    EXPECT_EQ(outcome.status, c.status) << c.args[1];
+    EXPECT_EQ(c.status == 0 ? outcome.seen : outcome.err, c.seen_or_err) << c.args[1];
+    EXPECT_EQ(outcome.out, c.seen_or_err.find("Too many") != std::string::npos ? "Too many\n" : "") << c.args[1];
+  }
+}
+
+TEST(CommandTest, OptionsStandAnywhereAndNegativeNumbersArePositional) {
+  struct Case {
+    ToolArgs args;
+    int status;
+    std::string seen_or_err;
+  };
+  const std::vector<Case> cases = {
+      {{"--rate", "2.4", "x", "8"}, 0, "8 --rate=2.4"},
+      {{"x", "-r=1", "8", "-r", "3"}, 1, "demo: unknown option '-r=1'\n"},
+      {{"x", "8", "--rate=1", "--rate", "3"}, 0, "8 --rate=3"},
+      {{"x", "8", "--force"}, 0, "8 --force=-"},
+      {{"x", "8", "--force=1"}, 1, "demo: option --force takes no value\n"},
+      {{"x", "8", "--rate"}, 1, "demo: option --rate needs a value\n"},
+      {{"x", "8", "--bogus"}, 1, "demo: unknown option '--bogus'\n"},
+      {{"x", "-8"}, 1, "demo: count must be a power of two from 1 to 4096 (got '-8')\n"},
+      {{"x", "8", "--velocity", "-2.5"}, 0, "8 --velocity=-2.5"},
+      {{"x", "8", "--velocity", "z.txt"}, 1, "demo: rate 'z.txt' is not a number (it would be read as 0)\n"},
+      {{"x", "--velocity"}, 1, "Format: demo <in> <count>\ndemo: wrong number of arguments: 1 given, 2 to 3 needed\n"},
+      {{"x", "8", "1", "2"}, 1, "Format: demo <in> <count>\ndemo: wrong number of arguments: 4 given, 2 to 3 needed\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome outcome = run_demo(kDemo, c.args);
+    EXPECT_EQ(outcome.status, c.status) << testing::PrintToString(c.args);
+    EXPECT_EQ(c.status == 0 ? outcome.seen : outcome.err, c.seen_or_err) << testing::PrintToString(c.args);
+  }
+}
+
+TEST(CommandTest, ProgramsWithoutOptionsTakeHelpAndVersionOnlyAlone) {
+  Command plain = kDemo;
+  plain.options.clear();
+  plain.usage_on_console = true;
+  plain.optional_parameters = 0;
+  plain.count = ArgumentCount::at_least;
+
+  const Outcome help = run_demo(plain, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("demo <in> <count> <rate>\nA demonstration.\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("<count>: a power of two from 1 to 4096"), std::string::npos);
+  const Outcome version = run_demo(plain, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("demo (iqtools) ", 0), 0u);
+
+  // Among other arguments they are file names; a wrong count prints the usage on the console.
+  const Outcome named = run_demo(plain, {"-h", "8", "1", "ignored"});
+  EXPECT_EQ(named.status, 0);
+  EXPECT_EQ(named.seen, "8 1.000000");
+  const Outcome short_line = run_demo(plain, {"--help", "8"});
+  EXPECT_EQ(short_line.status, 1);
+  EXPECT_EQ(short_line.out, "Format: demo <in> <count>\n");
+  EXPECT_EQ(short_line.err, "demo: wrong number of arguments: 2 given, at least 3 needed\n");
+}
+
+}  // namespace
+}  // namespace iq
