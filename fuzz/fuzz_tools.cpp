@@ -181,22 +181,27 @@ std::vector<std::uint8_t> prepare_files(const std::vector<std::uint8_t>& capture
   return second;
 }
 
+// The number a count argument starts with, held to 32 bits (what the tools accept at most).
+std::int64_t leading_count(const std::string& text) {
+  return std::clamp<long long>(std::strtoll(text.c_str(), nullptr, 10), INT32_MIN, INT32_MAX);
+}
+
 // Runs that would only write more of the same are skipped, so that every run is short.
 bool bounded(const std::string& tool, const iq::ToolArgs& args, std::size_t capture_bytes) {
   if (tool == "iqdump" && args.size() == 4) {
-    return std::int64_t{iq::atol32(args[3])} - iq::atol32(args[2]) <= 8;
+    return leading_count(args[3]) - leading_count(args[2]) <= 8;
   }
-  if (tool == "iqtrim" && args.size() == 4) return iq::atoll64(args[2]) <= 8;
+  if (tool == "iqtrim" && args.size() == 4) return std::strtoll(args[2].c_str(), nullptr, 10) <= 8;
   if (tool == "iqsim") {  // an early receiver first runs through |delay| samples of the sky
     for (std::size_t k = 0; k + 1 < args.size(); ++k) {
-      const std::int64_t delay = iq::atoll64(args[k + 1]);
+      const std::int64_t delay = std::strtoll(args[k + 1].c_str(), nullptr, 10);
       if (args[k] == "--delay" && (delay > 100000 || delay < -100000)) return false;
     }
   }
   if (tool == "lagscan" && args.size() == 5) {
     const std::int64_t pairs = std::min<std::int64_t>(static_cast<std::int64_t>(capture_bytes) / 32768,
-                                                      iq::atol32(args[4]) / 2);
-    return pairs <= 0 || std::int64_t{iq::atol32(args[3])} <= 512;
+                                                      leading_count(args[4]) / 2);
+    return pairs <= 0 || leading_count(args[3]) <= 512;
   }
   return true;
 }

@@ -274,6 +274,29 @@ std::string help_text(const Command& command) {
   return text;
 }
 
+double option_number(std::string_view option, const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (!wholly_converted(text, end) || !std::isfinite(value)) {
+    throw ToolError("option " + std::string(option) + " takes a number (got '" + text + "')");
+  }
+  return value;
+}
+
+std::int64_t option_whole(std::string_view option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (!wholly_converted(text, end) || errno == ERANGE) {
+    throw ToolError("option " + std::string(option) + " takes a whole number (got '" + text + "')");
+  }
+  return value;
+}
+
+void require_option(bool condition, std::string_view option, std::string_view range) {
+  if (!condition) throw ToolError("option " + std::string(option) + " must be " + std::string(range));
+}
+
 int run_program(const Command& command, const ToolArgs& args, std::ostream& out, std::ostream& err,
                 const std::function<int(Run&)>& body, const RunHooks& hooks) {
   try {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/arguments.hpp"
+#include "io/tool_error.hpp"
 
 namespace iq {
 
@@ -134,5 +135,12 @@ int run_program(const Command& command, const ToolArgs& args, std::ostream& out,
 
 // The help text of a command.
 std::string help_text(const Command& command);
+
+// An option's value as a finite number, or as a whole number that fits 64 bits (the whole
+// text must be the number); a ToolError naming `option` otherwise.
+double option_number(std::string_view option, const std::string& text);
+std::int64_t option_whole(std::string_view option, const std::string& text);
+// ToolError "option <option> must be <range>" unless `condition` holds.
+void require_option(bool condition, std::string_view option, std::string_view range);
 
 }  // namespace iq

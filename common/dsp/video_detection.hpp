@@ -42,12 +42,6 @@ struct VideoDetector {
     return static_cast<float>(static_cast<extended>(clock_mhz) * widen(1000.0) / band_khz);
   }
 
-  // Converts the clock rate and video band arguments. Refuses, with one line on `err`, a rate
-  // or band that is not a finite number above 0, and a ratio below 1 (no whole sample per
-  // point) or too large for a 32-bit sample count.
-  static std::optional<VideoDetector> from_arguments(std::string_view tool, const std::string& clock_text,
-                                                     const std::string& band_text, std::ostream& err);
-
   // The sample period in microseconds, 1 / clock, rounded to single precision.
   float sample_period_us() const { return static_cast<float>(widen(1.0) / static_cast<extended>(clock_mhz)); }
 

@@ -75,9 +75,9 @@ void print_time_line(const char* format, std::int64_t offset_hours, Clock& clock
 
 }  // namespace
 
-int capture_and_analyse(const std::string& command, const CaptureNames& names, std::int32_t points,
-                        const CaptureSpectrumRules& rules, std::int64_t offset_hours, Clock& clock,
-                        std::ostream& out, std::ostream& err) {
+void capture_and_analyse(const std::string& command, const CaptureNames& names, std::int32_t points,
+                         const CaptureSpectrumRules& rules, std::int64_t offset_hours, Clock& clock,
+                         std::ostream& out) {
   const int status = run_command(command, out);
   if (status != 0) {
     throw ToolError("capture command '" + command + "' failed: " + command_failure(status) +
@@ -86,8 +86,7 @@ int capture_and_analyse(const std::string& command, const CaptureNames& names, s
   print_time_line("Binfile complete:  %ldhours %ldmins %ldsecs\n", offset_hours, clock, out);
   const std::int64_t frames = capture_spectrum(names.binfile, names.textfile, points, rules, out);
   print_time_line("Finish time:  %ldhours %ldmins %ldsecs\n", offset_hours, clock, out);
-  if (frames == 0) return no_whole_unit(err, rules.tool, names.binfile, cformat("frame of %d samples", points));
-  return kExitSuccess;
+  if (frames == 0) no_whole_unit(names.binfile, cformat("frame of %d samples", points));
 }
 
 }  // namespace iq

@@ -61,10 +61,9 @@ std::int64_t capture_spectrum(const std::string& binfile, const std::string& tex
 // Runs the capture command, prints the "Binfile complete" time, the spectrum of the capture
 // and the "Finish time" (times of day at `offset_hours`). A command that fails (exit status
 // other than 0) is a ToolError naming its status, and nothing is analysed; so is a capture
-// that cannot be opened after the command. Returns the exit status: a failure when the capture
-// holds no whole frame.
-int capture_and_analyse(const std::string& command, const CaptureNames& names, std::int32_t points,
-                        const CaptureSpectrumRules& rules, std::int64_t offset_hours, Clock& clock,
-                        std::ostream& out, std::ostream& err);
+// that cannot be opened after the command, and one that holds no whole frame.
+void capture_and_analyse(const std::string& command, const CaptureNames& names, std::int32_t points,
+                         const CaptureSpectrumRules& rules, std::int64_t offset_hours, Clock& clock,
+                         std::ostream& out);
 
 }  // namespace iq

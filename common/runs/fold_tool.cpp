@@ -106,7 +106,7 @@ int fold_run(const FoldTool& tool, Run& run) {
   }
   if (p_num == 0) {
     const std::string part = divisor == 1 ? infile : cformat("1/%d of %s", divisor, infile.c_str());
-    return no_whole_unit(run.err(), tool.name, part, cformat("block of %d samples", geometry.points));
+    no_whole_unit(part, cformat("block of %d samples", geometry.points));
   }
   return kExitSuccess;
 }

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "cli/command.hpp"
-#include "cli/option_scanner.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/folding.hpp"
 #include "dsp/significance.hpp"

@@ -15,7 +15,6 @@
 
 #include "io/capture_reader.hpp"
 #include "cli/command.hpp"
-#include "cli/option_scanner.hpp"
 #include "io/output_file.hpp"
 #include "io/capture_metadata.hpp"
 #include "plot_metadata.hpp"

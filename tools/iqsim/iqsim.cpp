@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 
 #include "cli/command.hpp"
-#include "cli/option_scanner.hpp"
 #include "io/capture_metadata.hpp"
 #include "time/clock.hpp"
 #include "io/output_file.hpp"

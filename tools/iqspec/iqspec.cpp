@@ -51,7 +51,7 @@ int spectrum_run(Run& run) {
   spectrum.write_table(table, frames);
   table.commit();
   run.out() << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d\n", infile.c_str(), outfile.c_str(), points);
-  if (frames == 0) return no_whole_unit(run.err(), "iqspec", infile, cformat("frame of %d samples", points));
+  if (frames == 0) no_whole_unit(infile, cformat("frame of %d samples", points));
   return kExitSuccess;
 }
 

@@ -35,7 +35,6 @@
 #include <vector>
 
 #include "cli/command.hpp"
-#include "cli/option_scanner.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/spectrum.hpp"
 #include "io/capture_metadata.hpp"

@@ -118,7 +118,7 @@ int lag_run(Run& run) {
   table.commit();
   out << cformat("\nInfile1=%s    Infile2=%s    Outfile=%s   No Samples=%d\n", infile1.c_str(),
                  infile2.c_str(), outfile.c_str(), window);
-  if (file_end < kPairBytes) return no_whole_unit(run.err(), "lagscan", infile1, "pair of blocks of 8192 samples");
+  if (file_end < kPairBytes) no_whole_unit(infile1, "pair of blocks of 8192 samples");
   return kExitSuccess;
 }
 

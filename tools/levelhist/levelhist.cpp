@@ -122,7 +122,7 @@ int levels_run(Run& run) {
   table.write(level_table(counter.totals(), chunks));
   table.commit();
   run.out() << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
-  if (chunks == 0) return no_whole_unit(run.err(), "levelhist", infile, "chunk of 512 bytes");
+  if (chunks == 0) no_whole_unit(infile, "chunk of 512 bytes");
   return kExitSuccess;
 }
 

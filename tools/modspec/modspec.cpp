@@ -109,7 +109,7 @@ int modulation_run(Run& run) {
   table.commit();
   out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
   if (counts.frames == 0) {
-    return no_whole_unit(run.err(), "modspec", infile,
+    no_whole_unit(infile,
                          cformat("frame of %d video points of %lld samples", n,
                                  static_cast<long long>(detector.samples_per_point)));
   }

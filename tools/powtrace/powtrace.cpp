@@ -76,7 +76,7 @@ int power_run(Run& run) {
   table.commit();
   out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
   if (points == 0) {
-    return no_whole_unit(run.err(), "powtrace", divisor == 1 ? infile : cformat("1/%d of %s", divisor, infile.c_str()),
+    no_whole_unit(divisor == 1 ? infile : cformat("1/%d of %s", divisor, infile.c_str()),
                          cformat("video point of %lld samples", static_cast<long long>(per_point)));
   }
   return kExitSuccess;

@@ -22,7 +22,6 @@
 
 #include "baseline_fit.hpp"
 #include "cli/command.hpp"
-#include "cli/option_scanner.hpp"
 #include "cli/tool_main.hpp"
 #include "io/capture_reader.hpp"
 #include "io/output_file.hpp"
