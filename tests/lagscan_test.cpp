@@ -11,8 +11,8 @@
 
 #include "dsp/vector_target.hpp"
 #include "lag_correlator.hpp"
-#include "lag_step.hpp"
-#include "lag_sums.hpp"
+#include "dsp/lag_step.hpp"
+#include "dsp/lag_sums.hpp"
 #include "lagscan_reference.hpp"
 #include "test_support.hpp"
 

@@ -19,7 +19,7 @@
 #include "io/output_file.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
-#include "period_search.hpp"
+#include "dsp/period_search.hpp"
 #include "runs/fold_tool.hpp"
 
 namespace iq {

@@ -25,8 +25,8 @@
 // of different signs or in different cells send the step to the extended evaluation (so does
 // every sum below 2^-120, whose ends straddle zero, and with them the subnormal range, whose
 // values are not on the cells). That happens about once in millions of steps.
-#include "lag_sums.hpp"
-#include "lag_step.hpp"
+#include "dsp/lag_sums.hpp"
+#include "dsp/lag_step.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -37,7 +37,7 @@
 
 // Highway compiles this file once per target.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "lag_sums.cpp"
+#define HWY_TARGET_INCLUDE "dsp/lag_sums.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 

@@ -1,5 +1,5 @@
 // The sub-integrations of a period search, the shift-and-add of each trial and its statistics.
-#include "period_search.hpp"
+#include "dsp/period_search.hpp"
 
 #include <algorithm>
 #include <bit>
