@@ -33,13 +33,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "dsp/vector_target.hpp"
-
 // Highway compiles this file once per target.
-#undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "dsp/lag_sums.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/highway.h>
+#include "dsp/highway_kernel.hpp"  // IWYU pragma: keep
 
 #ifndef IQ_LAG_SUMS_ONCE
 #define IQ_LAG_SUMS_ONCE
@@ -112,7 +108,6 @@ HWY_BEFORE_NAMESPACE();
 namespace iq::HWY_NAMESPACE {
 namespace {
 
-namespace hn = hwy::HWY_NAMESPACE;
 using namespace lag_sums_detail;
 
 // Double lanes and 64-bit integer lanes (the emulated target is left to the extended sums).
