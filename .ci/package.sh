@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Debian package of a build folder, made and checked:
 #   .ci/package.sh BUILD [EMULATOR...]
-# cpack makes BUILD/iqtools_*.deb; its control fields must declare the C++ library and
-# recommend gnuplot, and it must hold every program and manual page. The package is unpacked
-# into a scratch folder (dpkg-deb -x), where a capture is made and its spectrum computed by the
-# unpacked programs (under EMULATOR for a cross build) and a manual page is read with man -l.
+# cpack makes BUILD/iqtools_*.deb; its version must be the programs' (iq/version.hpp), its
+# control fields must declare the C++ library and recommend gnuplot, and it must hold every
+# program and manual page. The package is unpacked into a scratch folder (dpkg-deb -x), where a
+# capture is made and its spectrum computed by the unpacked programs (under EMULATOR for a cross
+# build) and a manual page is read with man -l.
 set -euo pipefail
 build=${1:?usage: .ci/package.sh BUILD [EMULATOR...]}
 shift
@@ -21,6 +22,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libstdc++6* && $depends == *libc6* ]] || fail "Depends lacks the C or C++ library: $depends"
 [[ $(dpkg-deb -f "$deb" Recommends) == *gnuplot* ]] || fail "gnuplot is not recommended"
 echo "Depends: $depends"
+version=$(sed -n 's/.*kVersion = "\(.*\)";/\1/p' "$build/common/generated/iq/version.hpp")
+[ -n "$version" ] && [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] ||
+  fail "the package's version is not the programs' ($version)"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT

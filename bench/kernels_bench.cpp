@@ -10,7 +10,7 @@
 #include "io/fixed_format.hpp"
 #include "dsp/folding.hpp"
 #include "iqdump.hpp"
-#include "lag_sums.hpp"
+#include "dsp/lag_sums.hpp"
 #include "io/text_format.hpp"
 #include "dsp/video_detection.hpp"
 #include "dsp/vector_target.hpp"

@@ -1,6 +1,7 @@
 # The Debian package of the programs, iqplot and the manual pages: `cpack -G DEB` in a build
-# folder makes iqtools_<version>_<architecture>.deb for the architecture built for (amd64
-# natively, arm64 or armhf with the toolchain files in cmake/).
+# folder makes iqtools_<version>_<architecture>.deb (the version of project() in the top
+# CMakeLists.txt) for the architecture built for (amd64 natively, arm64 or armhf with the
+# toolchain files in cmake/).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME iqtools)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

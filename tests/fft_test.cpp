@@ -119,9 +119,8 @@ TEST(Fft, EveryArrangementIsBitIdenticalToThePlainRoutine) {
           for (std::size_t f = 0; f < count; ++f) {
             expect_same(lanes[f], f, "lanes");
             std::vector<double> single = values[f];
-            if (f == 0) four(single.data() - 1, n, sign);
-            else plan.transform(single.data());
-            expect_same(single, f, f == 0 ? "four" : "plan");
+            plan.transform(single.data());
+            expect_same(single, f, "plan");
           }
           const double* data = kind > 0 ? nullptr : plan.transform_bytes_lanes(byte_frames, work);
           ASSERT_EQ(data != nullptr, kind == 0 && sign == -1 && fft_vector_supported()) << target;
@@ -275,9 +274,6 @@ TEST(Fft, RefusesSizesThatAreNotPowersOfTwo) {
   EXPECT_THROW(FftPlan(0, -1), std::invalid_argument);
   EXPECT_THROW(FftPlan(12, -1), std::invalid_argument);
   EXPECT_THROW(FftPlan(16, 2), std::invalid_argument);
-  std::vector<double> frame(4);
-  // 2^62 + 1 where long has 64 bits (its low 32 bits read as 1, a power of two), 2^30 + 1 on 32-bit ARM.
-  EXPECT_THROW(four(frame.data() - 1, std::numeric_limits<long>::max() / 2 + 2, -1), std::invalid_argument);
 }
 
 }  // namespace

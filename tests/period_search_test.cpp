@@ -10,7 +10,7 @@
 
 #include "dsp/chunk_workers.hpp"
 #include "dsp/folding.hpp"
-#include "period_search.hpp"
+#include "dsp/period_search.hpp"
 #include "test_support.hpp"
 
 namespace iq {

@@ -54,12 +54,13 @@ std::string plain_modspec(const std::vector<std::uint8_t>& bytes, const char* cl
   const auto divv = static_cast<float>(std::sqrt(static_cast<double>(2.0 * (n * fft_num))));
   const auto values = plain_points(bytes, clock, band, static_cast<long long>(n) * fft_num, vpts);
   std::vector<double> dats(2 * n), datr(n);
+  const FftPlan plan(n, -1);
   for (int f = 0; f < fft_num; ++f) {
     for (int j = 0; j < n; ++j) {
       dats[2 * j] = values[static_cast<std::size_t>(f) * n + j];
       dats[2 * j + 1] = 0.0;
     }
-    four(dats.data() - 1, n, -1);
+    plan.transform(dats.data());
     for (int i = 0; i < n / 2; ++i) {
       const ld re = dats[2 * i], im = dats[2 * i + 1];
       datr[i] = static_cast<double>(datr[i] + static_cast<ld>(static_cast<float>(std::sqrt(static_cast<double>(re * re + im * im)))));

@@ -255,11 +255,4 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
   return data;
 }
 
-void four(double* data, long n, int sign) {
-  // A count beyond 32 bits is refused, not cut to its low bits.
-  if (n < 1 || n > (long{1} << 30)) throw std::invalid_argument("FFT size must be a power of two");
-  const FftPlan plan(static_cast<std::int32_t>(n), sign);
-  plan.transform(data + 1);
-}
-
 }  // namespace iq

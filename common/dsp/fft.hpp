@@ -73,9 +73,4 @@ class FftPlan {
   bool first_stages_exact_ = false;  // the second stage's twiddles keep it exact on bytes (fft.cpp)
 };
 
-// The classic routine: `data` is the 1-based view (the address one element before the first
-// real part), n the number of complex points, sign -1 or +1. Builds the twiddles on every call;
-// loops over many frames should keep an FftPlan instead.
-void four(double* data, long n, int sign);
-
 }  // namespace iq

@@ -58,13 +58,10 @@
 #include <cmath>
 
 #include "dsp/fft_scalar.hpp"
-#include "dsp/vector_target.hpp"
 
 // Highway compiles this file once per target.
-#undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "dsp/fft_lanes.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/highway.h>
+#include "dsp/highway_kernel.hpp"  // IWYU pragma: keep
 
 #ifndef IQ_FFT_LANES_CONSTANTS
 #define IQ_FFT_LANES_CONSTANTS
@@ -95,7 +92,6 @@ HWY_BEFORE_NAMESPACE();
 namespace iq::HWY_NAMESPACE {
 namespace {
 
-namespace hn = hwy::HWY_NAMESPACE;
 using namespace fft_lane_constants;
 
 #if HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR

@@ -3,22 +3,18 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <string>
 
 #include "dsp/power_units.hpp"
 #include "io/capture_format.hpp"
+#include "arith/extended_sum.hpp"
 #include "arith/precision.hpp"
 #include "io/text_format.hpp"
 
 namespace iq {
 
 namespace {
-
-// The fields of a double.
-constexpr std::uint64_t kExponentBits = 0x7ff0000000000000u;
-constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffu;
 
 // Samples read from the capture at a time.
 constexpr std::int64_t kChunkSamples = std::int64_t{1} << 16;
@@ -51,31 +47,6 @@ const std::vector<double>& amplitude_table() {
   return table;
 }
 
-}  // namespace
-
-double add_extended(double sum, double value) {
-  return static_cast<double>(static_cast<extended>(sum) + static_cast<extended>(value));
-}
-
-double add_extended_fast(double sum, double value) {
-  // The double sum s and its exact error e (s + e is the exact sum). Rounding the exact sum
-  // to extended and then to double gives s, unless the extended rounding lands exactly on the
-  // midpoint between two doubles; that needs |e| within an extended ulp (u / 2^11) of u / 2,
-  // or s at a power of two where the spacing of doubles changes. Those rare cases, and
-  // infinities and subnormals, take the extended addition itself.
-  const double s = sum + value;
-  const double value_part = s - sum;
-  const double e = (sum - (s - value_part)) + (value - value_part);
-  if (e == 0.0) return s;
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(s);
-  const bool power_of_two = (bits & kMantissaBits) == 0;
-  const double u = std::bit_cast<double>(bits & kExponentBits) * 0x1p-52;
-  if (!power_of_two && std::fabs(e) < u * (0.5 - 0x1p-11)) return s;
-  return add_extended(sum, value);
-}
-
-namespace {
-
 bool is_whole_power_units(double sum) {
   const double units = sum / kPowerUnit;
   return sum >= 0.0 && sum < kExactPowerSums && units == std::floor(units);
@@ -89,8 +60,8 @@ void add_power_run(double& sum, std::span<const std::uint8_t> iq) {
       sum += static_cast<double>(power_units(piece.data(), piece.size())) * kPowerUnit;
     } else {
       for (std::size_t k = 0; k + 1 < take; k += 2) {
-        sum = add_extended_fast(sum, static_cast<double>(kSquareUnits[piece[k]] + kSquareUnits[piece[k + 1]]) *
-                                    kPowerUnit);
+        sum = add_extended(sum, static_cast<double>(kSquareUnits[piece[k]] + kSquareUnits[piece[k + 1]]) *
+                                kPowerUnit);
       }
     }
     iq = iq.subspan(take);
@@ -118,7 +89,7 @@ void add_amplitude_run(double& sum, std::span<const std::uint8_t> iq) {
   const std::vector<double>& amplitude = amplitude_table();
   double s = sum;
   for (std::size_t k = 0; k + 1 < iq.size(); k += 2) {
-    s = add_extended_fast(s, amplitude[(static_cast<std::size_t>(iq[k]) << 8) | iq[k + 1]]);
+    s = add_extended(s, amplitude[(static_cast<std::size_t>(iq[k]) << 8) | iq[k + 1]]);
   }
   sum = s;
 }

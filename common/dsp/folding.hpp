@@ -24,12 +24,6 @@ enum class FoldedValue {
 // precision, I^2 + Q^2 in double (exact), and for the amplitude its square root in double.
 double folded_value(FoldedValue kind, std::uint8_t i_byte, std::uint8_t q_byte);
 
-// sum + value evaluated in extended precision and rounded to double.
-double add_extended(double sum, double value);
-// The same result from double arithmetic, falling back to the extended addition only where
-// the two roundings could differ.
-double add_extended_fast(double sum, double value);
-
 // Adds the folded values of the samples in `iq` (interleaved I and Q bytes) to `sum` one after
 // the other, each addition in extended precision rounded to double. Power sums that stay exact
 // in double are added as one integer total, which gives the same double.

@@ -5,19 +5,13 @@
 
 #include <algorithm>
 
-#include "dsp/vector_target.hpp"
-
 // Highway compiles this file once per target.
-#undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "dsp/power_units.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/highway.h>
+#include "dsp/highway_kernel.hpp"  // IWYU pragma: keep
 
 HWY_BEFORE_NAMESPACE();
 namespace iq::HWY_NAMESPACE {
 namespace {
-
-namespace hn = hwy::HWY_NAMESPACE;
 
 // Whole vectors of bytes from the start; returns how many bytes it took into `units`.
 std::size_t PowerUnitsKernel(const std::uint8_t* bytes, std::size_t count, std::uint64_t* units) {

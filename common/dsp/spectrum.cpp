@@ -10,7 +10,7 @@
 #include "dsp/spectrum_power.hpp"
 #include "io/text_format.hpp"
 #include "dsp/fft.hpp"
-#include "dsp/folding.hpp"
+#include "arith/extended_sum.hpp"
 #include "arith/precision.hpp"
 #include "dsp/chunk_workers.hpp"
 
@@ -45,7 +45,7 @@ void SpectrumAccumulator::add_power(std::span<const float> power, std::size_t fi
     if constexpr (kHardwareExtended) {
       sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power[k]);
     } else {
-      sums_[k] = add_extended_fast(sums_[k], power[k]);  // the same sum, proven in double (folding.cpp)
+      sums_[k] = add_extended(sums_[k], power[k]);  // the same sum, proven in double
     }
   }
 }
@@ -59,7 +59,7 @@ void SpectrumAccumulator::add_lane_powers(const float* group, std::size_t first_
       if constexpr (kHardwareExtended) {
         sums_[k] = static_cast<double>(static_cast<extended>(sums_[k]) + power);
       } else {
-        sums_[k] = add_extended_fast(sums_[k], power);  // the same sum, proven in double (folding.cpp)
+        sums_[k] = add_extended(sums_[k], power);  // the same sum, proven in double
       }
     }
   }

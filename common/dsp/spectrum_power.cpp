@@ -23,13 +23,10 @@
 #include <cstdint>
 
 #include "arith/precision.hpp"
-#include "dsp/vector_target.hpp"
 
 // Highway compiles this file once per target.
-#undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "dsp/spectrum_power.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/highway.h>
+#include "dsp/highway_kernel.hpp"  // IWYU pragma: keep
 
 #ifndef IQ_SPECTRUM_POWER_ONCE
 #define IQ_SPECTRUM_POWER_ONCE
@@ -54,7 +51,6 @@ HWY_BEFORE_NAMESPACE();
 namespace iq::HWY_NAMESPACE {
 namespace {
 
-namespace hn = hwy::HWY_NAMESPACE;
 using namespace spectrum_power_detail;
 
 #if HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128

@@ -14,12 +14,12 @@
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/folding.hpp"
+#include "dsp/period_search.hpp"
 #include "dsp/significance.hpp"
 #include "io/capture_reader.hpp"
 #include "io/output_file.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
-#include "period_search.hpp"
 #include "runs/fold_tool.hpp"
 
 namespace iq {

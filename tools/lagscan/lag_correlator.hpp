@@ -17,7 +17,7 @@
 
 #include "io/capture_format.hpp"
 #include "dsp/chunk_workers.hpp"
-#include "lag_sums.hpp"
+#include "dsp/lag_sums.hpp"
 #include "io/lag_origin.hpp"
 #include "arith/precision.hpp"
 

@@ -7,7 +7,7 @@
 
 #include "cli/console_texts.hpp"
 #include "dsp/fft.hpp"
-#include "dsp/folding.hpp"
+#include "arith/extended_sum.hpp"
 #include "io/output_file.hpp"
 #include "arith/precision.hpp"
 #include "io/text_format.hpp"
@@ -53,7 +53,7 @@ std::vector<double> accumulate_modulation(CaptureReader& capture, const VideoDet
       if constexpr (kHardwareExtended) {
         sums[i] = static_cast<double>(static_cast<extended>(sums[i]) + magnitude);
       } else {
-        sums[i] = add_extended_fast(sums[i], magnitude);  // the same sum, proven in double (folding.cpp)
+        sums[i] = add_extended(sums[i], magnitude);  // the same sum, proven in double
       }
     }
   }

@@ -25,21 +25,17 @@
 // of different signs or in different cells send the step to the extended evaluation (so does
 // every sum below 2^-120, whose ends straddle zero, and with them the subnormal range, whose
 // values are not on the cells). That happens about once in millions of steps.
-#include "lag_sums.hpp"
-#include "lag_step.hpp"
+#include "dsp/lag_sums.hpp"
+#include "dsp/lag_step.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "dsp/vector_target.hpp"
-
 // Highway compiles this file once per target.
-#undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "lag_sums.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/highway.h>
+#define HWY_TARGET_INCLUDE "dsp/lag_sums.cpp"
+#include "dsp/highway_kernel.hpp"  // IWYU pragma: keep
 
 #ifndef IQ_LAG_SUMS_ONCE
 #define IQ_LAG_SUMS_ONCE
@@ -112,7 +108,6 @@ HWY_BEFORE_NAMESPACE();
 namespace iq::HWY_NAMESPACE {
 namespace {
 
-namespace hn = hwy::HWY_NAMESPACE;
 using namespace lag_sums_detail;
 
 // Double lanes and 64-bit integer lanes (the emulated target is left to the extended sums).

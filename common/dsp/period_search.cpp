@@ -1,5 +1,5 @@
 // The sub-integrations of a period search, the shift-and-add of each trial and its statistics.
-#include "period_search.hpp"
+#include "dsp/period_search.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -397,14 +397,12 @@ class DriftBand {
 
 }  // namespace
 
-SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry,
-                            const SubintSplit& split, std::span<const double> periods_ms,
-                            double mean, double variance, ChunkWorkers* workers) {
-  SearchResult result;
-  // Trials whose shifts are all equal have the same profile: only the first of each run (its
-  // representative) is formed.
-  std::vector<std::size_t> representatives;
-  std::vector<std::size_t> run_of(periods_ms.size());
+namespace {
+
+// Trials whose shifts are all equal have the same profile: only the first of each run (its
+// representative) is formed. run_of[j]: the run of trial j.
+void find_runs(const FoldGeometry& geometry, const SubintSplit& split, std::span<const double> periods_ms,
+               std::vector<std::size_t>& representatives, std::vector<std::size_t>& run_of) {
   std::vector<std::int32_t> previous;
   for (std::size_t j = 0; j < periods_ms.size(); ++j) {
     std::vector<std::int32_t> shifts = trial_shifts(geometry, split, periods_ms[j]);
@@ -414,58 +412,101 @@ SearchResult search_periods(const SubintTable& table, const FoldGeometry& geomet
     }
     run_of[j] = representatives.size() - 1;
   }
+}
 
-  // The representatives by band of drifts: (sign, band) -> indices into representatives.
-  const std::int64_t slots = tree_slots(table.subints());
-  std::vector<TrialShift> trial(representatives.size());
+// What the evaluation of every band of a search reads.
+struct SearchInputs {
+  const SubintTable& table;
+  const FoldGeometry& geometry;
+  const SubintSplit& split;
+  std::span<const double> periods_ms;  // of the representatives
+  double mean;
+  double variance;
+  ChunkWorkers* workers;
+};
+
+// The statistics of the trials `members` of a band from their shifted sub-integrations added
+// directly, kTrialBlock trials at a time.
+void direct_statistics(const SearchInputs& in, const std::vector<std::size_t>& members,
+                       std::vector<ProfileStatistics>& statistics) {
+  const std::size_t blocks = (members.size() + kTrialBlock - 1) / kTrialBlock;
+  share_out(in.workers, blocks, [&](std::size_t block) {
+    const std::size_t first = block * kTrialBlock;
+    const std::size_t count = std::min(kTrialBlock, members.size() - first);
+    std::vector<std::int32_t> block_shifts;
+    for (std::size_t m = first; m < first + count; ++m) {
+      const auto shifts = trial_shifts(in.geometry, in.split, in.periods_ms[members[m]]);
+      block_shifts.insert(block_shifts.end(), shifts.begin(), shifts.end());
+    }
+    std::vector<Profile> profiles(count);
+    in.table.shifted_sums(block_shifts, profiles);
+    for (std::size_t m = 0; m < count; ++m) {
+      statistics[members[first + m]] = profile_statistics(profiles[m], in.mean, in.variance);
+    }
+  });
+}
+
+// The statistics of the trials `members` of band (sign, band) from the band's drift tree.
+void tree_statistics(const SearchInputs& in, std::optional<DriftBand>& tree, std::int64_t sign, std::int64_t band,
+                     const std::vector<std::size_t>& members, const std::vector<TrialShift>& trial,
+                     std::vector<ProfileStatistics>& statistics) {
+  const std::int64_t slots = tree_slots(in.table.subints());
+  if (!tree) tree.emplace(in.table, slots, in.workers != nullptr ? in.workers->threads() : 1);
+  tree->build(sign, band, in.workers);
+  const std::size_t chunks = std::min<std::size_t>(members.size(), 64);
+  share_out(in.workers, chunks, [&](std::size_t c) {
+    Profile profile;
+    const ItemRange range = share_of(static_cast<std::int64_t>(members.size()), static_cast<std::int64_t>(c),
+                                     static_cast<std::int64_t>(chunks));
+    for (std::int64_t m = range.begin; m < range.end; ++m) {
+      const std::size_t t = members[static_cast<std::size_t>(m)];
+      const std::int64_t magnitude = trial[t].drift < 0 ? -trial[t].drift : trial[t].drift;
+      tree->profile(magnitude - band * slots, trial[t].offset, profile);
+      statistics[t] = profile_statistics(profile, in.mean, in.variance);
+    }
+  });
+}
+
+// The statistics of every representative, band of drifts by band: a band with so few trials
+// that its tree would cost more adds their shifted sub-integrations directly.
+std::vector<ProfileStatistics> band_statistics(const SearchInputs& in) {
+  // The representatives by band of drifts: (sign, band) -> indices into in.periods_ms.
+  const std::int64_t slots = tree_slots(in.table.subints());
+  std::vector<TrialShift> trial(in.periods_ms.size());
   std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::size_t>> bands;
-  for (std::size_t t = 0; t < representatives.size(); ++t) {
-    trial[t] = trial_shift(geometry, split, periods_ms[representatives[t]]);
+  for (std::size_t t = 0; t < in.periods_ms.size(); ++t) {
+    trial[t] = trial_shift(in.geometry, in.split, in.periods_ms[t]);
     const std::int64_t drift = trial[t].drift;
     bands[{drift < 0 ? -1 : 1, (drift < 0 ? -drift : drift) / slots}].push_back(t);
   }
 
-  std::vector<ProfileStatistics> statistics(representatives.size());
+  std::vector<ProfileStatistics> statistics(in.periods_ms.size());
   std::optional<DriftBand> tree;
   const auto levels = static_cast<std::int64_t>(std::bit_width(static_cast<std::uint64_t>(slots)) - 1);
-  // Named variables rather than structured bindings: the lambdas below capture them, which not
-  // every compiler of C++20 accepts for bindings.
-  for (const auto& entry : bands) {
-    const std::vector<std::size_t>& members = entry.second;
-    const std::int64_t sign = entry.first.first;
-    const std::int64_t band = entry.first.second;
-    if (static_cast<std::int64_t>(members.size()) * table.subints() <= slots * levels) {
-      const std::size_t blocks = (members.size() + kTrialBlock - 1) / kTrialBlock;
-      share_out(workers, blocks, [&](std::size_t block) {
-        const std::size_t first = block * kTrialBlock;
-        const std::size_t count = std::min(kTrialBlock, members.size() - first);
-        std::vector<std::int32_t> block_shifts;
-        for (std::size_t m = first; m < first + count; ++m) {
-          const auto shifts = trial_shifts(geometry, split, periods_ms[representatives[members[m]]]);
-          block_shifts.insert(block_shifts.end(), shifts.begin(), shifts.end());
-        }
-        std::vector<Profile> profiles(count);
-        table.shifted_sums(block_shifts, profiles);
-        for (std::size_t m = 0; m < count; ++m) statistics[members[first + m]] = profile_statistics(profiles[m], mean, variance);
-      });
-      continue;
+  for (const auto& [key, members] : bands) {
+    if (static_cast<std::int64_t>(members.size()) * in.table.subints() <= slots * levels) {
+      direct_statistics(in, members, statistics);
+    } else {
+      tree_statistics(in, tree, key.first, key.second, members, trial, statistics);
     }
-    if (!tree) tree.emplace(table, slots, workers != nullptr ? workers->threads() : 1);
-    tree->build(sign, band, workers);
-    const std::size_t chunks = std::min<std::size_t>(members.size(), 64);
-    share_out(workers, chunks, [&](std::size_t c) {
-      Profile profile;
-      const ItemRange range = share_of(static_cast<std::int64_t>(members.size()), static_cast<std::int64_t>(c),
-                                       static_cast<std::int64_t>(chunks));
-      for (std::int64_t m = range.begin; m < range.end; ++m) {
-        const std::size_t t = members[static_cast<std::size_t>(m)];
-        const std::int64_t magnitude = trial[t].drift < 0 ? -trial[t].drift : trial[t].drift;
-        tree->profile(magnitude - band * slots, trial[t].offset, profile);
-        statistics[t] = profile_statistics(profile, mean, variance);
-      }
-    });
   }
+  return statistics;
+}
 
+}  // namespace
+
+SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry,
+                            const SubintSplit& split, std::span<const double> periods_ms,
+                            double mean, double variance, ChunkWorkers* workers) {
+  std::vector<std::size_t> representatives;
+  std::vector<std::size_t> run_of(periods_ms.size());
+  find_runs(geometry, split, periods_ms, representatives, run_of);
+  std::vector<double> representative_periods;
+  for (const std::size_t j : representatives) representative_periods.push_back(periods_ms[j]);
+  const std::vector<ProfileStatistics> statistics =
+      band_statistics({table, geometry, split, representative_periods, mean, variance, workers});
+
+  SearchResult result;
   result.distinct = static_cast<std::int64_t>(representatives.size());
   for (std::size_t j = 0; j < periods_ms.size(); ++j) {
     result.trials.push_back({periods_ms[j], statistics[run_of[j]]});

@@ -14,7 +14,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "lag_sums.hpp"
+#include "dsp/lag_sums.hpp"
 
 namespace iq {
 
