@@ -92,11 +92,10 @@ std::string gnuplot_quoted(const std::string& text) {
   return quoted;
 }
 
-std::string plot_script(const PlotSettings& s) {
-  const Axis x = x_axis(s);
-  std::string data = "'";
-  data += gnuplot_quoted(s.table);
-  data += "' using (" + x.expression + ")";
+namespace {
+
+// The terminal, title, grid, line styles and range that every picture shares.
+std::string script_preamble(const PlotSettings& s) {
   std::string script = "set encoding utf8\n";
   if (s.format == PictureFormat::kPng) {
     script += cformat("set terminal pngcairo size %d,%d noenhanced font 'sans,10' background rgb 'white'\n",
@@ -110,6 +109,12 @@ std::string plot_script(const PlotSettings& s) {
   if (s.x_range) {
     script += "set xrange [" + number(s.x_range->first) + ":" + number(s.x_range->second) + "]\n";
   }
+  return script;
+}
+
+// The plot commands of the table's kind; `data` names the table and its x column.
+std::string kind_commands(const PlotSettings& s, const std::string& data, const Axis& x) {
+  std::string script;
   switch (s.kind) {
     case TableKind::kSpectrum:
       if (s.decibels) {
@@ -167,6 +172,14 @@ std::string plot_script(const PlotSettings& s) {
       break;
   }
   return script;
+}
+
+}  // namespace
+
+std::string plot_script(const PlotSettings& s) {
+  const Axis x = x_axis(s);
+  const std::string data = "'" + gnuplot_quoted(s.table) + "' using (" + x.expression + ")";
+  return script_preamble(s) + kind_commands(s, data, x);
 }
 
 }  // namespace iq
