@@ -138,10 +138,14 @@ bool count_fits(const Command& command, std::size_t given) {
 
 // "  -r, --rate MHZ", as the help text names an option.
 std::string option_names(const OptionSpec& option) {
-  std::string names = "  " + (option.alias.empty() ? std::string("    ") : std::string(option.alias) + ", ");
+  std::string names = "  ";
+  names += option.alias.empty() ? std::string("    ") : std::string(option.alias) + ", ";
   names += option.name;
   if (option.argument.empty()) return names;
-  return names + (option.argument_optional ? " [" + std::string(option.argument) + "]" : " " + std::string(option.argument));
+  names += option.argument_optional ? " [" : " ";
+  names += option.argument;
+  if (option.argument_optional) names += "]";
+  return names;
 }
 
 // Names longer than this put their help on the next line.
@@ -161,10 +165,11 @@ std::size_t help_column(const std::vector<OptionSpec>& options) {
 void append_option_help(std::string& text, const OptionSpec& option, std::size_t column) {
   const std::string names = option_names(option);
   text += names;
-  text += names.size() + 2 <= column ? std::string(column - names.size(), ' ') : "\n" + std::string(column, ' ');
+  if (names.size() + 2 > column) text += '\n';
+  text.append(names.size() + 2 <= column ? column - names.size() : column, ' ');
   for (char c : option.help) {
     text += c;
-    if (c == '\n') text += std::string(column, ' ');
+    if (c == '\n') text.append(column, ' ');
   }
   text += '\n';
 }
@@ -251,20 +256,25 @@ std::string help_text(const Command& command) {
   for (std::size_t k = 0; k < command.parameters.size(); ++k) {
     const bool optional = k >= command.parameters.size() - command.optional_parameters;
     text += optional ? " [<" : " <";
-    text += std::string(command.parameters[k].name) + (optional ? ">]" : ">");
+    text += command.parameters[k].name;
+    text += optional ? ">]" : ">";
   }
   if (!command.options.empty()) text += " [options]";
-  text += "\n" + std::string(command.summary);
+  text += '\n';
+  text += command.summary;
   if (!text.ends_with('\n')) text += '\n';
   text += "\n";
   for (const Parameter& p : command.parameters) {
     if (p.kind == ParameterKind::text) continue;
     const bool unit_named = p.unit.empty() || p.name.find(p.unit) != std::string_view::npos;
-    text += "  <" + std::string(p.name) + ">" + (unit_named ? "" : " in " + std::string(p.unit));
+    text += "  <";
+    text += p.name;
+    text += '>';
+    if (!unit_named) text.append(" in ").append(p.unit);
     const std::string range = range_text(p);
-    if (p.kind == ParameterKind::whole) text += range.starts_with("from") ? ": a whole number " + range : ": " + range;
-    if (p.kind == ParameterKind::number && !p.range.empty()) text += ": " + std::string(p.range);
-    text += "\n";
+    if (p.kind == ParameterKind::whole) text.append(range.starts_with("from") ? ": a whole number " : ": ").append(range);
+    if (p.kind == ParameterKind::number && !p.range.empty()) text.append(": ").append(p.range);
+    text += '\n';
   }
   std::vector<OptionSpec> options = command.options;
   options.push_back({.name = "--help", .alias = "-h", .help = "this text"});

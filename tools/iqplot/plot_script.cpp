@@ -68,7 +68,9 @@ std::string labels(const std::string& x, const std::string& y) {
 // A period search: chi-square against trial period, the best trials (the largest chi-square,
 // a run of equal trials when they share a profile) marked, with a line at the run's middle.
 std::string search_plot(const std::string& table, const std::string& data, const std::string& x_label) {
-  const std::string file = "'" + gnuplot_quoted(table) + "'";
+  std::string file = "'";
+  file += gnuplot_quoted(table);
+  file += '\'';
   std::string script = labels(x_label, "Chi-square against a flat profile") + "set key bottom right\n";
   script += "stats " + file + " using 1:2 nooutput\nbest_chi2 = STATS_max_y\n";
   script += "stats " + file + " using ($2 == best_chi2 ? $1 : NaN):2 nooutput\n";
@@ -178,7 +180,9 @@ std::string kind_commands(const PlotSettings& s, const std::string& data, const 
 
 std::string plot_script(const PlotSettings& s) {
   const Axis x = x_axis(s);
-  const std::string data = "'" + gnuplot_quoted(s.table) + "' using (" + x.expression + ")";
+  std::string data = "'";
+  data += gnuplot_quoted(s.table);
+  data += "' using (" + x.expression + ")";
   return script_preamble(s) + kind_commands(s, data, x);
 }
 
