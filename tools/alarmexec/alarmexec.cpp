@@ -11,6 +11,8 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kAlarmexecUsage = "Format: alarmexec <\"Runfile\"> <hr> <min> <sec>";
+
 const Command kCommand{
     .tool = "alarmexec",
     .usage = kAlarmexecUsage,

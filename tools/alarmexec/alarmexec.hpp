@@ -8,8 +8,6 @@
 
 namespace iq {
 
-inline constexpr const char* kAlarmexecUsage = "Format: alarmexec <\"Runfile\"> <hr> <min> <sec>";
-
 // alarmexec <"Runfile"> <hr> <min> <sec> [ignored ...]
 int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err);
 // The same on a given clock.

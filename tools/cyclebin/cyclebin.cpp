@@ -5,6 +5,13 @@
 
 namespace iq {
 
+namespace {
+
+constexpr const char* kCyclebinUsage =
+    "Format: cyclebin <infile> <outfile> <clock rate (MHz)> <output data points> < pulsar period(ms)  <file divisor>>";
+
+}  // namespace
+
 int run_cyclebin(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   static constexpr FoldTool kTool{"cyclebin", kCyclebinUsage, "file divisor", FoldedValue::power,
       "Folds the power |z|^2 of every complex sample in the first 1/<file divisor> of a capture at\n"

@@ -7,9 +7,6 @@
 
 namespace iq {
 
-inline constexpr const char* kCyclebinUsage =
-    "Format: cyclebin <infile> <outfile> <clock rate (MHz)> <output data points> < pulsar period(ms)  <file divisor>>";
-
 // cyclebin <infile> <outfile> <clock rate (MHz)> <output data points> <period (ms)> <file divisor>
 int run_cyclebin(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

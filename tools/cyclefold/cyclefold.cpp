@@ -5,6 +5,13 @@
 
 namespace iq {
 
+namespace {
+
+constexpr const char* kCyclefoldUsage =
+    "Format: cyclefold <infile> <outfile> <clock rate (MHz)> <output data points> < pulsar period(ms)  <Devisor>>";
+
+}  // namespace
+
 int run_cyclefold(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   static constexpr FoldTool kTool{"cyclefold", kCyclefoldUsage, "Devisor", FoldedValue::amplitude,
       "Folds the amplitude |z| of every complex sample in the first 1/<Devisor> of a capture at a\n"

@@ -7,9 +7,6 @@
 
 namespace iq {
 
-inline constexpr const char* kCyclefoldUsage =
-    "Format: cyclefold <infile> <outfile> <clock rate (MHz)> <output data points> < pulsar period(ms)  <Devisor>>";
-
 // cyclefold <infile> <outfile> <clock rate (MHz)> <output data points> <period (ms)> <divisor>
 int run_cyclefold(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

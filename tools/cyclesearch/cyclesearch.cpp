@@ -26,6 +26,10 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kCyclesearchUsage =
+    "Usage: cyclesearch <capture> <table> <clock rate (MHz)> <bins> <period (ms)> <span> <trials> "
+    "[--subints N] [--threshold SIGMA] [--profile FILE]   (cyclesearch -h explains)";
+
 constexpr const char* kTool = "cyclesearch";
 
 // Trials a search takes at most (the table keeps one line each).

@@ -8,10 +8,6 @@
 
 namespace iq {
 
-inline constexpr const char* kCyclesearchUsage =
-    "Usage: cyclesearch <capture> <table> <clock rate (MHz)> <bins> <period (ms)> <span> <trials> "
-    "[--subints N] [--threshold SIGMA] [--profile FILE]   (cyclesearch -h explains)";
-
 // cyclesearch <capture> <table> <clock rate (MHz)> <bins> <period (ms)> <span> <trials> [options]
 int run_cyclesearch(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

@@ -5,6 +5,13 @@
 
 namespace iq {
 
+namespace {
+
+constexpr const char* kCyclestackUsage =
+    "Format: cyclestack <infile> <outfile> <clock rate (MHz)> <output data points> < pulsar period(ms)>";
+
+}  // namespace
+
 int run_cyclestack(const ToolArgs& args, std::ostream& out, std::ostream& err) {
   static constexpr FoldTool kTool{"cyclestack", kCyclestackUsage, nullptr, FoldedValue::power,
       "Folds the power |z|^2 of every complex sample of a whole capture at a period into <output\n"

@@ -7,9 +7,6 @@
 
 namespace iq {
 
-inline constexpr const char* kCyclestackUsage =
-    "Format: cyclestack <infile> <outfile> <clock rate (MHz)> <output data points> < pulsar period(ms)>";
-
 // cyclestack <infile> <outfile> <clock rate (MHz)> <output data points> <period (ms)>
 int run_cyclestack(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

@@ -10,6 +10,9 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kGrabspecUsage = "Format: grabspec <\"sdrprog\"> <No FFT points>";
+constexpr int kGrabspecMaxPoints = 4096;
+
 // Frames are counted from the length plus one, as iqspec counts them.
 constexpr CaptureSpectrumRules kGrabspecRules{"grabspec", kGrabspecMaxPoints, true,
                                               "No. Bytes = %lld   No. of FFTs=%lld\n"};

@@ -9,9 +9,6 @@
 
 namespace iq {
 
-inline constexpr const char* kGrabspecUsage = "Format: grabspec <\"sdrprog\"> <No FFT points>";
-inline constexpr int kGrabspecMaxPoints = 4096;
-
 // grabspec <"sdrprog"> <No FFT points> [ignored ...]
 int run_grabspec(const ToolArgs& args, std::ostream& out, std::ostream& err);
 // The same on a given clock.

@@ -20,6 +20,10 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kIqdumpUsage =
+    "Format: iqdump <Infile>  <Outfile> <number of 8192 I/Q blocks-start> "
+    "<number of 8192 I/Q blocks-end>";
+
 // Sizes a column text; a normalised value never needs more than "\t-0.9961\n".
 void set_text(std::array<char, 16>& chars, std::size_t& size, const std::string& text) {
   if (text.size() > chars.size()) throw std::logic_error("dump column text too long: " + text);

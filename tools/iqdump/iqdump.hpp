@@ -12,10 +12,6 @@
 
 namespace iq {
 
-inline constexpr const char* kIqdumpUsage =
-    "Format: iqdump <Infile>  <Outfile> <number of 8192 I/Q blocks-start> "
-    "<number of 8192 I/Q blocks-end>";
-
 // The value a byte is dumped as: the byte in single precision, (value - 127.5) / 128 rounded
 // back to single precision.
 float dump_value(std::uint8_t byte);

@@ -30,6 +30,9 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kIqplotUsage =
+    "Usage: iqplot <table> <picture.png|picture.svg> [options]   (iqplot -h lists the options)";
+
 const Command kCommand{
     .tool = "iqplot",
     .usage = kIqplotUsage,

@@ -7,9 +7,6 @@
 
 namespace iq {
 
-inline constexpr const char* kIqplotUsage =
-    "Usage: iqplot <table> <picture.png|picture.svg> [options]   (iqplot -h lists the options)";
-
 // iqplot <table> <picture> [options]
 int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

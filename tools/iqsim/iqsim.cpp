@@ -26,6 +26,8 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kIqsimUsage = "Usage: iqsim <capture file> [options]   (iqsim -h lists the options)";
+
 const Command kCommand{
     .tool = "iqsim",
     .usage = kIqsimUsage,

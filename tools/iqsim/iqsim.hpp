@@ -7,8 +7,6 @@
 
 namespace iq {
 
-inline constexpr const char* kIqsimUsage = "Usage: iqsim <capture file> [options]   (iqsim -h lists the options)";
-
 // iqsim <capture file> [options]
 int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

@@ -15,6 +15,9 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kIqspecUsage = "Format: iqspec <Infile>  <Outfile> <No. FFT Points>";
+constexpr int kIqspecMaxPoints = kSpectrumMaxPoints;
+
 const Command kCommand{
     .tool = "iqspec",
     .usage = kIqspecUsage,

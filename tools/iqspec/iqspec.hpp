@@ -8,9 +8,6 @@
 
 namespace iq {
 
-inline constexpr const char* kIqspecUsage = "Format: iqspec <Infile>  <Outfile> <No. FFT Points>";
-inline constexpr int kIqspecMaxPoints = kSpectrumMaxPoints;
-
 // iqspec <Infile> <Outfile> <No. FFT Points>
 int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

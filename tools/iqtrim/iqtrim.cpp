@@ -20,6 +20,13 @@
 
 namespace iq {
 
+namespace {
+
+constexpr const char* kIqtrimUsage =
+    "Format: C>iqtrim <Oldfile> <Newfile> <No 8192 IQ blocks> <Align address,0->";
+
+}  // namespace
+
 std::int64_t TransferSchedule::next() {
   if (done_) return 0;
   if (left_ >= kTransferBytes) {

@@ -9,9 +9,6 @@
 
 namespace iq {
 
-inline constexpr const char* kIqtrimUsage =
-    "Format: C>iqtrim <Oldfile> <Newfile> <No 8192 IQ blocks> <Align address,0->";
-
 // The copy moves in transfers of 32768 bytes while more than 32767 bytes remain, then one last
 // transfer of the rest, which is 0 bytes when the length is a multiple of 32768.
 class TransferSchedule {

@@ -48,6 +48,10 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kIqwaterfallUsage =
+    "Usage: iqwaterfall <capture|-> <table> <points> <frames per row> [options]   "
+    "(iqwaterfall -h lists the options)";
+
 constexpr const char* kTool = "iqwaterfall";
 
 const Command kCommand{

@@ -7,10 +7,6 @@
 
 namespace iq {
 
-inline constexpr const char* kIqwaterfallUsage =
-    "Usage: iqwaterfall <capture|-> <table> <points> <frames per row> [options]   "
-    "(iqwaterfall -h lists the options)";
-
 // iqwaterfall <capture|-> <table> <points> <frames per row> [options]
 int run_iqwaterfall(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

@@ -27,6 +27,9 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kLagscanUsage =
+    "Format: lagscan <infile1> <infile2> <outfile> <sample length> <No 8192 IQ blocks>";
+
 // Blocks are decided in pairs.
 constexpr std::int64_t kPairBytes = 2 * kBlockBytes;
 

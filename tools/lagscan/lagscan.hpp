@@ -8,9 +8,6 @@
 
 namespace iq {
 
-inline constexpr const char* kLagscanUsage =
-    "Format: lagscan <infile1> <infile2> <outfile> <sample length> <No 8192 IQ blocks>";
-
 // lagscan <infile1> <infile2> <outfile> <sample length> <No 8192 IQ blocks>
 int run_lagscan(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

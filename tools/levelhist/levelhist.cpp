@@ -19,6 +19,11 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kLevelhistUsage = "Format: levelhist <Infile>  <Outfile> ";
+// Bytes are counted in whole chunks of 512 (256 I/Q pairs); the bytes after the last whole
+// chunk are not counted.
+constexpr std::int64_t kLevelChunkBytes = 512;
+
 // One byte of each lane from a 64-bit word.
 template <typename Lanes>
 inline void count_word(Lanes& lanes, std::uint64_t word) {

@@ -11,12 +11,6 @@
 
 namespace iq {
 
-inline constexpr const char* kLevelhistUsage = "Format: levelhist <Infile>  <Outfile> ";
-
-// Bytes are counted in whole chunks of 512 (256 I/Q pairs); the bytes after the last whole
-// chunk are not counted.
-inline constexpr std::int64_t kLevelChunkBytes = 512;
-
 using LevelCounts = std::array<std::int64_t, 256>;
 
 // Counts byte values at memory speed. Consecutive bytes go to different count arrays, so a

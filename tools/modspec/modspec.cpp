@@ -18,6 +18,14 @@
 
 namespace iq {
 
+namespace {
+
+constexpr const char* kModspecUsage =
+    "Format: modspec <infile> <outfile> <clock rate (MHz) <video band (kHz)> <fft size>";
+constexpr std::int32_t kModspecMaxPoints = 262144;
+
+}  // namespace
+
 ModulationCounts modulation_counts(std::int64_t file_bytes, std::int64_t samples_per_point, std::int32_t n) {
   ModulationCounts counts;
   counts.video_points = file_bytes / (2 * samples_per_point);

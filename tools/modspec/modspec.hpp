@@ -12,10 +12,6 @@
 
 namespace iq {
 
-inline constexpr const char* kModspecUsage =
-    "Format: modspec <infile> <outfile> <clock rate (MHz) <video band (kHz)> <fft size>";
-inline constexpr std::int32_t kModspecMaxPoints = 262144;
-
 // How much of a capture enters the spectrum. All counts are 64-bit, so captures of any length
 // give the true frame count and divisor.
 struct ModulationCounts {

@@ -15,6 +15,13 @@
 
 namespace iq {
 
+namespace {
+
+constexpr const char* kPowtraceUsage =
+    "Format: powtrace <infile> <outfile> <clock rate (MHz) <video band (kHz)> <file divisor>";
+
+}  // namespace
+
 void write_power_trace(CaptureReader& capture, const VideoDetector& detector, std::int64_t points,
                        OutputFile& table) {
   constexpr std::int64_t kBatchPoints = 4096;

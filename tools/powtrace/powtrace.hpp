@@ -11,9 +11,6 @@
 
 namespace iq {
 
-inline constexpr const char* kPowtraceUsage =
-    "Format: powtrace <infile> <outfile> <clock rate (MHz) <video band (kHz)> <file divisor>";
-
 // powtrace <infile> <outfile> <clock rate (MHz)> <video band (kHz)> <file divisor>
 int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

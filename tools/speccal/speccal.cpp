@@ -32,6 +32,9 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kSpeccalUsage =
+    "Usage: speccal <on table> <off table> <out table> [options]   (speccal -h lists the options)";
+
 constexpr int kMaxOrder = 10;
 // Four times iqspec's largest table: more lines than this is no spectrum.
 constexpr std::int64_t kMaxBins = std::int64_t{1} << 19;

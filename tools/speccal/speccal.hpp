@@ -8,9 +8,6 @@
 
 namespace iq {
 
-inline constexpr const char* kSpeccalUsage =
-    "Usage: speccal <on table> <off table> <out table> [options]   (speccal -h lists the options)";
-
 // speccal <on table> <off table> <out table> [options]
 int run_speccal(const ToolArgs& args, std::ostream& out, std::ostream& err);
 

@@ -11,6 +11,11 @@ namespace iq {
 
 namespace {
 
+constexpr const char* kTimedgrabUsage =
+    "Format: timedgrab <\"./iqgrab Binfile.bin + rtl commands\"> <No FFT points> <hr> <min> <sec> "
+    "<Hr offset>";
+constexpr int kTimedgrabMaxPoints = 262144;
+
 // Frames are counted from the length itself: a capture one byte short of a whole number of
 // frames loses its last frame.
 constexpr CaptureSpectrumRules kTimedgrabRules{"timedgrab", kTimedgrabMaxPoints, false,

@@ -9,11 +9,6 @@
 
 namespace iq {
 
-inline constexpr const char* kTimedgrabUsage =
-    "Format: timedgrab <\"./iqgrab Binfile.bin + rtl commands\"> <No FFT points> <hr> <min> <sec> "
-    "<Hr offset>";
-inline constexpr int kTimedgrabMaxPoints = 262144;
-
 // timedgrab <"command"> <No FFT points> <hr> <min> <sec> <Hr offset> [ignored ...]
 int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err);
 // The same on a given clock.
