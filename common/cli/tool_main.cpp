@@ -1,8 +1,6 @@
 // How a tool runs.
 #include "cli/tool_main.hpp"
 
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 
 #include "io/text_format.hpp"
@@ -51,12 +49,12 @@ void report_too_many_points(std::ostream& out, std::ostream& err, std::string_vi
 
 std::optional<CaptureReader> open_capture(std::string_view tool, const std::string& path,
                                           const char* cant_open, std::ostream& out, std::ostream& err) {
-  auto capture = CaptureReader::open(path);
+  std::string why;
+  auto capture = CaptureReader::open(path, CaptureReader::kDefaultBufferBytes, &why);
   if (!capture) {
-    const int why = errno;
     out << cformat(cant_open, path.c_str());
     out.flush();
-    report_failure(err, tool, "Can't open file " + path, std::strerror(why));
+    report_failure(err, tool, "Can't open file " + path, why);
   }
   return capture;
 }

@@ -42,9 +42,9 @@ void report_argument_count(std::ostream& out, std::ostream& err, std::string_vie
 
 // The first steps of an analysis tool. has_argument_count prints `usage` (and a newline) when
 // `args` does not hold exactly `count` arguments, and the count on `err`; open_capture prints `cant_open` (a format
-// with one %s for the name) when the capture cannot be opened, and the system's reason on
-// `err` ("<tool>: Can't open file <path>: No such file or directory"). Both then report
-// failure.
+// with one %s for the name) when the capture cannot be opened or the input policy refuses it,
+// and the reason on `err` ("<tool>: Can't open file <path>: No such file or directory"). Both
+// then report failure.
 bool has_argument_count(std::string_view tool, const ToolArgs& args, std::size_t count, const char* usage,
                         std::ostream& out, std::ostream& err);
 std::optional<CaptureReader> open_capture(std::string_view tool, const std::string& path,

@@ -227,7 +227,7 @@ void write_capture_metadata(const std::string& capture_path, const CaptureMetada
   root["global"] = global;
   root["captures"] = nlohmann::ordered_json::array({segment});
   root["annotations"] = nlohmann::ordered_json::array();
-  OutputFile file(metadata_path_for(capture_path), {});
+  OutputFile file(metadata_path_for(capture_path), {}, OutputKind::capture_metadata());
   file.write(root.dump(4) + "\n");
   file.commit();
 }

@@ -140,8 +140,9 @@ int run_cyclesearch(const ToolArgs& args, std::ostream& out, std::ostream& err) 
     }
     const std::string& infile = a[0];
     const std::string& outfile = a[1];
-    auto capture = CaptureReader::open(infile);
-    if (!capture) throw ToolError("Can't open file " + infile);
+    std::string why;
+    auto capture = CaptureReader::open(infile, CaptureReader::kDefaultBufferBytes, &why);
+    if (!capture) throw ToolError("Can't open file " + infile + ": " + why);
 
     const double clock_mhz = atof_value(a[2]);
     const std::int32_t bins = atoi32(a[3]);

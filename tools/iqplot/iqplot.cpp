@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 
-#include "io/capture_reader.hpp"
 #include "cli/option_scanner.hpp"
 #include "io/output_file.hpp"
 #include "io/capture_metadata.hpp"
@@ -276,16 +275,15 @@ void draw(const std::string& gnuplot, const std::string& script, OutputFile& pic
 }
 
 // Whether the table starts with a waterfall's header line; the table is rewound.
-bool starts_as_waterfall(std::istream& table) {
+bool starts_as_waterfall(TableReader& table) {
   std::string first;
-  std::getline(table, first);
-  table.clear();
-  table.seekg(0);
-  return is_waterfall_header(first);
+  const bool any = table.next_line(first);
+  table.rewind();
+  return any && is_waterfall_header(first);
 }
 
 // Reads a waterfall's header and rows into the settings; the number of complete rows.
-std::int64_t read_waterfall(std::istream& table, const std::string& name, PlotSettings& settings) {
+std::int64_t read_waterfall(TableReader& table, const std::string& name, PlotSettings& settings) {
   const WaterfallShape shape = scan_waterfall(table, name);
   if (shape.rows == 0) throw ToolError("the waterfall " + name + " has no complete row yet");
   settings.points = shape.points;
@@ -321,9 +319,7 @@ int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
       return kExitFailure;
     }
     const PictureFormat format = picture_format(options.picture);
-    const auto table_file = CaptureReader::open(options.table, 1);
-    std::ifstream table(options.table);
-    if (!table_file || !table) throw ToolError("Can't open table " + options.table);
+    TableReader table(options.table);
     PlotSettings& settings = options.settings;
     std::optional<TableKind> kind = options.kind;
     std::int64_t rows = 0;
@@ -380,7 +376,7 @@ int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
                        std::string(table_kind_name(*kind)) + ")";
       if (settings.start_utc) settings.title += ", capture started " + *settings.start_utc;
     }
-    OutputFile picture(options.picture, {table_file->id()});
+    OutputFile picture(options.picture, {table.id()}, OutputKind::picture());
     draw(*gnuplot, plot_script(settings), picture);
     picture.commit();
     out << cformat("Table=%s    Kind=%s    Rows=%lld    Picture=%s\n", options.table.c_str(),

@@ -52,7 +52,9 @@ int run_iqtrim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
 
     auto old_capture = open_capture("iqtrim", oldfile, texts::kCantOpenNoBlank, out, err);
     if (!old_capture) return kExitFailure;
-    OutputFile cut(newfile, {old_capture->id()});
+    // iqtrim has no --force: an existing file is replaced only when it is no larger than the
+    // cut, so that swapped names (iqtrim a_cut.bin a.bin ...) never lose the longer recording.
+    OutputFile cut(newfile, {old_capture->id()}, OutputKind::capture(bytes));
     old_capture->skip(skip);
     old_capture->show_progress(bytes);
     std::vector<std::uint8_t> transfer(static_cast<std::size_t>(TransferSchedule::kTransferBytes));

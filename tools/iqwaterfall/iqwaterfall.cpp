@@ -303,8 +303,9 @@ int run_iqwaterfall(const ToolArgs& args, std::ostream& out, std::ostream& err) 
     const bool live = infile == "-";
     std::optional<CaptureReader> capture;
     if (!live) {
-      capture = CaptureReader::open(infile);
-      if (!capture) throw ToolError("Can't open file " + infile);
+      std::string why;
+      capture = CaptureReader::open(infile, CaptureReader::kDefaultBufferBytes, &why);
+      if (!capture) throw ToolError("Can't open file " + infile + ": " + why);
       if (capture->length() < 0) {
         throw ToolError(infile + " has no length to measure (a pipe or device); give it as \"-\" on standard input");
       }
