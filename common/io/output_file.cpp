@@ -104,10 +104,11 @@ std::optional<std::string> OutputKind::refusal(const std::string& path, const st
                            : what_ == What::kPicture ? "a picture"
                                                      : "capture metadata";
   if (what_ != What::kMetadata) {
-    for (const std::string* name : {&path, &target}) {
-      if (const auto suffix = capture_suffix(*name)) {
-        return path + " is a capture (its name ends in " + *suffix + "); it is never replaced by " + noun;
-      }
+    if (const auto suffix = capture_suffix(path)) {
+      return path + " is a capture (its name ends in " + *suffix + "); it is never replaced by " + noun;
+    }
+    if (const auto suffix = capture_suffix(target)) {
+      return path + " links to a capture (a name ending in " + *suffix + "); it is never replaced by " + noun;
     }
   }
   const auto head = read_head(path);
