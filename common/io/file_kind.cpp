@@ -82,7 +82,7 @@ std::optional<std::string> capture_suffix(const std::string& path) {
   std::string lower = path;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (const std::string_view suffix : {".bin", ".cu8", ".raw", ".sigmf-data", ".sigmf-meta"}) {
-    if (lower.size() > suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    if (lower.size() >= suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0) {
       return std::string(suffix);
     }
   }

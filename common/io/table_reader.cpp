@@ -43,7 +43,8 @@ TableReader::~TableReader() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-// Appends what the next read gives to the buffered bytes; false at the end of the file.
+// Moves the unread bytes to the buffer's start and appends what the next read gives; false at
+// the end of the file.
 bool TableReader::refill() {
   if (pos_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
@@ -75,7 +76,8 @@ bool TableReader::next_line(std::string& line) {
       throw ToolError(path_ + " is not a table: line " + std::to_string(line_number_ + 1) + " is longer than " +
                       std::to_string(max_line_) + " characters");
     }
-    if (newline == nullptr && (end_ - pos_ < buffer_.size()) && refill()) {
+    if (newline == nullptr && !at_eof_) {
+      refill();  // moves what is buffered to the buffer's start: `start` is found again
       scanned = length;
       continue;
     }
