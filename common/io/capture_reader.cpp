@@ -15,6 +15,12 @@
 
 namespace iq {
 
+std::optional<FileId> file_id(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileId{info.st_dev, info.st_ino};
+}
+
 std::optional<CaptureReader> CaptureReader::open(const std::string& path, std::size_t buffer_bytes,
                                                  std::string* why) {
   struct stat info {};

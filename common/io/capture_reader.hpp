@@ -22,6 +22,10 @@ struct FileId {
   bool operator==(const FileId&) const = default;
 };
 
+// The device and inode of the file `path` names (through symbolic links), or nothing when
+// there is none.
+std::optional<FileId> file_id(const std::string& path);
+
 class CaptureReader {
  public:
   // Opens `path` for reading after the input policy (input_refusal in file_kind.hpp). Returns

@@ -127,6 +127,11 @@ std::optional<std::int64_t> free_bytes_beside(const std::string& path) {
   return static_cast<std::int64_t>(blocks * block_bytes);
 }
 
+void check_replaceable(const std::string& path, OutputKind kind) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) refuse_unsafe_target(path, info, {}, kind);
+}
+
 OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs, OutputKind kind)
     : path_(std::move(path)), final_path_(path_) {
   struct stat info {};

@@ -52,6 +52,11 @@ class OutputKind {
   std::int64_t largest_replaced_;
 };
 
+// Throws the ToolError that OutputFile would throw for an existing `path` that `kind` may not
+// replace, creating nothing: for a program that knows its output's name long before it writes
+// it, so that the refusal comes before the long run.
+void check_replaceable(const std::string& path, OutputKind kind = OutputKind::table());
+
 class OutputFile {
  public:
   // Creates the output. Throws ToolError when `path` names the same file as one of `inputs`,

@@ -210,6 +210,7 @@ void check_room_for_capture(const std::string& path, std::int64_t bytes, bool fo
   if (::lstat(metadata.c_str(), &info) == 0 && !force) {
     throw ToolError("Can't create file " + metadata + ": it exists; give --force to replace it");
   }
+  check_replaceable(metadata, OutputKind::capture_metadata());
   const auto free = free_bytes_beside(path);
   if (free && *free < bytes) {
     throw ToolError(cformat("Can't create file %s: %lld bytes do not fit in the %lld bytes free on its file system",
