@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "io/file_kind.hpp"
 #include "io/output_file.hpp"
 #include "io/tool_error.hpp"
 
@@ -116,6 +117,10 @@ struct FileText {
 
 FileText read_small_file(const std::string& path) {
   FileText result;
+  if (auto refusal = input_refusal(path)) {
+    result.problem = std::move(*refusal);
+    return result;
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) {
