@@ -1,14 +1,24 @@
-// What the golden corpus cannot show of a run's outputs: a table replaces the previous file only
-// when complete; the progress line's text, its timing, and on a terminal.
+// What the golden corpus cannot show of a run's inputs and outputs: a table replaces the previous
+// file only when complete; where text ends and binary data begins; the inputs refused before they
+// are opened (a socket among them); tables split into lines across the reader's buffer; the
+// progress line's text, its timing, and on a terminal.
 #include <pty.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "io/capture_reader.hpp"
+#include "io/file_kind.hpp"
 #include "io/output_file.hpp"
 #include "io/progress_meter.hpp"
+#include "io/table_reader.hpp"
+#include "io/tool_error.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -29,6 +39,115 @@ TEST(OutputsTest, ThePreviousFileIsReplacedOnlyOnCommit) {
     }
     EXPECT_EQ(test::read_text(table), commit ? big : "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path("")), fs::directory_iterator()), 1) << "a temporary file is left";
+  }
+}
+
+TEST(OutputsTest, BinaryDataIsToldFromText) {
+  const std::vector<std::uint8_t> random = test::random_bytes(4096, 3);
+  const std::string capture(random.begin(), random.end());
+  for (const auto& [head, binary] : std::vector<std::pair<std::string, bool>>{
+           {"", false},
+           {"-1    0.145\r\n0    0.751\n\t\f\v", false},
+           {"T = 20 \xc2\xb0""C, 5 \xc2\xb5s, \xe2\x82\xac, \xf0\x9f\x93\xa1", false},  // UTF-8
+           {"a UTF-8 character cut off at the end \xe2\x82", false},
+           {"one stray Latin-1 byte \xe9 or two \xe9", false},  // 2 in 34: under one in ten
+           {std::string("17 of 18 bytes text\0", 20), true},
+           {std::string(100, '\x80'), true},
+           {std::string(100, '\x7f'), true},
+           {std::string(100, '\x1b'), true},
+           {"0123456789012345678\xff", false},  // one in twenty
+           {"012345678\xff", false},            // one in ten
+           {"01234567\xff", true},              // more than one in ten
+           {"\xc2\xc2\xc2\xc2", true},          // lead bytes without their continuation
+           {capture, true}}) {
+    EXPECT_EQ(looks_binary(head), binary) << quoted_start(head, 40);
+  }
+  EXPECT_EQ(quoted_start("ab\x01\xff\"cdefgh"), "ab\\x01\\xff\"cde");
+  EXPECT_EQ(quoted_start("ab", 8), "ab");
+}
+
+TEST(OutputsTest, CapturesAreToldByTheirNames) {
+  for (const auto& [name, suffix] : std::vector<std::pair<std::string, std::string>>{
+           {"night.bin", ".bin"}, {"NIGHT.BIN", ".bin"}, {"a/b.cu8", ".cu8"}, {"x.raw", ".raw"},
+           {"x.sigmf-data", ".sigmf-data"}, {"x.sigmf-meta", ".sigmf-meta"}, {".bin", ".bin"},
+           {"night.txt", ""}, {"night.bin.txt", ""}, {"bin", ""}, {"cabin", ""}, {"x.sigmf", ""}}) {
+    EXPECT_EQ(capture_suffix(name).value_or(""), suffix) << name;
+  }
+}
+
+// A socket cannot be made from the shell of a golden case; a pipe the program holds is read.
+TEST(OutputsTest, InputsThatCouldBlockAreRefusedBeforeTheyAreOpened) {
+  test::ScratchDir dir;
+  const std::string fifo = dir.path("f"), socket_path = dir.path("s"), file = dir.path("t.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socket_path.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  test::write_bytes(file, {'1', '\n'});
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const std::string held = "/dev/fd/" + std::to_string(ends[0]);
+  for (const auto& [path, refusal] : std::vector<std::pair<std::string, std::string>>{
+           {fifo, "named pipe (FIFO)"}, {socket_path, "socket"}, {"/dev/null", "device"}, {file, ""},
+           {dir.path("none"), ""}, {held, ""}}) {
+    EXPECT_NE(input_refusal(path).value_or("").find(refusal), std::string::npos) << path;
+    EXPECT_EQ(input_refusal(path).has_value(), !refusal.empty()) << path;
+    std::string why;
+    const bool opened = CaptureReader::open(path, 64, &why).has_value();
+    EXPECT_EQ(opened, refusal.empty() && path != dir.path("none")) << path;
+    if (!refusal.empty()) EXPECT_NE(why.find(refusal), std::string::npos) << why;
+  }
+  ::close(sock);
+  ::close(ends[0]);
+  ::close(ends[1]);
+}
+
+std::vector<std::string> lines_of(TableReader& table) {
+  std::vector<std::string> lines;
+  for (std::string line; table.next_line(line);) {
+    lines.push_back(line);
+    EXPECT_EQ(table.line_number(), static_cast<std::int64_t>(lines.size()));
+  }
+  return lines;
+}
+
+TEST(OutputsTest, TablesAreReadLineByLineAcrossTheBuffer) {
+  test::ScratchDir dir;
+  const std::string path = dir.path("t.txt");
+  std::vector<std::string> expected;
+  std::string text;
+  for (std::size_t i = 0; text.size() < (std::size_t{3} << 16); ++i) {  // lines cross every refill
+    expected.push_back(std::string(i * 7 % 97, static_cast<char>('a' + i % 26)));
+    text += expected.back() + (i % 3 == 0 ? "\r\n" : "\n");
+  }
+  expected.push_back("last, without its end");
+  text += expected.back();
+  std::ofstream(path) << text;
+  TableReader table(path);
+  EXPECT_EQ(lines_of(table), expected);
+  table.rewind();
+  EXPECT_EQ(lines_of(table), expected);
+}
+
+TEST(OutputsTest, ALineLongerThanTheLimitIsRefused) {
+  test::ScratchDir dir;
+  const std::string path = dir.path("t.txt"), ten(10, 'x');
+  for (const auto& [rest, refused] : std::vector<std::pair<std::string, bool>>{
+           {ten + "\n2\n", false}, {ten + "\r\n2\n", false}, {ten, false}, {ten + "\r", false},
+           {ten + "x\n2\n", true}, {ten + "\r\r\n", true}, {ten + "x", true}}) {
+    std::ofstream(path) << "1\n" << rest;
+    TableReader table(path, 10);
+    std::string line;
+    ASSERT_TRUE(table.next_line(line));
+    if (refused) {
+      EXPECT_THROW(table.next_line(line), ToolError) << rest;
+    } else {
+      EXPECT_TRUE(table.next_line(line));
+      EXPECT_EQ(line, ten) << rest;
+    }
   }
 }
 

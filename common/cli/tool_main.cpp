@@ -1,7 +1,6 @@
 // How a tool runs.
 #include "cli/tool_main.hpp"
 
-#include <cerrno>
 #include <iostream>
 
 #include "io/text_format.hpp"
@@ -10,8 +9,9 @@
 namespace iq {
 
 CaptureReader open_capture(const std::string& path, const char* cant_open) {
-  auto capture = CaptureReader::open(path);
-  if (!capture) throw ToolError(cformat(cant_open, path.c_str()), system_error_text("Can't open file " + path, errno));
+  std::string why;
+  auto capture = CaptureReader::open(path, CaptureReader::kDefaultBufferBytes, &why);
+  if (!capture) throw ToolError(cformat(cant_open, path.c_str()), "Can't open file " + path + ": " + why);
   return std::move(*capture);
 }
 

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "io/file_kind.hpp"
 #include "io/output_file.hpp"
 #include "io/tool_error.hpp"
 
@@ -116,6 +117,10 @@ struct FileText {
 
 FileText read_small_file(const std::string& path) {
   FileText result;
+  if (auto refusal = input_refusal(path)) {
+    result.problem = std::move(*refusal);
+    return result;
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) {
@@ -227,7 +232,7 @@ void write_capture_metadata(const std::string& capture_path, const CaptureMetada
   root["global"] = global;
   root["captures"] = nlohmann::ordered_json::array({segment});
   root["annotations"] = nlohmann::ordered_json::array();
-  OutputFile file(metadata_path_for(capture_path), {});
+  OutputFile file(metadata_path_for(capture_path), {}, OutputKind::capture_metadata());
   file.write(root.dump(4) + "\n");
   file.commit();
 }

@@ -10,18 +10,24 @@
 #include <cstring>
 #include <utility>
 
+#include "io/file_kind.hpp"
 #include "io/tool_error.hpp"
 
 namespace iq {
 
-std::optional<CaptureReader> CaptureReader::open(const std::string& path, std::size_t buffer_bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+std::optional<FileId> file_id(const std::string& path) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int why = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    errno = why;
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileId{info.st_dev, info.st_ino};
+}
+
+std::optional<CaptureReader> CaptureReader::open(const std::string& path, std::size_t buffer_bytes,
+                                                 std::string* why) {
+  struct stat info {};
+  std::string reason;
+  const int fd = open_input(path, info, reason);
+  if (fd < 0) {
+    if (why != nullptr) *why = std::move(reason);
     return std::nullopt;
   }
   const off_t end = ::lseek(fd, 0, SEEK_END);

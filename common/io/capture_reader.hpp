@@ -22,12 +22,18 @@ struct FileId {
   bool operator==(const FileId&) const = default;
 };
 
+// The device and inode of the file `path` names (through symbolic links), or nothing when
+// there is none.
+std::optional<FileId> file_id(const std::string& path);
+
 class CaptureReader {
  public:
-  // Opens `path` for reading. Returns nothing when it cannot be opened or is a folder; errno
-  // then says why (EISDIR for a folder).
+  // Opens `path` for reading after the input policy (input_refusal in file_kind.hpp). Returns
+  // nothing when the policy refuses it, or it cannot be opened, or it is a folder; `why`, when
+  // given, then says why in words for a one-line message.
   static std::optional<CaptureReader> open(const std::string& path,
-                                           std::size_t buffer_bytes = kDefaultBufferBytes);
+                                           std::size_t buffer_bytes = kDefaultBufferBytes,
+                                           std::string* why = nullptr);
 
   CaptureReader(CaptureReader&& other) noexcept;
   CaptureReader& operator=(CaptureReader&& other) noexcept;

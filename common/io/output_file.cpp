@@ -13,7 +13,9 @@
 #include <string_view>
 #include <utility>
 
+#include "io/file_kind.hpp"
 #include "io/interrupt_cleanup.hpp"
+#include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 
 namespace iq {
@@ -67,7 +69,54 @@ std::string temp_pattern(const std::string& final_path) {
   return final_path.substr(0, name_start) + name + std::string(kSuffix);
 }
 
+// A PNG file's first eight bytes.
+constexpr std::string_view kPngSignature("\x89PNG\r\n\x1a\n", 8);
+
+// Throws ToolError when the existing file `path` (with `info`) may not be the output: an input,
+// a folder, a file the user may not write, or one that `kind` may not replace.
+void refuse_unsafe_target(const std::string& path, const struct stat& info, std::initializer_list<FileId> inputs,
+                          const OutputKind& kind) {
+  const FileId id{info.st_dev, info.st_ino};
+  for (const FileId& input : inputs) {
+    if (id == input) {
+      throw ToolError("output file " + path + " is the same file as an input; refusing to overwrite it");
+    }
+  }
+  if (S_ISDIR(info.st_mode)) throw ToolError("Can't create file " + path + ": it is a folder");
+  if (!S_ISREG(info.st_mode)) return;
+  if (::access(path.c_str(), W_OK) != 0) throw ToolError(system_error_text("Can't create file " + path, errno));
+  if (is_special_path(path)) return;
+  const auto refusal = kind.refusal(path, resolve_link_target(path), static_cast<std::int64_t>(info.st_size));
+  if (refusal) throw ToolError(*refusal);
+}
+
 }  // namespace
+
+std::optional<std::string> OutputKind::refusal(const std::string& path, const std::string& target,
+                                               std::int64_t size) const {
+  if (what_ == What::kCapture) {
+    if (size <= largest_replaced_) return std::nullopt;
+    return cformat("%s holds %lld bytes, more than the %lld bytes written in its place; a capture replaces "
+                   "only a file no larger than itself, so that swapped names never lose a recording",
+                   path.c_str(), static_cast<long long>(size), static_cast<long long>(largest_replaced_));
+  }
+  const std::string noun = what_ == What::kTable     ? "a table"
+                           : what_ == What::kPicture ? "a picture"
+                                                     : "capture metadata";
+  if (what_ != What::kMetadata) {
+    if (const auto suffix = capture_suffix(path)) {
+      return path + " is a capture (its name ends in " + *suffix + "); it is never replaced by " + noun;
+    }
+    if (const auto suffix = capture_suffix(target)) {
+      return path + " links to a capture (a name ending in " + *suffix + "); it is never replaced by " + noun;
+    }
+  }
+  const auto head = read_head(path);
+  if (!head || !looks_binary(*head)) return std::nullopt;
+  if (what_ == What::kPicture && head->starts_with(kPngSignature)) return std::nullopt;
+  return path + " holds binary data, like a capture (it starts \"" + quoted_start(*head) +
+         "\"); it is never replaced by " + noun;
+}
 
 std::optional<std::int64_t> free_bytes_beside(const std::string& path) {
   struct statvfs info {};
@@ -78,25 +127,16 @@ std::optional<std::int64_t> free_bytes_beside(const std::string& path) {
   return static_cast<std::int64_t>(blocks * block_bytes);
 }
 
-OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs)
+void check_replaceable(const std::string& path, OutputKind kind) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) refuse_unsafe_target(path, info, {}, kind);
+}
+
+OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs, OutputKind kind)
     : path_(std::move(path)), final_path_(path_) {
   struct stat info {};
   const bool exists = ::stat(path_.c_str(), &info) == 0;
-  if (exists) {
-    const FileId id{info.st_dev, info.st_ino};
-    for (const FileId& input : inputs) {
-      if (id == input) {
-        throw ToolError("output file " + path_ +
-                        " is the same file as an input; refusing to overwrite it");
-      }
-    }
-  }
-  if (exists && S_ISDIR(info.st_mode)) {
-    throw ToolError("Can't create file " + path_ + ": it is a folder");
-  }
-  if (exists && S_ISREG(info.st_mode) && ::access(path_.c_str(), W_OK) != 0) {
-    throw ToolError(system_error_text("Can't create file " + path_, errno));
-  }
+  if (exists) refuse_unsafe_target(path_, info, inputs, kind);
   if ((exists && !S_ISREG(info.st_mode)) || is_special_path(path_)) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) throw ToolError(system_error_text("Can't create file " + path_, errno));

@@ -1,5 +1,11 @@
-// Safe creation of a tool's output: never the same file as an input, every write checked, and
-// a regular file replaced only when the whole table has been written.
+// Safe creation of a tool's output: never the same file as an input, never a file that the
+// kind of output may not replace, every write checked, and a regular file replaced only when
+// the whole table has been written.
+//
+// The program declares what it writes (OutputKind), which decides what an existing regular
+// file of that name may be: a table replaces text only, never a capture (binary data in its
+// first 4 KiB, or a capture's name: .bin, .cu8, .raw, .sigmf-data, .sigmf-meta), so that two
+// swapped names on a command line never turn a recording into a table.
 //
 // A regular-file output is written to a temporary file beside it and renamed into place by
 // commit(), so an interrupted or failed run leaves the previous file of that name untouched
@@ -23,11 +29,40 @@ namespace iq {
 // would be created (its folder's file system); nothing when that cannot be told.
 std::optional<std::int64_t> free_bytes_beside(const std::string& path);
 
+// What a program writes, declared when it creates an output: the existing files it may replace.
+class OutputKind {
+ public:
+  // Text: replaces text, never a capture.
+  static OutputKind table() { return OutputKind(What::kTable, 0); }
+  // A PNG or SVG picture: replaces what a table replaces, and a PNG picture.
+  static OutputKind picture() { return OutputKind(What::kPicture, 0); }
+  // A capture's SigMF metadata (JSON text, named .sigmf-meta): replaces text only.
+  static OutputKind capture_metadata() { return OutputKind(What::kMetadata, 0); }
+  // A capture: replaces only a file of at most `largest_replaced` bytes, whatever it holds.
+  static OutputKind capture(std::int64_t largest_replaced) { return OutputKind(What::kCapture, largest_replaced); }
+
+  // Why the existing regular file `path` of `size` bytes (a symbolic link to `target`) may not
+  // be replaced by this kind of output, or nothing.
+  std::optional<std::string> refusal(const std::string& path, const std::string& target, std::int64_t size) const;
+
+ private:
+  enum class What { kTable, kPicture, kMetadata, kCapture };
+  OutputKind(What what, std::int64_t largest_replaced) : what_(what), largest_replaced_(largest_replaced) {}
+  What what_;
+  std::int64_t largest_replaced_;
+};
+
+// Throws the ToolError that OutputFile would throw for an existing `path` that `kind` may not
+// replace, creating nothing: for a program that knows its output's name long before it writes
+// it, so that the refusal comes before the long run.
+void check_replaceable(const std::string& path, OutputKind kind = OutputKind::table());
+
 class OutputFile {
  public:
   // Creates the output. Throws ToolError when `path` names the same file as one of `inputs`,
-  // or when it cannot be created.
-  OutputFile(std::string path, std::initializer_list<FileId> inputs);
+  // or an existing file that `kind` may not replace, or when it cannot be created. Nothing
+  // exists of the output before these checks have passed.
+  OutputFile(std::string path, std::initializer_list<FileId> inputs, OutputKind kind = OutputKind::table());
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   // Discards the temporary file if commit() was not reached.

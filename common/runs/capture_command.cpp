@@ -78,6 +78,9 @@ void print_time_line(const char* format, std::int64_t offset_hours, Clock& clock
 void capture_and_analyse(const std::string& command, const CaptureNames& names, std::int32_t points,
                          const CaptureSpectrumRules& rules, std::int64_t offset_hours, Clock& clock,
                          std::ostream& out) {
+  // A table that may not be replaced is refused before the recording, which would be wasted; a
+  // table that is the capture itself is refused, as an input, once the capture is read.
+  if (file_id(names.textfile) != file_id(names.binfile)) check_replaceable(names.textfile);
   const int status = run_command(command, out);
   if (status != 0) {
     throw ToolError("capture command '" + command + "' failed: " + command_failure(status) +

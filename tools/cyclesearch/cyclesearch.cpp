@@ -221,8 +221,9 @@ int search_run(Run& run) {
   const SearchOptions options = search_options(run);
   const std::string& infile = run.text(0);
   const std::string& outfile = run.text(1);
-  auto capture = CaptureReader::open(infile);
-  if (!capture) throw ToolError("Can't open file " + infile);
+  std::string why;
+  auto capture = CaptureReader::open(infile, CaptureReader::kDefaultBufferBytes, &why);
+  if (!capture) throw ToolError("Can't open file " + infile + ": " + why);
   SearchPlan plan = plan_geometry(run, *capture);
   plan.split = SubintSplit{plan.samples, plan_subints(plan, options)};
 

@@ -16,6 +16,7 @@
 #include "io/capture_reader.hpp"
 #include "cli/command.hpp"
 #include "io/output_file.hpp"
+#include "io/table_reader.hpp"
 #include "io/capture_metadata.hpp"
 #include "plot_metadata.hpp"
 #include "plot_script.hpp"
@@ -274,16 +275,15 @@ void draw(const std::string& gnuplot, const std::string& script, OutputFile& pic
 }
 
 // Whether the table starts with a waterfall's header line; the table is rewound.
-bool starts_as_waterfall(std::istream& table) {
+bool starts_as_waterfall(TableReader& table) {
   std::string first;
-  std::getline(table, first);
-  table.clear();
-  table.seekg(0);
-  return is_waterfall_header(first);
+  const bool any = table.next_line(first);
+  table.rewind();
+  return any && is_waterfall_header(first);
 }
 
 // Reads a waterfall's header and rows into the settings; the number of complete rows.
-std::int64_t read_waterfall(std::istream& table, const std::string& name, PlotSettings& settings) {
+std::int64_t read_waterfall(TableReader& table, const std::string& name, PlotSettings& settings) {
   const WaterfallShape shape = scan_waterfall(table, name);
   if (shape.rows == 0) throw ToolError("the waterfall " + name + " has no complete row yet");
   settings.points = shape.points;
@@ -306,7 +306,7 @@ void check_velocity(const PlotSettings& settings, TableKind kind) {
 }
 
 // The table's kind (given, or told from its layout) and its number of rows.
-TableKind identify_table(const PlotOptions& options, std::istream& table, PlotSettings& settings,
+TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSettings& settings,
                          std::int64_t& rows) {
   if (options.kind == TableKind::kWaterfall || (!options.kind && starts_as_waterfall(table))) {
     rows = read_waterfall(table, options.table, settings);
@@ -344,9 +344,7 @@ TableKind identify_table(const PlotOptions& options, std::istream& table, PlotSe
 int plot_run(Run& run) {
   PlotOptions options = plot_options(run);
   const PictureFormat format = picture_format(options.picture);
-  const auto table_file = CaptureReader::open(options.table, 1);
-  std::ifstream table(options.table);
-  if (!table_file || !table) throw ToolError("Can't open table " + options.table);
+  TableReader table(options.table);
   PlotSettings& settings = options.settings;
   std::int64_t rows = 0;
   const TableKind kind = identify_table(options, table, settings, rows);
@@ -370,7 +368,7 @@ int plot_run(Run& run) {
                      std::string(table_kind_name(kind)) + ")";
     if (settings.start_utc) settings.title += ", capture started " + *settings.start_utc;
   }
-  OutputFile picture(options.picture, {table_file->id()});
+  OutputFile picture(options.picture, {table.id()}, OutputKind::picture());
   draw(*gnuplot, plot_script(settings), picture);
   picture.commit();
   run.out() << cformat("Table=%s    Kind=%s    Rows=%lld    Picture=%s\n", options.table.c_str(),

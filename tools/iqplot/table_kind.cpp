@@ -88,11 +88,10 @@ int table_kind_columns(TableKind kind) {
   }
 }
 
-TableShape scan_table(std::istream& table, const std::string& name) {
+TableShape scan_table(TableReader& table, const std::string& name) {
   TableShape shape;
   std::string line;
-  while (std::getline(table, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (table.next_line(line)) {
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     ++shape.rows;
     const auto bad_row = [&](const std::string& why) {
@@ -125,7 +124,6 @@ TableShape scan_table(std::istream& table, const std::string& name) {
                     std::to_string(shape.columns));
     }
   }
-  if (table.bad()) throw ToolError("Can't read " + name);
   return shape;
 }
 

@@ -2,10 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <istream>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "io/table_reader.hpp"
 
 namespace iq {
 
@@ -43,7 +44,7 @@ struct TableShape {
 
 // Reads a whole table. Throws ToolError naming `name` for a row that is not a row of numbers
 // or whose field count differs from the first row's.
-TableShape scan_table(std::istream& table, const std::string& name);
+TableShape scan_table(TableReader& table, const std::string& name);
 
 // The kind a shape belongs to, or nothing when it matches none.
 std::optional<TableKind> recognise_table(const TableShape& shape);

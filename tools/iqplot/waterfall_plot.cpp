@@ -82,19 +82,15 @@ bool is_waterfall_header(std::string_view first_line) {
          (first_line.size() == kWaterfallMark.size() || first_line[kWaterfallMark.size()] == ' ');
 }
 
-WaterfallShape scan_waterfall(std::istream& table, const std::string& name) {
+WaterfallShape scan_waterfall(TableReader& table, const std::string& name) {
   WaterfallShape shape;
   std::string line;
-  if (!std::getline(table, line)) throw ToolError(name + " is not a waterfall table: it is empty");
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (!table.next_line(line)) throw ToolError(name + " is not a waterfall table: it is empty");
   read_header(line, name, shape);
   std::int64_t in_row = 0;
-  std::int64_t line_number = 1;
-  while (std::getline(table, line)) {
-    ++line_number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (table.next_line(line)) {
     const auto bad = [&](const std::string& why) {
-      return ToolError(name + " is not a waterfall table: line " + std::to_string(line_number) + " " + why);
+      return ToolError(name + " is not a waterfall table: line " + std::to_string(table.line_number()) + " " + why);
     };
     if (!line.empty() && line[0] == '#') continue;
     if (line.find_first_not_of(" \t") == std::string::npos) {
@@ -118,7 +114,6 @@ WaterfallShape scan_waterfall(std::istream& table, const std::string& name) {
     }
     ++in_row;
   }
-  if (table.bad()) throw ToolError("Can't read " + name);
   return shape;
 }
 

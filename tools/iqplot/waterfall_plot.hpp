@@ -6,11 +6,11 @@
 #pragma once
 
 #include <cstdint>
-#include <istream>
 #include <string>
 #include <string_view>
 
 #include "io/capture_metadata.hpp"
+#include "io/table_reader.hpp"
 #include "plot_script.hpp"
 
 namespace iq {
@@ -31,7 +31,7 @@ struct WaterfallShape {
 // Reads a whole waterfall table in one pass (fixed memory). Throws ToolError naming `name`
 // for a missing or malformed header, a row of other than `points` lines, or a line that is
 // not "bin value" with the bins counting up from -points/2.
-WaterfallShape scan_waterfall(std::istream& table, const std::string& name);
+WaterfallShape scan_waterfall(TableReader& table, const std::string& name);
 
 // The plotting part of a waterfall's script: frequency (or velocity) across, time down (UTC
 // when the start is known, seconds or minutes from the start with a rate, row numbers

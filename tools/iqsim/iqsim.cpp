@@ -187,9 +187,9 @@ void write_metadata(const SimOptions& options) {
   write_capture_metadata(options.capture, meta);
 }
 
-// A capture is a user's data: an existing file (a recording, perhaps) is replaced only when
-// --force says so, and a capture larger than the free space of its file system is refused
-// before anything is written. Devices and pipes (/dev/null, a FIFO) are written as given.
+// A capture is a user's data: an existing file (a recording, perhaps) or the metadata beside it
+// is replaced only when --force says so, and a capture larger than the free space of its file
+// system is refused before anything is written. Devices and pipes (/dev/null, a FIFO) are written as given.
 void check_room_for_capture(const std::string& path, std::int64_t bytes, bool force) {
   struct stat info {};
   const bool exists = ::stat(path.c_str(), &info) == 0;
@@ -197,6 +197,12 @@ void check_room_for_capture(const std::string& path, std::int64_t bytes, bool fo
     throw ToolError("Can't create file " + path + ": it exists; give --force to replace it");
   }
   if (exists && !S_ISREG(info.st_mode)) return;
+  // The metadata beside the capture describes a recording as much as the capture does.
+  const std::string metadata = metadata_path_for(path);
+  if (::lstat(metadata.c_str(), &info) == 0 && !force) {
+    throw ToolError("Can't create file " + metadata + ": it exists; give --force to replace it");
+  }
+  check_replaceable(metadata, OutputKind::capture_metadata());
   const auto free = free_bytes_beside(path);
   if (free && *free < bytes) {
     throw ToolError(cformat("Can't create file %s: %lld bytes do not fit in the %lld bytes free on its file system",
@@ -209,7 +215,8 @@ int simulate_run(Run& run) {
   require_option(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
   const std::int64_t bytes = 2 * options.samples;
   check_room_for_capture(options.capture, bytes, options.force);
-  OutputFile capture(options.capture, {});
+  // Whether an existing file is replaced, --force has decided.
+  OutputFile capture(options.capture, {}, OutputKind::capture(INT64_MAX));
   SkyGenerator sky(options.sky);
   std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kChunkBytes));
   const auto progress = ProgressMeter::on_terminal(ProgressMeter::label_for(options.capture), bytes);

@@ -68,7 +68,9 @@ int trim_run(Run& run) {
   const std::int64_t bytes = std::max<std::int64_t>(run.whole(2), 0) * kBlockBytes;
 
   CaptureReader old_capture = open_capture(oldfile, texts::kCantOpenNoBlank);
-  OutputFile cut(newfile, {old_capture.id()});
+  // iqtrim has no --force: an existing file is replaced only when it is no larger than the
+  // cut, so that swapped names (iqtrim a_cut.bin a.bin ...) never lose the longer recording.
+  OutputFile cut(newfile, {old_capture.id()}, OutputKind::capture(bytes));
   old_capture.skip(skip);
   old_capture.show_progress(bytes);
   std::vector<std::uint8_t> transfer(static_cast<std::size_t>(TransferSchedule::kTransferBytes));

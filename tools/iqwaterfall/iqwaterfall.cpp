@@ -278,8 +278,9 @@ std::int64_t frames_per_row_argument(const Run& run, std::int32_t points) {
 // The capture file, measured; nothing for a live stream on standard input.
 std::optional<CaptureReader> open_waterfall_input(const std::string& infile) {
   if (infile == "-") return std::nullopt;
-  auto capture = CaptureReader::open(infile);
-  if (!capture) throw ToolError("Can't open file " + infile);
+  std::string why;
+  auto capture = CaptureReader::open(infile, CaptureReader::kDefaultBufferBytes, &why);
+  if (!capture) throw ToolError("Can't open file " + infile + ": " + why);
   if (capture->length() < 0) {
     throw ToolError(infile + " has no length to measure (a pipe or device); give it as \"-\" on standard input");
   }

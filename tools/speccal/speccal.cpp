@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,8 +22,8 @@
 #include "baseline_fit.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
-#include "io/capture_reader.hpp"
 #include "io/output_file.hpp"
+#include "io/table_reader.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 
@@ -115,22 +114,10 @@ bool parse_value(const std::string& field, double& value) {
 // Reads a spectrum table: lines of a bin number and a finite value, the bins running up by
 // one. Blank lines are passed over. Anything else is refused in one line naming the table.
 SpectrumTable read_spectrum(const std::string& name) {
-  const auto file = CaptureReader::open(name, 1);
-  std::ifstream text(name);
-  if (!file || !text) throw ToolError("Can't open table " + name);
-  SpectrumTable table{name, file->id(), 0, {}};
-  // Lines are read into a buffer of bounded length, so that a capture or any file without
-  // line ends, given by mistake, is refused without being read into memory whole.
-  std::vector<char> buffer(kMaxLineLength + 2);
-  std::int64_t number = 0;
-  const auto too_long = [&] {
-    return ToolError(name + " is not a spectrum table: line " + std::to_string(number) + " is longer than " +
-                     std::to_string(kMaxLineLength) + " characters");
-  };
-  while (++number, text.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()))) {
-    std::string line(buffer.data());
-    if (line.size() > kMaxLineLength) throw too_long();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  TableReader text(name, kMaxLineLength);
+  SpectrumTable table{name, text.id(), 0, {}};
+  std::string line;
+  while (text.next_line(line)) {
     std::vector<std::string> fields;
     for (std::size_t at = 0; (at = line.find_first_not_of(" \t", at)) != std::string::npos;) {
       const std::size_t stop = std::min(line.find_first_of(" \t", at), line.size());
@@ -139,7 +126,7 @@ SpectrumTable read_spectrum(const std::string& name) {
     }
     if (fields.empty()) continue;
     const auto refuse = [&](const std::string& why) {
-      return ToolError(name + " is not a spectrum table: line " + std::to_string(number) + " " + why);
+      return ToolError(name + " is not a spectrum table: line " + std::to_string(text.line_number()) + " " + why);
     };
     if (fields.size() != 2) throw refuse("has " + std::to_string(fields.size()) + " fields, not a bin and a value");
     std::int64_t bin = 0;
@@ -156,8 +143,6 @@ SpectrumTable read_spectrum(const std::string& name) {
     }
     table.values.push_back(value);
   }
-  if (text.bad()) throw ToolError("Can't read table " + name);
-  if (!text.eof()) throw too_long();
   if (table.values.empty()) throw ToolError(name + " is not a spectrum table: it has no bins");
   return table;
 }
