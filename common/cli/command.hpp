@@ -35,6 +35,24 @@ struct Parameter {
   const char* above_most_text = nullptr;
 };
 
+// One-line declarations: a file name or other text; a whole number within [least, most] (any
+// 32-bit value by default); a number; a power of two from 1 to `most`, with the fixed console
+// text of a value above it where there is one.
+constexpr Parameter text_parameter(std::string_view name) { return {.name = name}; }
+constexpr Parameter whole_parameter(std::string_view name, std::int64_t least = std::numeric_limits<std::int32_t>::min(),
+                                    std::int64_t most = std::numeric_limits<std::int32_t>::max(),
+                                    std::string_view range = {}) {
+  return {.name = name, .kind = ParameterKind::whole, .least = least, .most = most, .range = range};
+}
+constexpr Parameter number_parameter(std::string_view name, std::string_view unit, std::string_view range) {
+  return {.name = name, .kind = ParameterKind::number, .unit = unit, .range = range};
+}
+constexpr Parameter points_parameter(std::string_view name, std::int64_t most, std::string_view range,
+                                     const char* above_most_text = nullptr) {
+  return {.name = name, .kind = ParameterKind::whole, .least = 1, .most = most, .range = range,
+          .power_of_two = true, .above_most_text = above_most_text};
+}
+
 struct OptionSpec {
   std::string_view name;      // "--rate"
   std::string_view alias;     // "-r", or empty

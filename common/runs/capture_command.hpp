@@ -36,8 +36,7 @@ struct CaptureSpectrumRules {
 // The point count of a launcher whose largest is `most` (`range` says "a power of two from 1 to
 // <most>"): above it the launcher prints "Too many FFT points" and a newline.
 constexpr Parameter capture_points_parameter(std::int32_t most, std::string_view range) {
-  return {.name = "No FFT points", .kind = ParameterKind::whole, .least = 1, .most = most, .range = range,
-          .power_of_two = true, .above_most_text = "Too many FFT points\n"};
+  return points_parameter("No FFT points", most, range, "Too many FFT points\n");
 }
 
 // The capture file and the table named after it, worked out from the command before it runs.

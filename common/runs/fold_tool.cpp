@@ -37,15 +37,11 @@ Command fold_command(const FoldTool& tool) {
       .tool = tool.name,
       .usage = tool.usage,
       .summary = tool.summary,
-      .parameters = {{.name = "Infile"},
-                     {.name = "Outfile"},
-                     kFoldClock,
-                     {.name = "output data points", .kind = ParameterKind::whole, .least = 1, .most = kMaxFoldPoints},
-                     kFoldPeriod},
+      .parameters = {text_parameter("Infile"), text_parameter("Outfile"), kFoldClock,
+                     whole_parameter("output data points", 1, kMaxFoldPoints), kFoldPeriod},
   };
   if (tool.divisor_label != nullptr) {
-    command.parameters.push_back({.name = tool.divisor_label, .kind = ParameterKind::whole, .least = 1,
-                                  .range = "a whole number of 1 or more"});
+    command.parameters.push_back(whole_parameter(tool.divisor_label, 1, INT32_MAX, "a whole number of 1 or more"));
   }
   return command;
 }

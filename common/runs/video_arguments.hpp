@@ -8,10 +8,8 @@
 
 namespace iq {
 
-inline constexpr Parameter kVideoClock{.name = "clock rate (MHz)", .kind = ParameterKind::number, .unit = "MHz",
-                                       .range = "a finite number above 0"};
-inline constexpr Parameter kVideoBand{.name = "video band (kHz)", .kind = ParameterKind::number, .unit = "kHz",
-                                      .range = "a finite number above 0"};
+inline constexpr Parameter kVideoClock = number_parameter("clock rate (MHz)", "MHz", "a finite number above 0");
+inline constexpr Parameter kVideoBand = number_parameter("video band (kHz)", "kHz", "a finite number above 0");
 
 // The detector of the run's arguments `clock` and `band` (each a number stored in single
 // precision). Refuses a rate that is not above 0 and a ratio that gives no whole sample per

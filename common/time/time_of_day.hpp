@@ -36,12 +36,9 @@ struct StartTime {
 
 // The three target fields as parameters of a command: fields outside 0 .. 23, 0 .. 59, 0 .. 59
 // could never be matched and are refused.
-inline constexpr Parameter kStartHour{.name = "hr", .kind = ParameterKind::whole, .least = 0, .most = 23,
-                                      .range = "an hour from 0 to 23"};
-inline constexpr Parameter kStartMinute{.name = "min", .kind = ParameterKind::whole, .least = 0, .most = 59,
-                                        .range = "a minute from 0 to 59"};
-inline constexpr Parameter kStartSecond{.name = "sec", .kind = ParameterKind::whole, .least = 0, .most = 59,
-                                        .range = "a second from 0 to 59"};
+inline constexpr Parameter kStartHour = whole_parameter("hr", 0, 23, "an hour from 0 to 23");
+inline constexpr Parameter kStartMinute = whole_parameter("min", 0, 59, "a minute from 0 to 59");
+inline constexpr Parameter kStartSecond = whole_parameter("sec", 0, 59, "a second from 0 to 59");
 
 // The start time given by the run's arguments `first` .. `first` + 2 (hour, minute, second).
 StartTime start_time_argument(const Run& run, std::size_t first);

@@ -18,7 +18,7 @@ const Command kCommand{
     .usage = kAlarmexecUsage,
     .summary = "Waits for a time of day in the zone UTC-7, then runs a command line through the shell.\n"
                "Arguments after the fourth are ignored.",
-    .parameters = {{.name = "Runfile"}, kStartHour, kStartMinute, kStartSecond},
+    .parameters = {text_parameter("Runfile"), kStartHour, kStartMinute, kStartSecond},
     .count = ArgumentCount::at_least,
     .usage_line_end = false,
 };

@@ -43,13 +43,11 @@ const Command kCommand{
                "period * (1 + span) by shifting and adding them. The table has one line per trial: period\n"
                "(ms), chi-square of the profile against its mean, reduced chi-square, peak S/N. The\n"
                "console names the best trial, its on-pulse phase and its significance.",
-    .parameters = {{.name = "capture"},
-                   {.name = "table"},
-                   {.name = "clock rate (MHz)", .kind = ParameterKind::number, .unit = "MHz", .range = kFoldClock.range},
-                   {.name = "bins", .kind = ParameterKind::whole, .least = 2, .most = kMaxFoldPoints},
-                   {.name = "period (ms)", .kind = ParameterKind::number, .unit = "ms", .range = kFoldPeriod.range},
-                   {.name = "span", .kind = ParameterKind::number, .range = "a relative half-width above 0 and at most 0.5"},
-                   {.name = "trials", .kind = ParameterKind::whole, .least = 1, .most = kMaxTrials}},
+    .parameters = {text_parameter("capture"), text_parameter("table"),
+                   number_parameter("clock rate (MHz)", "MHz", kFoldClock.range), whole_parameter("bins", 2, kMaxFoldPoints),
+                   number_parameter("period (ms)", "ms", kFoldPeriod.range),
+                   number_parameter("span", "", "a relative half-width above 0 and at most 0.5"),
+                   whole_parameter("trials", 1, kMaxTrials)},
     .options = {{.name = "--subints",
                  .argument = "N",
                  .help = "sub-integrations (default: enough that the pulse drifts less than\n"

@@ -23,7 +23,7 @@ const Command kCommand{
     .summary = "Runs a capture program's command line at once, then writes the averaged power spectrum\n"
                "of the capture file named in it (the first word after the program's name) to a table\n"
                "named after that file. Arguments after the second are ignored.",
-    .parameters = {{.name = "\"sdrprog\""}, capture_points_parameter(kGrabspecMaxPoints, "a power of two from 1 to 4096")},
+    .parameters = {text_parameter("\"sdrprog\""), capture_points_parameter(kGrabspecMaxPoints, "a power of two from 1 to 4096")},
     .count = ArgumentCount::at_least,
 };
 

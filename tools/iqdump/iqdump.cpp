@@ -73,10 +73,8 @@ const Command kCommand{
     .usage = kIqdumpUsage,
     .summary = "Writes the normalised I and Q values of the blocks of 8192 complex samples from the start\n"
                "block up to (not including) the end block, one sample a line.",
-    .parameters = {{.name = "Infile"},
-                   {.name = "Outfile"},
-                   {.name = "number of 8192 I/Q blocks-start", .kind = ParameterKind::whole, .least = 0},
-                   {.name = "number of 8192 I/Q blocks-end", .kind = ParameterKind::whole}},
+    .parameters = {text_parameter("Infile"), text_parameter("Outfile"),
+                   whole_parameter("number of 8192 I/Q blocks-start", 0), whole_parameter("number of 8192 I/Q blocks-end")},
 };
 
 int dump_run(Run& run) {

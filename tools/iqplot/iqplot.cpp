@@ -48,7 +48,7 @@ const Command kCommand{
                "The picture's name ends in .png or .svg, which chooses its format.\n"
                "Needs gnuplot (Debian: apt-get install gnuplot-nox); IQTOOLS_GNUPLOT names another\n"
                "gnuplot program.",
-    .parameters = {{.name = "table"}, {.name = "picture.png|picture.svg"}},
+    .parameters = {text_parameter("table"), text_parameter("picture.png|picture.svg")},
     .options =
         {{.name = "--kind", .alias = "-k", .argument = "KIND",
           .help = "the table's kind: spectrum, powtrace, modspec, profile,\ncorrelation, levels, dump, search, "

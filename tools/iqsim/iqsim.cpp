@@ -35,7 +35,7 @@ const Command kCommand{
                "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
                "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
                "capture's name with .bin replaced by, or else followed by, .sigmf-meta).",
-    .parameters = {{.name = "capture file"}},
+    .parameters = {text_parameter("capture file")},
     .options =
         {{.name = "--rate", .alias = "-r", .argument = "MHZ", .help = "complex sample rate in MHz (default 2.4)"},
          {.name = "--samples", .alias = "-n", .argument = "COUNT", .help = "number of complex samples (default 2400000)"},

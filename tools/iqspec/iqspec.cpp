@@ -23,15 +23,9 @@ const Command kCommand{
     .usage = kIqspecUsage,
     .summary = "Writes the averaged power spectrum of a capture: the mean power in each bin over every\n"
                "whole frame of <No. FFT Points> complex samples, from bin -N/2 to N/2 - 1.",
-    .parameters = {{.name = "Infile"},
-                   {.name = "Outfile"},
-                   {.name = "No. FFT Points",
-                    .kind = ParameterKind::whole,
-                    .least = 1,
-                    .most = kIqspecMaxPoints,
-                    .range = "a power of two from 1 to 131072",
-                    .power_of_two = true,
-                    .above_most_text = texts::kTooManyFftPoints}},
+    .parameters = {text_parameter("Infile"), text_parameter("Outfile"),
+                   points_parameter("No. FFT Points", kIqspecMaxPoints, "a power of two from 1 to 131072",
+                                    texts::kTooManyFftPoints)},
 };
 
 int spectrum_run(Run& run) {

@@ -49,14 +49,9 @@ const Command kCommand{
     .summary = "Writes a new capture of <No 8192 IQ blocks> blocks of 8192 complex samples cut from an old\n"
                "one, starting at the complex sample <Align address> counted from sample 7000 (the origin of\n"
                "the offsets that lagscan prints). Bytes past the end of the old capture are written as 255.",
-    .parameters = {{.name = "Oldfile"},
-                   {.name = "Newfile"},
-                   {.name = "No 8192 IQ blocks",
-                    .kind = ParameterKind::whole,
-                    .least = std::numeric_limits<std::int64_t>::min(),
-                    .most = kMaxBlocks,
-                    .range = kMaxBlocksRange},
-                   {.name = "Align address", .kind = ParameterKind::whole}},
+    .parameters = {text_parameter("Oldfile"), text_parameter("Newfile"),
+                   whole_parameter("No 8192 IQ blocks", INT64_MIN, kMaxBlocks, kMaxBlocksRange),
+                   whole_parameter("Align address")},
 };
 
 int trim_run(Run& run) {

@@ -62,20 +62,10 @@ const Command kCommand{
                "stream on standard input: each row is written as soon as its frames are in, and the run\n"
                "ends at the stream's end or at Ctrl-C (SIGINT), SIGTERM or SIGHUP, keeping every complete\n"
                "row. The rate, centre and start time come from <capture>.sigmf-meta when it is there.",
-    .parameters = {{.name = "capture|-"},
-                   {.name = "table"},
-                   {.name = "points",
-                    .kind = ParameterKind::whole,
-                    .least = 1,
-                    .most = kSpectrumMaxPoints,
-                    .range = "a power of two from 1 to 131072",
-                    .power_of_two = true},
-                   // Checked against the point count (a row's byte count must fit 64 bits).
-                   {.name = "frames per row",
-                    .kind = ParameterKind::whole,
-                    .least = INT64_MIN,
-                    .most = INT64_MAX,
-                    .range = "from 1 to (2^63 - 1) / (2 x points)"}},
+    // The frames per row are checked against the point count (a row's bytes must fit 64 bits).
+    .parameters = {text_parameter("capture|-"), text_parameter("table"),
+                   points_parameter("points", kSpectrumMaxPoints, "a power of two from 1 to 131072"),
+                   whole_parameter("frames per row", INT64_MIN, INT64_MAX, "from 1 to (2^63 - 1) / (2 x points)")},
     .options = {{.name = "--rate", .alias = "-r", .argument = "MHZ",
                  .help = "the capture's complex sample rate (instead of the metadata's)"},
                 {.name = "--centre", .alias = "-c", .argument = "MHZ",

@@ -66,11 +66,8 @@ const Command kCommand{
     .summary = "Cross-correlates the amplitudes of two captures of the same length, block pair by block\n"
                "pair, over every lag up to <sample length> samples each way, and writes the normalised\n"
                "correlation per lag; the console shows the best lag in each direction.",
-    .parameters = {{.name = "Infile1"},
-                   {.name = "Infile2"},
-                   {.name = "Outfile"},
-                   {.name = "sample length", .kind = ParameterKind::whole, .least = 0, .most = LagCorrelator::kMaxWindow},
-                   {.name = "No 8192 IQ blocks", .kind = ParameterKind::whole}},
+    .parameters = {text_parameter("Infile1"), text_parameter("Infile2"), text_parameter("Outfile"),
+                   whole_parameter("sample length", 0, LagCorrelator::kMaxWindow), whole_parameter("No 8192 IQ blocks")},
 };
 
 int lag_run(Run& run) {

@@ -100,7 +100,7 @@ const Command kCommand{
     .usage = kLevelhistUsage,
     .summary = "Writes how often each byte value occurs in a capture, per chunk of 512 bytes: one line for\n"
                "each value from -128 to 127.",
-    .parameters = {{.name = "Infile"}, {.name = "Outfile"}},
+    .parameters = {text_parameter("Infile"), text_parameter("Outfile")},
 };
 
 int levels_run(Run& run) {

@@ -75,17 +75,9 @@ const Command kCommand{
     .usage = kModspecUsage,
     .summary = "Detects the power of a capture in a video band, as powtrace does, then transforms that\n"
                "series in frames of <fft size> points and writes the summed magnitude per frequency.",
-    .parameters = {{.name = "Infile"},
-                   {.name = "Outfile"},
-                   kVideoClock,
-                   kVideoBand,
-                   {.name = "fft size",
-                    .kind = ParameterKind::whole,
-                    .least = 1,
-                    .most = kModspecMaxPoints,
-                    .range = "a power of two from 1 to 262144",
-                    .power_of_two = true,
-                    .above_most_text = texts::kTooManyFftPoints}},
+    .parameters = {text_parameter("Infile"), text_parameter("Outfile"), kVideoClock, kVideoBand,
+                   points_parameter("fft size", kModspecMaxPoints, "a power of two from 1 to 262144",
+                                    texts::kTooManyFftPoints)},
 };
 
 int modulation_run(Run& run) {

@@ -51,12 +51,8 @@ const Command kCommand{
     .summary = "Detects the power of the first 1/<file divisor> of a capture in a video band: sums the\n"
                "power of consecutive runs of <clock rate> x 1000 / <video band> samples and writes each\n"
                "run's value (a video point) as one line.",
-    .parameters = {{.name = "Infile"},
-                   {.name = "Outfile"},
-                   kVideoClock,
-                   kVideoBand,
-                   {.name = "file divisor", .kind = ParameterKind::whole, .least = 1,
-                    .range = "a whole number from 1 to 2147483647"}},
+    .parameters = {text_parameter("Infile"), text_parameter("Outfile"), kVideoClock, kVideoBand,
+                   whole_parameter("file divisor", 1, INT32_MAX, "a whole number from 1 to 2147483647")},
 };
 
 int power_run(Run& run) {

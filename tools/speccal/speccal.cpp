@@ -52,7 +52,7 @@ const Command kCommand{
                "writes (on - off) / off per bin, so that the passband shape divides out. Both tables are\n"
                "spectrum tables of the same bins (as iqspec writes them); a reference bin of 0 or less is\n"
                "refused. The output has the same two columns, the value with five decimals.",
-    .parameters = {{.name = "on table"}, {.name = "off table"}, {.name = "out table"}},
+    .parameters = {text_parameter("on table"), text_parameter("off table"), text_parameter("out table")},
     .options = {{.name = "--baseline", .alias = "-b", .argument = "ORDER",
                  .help = "subtract a polynomial of this order (0 to 10), fitted by least\n"
                          "squares to the calibrated bins outside the line window"},

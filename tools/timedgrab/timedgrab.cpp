@@ -27,12 +27,12 @@ const Command kCommand{
     .summary = "Waits for a time of day at <Hr offset> hours from UTC, runs a capture program's command\n"
                "line, then writes the averaged power spectrum of the capture file named in it to a table\n"
                "named after that file. Arguments after the sixth are ignored.",
-    .parameters = {{.name = "\"./iqgrab Binfile.bin + rtl commands\""},
+    .parameters = {text_parameter("\"./iqgrab Binfile.bin + rtl commands\""),
                    capture_points_parameter(kTimedgrabMaxPoints, "a power of two from 1 to 262144"),
                    kStartHour,
                    kStartMinute,
                    kStartSecond,
-                   {.name = "Hr offset", .kind = ParameterKind::whole, .unit = "hours"}},
+                   whole_parameter("Hr offset")},
     .count = ArgumentCount::at_least,
 };
 
