@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "arith/whole_numbers.hpp"
+
 namespace iq {
 
 // The arguments after the program name.
@@ -31,8 +33,6 @@ double atof_value(const std::string& text);    // atof
 std::int32_t whole_argument32(std::string_view parameter, const std::string& text);  // atol32
 std::int64_t whole_argument64(std::string_view parameter, const std::string& text);  // atoll64
 double number_argument(std::string_view parameter, const std::string& text);         // atof_value
-
-constexpr bool is_power_of_two(std::int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
 // Prints the one line that refuses a parameter:
 // "<tool>: <parameter> must be <valid range> (got '<text>')".

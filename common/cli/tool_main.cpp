@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "cli/run_environment.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 
@@ -13,6 +14,7 @@ namespace iq {
 int run_guarded(std::string_view tool, std::ostream& out, std::ostream& err,
                 const std::function<int()>& body) {
   try {
+    apply_run_environment();
     return body();
   } catch (const ToolError& failure) {
     out.flush();

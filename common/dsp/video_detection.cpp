@@ -4,10 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "cli/arguments.hpp"
 #include "dsp/power_units.hpp"
-#include "io/capture_format.hpp"
-#include "io/text_format.hpp"
+#include "dsp/capture_format.hpp"
 
 namespace iq {
 
@@ -61,65 +59,21 @@ float add_sample_powers(float sum, const std::uint8_t* bytes, std::int64_t sampl
   return sum;
 }
 
-namespace {
-
-// A rate as the tools hold it: the argument converted like atof and stored single.
-std::optional<float> positive_rate(std::string_view tool, std::string_view name, const std::string& text,
-                                   std::ostream& err) {
-  const auto value = static_cast<float>(number_argument(name, text));
-  if (std::isfinite(value) && value > 0) return value;
-  refuse_parameter(err, tool, name, "a finite number above 0", text);
-  return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<VideoDetector> VideoDetector::from_arguments(std::string_view tool, const std::string& clock_text,
-                                                           const std::string& band_text, std::ostream& err) {
-  const auto clock = positive_rate(tool, "clock rate (MHz)", clock_text, err);
-  if (!clock) return std::nullopt;
-  const auto band = positive_rate(tool, "video band (kHz)", band_text, err);
-  if (!band) return std::nullopt;
-  const float ratio = ratio_of(*clock, *band);
-  // The whole sample count is a 32-bit integer: 2^31 is the first ratio it cannot hold.
-  if (!(ratio >= 1.0f && ratio < 2147483648.0f)) {
-    refuse_parameter(err, tool, "clock rate (MHz) x 1000 / video band (kHz)",
-                     "from 1 to below 2147483648 (at least one whole sample per video point)",
-                     cformat("%s x 1000 / %s = %g", clock_text.c_str(), band_text.c_str(),
-                             static_cast<double>(ratio)));
-    return std::nullopt;
-  }
-  return VideoDetector{*clock, *band, ratio, static_cast<std::int64_t>(static_cast<std::int32_t>(ratio))};
-}
-
-VideoPointReader::VideoPointReader(CaptureReader& capture, const VideoDetector& detector)
-    : capture_(capture), detector_(detector), chunk_(kChunkBytes) {}
-
-void VideoPointReader::read(std::span<double> values) {
-  const std::int64_t per_point = detector_.samples_per_point;
-  const auto chunk_samples = static_cast<std::int64_t>(chunk_.size() / 2);
-  std::int64_t samples_to_read = static_cast<std::int64_t>(values.size()) * per_point;
-  std::size_t next = 0;
-  float sum = 0;
-  std::int64_t left_in_point = per_point;
-  while (next < values.size()) {
-    const std::int64_t in_chunk = std::min(samples_to_read, chunk_samples);
-    capture_.read(std::span(chunk_.data(), static_cast<std::size_t>(2 * in_chunk)));
-    samples_to_read -= in_chunk;
-    const std::uint8_t* bytes = chunk_.data();
-    for (std::int64_t available = in_chunk; available > 0;) {
-      const std::int64_t take = std::min(available, left_in_point);
-      sum = add_sample_powers(sum, bytes, take);
-      bytes += 2 * take;
-      available -= take;
-      left_in_point -= take;
-      if (left_in_point == 0) {
-        values[next++] = detector_.point_value(sum);
-        sum = 0;
-        left_in_point = per_point;
-      }
+std::size_t VideoPointSums::add(std::span<const std::uint8_t> iq, std::span<double> values, std::size_t next) {
+  const std::uint8_t* bytes = iq.data();
+  for (auto available = static_cast<std::int64_t>(iq.size() / 2); available > 0;) {
+    const std::int64_t take = std::min(available, left_in_point_);
+    sum_ = add_sample_powers(sum_, bytes, take);
+    bytes += 2 * take;
+    available -= take;
+    left_in_point_ -= take;
+    if (left_in_point_ == 0) {
+      values[next++] = detector_.point_value(sum_);
+      sum_ = 0;
+      left_in_point_ = detector_.samples_per_point;
     }
   }
+  return next;
 }
 
 }  // namespace iq

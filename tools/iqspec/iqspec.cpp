@@ -5,7 +5,7 @@
 #include "io/capture_reader.hpp"
 #include "cli/console_texts.hpp"
 #include "io/output_file.hpp"
-#include "dsp/spectrum.hpp"
+#include "flow/spectrum_run.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 #include "cli/tool_main.hpp"
@@ -41,7 +41,7 @@ int run_iqspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
 
     capture->show_progress(frames * 2 * points);
     const SpectrumAccumulator spectrum = accumulate_spectrum(*capture, points, frames);
-    spectrum.write_table(table, frames);
+    write_spectrum_table(table, spectrum, frames);
     table.commit();
     out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d\n", infile.c_str(), outfile.c_str(),
                    atoi32(args[2]));

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "cli/console_texts.hpp"
+#include "cli/video_arguments.hpp"
+#include "flow/video_points.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/folding.hpp"
 #include "io/output_file.hpp"
@@ -71,7 +73,7 @@ int run_modspec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
       report_too_many_points(out, err, "modspec", "fft size", args[4], kModspecMaxPoints);
       return kExitFailure;
     }
-    const auto detector = VideoDetector::from_arguments("modspec", args[2], args[3], err);
+    const auto detector = video_detector_from_arguments("modspec", args[2], args[3], err);
     if (!detector) return kExitFailure;
     if (!is_power_of_two(n)) {
       refuse_parameter(err, "modspec", "fft size", "a power of two from 1 to 262144", args[4]);

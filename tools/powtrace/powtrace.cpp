@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "cli/console_texts.hpp"
+#include "cli/video_arguments.hpp"
+#include "flow/video_points.hpp"
 #include "io/fixed_format.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
@@ -41,7 +43,7 @@ int run_powtrace(const ToolArgs& args, std::ostream& out, std::ostream& err) {
     const std::string& outfile = args[1];
     auto capture = open_capture("powtrace", infile, texts::kCantOpen, out, err);
     if (!capture) return kExitFailure;
-    const auto detector = VideoDetector::from_arguments("powtrace", args[2], args[3], err);
+    const auto detector = video_detector_from_arguments("powtrace", args[2], args[3], err);
     if (!detector) return kExitFailure;
     const std::int32_t divisor = whole_argument32("file divisor", args[4]);
     if (divisor < 1) {
