@@ -20,8 +20,8 @@ namespace iq {
 // refusals and error reports. Returns the exit status.
 using ToolFunction = int(const ToolArgs& args, std::ostream& out, std::ostream& err);
 
-// Runs `body`; a ToolError it throws is reported on `err` as "<tool>: <message>" and gives
-// exit status 1.
+// Runs `body` after the run's settings are taken from the environment (apply_run_environment);
+// a ToolError either throws is reported on `err` as "<tool>: <message>" and gives exit status 1.
 int run_guarded(std::string_view tool, std::ostream& out, std::ostream& err,
                 const std::function<int()>& body);
 

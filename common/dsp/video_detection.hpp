@@ -49,7 +49,8 @@ struct VideoDetector {
 // Consecutive video points of consecutive samples; a point may span any number of calls.
 class VideoPointSums {
  public:
-  explicit VideoPointSums(const VideoDetector& detector) : detector_(detector), left_in_point_(detector.samples_per_point) {}
+  explicit VideoPointSums(const VideoDetector& detector)
+      : detector_(detector), left_in_point_(detector.samples_per_point) {}
 
   // Adds the complex samples in `iq` (2 bytes each, I first, the next ones in order) and
   // stores the value of every point they complete in values[next], values[next + 1], ...
