@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "dsp/fft.hpp"
+#include "cli/run_environment.hpp"
 #include "dsp/vector_target.hpp"
 
 namespace {
 
 // The vector target the kernels run on (IQTOOLS_SIMD pins one), printed in the run's context.
-const bool kTargetShown = (benchmark::AddCustomContext("vector target", iq::vector_target()), true);
+const bool kTargetShown =
+    (iq::apply_run_environment(), benchmark::AddCustomContext("vector target", iq::vector_target()), true);
 
 // Nanoseconds per butterfly and bytes of capture per second, for `frames` frames of n points
 // transformed once per iteration.

@@ -13,12 +13,14 @@
 #include "dsp/lag_sums.hpp"
 #include "io/text_format.hpp"
 #include "dsp/video_detection.hpp"
+#include "cli/run_environment.hpp"
 #include "dsp/vector_target.hpp"
 
 namespace {
 
 // The vector target the kernels run on (IQTOOLS_SIMD pins one), printed in the run's context.
-const bool kTargetShown = (benchmark::AddCustomContext("vector target", iq::vector_target()), true);
+const bool kTargetShown =
+    (iq::apply_run_environment(), benchmark::AddCustomContext("vector target", iq::vector_target()), true);
 
 std::vector<std::uint8_t> noise_bytes(std::size_t count) {
   std::mt19937 rng(3);

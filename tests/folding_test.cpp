@@ -9,6 +9,7 @@
 
 #include "arith/precision.hpp"
 #include "dsp/folding.hpp"
+#include "flow/fold_run.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -64,8 +65,8 @@ TEST(FoldingTest, FoldMatchesThePlainRule) {
       auto capture = CaptureReader::open(path);
       ASSERT_TRUE(capture);
       Folder folder(g, kind);
-      folder.fold(*capture, samples / 3);  // in two calls: indices continue
-      folder.fold(*capture, samples - samples / 3);
+      fold_capture(folder, *capture, samples / 3);  // in two calls: indices continue
+      fold_capture(folder, *capture, samples - samples / 3);
       EXPECT_EQ(folder.sums(), sums) << c.points << " bins";
       EXPECT_EQ(folder.counts(), counts) << c.points << " bins";
       EXPECT_EQ(folder.last_bin(), tim);

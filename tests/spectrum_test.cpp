@@ -10,6 +10,7 @@
 
 #include "arith/precision.hpp"
 #include "dsp/spectrum.hpp"
+#include "flow/spectrum_run.hpp"
 #include "io/text_format.hpp"
 #include "dsp/spectrum_power.hpp"
 #include "dsp/vector_target.hpp"
@@ -89,7 +90,7 @@ TEST(Spectrum, TableLinesArePrintfsLines) {
       expected += cformat("%ld    %3.3f\n", static_cast<long>(i - n / 2), static_cast<double>(static_cast<extended>(sum_single) / static_cast<float>(frames)));
     }
     std::string lines;
-    spectrum.append_lines(lines, frames, 0, n);
+    append_spectrum_lines(lines, spectrum, frames, 0, n);
     EXPECT_EQ(lines, expected) << frames << " frames";
   }
 }

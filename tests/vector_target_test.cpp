@@ -1,16 +1,14 @@
-// The choice of vector target: pinning, the environment variable, and tables that do not
-// depend on it.
+// The choice of vector target: pinning, and tables that do not depend on it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "dsp/vector_target.hpp"
-#include "io/capture_format.hpp"
+#include "dsp/capture_format.hpp"
 #include "iqspec.hpp"
 #include "lagscan.hpp"
 #include "test_support.hpp"
@@ -48,35 +46,6 @@ TEST(VectorTarget, UnknownNamesChangeNothingAndCaseDoesNotMatter) {
   EXPECT_TRUE(pin_vector_target(upper));
   EXPECT_EQ(lower(vector_target()), own);
   EXPECT_TRUE(pin_vector_target(before));
-}
-
-// Run as a child by the next test: the target IQTOOLS_SIMD names (or the best one for a name
-// this processor cannot run) is the one reported before anything else pins one.
-TEST(VectorTarget, ReportsTheEnvironmentsChoice) {
-  const char* wanted = std::getenv("IQTOOLS_SIMD_EXPECT");
-  if (wanted == nullptr) GTEST_SKIP() << "run by EnvironmentVariablePinsTheTarget";
-  EXPECT_EQ(lower(vector_target()), wanted);
-}
-
-TEST(VectorTarget, EnvironmentVariablePinsTheTarget) {
-  const std::vector<std::string> names = vector_targets_available();
-  std::vector<std::pair<std::string, std::string>> cases;  // IQTOOLS_SIMD, the target expected
-  for (const std::string& name : names) cases.emplace_back(name, name);
-  std::string upper = names.front();
-  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  cases.emplace_back(upper, names.front());
-  cases.emplace_back("avx9", names.front());
-  cases.emplace_back("", names.front());
-  // A cross-built test program starts itself under the emulator it runs under.
-  const char* emulator = std::getenv("IQTOOLS_EMULATOR");
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  for (const auto& [value, expected] : cases) {
-    const auto result = test::run_program("IQTOOLS_SIMD='" + value + "' IQTOOLS_SIMD_EXPECT='" + expected + "' " +
-                                          (emulator ? emulator : "") + " '" + self +
-                                          "' --gtest_filter=VectorTarget.ReportsTheEnvironmentsChoice");
-    EXPECT_EQ(result.status, 0) << value << "\n" << result.out;
-    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << value << "\n" << result.out;
-  }
 }
 
 // The tools' tables are the same bytes on every target and every thread count.

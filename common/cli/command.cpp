@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "cli/run_environment.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 #include "iq/version.hpp"
@@ -319,6 +320,8 @@ int run_program(const Command& command, const ToolArgs& args, std::ostream& out,
       out << command.tool << " (iqtools) " << kVersion << '\n';
       return kExitSuccess;
     }
+    // The vector target and the thread count, chosen once for the whole run.
+    apply_run_environment();
     if (hooks.preface) hooks.preface(out);
     if (!count_fits(command, line.positional.size())) {
       print_usage(command, line.positional.size(), out, err, hooks);

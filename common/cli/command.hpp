@@ -145,7 +145,7 @@ struct RunHooks {
 };
 
 // Runs a program: "-h"/"--help" print the help text and "--version" the version (exit 0);
-// a wrong count of positional arguments prints the usage line and the count on standard error;
+// the run's environment is applied (run_environment.hpp); a wrong count of positional arguments prints the usage line and the count on standard error;
 // an unknown option is refused; then `body` runs. A ToolError from any of it ends the run
 // with its console text, "<tool>: <reason>" on standard error and exit status 1.
 int run_program(const Command& command, const ToolArgs& args, std::ostream& out, std::ostream& err,

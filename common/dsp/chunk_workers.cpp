@@ -2,19 +2,21 @@
 #include "dsp/chunk_workers.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace iq {
 
+namespace {
+
+std::atomic<unsigned> chosen_threads{0};  // 0: the cores
+
+}  // namespace
+
 unsigned worker_thread_count() {
-  const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
-  if (const char* cap = std::getenv("IQTOOLS_THREADS")) {
-    char* end = nullptr;
-    const long value = std::strtol(cap, &end, 10);
-    if (end != cap && *end == '\0' && value >= 1) return std::min(static_cast<unsigned>(std::min(value, 4096L)), cores);
-  }
-  return cores;
+  const unsigned chosen = chosen_threads.load();
+  return chosen != 0 ? chosen : std::max(std::thread::hardware_concurrency(), 1u);
 }
+
+void set_worker_thread_count(unsigned threads) { chosen_threads = threads; }
 
 ChunkWorkers::ChunkWorkers(unsigned threads) {
   for (unsigned t = 1; t < threads; ++t) helpers_.emplace_back([this] { help(); });

@@ -12,9 +12,10 @@
 
 namespace iq {
 
-// Number of threads the tools work with: the machine's cores, capped by the environment
-// variable IQTOOLS_THREADS (a whole number from 1) when it is set.
+// Number of threads the tools work with: the machine's cores unless the run chose fewer.
 unsigned worker_thread_count();
+// Sets that number for the threads started from now on (at least 1); 0 goes back to the cores.
+void set_worker_thread_count(unsigned threads);
 
 // The half-open range of `count` items that share `c` of `shares` takes.
 struct ItemRange {

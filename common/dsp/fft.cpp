@@ -9,9 +9,9 @@
 #include <stdexcept>
 #include <utility>
 
-#include "cli/arguments.hpp"
-#include "io/capture_format.hpp"
+#include "dsp/capture_format.hpp"
 #include "arith/precision.hpp"
+#include "arith/whole_numbers.hpp"
 #include "dsp/fft_scalar.hpp"
 
 namespace iq {

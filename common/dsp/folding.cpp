@@ -1,23 +1,18 @@
-// Period folding: per-bin sums and counts, and the profile table.
+// Period folding: per-bin sums and counts.
 #include "dsp/folding.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <string>
 
 #include "dsp/power_units.hpp"
-#include "io/capture_format.hpp"
+#include "dsp/capture_format.hpp"
 #include "arith/extended_sum.hpp"
 #include "arith/precision.hpp"
-#include "io/text_format.hpp"
 
 namespace iq {
 
 namespace {
-
-// Samples read from the capture at a time.
-constexpr std::int64_t kChunkSamples = std::int64_t{1} << 16;
 
 // (2b - 255)^2: 65536 times the square of the normalised component of byte b.
 constexpr std::array<std::uint32_t, 256> kSquareUnits = [] {
@@ -145,15 +140,6 @@ void Folder::restart(std::int64_t first_sample) {
   square_units_ = 0;
 }
 
-void Folder::fold(CaptureReader& capture, std::int64_t samples) {
-  const std::int64_t end = next_ + samples;
-  while (next_ < end) {
-    chunk_.resize(2 * static_cast<std::size_t>(std::min(end - next_, kChunkSamples)));
-    capture.read(chunk_);
-    fold_samples(chunk_);
-  }
-}
-
 void Folder::fold_samples(std::span<const std::uint8_t> iq) {
   const std::int64_t start = next_;
   const std::int64_t end = start + static_cast<std::int64_t>(iq.size() / 2);
@@ -176,23 +162,6 @@ void Folder::fold_samples(std::span<const std::uint8_t> iq) {
   }
   last_bin_ = bin;
   next_ = end;
-}
-
-void Folder::write_table(OutputFile& table) const { write_fold_table(table, sums_, counts_); }
-
-void write_fold_table(OutputFile& table, std::span<const double> sums, std::span<const std::int64_t> counts) {
-  std::string lines;
-  for (std::size_t i = 0; i < sums.size(); ++i) {
-    const auto sum_single = static_cast<float>(sums[i]);
-    const auto count_single = static_cast<float>(counts[i]);
-    const auto mean = static_cast<double>(static_cast<extended>(sum_single) / count_single);
-    lines += cformat("%ld    %3.5f   %lld\n", static_cast<long>(i), mean, static_cast<long long>(counts[i]));
-    if (lines.size() > (1u << 16)) {
-      table.write(lines);
-      lines.clear();
-    }
-  }
-  table.write(lines);
 }
 
 }  // namespace iq

@@ -1,6 +1,6 @@
 // Period folding: every complex sample of a capture goes to the bin of the period it falls in
-// (FoldGeometry); each bin sums the samples' amplitude or power and counts them, and the table
-// gives the mean and the count per bin.
+// (FoldGeometry); each bin sums the samples' amplitude or power and counts them, and gives the
+// mean the table shows.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,7 @@
 #include <vector>
 
 #include "arith/precision.hpp"
-#include "io/capture_reader.hpp"
 #include "dsp/fold_geometry.hpp"
-#include "io/output_file.hpp"
 
 namespace iq {
 
@@ -33,7 +31,13 @@ void add_run(FoldedValue kind, double& sum, std::span<const std::uint8_t> iq);
 // for up to 2^30 samples). The sum it leaves is the one add_run leaves.
 std::uint64_t add_power_run_with_squares(double& sum, std::span<const std::uint8_t> iq);
 
-// The per-bin sums and counts of one fold, filled from a capture in file order.
+// The mean of a bin as the tables show it: the sum in single precision over the count in single
+// precision, divided in extended precision (0 / 0 for an empty bin).
+inline double fold_mean(double sum, std::int64_t count) {
+  return static_cast<double>(static_cast<extended>(static_cast<float>(sum)) / static_cast<float>(count));
+}
+
+// The per-bin sums and counts of one fold, filled with a capture's samples in file order.
 class Folder {
  public:
   // A fold whose first sample is sample `first_sample` of the capture (its phase follows from
@@ -43,19 +47,13 @@ class Folder {
   Folder(const FoldGeometry& geometry, FoldedValue kind, std::int64_t first_sample = 0,
          bool power_squares = false);
 
-  // Folds the next `samples` complex samples read from `capture`. Sample indices continue
-  // from the samples folded so far. Requires geometry().phase_fits(next_sample() + samples - 1).
-  void fold(CaptureReader& capture, std::int64_t samples);
-  // Folds the complex samples in `iq` (interleaved I and Q bytes), the next ones in file order.
-  // The sums are those that fold() gives for the same samples, however they are split.
+  // Folds the complex samples in `iq` (interleaved I and Q bytes), the next ones in file order:
+  // sample indices continue from the samples folded so far, and the sums do not depend on how
+  // the samples are split into calls. Requires geometry().phase_fits(index of the last sample).
   void fold_samples(std::span<const std::uint8_t> iq);
   // Empties the fold and starts it again at sample `first_sample`, as a new Folder would, but
   // keeping its buffers: for many short folds in a row.
   void restart(std::int64_t first_sample);
-
-  // Writes one line per bin, "%ld    %3.5f   %lld\n": the bin, its mean (the sum in single
-  // precision over the count in single precision; 0 / 0 for an empty bin) and its count.
-  void write_table(OutputFile& table) const;
 
   const FoldGeometry& geometry() const { return geometry_; }
   const std::vector<double>& sums() const { return sums_; }
@@ -80,11 +78,6 @@ class Folder {
   std::int64_t next_ = 0;
   bool power_squares_ = false;
   extended square_units_ = 0;
-  std::vector<std::uint8_t> chunk_;
 };
-
-// Writes one line per bin, "%ld    %3.5f   %lld\n": the bin, its mean (the sum in single
-// precision over the count in single precision; 0 / 0 for an empty bin) and its count.
-void write_fold_table(OutputFile& table, std::span<const double> sums, std::span<const std::int64_t> counts);
 
 }  // namespace iq

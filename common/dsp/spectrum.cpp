@@ -1,14 +1,11 @@
-// Averaged power spectrum: accumulation and table.
+// Averaged power spectrum: accumulation and the batches transformed side by side.
 #include "dsp/spectrum.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
-#include <charconv>
 
-#include "io/capture_format.hpp"
+#include "dsp/capture_format.hpp"
 #include "dsp/spectrum_power.hpp"
-#include "io/text_format.hpp"
 #include "dsp/fft.hpp"
 #include "arith/extended_sum.hpp"
 #include "arith/precision.hpp"
@@ -69,36 +66,6 @@ void SpectrumAccumulator::add_frame(std::span<const double> frame) {
   std::vector<float> power(sums_.size());
   frame_power(frame, power);
   add_power(power, 0, power.size());
-}
-
-void SpectrumAccumulator::append_lines(std::string& text, std::int64_t frames, std::int32_t first,
-                                       std::int32_t last) const {
-  const std::int32_t half = points_ / 2;
-  const auto frames_single = static_cast<float>(frames);
-  for (std::int32_t i = first; i < last; ++i) {
-    const std::size_t bin = static_cast<std::size_t>(i < half ? i + half : i - half);
-    const auto sum_single = static_cast<float>(sums_[bin]);
-    const auto value = static_cast<double>(static_cast<extended>(sum_single) / frames_single);
-    // "%ld    %3.3f\n" without printf's cost, which a waterfall pays once per row:
-    // format_fixed3 rounds exactly as printf does, and no value is shorter than the width 3
-    // ("0.000" has five characters, "nan" and "inf" three).
-    char line[400];  // a bin number, four blanks, any double with three decimals
-    char* end = std::to_chars(line, line + 24, static_cast<long>(i - half)).ptr;
-    end = std::copy_n("    ", 4, end);
-    end = format_fixed3(end, value);
-    *end++ = '\n';
-    text.append(line, end);
-  }
-}
-
-void SpectrumAccumulator::write_table(OutputFile& table, std::int64_t frames) const {
-  constexpr std::int32_t kLinesPerWrite = 4096;
-  std::string lines;
-  for (std::int32_t first = 0; first < points_; first += kLinesPerWrite) {
-    lines.clear();
-    append_lines(lines, frames, first, std::min(points_, first + kLinesPerWrite));
-    table.write(lines);
-  }
 }
 
 void SpectrumAccumulator::clear() { std::fill(sums_.begin(), sums_.end(), 0.0); }
@@ -179,38 +146,6 @@ void SpectrumFrames::add(SpectrumAccumulator& spectrum, std::size_t first, std::
       f = end;
     }
   });
-}
-
-SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
-                                        std::int64_t frames, unsigned threads) {
-  SpectrumAccumulator spectrum(points);
-  if (frames <= 0) return spectrum;
-  SpectrumFrames batches(points, frames, threads);
-  const auto frame_bytes = 2 * static_cast<std::int64_t>(points);
-  // Where the input can seek, each worker reads its own frames just before transforming them:
-  // the reading is shared by the cores instead of leaving all but one idle, and the bytes are
-  // still in cache when the transform takes them.
-  const bool by_workers = capture.reads_at_offsets();
-  const std::int64_t start = by_workers ? capture.position() : 0;
-  for (std::int64_t done = 0; done < frames;) {
-    const auto count = static_cast<std::size_t>(
-        std::min<std::int64_t>(frames - done, static_cast<std::int64_t>(batches.batch_frames())));
-    if (by_workers) {
-      std::atomic<int> failure{0};
-      batches.transform(count, [&](std::size_t first, std::span<std::uint8_t> bytes) {
-        const int error = capture.read_at(start + (done + static_cast<std::int64_t>(first)) * frame_bytes, bytes);
-        if (error != 0) failure = error;
-      });
-      if (failure != 0) capture.fail_read(failure);
-      capture.skip(static_cast<std::int64_t>(count) * frame_bytes);  // the read position and progress line
-    } else {
-      capture.read(batches.bytes(count));
-      batches.transform(count);
-    }
-    batches.add(spectrum, 0, count);
-    done += static_cast<std::int64_t>(count);
-  }
-  return spectrum;
 }
 
 }  // namespace iq

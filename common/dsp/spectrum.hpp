@@ -1,5 +1,5 @@
-// Averaged power spectrum of a capture: frames of N complex samples, transformed, their
-// squared magnitudes summed per bin, and the table of bin means, negative frequencies first.
+// Averaged power spectrum of frames of N complex samples: each transformed, its squared
+// magnitudes summed per bin, and the mean of each bin in table order, negative frequencies first.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,7 @@
 #include "dsp/chunk_workers.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/fft_lanes.hpp"
-#include "io/capture_reader.hpp"
-#include "io/output_file.hpp"
+#include "arith/precision.hpp"
 
 namespace iq {
 
@@ -19,7 +18,7 @@ namespace iq {
 // that each of its rows is a table iqspec can write.
 inline constexpr std::int32_t kSpectrumMaxPoints = 131072;
 
-// Per-bin sums of frame power (sum_dat), and the table writer (out_dat).
+// Per-bin sums of frame power (sum_dat), and the means the table shows (out_dat).
 class SpectrumAccumulator {
  public:
   explicit SpectrumAccumulator(std::int32_t points);
@@ -37,11 +36,15 @@ class SpectrumAccumulator {
   void add_lane_powers(const float* group, std::size_t first_lane, std::size_t last_lane, std::size_t first,
                        std::size_t last);
 
-  // out_dat: writes N lines "%ld    %3.3f\n" from bin -N/2 to N/2 - 1; each value is the sum
-  // rounded to single precision over the frame count rounded to single precision.
-  void write_table(OutputFile& table, std::int64_t frames) const;
-  // The lines [first, last) of that table (line 0 is bin -N/2), appended to `text`.
-  void append_lines(std::string& text, std::int64_t frames, std::int32_t first, std::int32_t last) const;
+  // The value of table line `line` (0 is bin -N/2, N - 1 is bin N/2 - 1) after `frames`
+  // frames: the bin's sum rounded to single precision over the frame count rounded to single
+  // precision, divided in extended precision.
+  double line_mean(std::int32_t line, std::int64_t frames) const {
+    const std::int32_t half = points_ / 2;
+    const auto bin = static_cast<std::size_t>(line < half ? line + half : line - half);
+    const auto sum_single = static_cast<float>(sums_[bin]);
+    return static_cast<double>(static_cast<extended>(sum_single) / static_cast<float>(frames));
+  }
 
   // Sets every sum back to zero, for the next spectrum of a series.
   void clear();
@@ -92,14 +95,6 @@ class SpectrumFrames {
   // Transforms the group of frames [first, last) of the batch one by one, powers to `power`.
   void transform_frames(std::size_t share, std::size_t first, std::size_t last, float* power);
 };
-
-// Reads `frames` consecutive frames of N complex samples from `capture` (bytes past the end
-// read as 255), transforms each with the forward FFT and accumulates its power. Frames are
-// read (where the input can seek) and transformed on `threads` workers (default:
-// worker_thread_count()); the powers are still added to every bin in frame order, so the result
-// does not depend on the thread count.
-SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
-                                        std::int64_t frames, unsigned threads = 0);
 
 // Normalises 2N capture bytes into the frame layout the FFT takes (I real, Q imaginary).
 void normalise_frame(std::span<const std::uint8_t> bytes, std::span<double> frame);

@@ -1,4 +1,4 @@
-// The choice of vector target: Highway's run-time choice, or the one IQTOOLS_SIMD names.
+// The choice of vector target: Highway's run-time choice, or the one a run pins.
 #include "dsp/vector_target.hpp"
 
 #include <hwy/highway.h>
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cstdlib>
 
 namespace iq {
 
@@ -33,7 +32,29 @@ std::vector<std::int64_t> own_targets() {
   return targets;
 }
 
-bool pin(std::string_view name) {
+}  // namespace
+
+bool vector_kernels_on() { return kernels_on; }
+
+std::int64_t vector_target_bit() {
+  if (!vector_kernels_on()) return 0;
+  const std::int64_t targets = hwy::SupportedTargets() & HWY_TARGETS;
+  return targets & -targets;
+}
+
+std::string vector_target() {
+  const std::int64_t bit = vector_target_bit();
+  return bit == 0 ? std::string(kScalar) : std::string(hwy::TargetName(bit));
+}
+
+std::vector<std::string> vector_targets_available() {
+  std::vector<std::string> names;
+  for (const std::int64_t target : own_targets()) names.push_back(lower(hwy::TargetName(target)));
+  names.emplace_back(kScalar);
+  return names;
+}
+
+bool pin_vector_target(std::string_view name) {
   const std::string wanted = lower(name);
   if (wanted == kScalar) {
     kernels_on = false;
@@ -48,47 +69,6 @@ bool pin(std::string_view name) {
     }
   }
   return false;
-}
-
-// Applies IQTOOLS_SIMD once, before the first question about the target is answered.
-void apply_environment() {
-  static const bool applied = [] {
-    const char* name = std::getenv("IQTOOLS_SIMD");
-    if (name != nullptr && *name != '\0') pin(name);
-    return true;
-  }();
-  (void)applied;
-}
-
-}  // namespace
-
-bool vector_kernels_on() {
-  apply_environment();
-  return kernels_on;
-}
-
-std::int64_t vector_target_bit() {
-  if (!vector_kernels_on()) return 0;
-  const std::int64_t targets = hwy::SupportedTargets() & HWY_TARGETS;
-  return targets & -targets;
-}
-
-std::string vector_target() {
-  const std::int64_t bit = vector_target_bit();
-  return bit == 0 ? std::string(kScalar) : std::string(hwy::TargetName(bit));
-}
-
-std::vector<std::string> vector_targets_available() {
-  apply_environment();
-  std::vector<std::string> names;
-  for (const std::int64_t target : own_targets()) names.push_back(lower(hwy::TargetName(target)));
-  names.emplace_back(kScalar);
-  return names;
-}
-
-bool pin_vector_target(std::string_view name) {
-  apply_environment();
-  return pin(name);
 }
 
 }  // namespace iq

@@ -5,10 +5,9 @@
 // SSSE3, SSE4, AVX2, AVX-512; ARM: NEON, SVE); the best one this processor runs is chosen at
 // run time. Every target gives the same bits as the extended evaluation.
 //
-// The environment variable IQTOOLS_SIMD pins the choice, read once before the first kernel
-// runs: "scalar" turns the vector kernels off (the extended evaluation runs everywhere), a
-// target's name ("sse4", "avx2", "avx3", "neon", "sve", "emu128", any case) runs that target.
-// A name this processor cannot run is ignored and the best target runs.
+// A run may pin the choice (the tools take it from IQTOOLS_SIMD, cli/run_environment.hpp):
+// "scalar" turns the vector kernels off (the extended evaluation runs everywhere), a target's
+// name ("sse4", "avx2", "avx3", "neon", "sve", "emu128", any case) runs that target.
 #pragma once
 
 #include <cstdint>

@@ -5,8 +5,7 @@
 #include <cmath>
 
 #include "dsp/power_units.hpp"
-#include "io/capture_format.hpp"
-#include "io/text_format.hpp"
+#include "dsp/capture_format.hpp"
 
 namespace iq {
 
@@ -60,34 +59,21 @@ float add_sample_powers(float sum, const std::uint8_t* bytes, std::int64_t sampl
   return sum;
 }
 
-VideoPointReader::VideoPointReader(CaptureReader& capture, const VideoDetector& detector)
-    : capture_(capture), detector_(detector), chunk_(kChunkBytes) {}
-
-void VideoPointReader::read(std::span<double> values) {
-  const std::int64_t per_point = detector_.samples_per_point;
-  const auto chunk_samples = static_cast<std::int64_t>(chunk_.size() / 2);
-  std::int64_t samples_to_read = static_cast<std::int64_t>(values.size()) * per_point;
-  std::size_t next = 0;
-  float sum = 0;
-  std::int64_t left_in_point = per_point;
-  while (next < values.size()) {
-    const std::int64_t in_chunk = std::min(samples_to_read, chunk_samples);
-    capture_.read(std::span(chunk_.data(), static_cast<std::size_t>(2 * in_chunk)));
-    samples_to_read -= in_chunk;
-    const std::uint8_t* bytes = chunk_.data();
-    for (std::int64_t available = in_chunk; available > 0;) {
-      const std::int64_t take = std::min(available, left_in_point);
-      sum = add_sample_powers(sum, bytes, take);
-      bytes += 2 * take;
-      available -= take;
-      left_in_point -= take;
-      if (left_in_point == 0) {
-        values[next++] = detector_.point_value(sum);
-        sum = 0;
-        left_in_point = per_point;
-      }
+std::size_t VideoPointSums::add(std::span<const std::uint8_t> iq, std::span<double> values, std::size_t next) {
+  const std::uint8_t* bytes = iq.data();
+  for (auto available = static_cast<std::int64_t>(iq.size() / 2); available > 0;) {
+    const std::int64_t take = std::min(available, left_in_point_);
+    sum_ = add_sample_powers(sum_, bytes, take);
+    bytes += 2 * take;
+    available -= take;
+    left_in_point_ -= take;
+    if (left_in_point_ == 0) {
+      values[next++] = detector_.point_value(sum_);
+      sum_ = 0;
+      left_in_point_ = detector_.samples_per_point;
     }
   }
+  return next;
 }
 
 }  // namespace iq

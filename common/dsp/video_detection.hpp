@@ -10,14 +10,8 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
-#include <ostream>
 #include <span>
-#include <string>
-#include <string_view>
-#include <vector>
 
-#include "io/capture_reader.hpp"
 #include "arith/precision.hpp"
 
 namespace iq {
@@ -52,20 +46,21 @@ struct VideoDetector {
   }
 };
 
-// Reads consecutive video points from a capture in fixed memory; a point may span any number
-// of reads. Bytes past the end of the capture read as 255.
-class VideoPointReader {
+// Consecutive video points of consecutive samples; a point may span any number of calls.
+class VideoPointSums {
  public:
-  VideoPointReader(CaptureReader& capture, const VideoDetector& detector);
+  explicit VideoPointSums(const VideoDetector& detector)
+      : detector_(detector), left_in_point_(detector.samples_per_point) {}
 
-  // Detects the next values.size() points.
-  void read(std::span<double> values);
+  // Adds the complex samples in `iq` (2 bytes each, I first, the next ones in order) and
+  // stores the value of every point they complete in values[next], values[next + 1], ...
+  // Returns the index after the last value stored.
+  std::size_t add(std::span<const std::uint8_t> iq, std::span<double> values, std::size_t next);
 
  private:
-  static constexpr std::size_t kChunkBytes = std::size_t{1} << 16;
-  CaptureReader& capture_;
   VideoDetector detector_;
-  std::vector<std::uint8_t> chunk_;
+  float sum_ = 0;
+  std::int64_t left_in_point_;
 };
 
 }  // namespace iq

@@ -8,7 +8,7 @@
 #include "cli/console_texts.hpp"
 #include "io/output_file.hpp"
 #include "cli/run_command.hpp"
-#include "dsp/spectrum.hpp"
+#include "flow/spectrum_run.hpp"
 #include "io/text_format.hpp"
 #include "time/time_of_day.hpp"
 #include "cli/tool_main.hpp"
@@ -58,7 +58,7 @@ std::int64_t capture_spectrum(const std::string& binfile, const std::string& tex
 
   capture.show_progress(frames * 2 * points);
   const SpectrumAccumulator spectrum = accumulate_spectrum(capture, points, frames);
-  spectrum.write_table(table, frames);
+  write_spectrum_table(table, spectrum, frames);
   table.commit();
   out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%ld\n", binfile.c_str(), textfile.c_str(),
                  static_cast<long>(points));

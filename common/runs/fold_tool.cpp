@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "flow/fold_run.hpp"
 #include "io/capture_reader.hpp"
 #include "cli/console_texts.hpp"
 #include "io/output_file.hpp"
@@ -86,13 +87,13 @@ int fold_run(const FoldTool& tool, Run& run) {
 
   Folder folder(geometry, tool.value);
   capture.show_progress(samples * 2);
-  folder.fold(capture, samples);
+  fold_capture(folder, capture, samples);
   const std::int32_t tim = folder.last_bin();
   const auto tim_count = static_cast<long long>(folder.counts()[static_cast<std::size_t>(tim)]);
   out << cformat(whole_file ? "No. bins=%d  Count/bin=%lld\n" : "No bins=%d    Count/bin=%lld\n", geometry.points,
                  tim_count);
 
-  folder.write_table(table);
+  write_fold_table(table, folder.sums(), folder.counts());
   table.commit();
   if (whole_file) {
     out << cformat("\nInfile=%s    Outfile=%s   End bin=%d   coun=%lld\n", infile.c_str(), outfile.c_str(), tim,

@@ -16,6 +16,7 @@
 #include "dsp/folding.hpp"
 #include "dsp/period_search.hpp"
 #include "dsp/significance.hpp"
+#include "flow/fold_run.hpp"
 #include "io/capture_reader.hpp"
 #include "io/output_file.hpp"
 #include "io/text_format.hpp"
@@ -99,7 +100,7 @@ void fold_subints(CaptureReader& capture, const FoldGeometry& geometry, const Su
   Folder folder(geometry, FoldedValue::power, 0, true);
   for (std::int64_t k = 0; k < split.subints; ++k) {
     folder.restart(split.first(k));
-    folder.fold(capture, split.first(k + 1) - split.first(k));
+    fold_capture(folder, capture, split.first(k + 1) - split.first(k));
     moments.add(folder);
     std::copy(folder.sums().begin(), folder.sums().end(), table.sums(k).begin());
     std::copy(folder.counts().begin(), folder.counts().end(), table.counts(k).begin());

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "io/capture_format.hpp"
+#include "dsp/capture_format.hpp"
 #include "io/capture_reader.hpp"
 #include "cli/console_texts.hpp"
 #include "io/output_file.hpp"

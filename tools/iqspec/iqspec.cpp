@@ -8,6 +8,7 @@
 #include "dsp/spectrum.hpp"
 #include "io/capture_reader.hpp"
 #include "io/output_file.hpp"
+#include "flow/spectrum_run.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 
@@ -45,7 +46,7 @@ int spectrum_run(Run& run) {
 
   capture.show_progress(frames * 2 * points);
   const SpectrumAccumulator spectrum = accumulate_spectrum(capture, points, frames);
-  spectrum.write_table(table, frames);
+  write_spectrum_table(table, spectrum, frames);
   table.commit();
   run.out() << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d\n", infile.c_str(), outfile.c_str(), points);
   if (frames == 0) no_whole_unit(infile, cformat("frame of %d samples", points));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "io/capture_format.hpp"
+#include "dsp/capture_format.hpp"
 #include "io/capture_reader.hpp"
 #include "cli/console_texts.hpp"
 #include "io/lag_origin.hpp"

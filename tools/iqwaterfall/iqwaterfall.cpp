@@ -37,6 +37,8 @@
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/spectrum.hpp"
+#include "flow/frame_pump.hpp"
+#include "flow/spectrum_run.hpp"
 #include "io/capture_metadata.hpp"
 #include "io/capture_reader.hpp"
 #include "io/live_input.hpp"
@@ -145,8 +147,8 @@ class RowWriter {
     batches_.workers().run(texts_.size(), [&](std::size_t c) {
       const ItemRange lines = share_of(row_.points(), static_cast<std::int64_t>(c), shares);
       texts_[c].clear();
-      row_.append_lines(texts_[c], frames_per_row_, static_cast<std::int32_t>(lines.begin),
-                        static_cast<std::int32_t>(lines.end));
+      append_spectrum_lines(texts_[c], row_, frames_per_row_, static_cast<std::int32_t>(lines.begin),
+                            static_cast<std::int32_t>(lines.end));
     });
     for (const std::string& text : texts_) table_.write(text);
     table_.write("\n");
@@ -192,14 +194,8 @@ RunFigures waterfall_of_file(CaptureReader& capture, OutputFile& table, std::int
   capture.show_progress(used * 2 * points);
   SpectrumFrames batches(points, used);
   RowWriter rows(table, batches, points, frames_per_row, false);
-  for (std::int64_t done = 0; done < used;) {
-    const auto count = static_cast<std::size_t>(
-        std::min<std::int64_t>(used - done, static_cast<std::int64_t>(batches.batch_frames())));
-    capture.read(batches.bytes(count));
-    batches.transform(count);
-    rows.add(0, count);
-    done += static_cast<std::int64_t>(count);
-  }
+  SpectrumFeed feed(batches, [&](std::size_t count) { rows.add(0, count); });
+  pump_frames(capture, 2 * static_cast<std::size_t>(points), used, feed);
   return figures;
 }
 
@@ -217,25 +213,10 @@ RunFigures waterfall_of_stream(LiveInput& input, OutputFile& table, std::int32_t
                                std::int64_t frames_per_row, std::ostream& out, std::ostream& err) {
   SpectrumFrames batches(points, -1);
   RowWriter rows(table, batches, points, frames_per_row, true);
-  const auto frame_bytes = 2 * static_cast<std::size_t>(points);
-  while (!input.ended()) {
-    // A batch never reaches past the current row, so that the row is written as soon as its
-    // last frame is in.
-    const auto count = static_cast<std::size_t>(
-        std::min<std::int64_t>(rows.frames_wanted(), static_cast<std::int64_t>(batches.batch_frames())));
-    const std::span<std::uint8_t> bytes = batches.bytes(count);
-    const std::size_t got = input.read(bytes);
-    std::size_t whole = got / frame_bytes;
-    // As for a file, a stream one byte short of a whole frame still yields that frame, its
-    // missing byte read as 255.
-    if (got % frame_bytes == frame_bytes - 1) {
-      bytes[got] = 255;
-      ++whole;
-    }
-    if (whole == 0) continue;
-    batches.transform(whole);
-    rows.add(0, whole);
-  }
+  // A batch never reaches past the current row, so that the row is written as soon as its last
+  // frame is in.
+  SpectrumFeed feed(batches, [&](std::size_t count) { rows.add(0, count); }, [&] { return rows.frames_wanted(); });
+  pump_stream(input, 2 * static_cast<std::size_t>(points), feed);
   RunFigures figures;
   figures.bytes = input.bytes_read();
   figures.rows = rows.rows();

@@ -15,7 +15,7 @@
 #include <span>
 #include <vector>
 
-#include "io/capture_format.hpp"
+#include "dsp/capture_format.hpp"
 #include "dsp/chunk_workers.hpp"
 #include "dsp/lag_sums.hpp"
 #include "io/lag_origin.hpp"

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "cli/console_texts.hpp"
+#include "cli/video_arguments.hpp"
+#include "flow/video_points.hpp"
 #include "dsp/fft.hpp"
 #include "arith/extended_sum.hpp"
 #include "io/output_file.hpp"
@@ -13,7 +15,7 @@
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 #include "cli/command.hpp"
-#include "runs/video_arguments.hpp"
+#include "cli/video_arguments.hpp"
 #include "cli/tool_main.hpp"
 
 namespace iq {

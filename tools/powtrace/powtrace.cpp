@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "cli/console_texts.hpp"
+#include "cli/video_arguments.hpp"
+#include "flow/video_points.hpp"
 #include "io/fixed_format.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
-#include "runs/video_arguments.hpp"
+#include "cli/video_arguments.hpp"
 
 namespace iq {
 

@@ -1,5 +1,5 @@
 // The video detection's parameters.
-#include "runs/video_arguments.hpp"
+#include "cli/video_arguments.hpp"
 
 #include <cmath>
 

@@ -1,0 +1,114 @@
+// The run's settings from the environment: which values pin the vector target and cap the
+// threads, which are refused, and that a tool's run applies them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/run_environment.hpp"
+#include "dsp/chunk_workers.hpp"
+#include "dsp/vector_target.hpp"
+#include "io/tool_error.hpp"
+#include "iqspec.hpp"
+#include "test_support.hpp"
+
+namespace iq {
+namespace {
+
+// Puts the target and thread count back as they were when the test began.
+struct SettingsKept {
+  std::string target = vector_target();
+  ~SettingsKept() {
+    pin_vector_target(target);
+    set_worker_thread_count(0);
+  }
+};
+
+std::string lower(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name;
+}
+
+std::string refusal(const char* simd, const char* threads) {
+  try {
+    apply_run_environment(simd, threads);
+  } catch (const ToolError& failure) {
+    return failure.what();
+  }
+  return "";
+}
+
+TEST(RunEnvironment, SimdPinsANamedTargetInAnyCaseAndKeepsTheChoiceOtherwise) {
+  const SettingsKept kept;
+  const std::string best = vector_targets_available().front();
+  std::string upper = best;
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  // A value, and the target that runs after it (from the best one).
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"scalar", "scalar"}, {"SCALAR", "scalar"}, {upper, best}, {"", best}};
+  // The names of targets this processor does not run leave the best one, as they always did.
+  const std::vector<std::string> own = vector_targets_available();
+  for (const std::string name : {"ssse3", "avx3_dl", "neon", "sve2_128"}) {
+    if (std::find(own.begin(), own.end(), name) == own.end()) cases.emplace_back(name, best);
+  }
+  for (const auto& [value, expected] : cases) {
+    pin_vector_target(best);
+    ASSERT_EQ(refusal(value.c_str(), nullptr), "") << value;
+    EXPECT_EQ(lower(vector_target()), expected) << value;
+  }
+  pin_vector_target("scalar");
+  ASSERT_EQ(refusal(nullptr, nullptr), "");
+  EXPECT_EQ(vector_target(), "scalar") << "unset";
+}
+
+TEST(RunEnvironment, ThreadsTakeWholeNumbersFromOneCappedByTheCores) {
+  const SettingsKept kept;
+  const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+  const std::vector<std::pair<const char*, unsigned>> cases = {
+      {"1", 1}, {"+1", 1}, {" 1", 1}, {"2", std::min(2u, cores)}, {"99999999999999999999", cores}, {nullptr, cores},
+      {"", cores}};
+  for (const auto& [value, expected] : cases) {
+    set_worker_thread_count(1 + cores);
+    ASSERT_EQ(refusal(nullptr, value), "") << (value ? value : "unset");
+    EXPECT_EQ(worker_thread_count(), expected) << (value ? value : "unset");
+  }
+}
+
+TEST(RunEnvironment, RefusesOtherValuesNamingTheVariable) {
+  const SettingsKept kept;
+  const std::string targets = "scalar, emu128, ssse3, sse4, avx2, avx3, avx3_dl, neon, sve, sve2, sve_256, sve2_128";
+  const std::vector<std::pair<std::pair<const char*, const char*>, std::string>> cases = {
+      {{"avx9", nullptr}, "IQTOOLS_SIMD 'avx9' must be one of " + targets + " (any case)"},
+      {{" avx2", nullptr}, "IQTOOLS_SIMD ' avx2' must be one of " + targets + " (any case)"},
+      {{nullptr, "x"}, "IQTOOLS_THREADS 'x' must be a whole number of 1 or more"},
+      {{nullptr, "0"}, "IQTOOLS_THREADS '0' must be a whole number of 1 or more"},
+      {{nullptr, "-2"}, "IQTOOLS_THREADS '-2' must be a whole number of 1 or more"},
+      {{nullptr, "2x"}, "IQTOOLS_THREADS '2x' must be a whole number of 1 or more"},
+      {{nullptr, "1.5"}, "IQTOOLS_THREADS '1.5' must be a whole number of 1 or more"}};
+  for (const auto& [values, expected] : cases) EXPECT_EQ(refusal(values.first, values.second), expected);
+}
+
+// The run of a tool reads the variables: a refusal ends it before it reads any argument.
+TEST(RunEnvironment, ToolRunsApplyTheEnvironment) {
+  const SettingsKept kept;
+  ::setenv("IQTOOLS_SIMD", "scalar", 1);
+  ::setenv("IQTOOLS_THREADS", "1", 1);
+  const auto applied = test::run_tool(run_iqspec, {});
+  ::unsetenv("IQTOOLS_SIMD");
+  EXPECT_EQ(vector_target(), "scalar");
+  EXPECT_EQ(worker_thread_count(), 1u);
+  EXPECT_EQ(applied.status, 1);
+  ::setenv("IQTOOLS_THREADS", "many", 1);
+  const auto refused = test::run_tool(run_iqspec, {});
+  ::unsetenv("IQTOOLS_THREADS");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "iqspec: IQTOOLS_THREADS 'many' must be a whole number of 1 or more\n");
+}
+
+}  // namespace
+}  // namespace iq
