@@ -21,10 +21,10 @@ void report(benchmark::State& state, std::int32_t n, std::size_t frames) {
   int log_n = 0;
   while ((1 << log_n) < n) ++log_n;
   const double butterflies = static_cast<double>(n) / 2 * log_n * static_cast<double>(frames);
-  state.counters["ns/butterfly"] = benchmark::Counter(
-      butterflies * static_cast<double>(state.iterations()),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 2 * n * static_cast<std::int64_t>(frames));
+  state.counters["ns/butterfly"] = benchmark::Counter(butterflies * static_cast<double>(state.iterations()),
+                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 2 * n *
+                          static_cast<std::int64_t>(frames));
 }
 
 void BM_FftForward(benchmark::State& state) {
@@ -52,7 +52,8 @@ void BM_FftLanes(benchmark::State& state) {
   for (double& v : input) v = (static_cast<int>(rng() % 256) - 127.5) / 128.0;
   std::vector<double> frames = input;
   double* pointers[iq::kFftLanes];
-  for (std::size_t l = 0; l < iq::kFftLanes; ++l) pointers[l] = frames.data() + l * 2 * static_cast<std::size_t>(n);
+  for (std::size_t l = 0; l < iq::kFftLanes; ++l)
+    pointers[l] = frames.data() + l * 2 * static_cast<std::size_t>(n);
   iq::FftLaneWork work;
   for (auto _ : state) {
     frames = input;

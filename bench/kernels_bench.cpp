@@ -81,8 +81,8 @@ void BM_CorrelationSums(benchmark::State& state) {
     benchmark::DoNotOptimize(out.data());
   }
   state.SetLabel(state.range(0) == 0 ? "extended" : "fastest available");
-  state.counters["terms/s"] = benchmark::Counter(static_cast<double>(window * lags) * static_cast<double>(state.iterations()),
-                                                 benchmark::Counter::kIsRate);
+  state.counters["terms/s"] = benchmark::Counter(
+      static_cast<double>(window * lags) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_CorrelationSums)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

@@ -13,7 +13,6 @@ namespace {
 
 using iq::fuzz::check;
 
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -26,13 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first word after the program name: right after the first blank, no blank in it,
     // ended by a blank or the end of the command.
     check(binfile.find(' ') == std::string::npos, "the capture name holds a blank");
-    check(command.compare(blank + 1, binfile.size(), binfile) == 0, "the capture name is not after the first blank");
+    check(command.compare(blank + 1, binfile.size(), binfile) == 0,
+          "the capture name is not after the first blank");
     const auto end = blank + 1 + binfile.size();
     check(end == command.size() || command[end] == ' ', "the capture name stops early");
   }
 
   const std::string textfile = iq::ext_txt(binfile);
-  check(textfile.size() >= 4 && textfile.compare(textfile.size() - 4, 4, ".txt") == 0, "the table name lacks .txt");
+  check(textfile.size() >= 4 && textfile.compare(textfile.size() - 4, 4, ".txt") == 0,
+        "the table name lacks .txt");
   const std::string_view stem(textfile.data(), textfile.size() - 4);
   check(binfile.compare(0, stem.size(), stem) == 0, "the table name is not a prefix of the capture name");
   const auto slash = stem.rfind('/');

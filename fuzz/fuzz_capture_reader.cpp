@@ -21,7 +21,6 @@ namespace {
 
 using iq::fuzz::check;
 
-
 void write_all(int fd, const std::vector<std::uint8_t>& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {

@@ -101,18 +101,18 @@ const std::array<ToolEntry, 14> kTools = {{
     {"iqsim", {O}},
 }};
 
-const std::array<const char*, 6> kInputs = {"cap.bin", "cap2.bin", "folder", "missing.bin", "link.bin",
-                                            "/dev/null"};
-const std::array<const char*, 9> kOutputs = {"out.txt", "out.txt", "cap.bin", "hard.bin", "link.bin",
-                                             "folder", "missing/out.txt", "/dev/full", "/dev/null"};
+const std::array<const char*, 6> kInputs = {"cap.bin",     "cap2.bin", "folder",
+                                            "missing.bin", "link.bin", "/dev/null"};
+const std::array<const char*, 9> kOutputs = {"out.txt", "out.txt",         "cap.bin",   "hard.bin", "link.bin",
+                                             "folder",  "missing/out.txt", "/dev/full", "/dev/null"};
 // First words of a capture command: a capture, one whose table name is its own name, a
 // folder, a missing file.
 const std::array<const char*, 4> kCommandCaptures = {"cap.bin", "cap.txt", "folder", "missing.bin"};
 
 const std::array<const char*, 28> kSpecialTexts = {
-    "0", "1", "-1", "2", "3", "7", "100", "1192", "1193", "4096", "4097", "8191", "8192", "8193", "131072",
-    "131073", "262144", "262145", "2147483647", "-2147483648", "99999999999", "2.4", "0.001", "1e308",
-    "-0", "nan", "inf", " 12abc"};
+    "0",           "1",    "-1",    "2",     "3",      "7",      "100",    "1192",   "1193",       "4096",
+    "4097",        "8191", "8192",  "8193",  "131072", "131073", "262144", "262145", "2147483647", "-2147483648",
+    "99999999999", "2.4",  "0.001", "1e308", "-0",     "nan",    "inf",    " 12abc"};
 
 std::string numeric_text(FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange<int>(0, 4)) {
@@ -151,9 +151,9 @@ std::vector<std::uint8_t> make_capture(FuzzedDataProvider& input) {
     state ^= state << 13;
     state ^= state >> 17;
     state ^= state << 5;
-    if (rule == 1) bytes[k] = static_cast<std::uint8_t>(state >> 24);                 // noise
-    if (rule == 2) bytes[k] = static_cast<std::uint8_t>(value + (k % 2 ? 3 : -3));    // a tone-free pair
-    if (rule == 3) bytes[k] = static_cast<std::uint8_t>((state >> 24) % 8 + 124);    // quiet noise
+    if (rule == 1) bytes[k] = static_cast<std::uint8_t>(state >> 24);               // noise
+    if (rule == 2) bytes[k] = static_cast<std::uint8_t>(value + (k % 2 ? 3 : -3));  // a tone-free pair
+    if (rule == 3) bytes[k] = static_cast<std::uint8_t>((state >> 24) % 8 + 124);   // quiet noise
   }
   return bytes;
 }
@@ -199,8 +199,8 @@ bool bounded(const std::string& tool, const iq::ToolArgs& args, std::size_t capt
     }
   }
   if (tool == "lagscan" && args.size() == 5) {
-    const std::int64_t pairs = std::min<std::int64_t>(static_cast<std::int64_t>(capture_bytes) / 32768,
-                                                      leading_count(args[4]) / 2);
+    const std::int64_t pairs =
+        std::min<std::int64_t>(static_cast<std::int64_t>(capture_bytes) / 32768, leading_count(args[4]) / 2);
     return pairs <= 0 || leading_count(args[3]) <= 512;
   }
   return true;
@@ -209,9 +209,20 @@ bool bounded(const std::string& tool, const iq::ToolArgs& args, std::size_t capt
 iq::ToolArgs make_args(FuzzedDataProvider& input, const ToolEntry& tool) {
   iq::ToolArgs args;
   if (std::string(tool.name) == "iqsim") {
-    static const std::array<const char*, 14> kOptions = {
-        "-r", "--rate", "-s", "--seed", "--noise", "--tone", "--pulse-period", "--pulse-duty",
-        "--pulse-strength", "--pulse-phase", "--delay", "--rx-noise", "--rx-seed", "-h"};
+    static const std::array<const char*, 14> kOptions = {"-r",
+                                                         "--rate",
+                                                         "-s",
+                                                         "--seed",
+                                                         "--noise",
+                                                         "--tone",
+                                                         "--pulse-period",
+                                                         "--pulse-duty",
+                                                         "--pulse-strength",
+                                                         "--pulse-phase",
+                                                         "--delay",
+                                                         "--rx-noise",
+                                                         "--rx-seed",
+                                                         "-h"};
     if (input.ConsumeIntegralInRange<int>(0, 7) != 0) args.push_back(in_dir(input.PickValueInArray(kOutputs)));
     const int options = input.ConsumeIntegralInRange<int>(0, 6);
     // Every option but -h is followed by its value, so that no value can stand where iqsim

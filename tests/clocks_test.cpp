@@ -18,11 +18,16 @@ using test::utc;
 
 TEST(ClocksTest, TimeOfDayAtAnOffset) {
   for (const auto& [t, offset, expected] : std::vector<std::tuple<std::int64_t, std::int64_t, TimeOfDay>>{
-           {utc(kDay, 20, 59, 50), -7, {13, 59, 50}}, {utc(kDay, 3, 0, 0), -7, {20, 0, 0}}, {utc(kDay, 12, 29, 58), 1, {13, 29, 58}},
-           {utc(kDay, 23, 0, 1), 25, {0, 0, 1}}, {utc(test::kDayAfter2038, 6, 7, 8), 0, {6, 7, 8}}, {-1, 0, {23, 59, 59}}}) {
+           {utc(kDay, 20, 59, 50), -7, {13, 59, 50}},
+           {utc(kDay, 3, 0, 0), -7, {20, 0, 0}},
+           {utc(kDay, 12, 29, 58), 1, {13, 29, 58}},
+           {utc(kDay, 23, 0, 1), 25, {0, 0, 1}},
+           {utc(test::kDayAfter2038, 6, 7, 8), 0, {6, 7, 8}},
+           {-1, 0, {23, 59, 59}}}) {
     EXPECT_EQ(time_of_day(t, offset), expected) << t << " " << offset;
   }
-  for (const std::time_t t : {std::time_t{0}, std::time_t{utc(kDay, 20, 42, 38)}, std::time_t{utc(test::kDayAfter2038, 0, 0, 0)}}) {
+  for (const std::time_t t :
+       {std::time_t{0}, std::time_t{utc(kDay, 20, 42, 38)}, std::time_t{utc(test::kDayAfter2038, 0, 0, 0)}}) {
     EXPECT_EQ(ctime_text(t), std::ctime(&t));
   }
 }
@@ -46,7 +51,8 @@ TEST(ClocksTest, WaitEndsInTheFirstMatchingSecondOrIsTooLate) {
     test::FakeClock clock(utc(kDay, 23, 59, 55));
     std::ostringstream out;
     EXPECT_FALSE(wait_for_start({0, 0, 5}, 0, clock, out, ending));
-    EXPECT_EQ(out.str(), std::string("Check: 23 hours 59  mins 55 secs\n\nToo late!") + (ending == TooLateEnding::kNewline ? "\n" : ""));
+    EXPECT_EQ(out.str(), std::string("Check: 23 hours 59  mins 55 secs\n\nToo late!") +
+                             (ending == TooLateEnding::kNewline ? "\n" : ""));
     EXPECT_EQ(clock.sleeps, 0);
   }
 }
@@ -66,16 +72,19 @@ TEST(ClocksTest, TimedToolsRunAtTheirStartTime) {
   const std::int64_t t = utc(kDay, 12, 29, 58);
   test::FakeClock clock(t);
   const std::string grab = "cp " + dir.path("source.bin") + " " + cap;
-  const auto grabbed = run_on(run_timedgrab, {"true " + cap + " && " + grab, "16", "13", "30", "0", "1", "x"}, clock);
-  EXPECT_EQ(grabbed.out, ctime_text(t) + "\nProgram Run Time: 13 hr  30 min  0 secs\nCheck: 13 hours 29  mins 58 secs\n" +
-                             "Binfile complete:  13hours 30mins 0secs\nNo. of Bytes = 95   No. of FFTs=2\n\nInfile=" + cap +
-                             "    Outfile=" + table + "   FFT Points=16\nFinish time:  13hours 30mins 0secs\n");
+  const auto grabbed =
+      run_on(run_timedgrab, {"true " + cap + " && " + grab, "16", "13", "30", "0", "1", "x"}, clock);
+  EXPECT_EQ(grabbed.out,
+            ctime_text(t) + "\nProgram Run Time: 13 hr  30 min  0 secs\nCheck: 13 hours 29  mins 58 secs\n" +
+                "Binfile complete:  13hours 30mins 0secs\nNo. of Bytes = 95   No. of FFTs=2\n\nInfile=" + cap +
+                "    Outfile=" + table + "   FFT Points=16\nFinish time:  13hours 30mins 0secs\n");
   EXPECT_EQ(clock.sleeps, 2);
   EXPECT_TRUE(test::exists(table));
 
   test::FakeClock alarm_clock(utc(kDay, 20, 59, 55));
   const auto alarm = run_on(run_alarmexec, {"touch " + dir.path("x"), "14", "0", "0", "extra"}, alarm_clock);
-  EXPECT_EQ(alarm.out, ctime_text(utc(kDay, 20, 59, 55)) + "Run Time: 14 hr  0 min  0 secs\nexecuting file name: touch " + dir.path("x") +
+  EXPECT_EQ(alarm.out, ctime_text(utc(kDay, 20, 59, 55)) +
+                           "Run Time: 14 hr  0 min  0 secs\nexecuting file name: touch " + dir.path("x") +
                            "\nCheck: 13 hours 59  mins 55 secs\nActual Run Time: 14 hours 0  mins 0 secs\n");
   EXPECT_TRUE(test::exists(dir.path("x")));
 
@@ -84,7 +93,8 @@ TEST(ClocksTest, TimedToolsRunAtTheirStartTime) {
   test::FakeClock late_clock(utc(kDay, 20, 59, 55));
   const auto failed_grab = run_on(run_timedgrab, {failing, "64", "13", "59", "56", "-7"}, late_clock);
   EXPECT_EQ(failed_grab.status, 1);
-  EXPECT_EQ(failed_grab.err, "timedgrab: capture command '" + failing + "' failed: exit status 1; no spectrum was made\n");
+  EXPECT_EQ(failed_grab.err,
+            "timedgrab: capture command '" + failing + "' failed: exit status 1; no spectrum was made\n");
   EXPECT_FALSE(test::exists(dir.path("cap2.txt")));
   const auto failed_alarm = run_on(run_alarmexec, {"exit 4", "13", "59", "57"}, late_clock);
   EXPECT_EQ(failed_alarm.status, 1);
@@ -99,8 +109,10 @@ TEST(ClocksTest, RealShortWait) {
   const TimeOfDay now = time_of_day(clock.now(), 0), target = time_of_day(clock.now() + 2, 0);
   if (seconds_of_day(target) < seconds_of_day(now)) GTEST_SKIP() << "too close to midnight";
   const auto started = std::chrono::steady_clock::now();
-  const auto result = test::run_tool(run_timedgrab, {"true " + dir.path("cap.bin") + " && head -c 64 /dev/zero > " + dir.path("cap.bin"), "8", std::to_string(target.hour),
-                                                     std::to_string(target.minute), std::to_string(target.second), "0"});
+  const auto result = test::run_tool(
+      run_timedgrab,
+      {"true " + dir.path("cap.bin") + " && head -c 64 /dev/zero > " + dir.path("cap.bin"), "8",
+       std::to_string(target.hour), std::to_string(target.minute), std::to_string(target.second), "0"});
   EXPECT_EQ(result.status, 0) << result.out << result.err;
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
   EXPECT_TRUE(test::exists(dir.path("cap.txt")));

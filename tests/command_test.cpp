@@ -14,8 +14,13 @@ const Command kDemo{
     .usage = "Format: demo <in> <count>",
     .summary = "A demonstration.",
     .parameters = {{.name = "in"},
-                   {.name = "count", .kind = ParameterKind::whole, .least = 1, .most = 4096,
-                    .range = "a power of two from 1 to 4096", .power_of_two = true, .above_most_text = "Too many\n"},
+                   {.name = "count",
+                    .kind = ParameterKind::whole,
+                    .least = 1,
+                    .most = 4096,
+                    .range = "a power of two from 1 to 4096",
+                    .power_of_two = true,
+                    .above_most_text = "Too many\n"},
                    {.name = "rate", .kind = ParameterKind::number}},
     .options = {{.name = "--rate", .alias = "-r", .argument = "MHZ", .help = "a rate"},
                 {.name = "--force", .help = "a flag"},
@@ -37,9 +42,10 @@ Outcome run_demo(const Command& command, const ToolArgs& args) {
   Outcome outcome;
   outcome.status = run_program(command, args, out, err, [&](Run& run) {
     outcome.seen = std::to_string(run.whole(1));
-    if (run.count() > 2) outcome.seen += " " + std::to_string(run.number(2));
+    if (run.count() > 2) outcome.seen.append(" ").append(std::to_string(run.number(2)));
     for (const char* name : {"--rate", "--force", "--velocity"}) {
-      if (run.options().has(name)) outcome.seen += std::string(" ") + name + "=" + run.options().value(name).value_or("-");
+      if (!run.options().has(name)) continue;
+      outcome.seen.append(" ").append(name).append("=").append(run.options().value(name).value_or("-"));
     }
     return kExitSuccess;
   });
@@ -65,7 +71,9 @@ TEST(CommandTest, NumbersAreParsedWholeAndWithinTheirDeclaredRange) {
       {{"x", "0"}, 1, "demo: count must be a power of two from 1 to 4096 (got '0')\n"},
       {{"x", "-8"}, 1, "demo: count must be a power of two from 1 to 4096 (got '-8')\n"},
       {{"x", "96"}, 1, "demo: count must be a power of two from 1 to 4096 (got '96')\n"},
-      {{"x", "-99999999999999999999"}, 1, "demo: count must be a power of two from 1 to 4096 (got '-99999999999999999999')\n"},
+      {{"x", "-99999999999999999999"},
+       1,
+       "demo: count must be a power of two from 1 to 4096 (got '-99999999999999999999')\n"},
       {{"x", "8192"}, 1, "demo: Too many: count 8192 is above 4096\n"},
       {{"x", "99999999999999999999"}, 1, "demo: Too many: count 99999999999999999999 is above 4096\n"},
   };
@@ -94,8 +102,12 @@ TEST(CommandTest, OptionsStandAnywhereAndNegativeNumbersArePositional) {
       {{"x", "-8"}, 1, "demo: count must be a power of two from 1 to 4096 (got '-8')\n"},
       {{"x", "8", "--velocity", "-2.5"}, 0, "8 --velocity=-2.5"},
       {{"x", "8", "--velocity", "z.txt"}, 1, "demo: rate 'z.txt' is not a number (it would be read as 0)\n"},
-      {{"x", "--velocity"}, 1, "Format: demo <in> <count>\ndemo: wrong number of arguments: 1 given, 2 to 3 needed\n"},
-      {{"x", "8", "1", "2"}, 1, "Format: demo <in> <count>\ndemo: wrong number of arguments: 4 given, 2 to 3 needed\n"},
+      {{"x", "--velocity"},
+       1,
+       "Format: demo <in> <count>\ndemo: wrong number of arguments: 1 given, 2 to 3 needed\n"},
+      {{"x", "8", "1", "2"},
+       1,
+       "Format: demo <in> <count>\ndemo: wrong number of arguments: 4 given, 2 to 3 needed\n"},
   };
   for (const Case& c : cases) {
     const Outcome outcome = run_demo(kDemo, c.args);

@@ -43,18 +43,20 @@ TEST(CyclesearchTest, RecoversThePeriodPutInFrom1MsTo2S) {
     const char* bins;
   };
   const Case cases[] = {
-      {"2.4", "1.00005", "1", "0.001", "1", "32"},        {"2.4", "33.69", "33.7", "0.001", "2", "100"},
-      {"2.4", "33.70337", "33.7", "0.0002", "2", "100"},  {"0.3", "714.6", "714.5", "0.0002", "20", "100"},
-      {"0.1", "2001.5", "2000", "0.001", "40", "64"},     {"0.1", "1999.9", "2000", "0.0001", "40", "64"},
+      {"2.4", "1.00005", "1", "0.001", "1", "32"},       {"2.4", "33.69", "33.7", "0.001", "2", "100"},
+      {"2.4", "33.70337", "33.7", "0.0002", "2", "100"}, {"0.3", "714.6", "714.5", "0.0002", "20", "100"},
+      {"0.1", "2001.5", "2000", "0.001", "40", "64"},    {"0.1", "1999.9", "2000", "0.0001", "40", "64"},
   };
   test::ScratchDir dir;
   for (const Case& c : cases) {
-    const auto result = simulate_and_search(
-        dir, {"--rate", c.rate, "--seconds", c.seconds, "--seed", "7", "--pulse-period", c.put_ms, "--pulse-strength",
-              "0.3", "--pulse-duty", "0.1", "--pulse-phase", "0.3"},
-        {c.rate, c.bins, c.typed_ms, c.span, "1000"});
+    const auto result =
+        simulate_and_search(dir,
+                            {"--rate", c.rate, "--seconds", c.seconds, "--seed", "7", "--pulse-period", c.put_ms,
+                             "--pulse-strength", "0.3", "--pulse-duty", "0.1", "--pulse-phase", "0.3"},
+                            {c.rate, c.bins, c.typed_ms, c.span, "1000"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_LE(std::fabs(figure(result.out, "Best period=") - std::atof(c.put_ms)), figure(result.out, "Resolution="))
+    EXPECT_LE(std::fabs(figure(result.out, "Best period=") - std::atof(c.put_ms)),
+              figure(result.out, "Resolution="))
         << result.out;
     // The pulse is on from phase 0.3 to 0.4: the window found lies there to a bin or two.
     const double width = 1.0 / std::atof(c.bins);
@@ -68,8 +70,8 @@ TEST(CyclesearchTest, RecoversThePeriodPutInFrom1MsTo2S) {
 TEST(CyclesearchTest, NoiseAloneIsNoDetection) {
   test::ScratchDir dir;
   for (const char* seed : {"11", "12", "13"}) {
-    const auto result =
-        simulate_and_search(dir, {"--rate", "2.4", "--seconds", "1", "--seed", seed}, {"2.4", "64", "10", "0.001", "1000"});
+    const auto result = simulate_and_search(dir, {"--rate", "2.4", "--seconds", "1", "--seed", seed},
+                                            {"2.4", "64", "10", "0.001", "1000"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_LT(figure(result.out, "Significance="), 4.0) << result.out;
     EXPECT_NE(result.out.find("\nno detection (threshold 5.00 sigma)\n"), std::string::npos) << result.out;

@@ -30,12 +30,14 @@ namespace {
 TEST(FastPaths, NumberFormattingEqualsPrintf) {
   // Exact ties (multiples of 1/256 and 1/512), values next to ties, random bit patterns.
   const auto make = [](std::mt19937_64& rng, int trial) {
-    std::vector<double> values{0.0, -0.0, 1.97943718, 0.5e-8, 4.9e-324, 1.999999995, 1e29, 1e31, INFINITY, -std::nan("")};
+    std::vector<double> values{0.0,         -0.0, 1.97943718, 0.5e-8,   4.9e-324,
+                               1.999999995, 1e29, 1e31,       INFINITY, -std::nan("")};
     for (int k = -600; k <= 600; ++k) values.push_back(k / 256.0);
     for (int k = 0; trial > 0 && k < 1000; ++k) {
       const double near_tie = (static_cast<double>(rng() % 200000000) + 0.5) / 1e8;
-      values.insert(values.end(), {std::uniform_real_distribution<double>(0.0, 2.0)(rng), static_cast<double>(rng() % (1u << 20)) / 512.0,
-                                   std::nextafter(near_tie, 0.0), std::nextafter(near_tie, 3.0), std::bit_cast<double>(rng())});
+      values.insert(values.end(), {std::uniform_real_distribution<double>(0.0, 2.0)(rng),
+                                   static_cast<double>(rng() % (1u << 20)) / 512.0, std::nextafter(near_tie, 0.0),
+                                   std::nextafter(near_tie, 3.0), std::bit_cast<double>(rng())});
     }
     return values;
   };
@@ -60,47 +62,56 @@ TEST(FastPaths, NumberFormattingEqualsPrintf) {
 TEST(FastPaths, DumpLinesEqualPrintf) {
   // Every byte pair, numbered from 0, around the 64-bit limit and from negative numbers.
   std::vector<std::uint8_t> pairs;
-  for (int k = 0; k < 65536; ++k) pairs.insert(pairs.end(), {static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k)});
-  const std::int64_t firsts[] = {0, 9990, -70000, 99999999999990000, std::numeric_limits<std::int64_t>::max() - 65535};
+  for (int k = 0; k < 65536; ++k)
+    pairs.insert(pairs.end(), {static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k)});
+  const std::int64_t firsts[] = {0, 9990, -70000, 99999999999990000,
+                                 std::numeric_limits<std::int64_t>::max() - 65535};
   DumpFormatter formatter;
-  test::expect_twins("dump", 5, [&](std::mt19937_64&, int trial) { return firsts[trial]; },
-                     [&](std::int64_t first) { return std::string(formatter.lines(pairs, first)); },
-                     [&](std::int64_t first) {
-                       const auto value = [](std::uint8_t b) {
-                         const float in_float = b;
-                         return static_cast<double>(static_cast<float>((static_cast<extended>(in_float) - widen(127.5)) / widen(128.0)));
-                       };
-                       std::string text;
-                       for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) {
-                         text += cformat("%lld\t%1.4f\t%1.4f\n", static_cast<long long>(first + static_cast<std::int64_t>(i / 2)),
-                                         value(pairs[i]), value(pairs[i + 1]));
-                       }
-                       return text;
-                     });
+  test::expect_twins(
+      "dump", 5, [&](std::mt19937_64&, int trial) { return firsts[trial]; },
+      [&](std::int64_t first) { return std::string(formatter.lines(pairs, first)); },
+      [&](std::int64_t first) {
+        const auto value = [](std::uint8_t b) {
+          const float in_float = b;
+          return static_cast<double>(
+              static_cast<float>((static_cast<extended>(in_float) - widen(127.5)) / widen(128.0)));
+        };
+        std::string text;
+        for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) {
+          text += cformat("%lld\t%1.4f\t%1.4f\n", static_cast<long long>(first + static_cast<std::int64_t>(i / 2)),
+                          value(pairs[i]), value(pairs[i + 1]));
+        }
+        return text;
+      });
 }
 
 TEST(FastPaths, LevelCountsEqualAByteLoop) {
   // Pieces of awkward lengths (word loads and tails), long runs of one level, and the lanes
   // flushed into the totals every 1000 bytes as well as at the usual interval.
-  test::expect_twins("levels", 6, [](std::mt19937_64& rng, int trial) {
-    auto bytes = test::random_bytes(100003, static_cast<std::uint32_t>(rng()));
-    if (trial % 3 == 2) std::fill(bytes.begin() + 1000, bytes.begin() + 60000, 0x81);
-    return bytes;
-  }, [trial = 0](const std::vector<std::uint8_t>& bytes) mutable {
-    LevelCounter counter(trial++ % 2 == 0 ? 1000 : LevelCounter::kDefaultFlushBytes);
-    for (std::size_t begin = 0, size = 1; begin < bytes.size(); begin += size, size = size * 3 + 1) {
-      counter.add(std::span(bytes).subspan(begin, std::min(bytes.size(), begin + size) - begin));
-    }
-    return counter.totals();
-  }, [](const std::vector<std::uint8_t>& bytes) {
-    LevelCounts counts{};
-    for (const std::uint8_t b : bytes) ++counts[b];
-    return counts;
-  });
+  test::expect_twins(
+      "levels", 6,
+      [](std::mt19937_64& rng, int trial) {
+        auto bytes = test::random_bytes(100003, static_cast<std::uint32_t>(rng()));
+        if (trial % 3 == 2) std::fill(bytes.begin() + 1000, bytes.begin() + 60000, 0x81);
+        return bytes;
+      },
+      [trial = 0](const std::vector<std::uint8_t>& bytes) mutable {
+        LevelCounter counter(trial++ % 2 == 0 ? 1000 : LevelCounter::kDefaultFlushBytes);
+        for (std::size_t begin = 0, size = 1; begin < bytes.size(); begin += size, size = size * 3 + 1) {
+          counter.add(std::span(bytes).subspan(begin, std::min(bytes.size(), begin + size) - begin));
+        }
+        return counter.totals();
+      },
+      [](const std::vector<std::uint8_t>& bytes) {
+        LevelCounts counts{};
+        for (const std::uint8_t b : bytes) ++counts[b];
+        return counts;
+      });
   // Counts are rounded to single precision before the division: 2^24 + 1 to 2^24, 16777219 to
   // 16777220 (5592406.667 over 3, not 5592406.333).
   LevelCounts counts{16777217, 16777219, 2};
-  EXPECT_EQ(level_table(counts, 3).substr(0, 68), "-128    5592405.333\n-127    5592406.667\n-126    0.667\n-125    0.000\n");
+  EXPECT_EQ(level_table(counts, 3).substr(0, 68),
+            "-128    5592405.333\n-127    5592406.667\n-126    0.667\n-125    0.000\n");
 }
 
 // Video detection's power sums, formed exactly in integers where no addition can round, on
@@ -111,19 +122,25 @@ TEST(FastPaths, PowerSumsEqualAdditionsOneByOne) {
   using Run = std::pair<float, std::vector<std::uint8_t>>;  // the start and the samples' bytes
   const float starts[] = {0.0f, 3 * 0x1p-16f, 255.0f + 0x1p-16f, 0.1f};
   test::for_each_vector_target([&](const std::string& target) {
-    test::expect_twins("power sums on " + target, 24, [&](std::mt19937_64& rng, int trial) {
-      auto bytes = test::random_bytes(2 * (1 + rng() % (trial % 4 == 0 ? 200 : 20000)), static_cast<std::uint32_t>(rng()));
-      for (std::size_t k = 0; k < bytes.size() && trial % 3 != 1; ++k) {
-        bytes[k] = trial % 3 == 2 && k > bytes.size() * 9 / 10 ? bytes[k] % 2 * 255 : 120 + bytes[k] % 16;
-      }
-      return Run{starts[trial / 3 % 4], bytes};
-    }, [](const Run& run) {
-      return add_sample_powers(run.first, run.second.data(), static_cast<std::int64_t>(run.second.size() / 2));
-    }, [](const Run& run) {
-      float sum = run.first;
-      for (std::size_t k = 0; k < run.second.size(); k += 2) sum += kComponentPower[run.second[k]] + kComponentPower[run.second[k + 1]];
-      return sum;
-    });
+    test::expect_twins(
+        "power sums on " + target, 24,
+        [&](std::mt19937_64& rng, int trial) {
+          auto bytes = test::random_bytes(2 * (1 + rng() % (trial % 4 == 0 ? 200 : 20000)),
+                                          static_cast<std::uint32_t>(rng()));
+          for (std::size_t k = 0; k < bytes.size() && trial % 3 != 1; ++k) {
+            bytes[k] = trial % 3 == 2 && k > bytes.size() * 9 / 10 ? bytes[k] % 2 * 255 : 120 + bytes[k] % 16;
+          }
+          return Run{starts[trial / 3 % 4], bytes};
+        },
+        [](const Run& run) {
+          return add_sample_powers(run.first, run.second.data(), static_cast<std::int64_t>(run.second.size() / 2));
+        },
+        [](const Run& run) {
+          float sum = run.first;
+          for (std::size_t k = 0; k < run.second.size(); k += 2)
+            sum += kComponentPower[run.second[k]] + kComponentPower[run.second[k + 1]];
+          return sum;
+        });
   });
 }
 
@@ -168,29 +185,37 @@ TEST(FastPaths, SpectrumReadsFilesAtOffsetsAndPipesInSequence) {
 TEST(FastPaths, SpectrumOnWorkersEqualsThePlainLoop) {
   test::ScratchDir dir;
   const std::pair<std::int32_t, std::int64_t> shapes[] = {{1, 9}, {8, 3001}, {1024, 37}, {4096, 5}};
-  test::expect_twins("spectrum", 12, [&](std::mt19937_64&, int trial) {
-    const auto [n, frames] = shapes[trial / 3];
-    // One byte short of the last frame: it reads as 255.
-    test::write_bytes(dir.path("cap.bin"), test::random_bytes(static_cast<std::size_t>(2 * n * frames - 1), static_cast<std::uint32_t>(n)));
-    return trial;
-  }, [&](int trial) {
-    auto capture = CaptureReader::open(dir.path("cap.bin"));
-    return accumulate_spectrum(*capture, shapes[trial / 3].first, shapes[trial / 3].second, 1 + trial % 3).sums();
-  }, [&](int trial) {
-    const auto [n, frames] = shapes[trial / 3];
-    const std::string bytes = test::read_text(dir.path("cap.bin"));
-    SpectrumAccumulator spectrum(n);
-    std::vector<double> frame(2 * static_cast<std::size_t>(n));
-    for (std::int64_t f = 0; f < frames; ++f) {
-      for (std::size_t k = 0; k < frame.size(); ++k) {
-        const std::size_t at = static_cast<std::size_t>(f) * frame.size() + k;
-        frame[k] = (static_cast<double>(at < bytes.size() ? static_cast<std::uint8_t>(bytes[at]) : 255) - 127.5) / 128.0;
-      }
-      FftPlan(n, -1).transform(frame.data());
-      spectrum.add_frame(frame);
-    }
-    return spectrum.sums();
-  });
+  test::expect_twins(
+      "spectrum", 12,
+      [&](std::mt19937_64&, int trial) {
+        const auto [n, frames] = shapes[trial / 3];
+        // One byte short of the last frame: it reads as 255.
+        test::write_bytes(dir.path("cap.bin"), test::random_bytes(static_cast<std::size_t>(2 * n * frames - 1),
+                                                                  static_cast<std::uint32_t>(n)));
+        return trial;
+      },
+      [&](int trial) {
+        auto capture = CaptureReader::open(dir.path("cap.bin"));
+        return accumulate_spectrum(*capture, shapes[trial / 3].first, shapes[trial / 3].second, 1 + trial % 3)
+            .sums();
+      },
+      [&](int trial) {
+        const auto [n, frames] = shapes[trial / 3];
+        const std::string bytes = test::read_text(dir.path("cap.bin"));
+        SpectrumAccumulator spectrum(n);
+        std::vector<double> frame(2 * static_cast<std::size_t>(n));
+        for (std::int64_t f = 0; f < frames; ++f) {
+          for (std::size_t k = 0; k < frame.size(); ++k) {
+            const std::size_t at = static_cast<std::size_t>(f) * frame.size() + k;
+            frame[k] =
+                (static_cast<double>(at < bytes.size() ? static_cast<std::uint8_t>(bytes[at]) : 255) - 127.5) /
+                128.0;
+          }
+          FftPlan(n, -1).transform(frame.data());
+          spectrum.add_frame(frame);
+        }
+        return spectrum.sums();
+      });
 }
 
 TEST(FastPaths, BufferedReadsEqualTheFileByteByByte) {
@@ -208,22 +233,29 @@ TEST(FastPaths, BufferedReadsEqualTheFileByteByByte) {
     return got;
   };
   const std::size_t buffers[] = {1, 2, 7, 4096, 65536};
-  test::expect_twins("reads", 5, [&](std::mt19937_64&, int trial) { return buffers[trial]; }, [&](std::size_t buffer) {
-    auto reader = CaptureReader::open(dir.path("cap.bin"), buffer);
-    auto got = reads([&](std::vector<std::uint8_t>& out, std::size_t chunk) {
-      out.resize(out.size() + chunk);
-      reader->read(std::span(out).last(chunk));
-      out.push_back(reader->next_byte());
-    }, [&](std::size_t chunk) { reader->skip(static_cast<std::int64_t>(chunk)); });
-    reader->seek(4999);
-    return got.push_back(reader->next_byte()), got;
-  }, [&](std::size_t) {
-    std::size_t at = 0;
-    auto got = reads([&](std::vector<std::uint8_t>& out, std::size_t chunk) {
-      for (std::size_t k = 0; k <= chunk; ++k, ++at) out.push_back(at < bytes.size() ? bytes[at] : 255);
-    }, [&](std::size_t chunk) { at += chunk; });
-    return got.push_back(bytes[4999]), got;
-  });
+  test::expect_twins(
+      "reads", 5, [&](std::mt19937_64&, int trial) { return buffers[trial]; },
+      [&](std::size_t buffer) {
+        auto reader = CaptureReader::open(dir.path("cap.bin"), buffer);
+        auto got = reads(
+            [&](std::vector<std::uint8_t>& out, std::size_t chunk) {
+              out.resize(out.size() + chunk);
+              reader->read(std::span(out).last(chunk));
+              out.push_back(reader->next_byte());
+            },
+            [&](std::size_t chunk) { reader->skip(static_cast<std::int64_t>(chunk)); });
+        reader->seek(4999);
+        return got.push_back(reader->next_byte()), got;
+      },
+      [&](std::size_t) {
+        std::size_t at = 0;
+        auto got = reads(
+            [&](std::vector<std::uint8_t>& out, std::size_t chunk) {
+              for (std::size_t k = 0; k <= chunk; ++k, ++at) out.push_back(at < bytes.size() ? bytes[at] : 255);
+            },
+            [&](std::size_t chunk) { at += chunk; });
+        return got.push_back(bytes[4999]), got;
+      });
   EXPECT_EQ(normalise_cu8(0x7F), -0.00390625);
   EXPECT_EQ(normalise_cu8(0x80), +0.00390625);
 }

@@ -51,8 +51,10 @@ void plain_four(double* data, long nn, int isign) {
     for (long m = 1; m < mmax; m += 2) {
       for (long i = m; i <= n; i += istep) {
         j = i + mmax;
-        const double tempr = static_cast<double>(static_cast<ld>(wr) * data[j] - static_cast<ld>(wi) * data[j + 1]);
-        const double tempi = static_cast<double>(static_cast<ld>(wr) * data[j + 1] + static_cast<ld>(wi) * data[j]);
+        const double tempr =
+            static_cast<double>(static_cast<ld>(wr) * data[j] - static_cast<ld>(wi) * data[j + 1]);
+        const double tempi =
+            static_cast<double>(static_cast<ld>(wr) * data[j + 1] + static_cast<ld>(wi) * data[j]);
         data[j] = static_cast<double>(static_cast<ld>(data[i]) - tempr);
         data[j + 1] = static_cast<double>(static_cast<ld>(data[i + 1]) - tempi);
         data[i] = static_cast<double>(static_cast<ld>(data[i]) + tempr);
@@ -96,9 +98,11 @@ TEST(Fft, EveryArrangementIsBitIdenticalToThePlainRoutine) {
       const std::int32_t n = 1 << log_n;
       for (const int sign : {-1, 1}) {
         // Capture bytes, full and partial sets of lanes; sparse and special values where small.
-        for (const auto& [kind, count] : {std::pair{0, kFftLanes}, std::pair{0, std::size_t{3}}, std::pair{1, kFftLanes}, std::pair{2, kFftLanes}}) {
+        for (const auto& [kind, count] : {std::pair{0, kFftLanes}, std::pair{0, std::size_t{3}},
+                                          std::pair{1, kFftLanes}, std::pair{2, kFftLanes}}) {
           if ((sign == 1 || kind > 0 || count < kFftLanes) && log_n > 12) continue;
-          std::vector<std::vector<std::uint8_t>> bytes(count, std::vector<std::uint8_t>(2 * static_cast<std::size_t>(n)));
+          std::vector<std::vector<std::uint8_t>> bytes(count,
+                                                       std::vector<std::uint8_t>(2 * static_cast<std::size_t>(n)));
           std::vector<std::vector<double>> values(count, std::vector<double>(bytes[0].size()));
           std::vector<const std::uint8_t*> byte_frames;
           for (std::size_t f = 0; f < count; ++f) {
@@ -109,7 +113,8 @@ TEST(Fft, EveryArrangementIsBitIdenticalToThePlainRoutine) {
           for (auto& frame : expected) plain_four(frame.data() - 1, n, sign);
           const auto expect_same = [&](const std::vector<double>& got, std::size_t f, const char* how) {
             ASSERT_EQ(0, std::memcmp(got.data(), expected[f].data(), got.size() * sizeof(double)))
-                << how << ", N = " << n << ", sign " << sign << ", kind " << kind << ", frame " << f << ", " << target;
+                << how << ", N = " << n << ", sign " << sign << ", kind " << kind << ", frame " << f << ", "
+                << target;
           };
           const FftPlan plan(n, sign);
           std::vector<std::vector<double>> lanes = values;
@@ -141,22 +146,38 @@ double sparse_value(std::mt19937_64& rng, int exponent_spread) {
   double mantissa = 1.0;
   const int bits = static_cast<int>(rng() % 4);
   for (int b = 0; b < bits; ++b) mantissa += std::ldexp(1.0, -1 - static_cast<int>(rng() % 62));
-  const int exponent = static_cast<int>(rng() % static_cast<std::uint64_t>(2 * exponent_spread + 1)) - exponent_spread;
+  const int exponent =
+      static_cast<int>(rng() % static_cast<std::uint64_t>(2 * exponent_spread + 1)) - exponent_spread;
   return ((rng() & 1) ? -1.0 : 1.0) * std::ldexp(mantissa, exponent);
 }
 
 // Values every butterfly must pass through unchanged in meaning: zeros of both signs,
 // subnormals, powers of two, the range limits of the vector proof, infinities and NaN.
-const double kSpecialValues[] = {0.0, -0.0, 1.0, -0.5, 0x1p-1074, -0x1p-1040, 0x1p-1022, 0x1p-801, 0x1p-800,
-                                 0x1p500, -0x1p501, 0x1p1000, std::numeric_limits<double>::max(),
-                                 std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+const double kSpecialValues[] = {0.0,
+                                 -0.0,
+                                 1.0,
+                                 -0.5,
+                                 0x1p-1074,
+                                 -0x1p-1040,
+                                 0x1p-1022,
+                                 0x1p-801,
+                                 0x1p-800,
+                                 0x1p500,
+                                 -0x1p501,
+                                 0x1p1000,
+                                 std::numeric_limits<double>::max(),
+                                 std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(),
                                  std::numeric_limits<double>::quiet_NaN()};
 
 double pick_value(std::mt19937_64& rng) {
   switch (rng() % 8) {
-    case 0: return kSpecialValues[rng() % std::size(kSpecialValues)];
-    case 1: return std::ldexp(static_cast<double>(rng() >> 11), -53 - static_cast<int>(rng() % 8));
-    default: return sparse_value(rng, 6);
+    case 0:
+      return kSpecialValues[rng() % std::size(kSpecialValues)];
+    case 1:
+      return std::ldexp(static_cast<double>(rng() >> 11), -53 - static_cast<int>(rng() % 8));
+    default:
+      return sparse_value(rng, 6);
   }
 }
 
@@ -166,24 +187,30 @@ double pick_value(std::mt19937_64& rng) {
 // leaving its operands; the vector one, on every target, redoes every lane whose unchecked
 // bits differ. Both must reach such lanes and prove most others.
 TEST(Fft, ButterfliesStoreTheExtendedBitsOrRedoThem) {
-  const auto same = [](double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); };
+  const auto same = [](double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  };
   int targets = 0;
   test::for_each_vector_target([&](const std::string& target) {
     if (!fft_vector_supported()) return;
     ++targets;
     std::mt19937_64 rng(8);
     long lanes = 0, differing = 0, vector_redone = 0, double_declined = 0;
-    // Under emulation (every extended operation a call) a tenth of the trials: still thousands of lanes that differ.
+    // Under emulation (every extended operation a call) a tenth of the trials: still thousands of lanes that
+    // differ.
     const int trials = std::getenv("IQTOOLS_EMULATOR") != nullptr ? 30000 : 300000;
     for (int trial = 0; trial < trials; ++trial) {
-      const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3), (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
+      const FftTwiddle w{(trial % 5 == 0) ? 1.0 : sparse_value(rng, 3),
+                         (trial % 7 == 0) ? 0.0 : sparse_value(rng, 3)};
       ButterflyLanes in{};
       for (std::size_t l = 0; l < kFftLanes; ++l) {
         double* lane[4] = {&in.p_re[l], &in.p_im[l], &in.q_re[l], &in.q_im[l]};
         for (double* v : lane) *v = pick_value(rng);
         if (trial % 3 == 0) {
-          const double half_gap = std::ldexp(std::nextafter(std::fabs(in.p_re[l]), 1e300) - std::fabs(in.p_re[l]), -1);
-          in.q_re[l] = half_gap + std::ldexp(half_gap, -11 - static_cast<int>(rng() % 3)) * static_cast<double>(static_cast<int>(rng() % 5) - 2);
+          const double half_gap =
+              std::ldexp(std::nextafter(std::fabs(in.p_re[l]), 1e300) - std::fabs(in.p_re[l]), -1);
+          in.q_re[l] = half_gap + std::ldexp(half_gap, -11 - static_cast<int>(rng() % 3)) *
+                                      static_cast<double>(static_cast<int>(rng() % 5) - 2);
         }
       }
       ButterflyLanes out = in;
@@ -222,7 +249,9 @@ TEST(Fft, ButterfliesStoreTheExtendedBitsOrRedoThem) {
 // Values like a transform's (similar sizes, twiddles of a plan) are nearly all proven in
 // vectors; a sum that needs 65 bits, its operands 2^11 apart, must be redone.
 TEST(Fft, ButterfliesProveTransformLikeValuesAndRedoLongSums) {
-  const auto same = [](double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); };
+  const auto same = [](double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  };
   const auto check = [&](const ButterflyLanes& in, FftTwiddle w, const std::string& target) {
     ButterflyLanes out = in;
     const unsigned redone = butterfly_lanes_vector(out, w);

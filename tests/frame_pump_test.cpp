@@ -24,8 +24,12 @@ namespace {
 // given, bounds the next batch.
 class Recorder final : public FrameConsumer {
  public:
-  Recorder(std::size_t frame_bytes, std::size_t batch, bool through_fill, std::function<std::size_t(std::size_t)> limit = {})
-      : frame_bytes_(frame_bytes), batch_(batch), through_fill_(through_fill), limit_(std::move(limit)),
+  Recorder(std::size_t frame_bytes, std::size_t batch, bool through_fill,
+           std::function<std::size_t(std::size_t)> limit = {})
+      : frame_bytes_(frame_bytes),
+        batch_(batch),
+        through_fill_(through_fill),
+        limit_(std::move(limit)),
         room_(batch * frame_bytes) {}
   std::size_t batch_frames() override { return limit_ ? std::min(batch_, limit_(taken_)) : batch_; }
   std::span<std::uint8_t> room(std::size_t count) override { return std::span(room_).first(count * frame_bytes_); }
@@ -33,7 +37,8 @@ class Recorder final : public FrameConsumer {
     if (fill) {
       EXPECT_TRUE(through_fill_);
       const std::size_t half = count / 2;
-      std::thread second([&] { fill(half, std::span(room_).subspan(half * frame_bytes_, (count - half) * frame_bytes_)); });
+      std::thread second(
+          [&] { fill(half, std::span(room_).subspan(half * frame_bytes_, (count - half) * frame_bytes_)); });
       second.join();
       fill(0, std::span(room_).first(half * frame_bytes_));
     }
@@ -91,7 +96,8 @@ TEST(FramePump, OffsetsAndSequenceHandOverTheSameFramesAndMoveTheReadPosition) {
     for (int k = 0; k < 5; ++k) capture->next_byte();
     Recorder recorder(kFrameBytes, 16, c.through_fill);
     pump_frames(*capture, kFrameBytes, kFrames - 1, recorder);
-    EXPECT_EQ(capture->next_byte(), bytes[5 + 99 * kFrameBytes]) << "pipe " << c.pipe << ", fill " << c.through_fill;
+    EXPECT_EQ(capture->next_byte(), bytes[5 + 99 * kFrameBytes])
+        << "pipe " << c.pipe << ", fill " << c.through_fill;
     capture->skip(kFrameBytes - 1);
     pump_frames(*capture, kFrameBytes, 1, recorder);
     EXPECT_EQ(capture->next_byte(), 255);
@@ -111,7 +117,8 @@ TEST(FramePump, OffsetsAndSequenceHandOverTheSameFramesAndMoveTheReadPosition) {
 TEST(FramePump, AStreamGivesItsWholeFramesAndALastOneAByteShort) {
   constexpr std::size_t kFrameBytes = 10;
   // Stream length past 23 whole frames, and the frames handed over.
-  const std::vector<std::pair<std::size_t, std::size_t>> cases = {{0, 23}, {kFrameBytes - 1, 24}, {kFrameBytes - 2, 23}};
+  const std::vector<std::pair<std::size_t, std::size_t>> cases = {
+      {0, 23}, {kFrameBytes - 1, 24}, {kFrameBytes - 2, 23}};
   for (const auto& [extra, frames] : cases) {
     const auto bytes = test::random_bytes(23 * kFrameBytes + extra, 8);
     std::thread writer;

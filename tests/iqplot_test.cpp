@@ -28,8 +28,10 @@ TEST(IqplotTest, DrawsEveryKindAsPngOrSvg) {
   if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "gnuplot is not installed";
   test::ScratchDir dir;
   const std::string a = dir.path("a.bin"), b = dir.path("b.bin");
-  ASSERT_EQ(run_tool(run_iqsim, {a, "--seconds", "0.1", "--tone", "150000,4", "--pulse-period", "20", "--centre", "1420.4",
-                                 "--start", "2026-12-07T01:30:00Z"}).status, 0);
+  ASSERT_EQ(run_tool(run_iqsim, {a, "--seconds", "0.1", "--tone", "150000,4", "--pulse-period", "20", "--centre",
+                                 "1420.4", "--start", "2026-12-07T01:30:00Z"})
+                .status,
+            0);
   ASSERT_EQ(run_tool(run_iqsim, {b, "--seconds", "0.1", "--delay", "300"}).status, 0);
   const std::pair<ToolFunction*, ToolArgs> tables[] = {
       {run_iqspec, {a, dir.path("spectrum.txt"), "1024"}},
@@ -41,7 +43,8 @@ TEST(IqplotTest, DrawsEveryKindAsPngOrSvg) {
       {run_iqdump, {a, dir.path("dump.txt"), "0", "1"}},
       {run_iqwaterfall, {a, dir.path("waterfall.txt"), "1024", "20"}},
       {run_speccal, {dir.path("spectrum.txt"), dir.path("spectrum.txt"), dir.path("calibrated.txt")}},
-      {run_cyclesearch, {a, dir.path("search.txt"), "2.4", "50", "20", "0.001", "200", "--profile", dir.path("best.txt")}},
+      {run_cyclesearch,
+       {a, dir.path("search.txt"), "2.4", "50", "20", "0.001", "200", "--profile", dir.path("best.txt")}},
   };
   bool svg = true;  // every other kind drawn as SVG
   for (const auto& [tool, args] : tables) {
@@ -50,8 +53,9 @@ TEST(IqplotTest, DrawsEveryKindAsPngOrSvg) {
     const std::string picture = table + ((svg = !svg) ? ".svg" : ".png");
     // The waterfall and the calibrated spectrum take the capture's metadata and a velocity axis.
     const bool velocity = tool == run_iqwaterfall || tool == run_speccal;
-    const auto result = run_tool(run_iqplot, velocity ? ToolArgs{table, picture, "--velocity", "--metadata", a}
-                                                      : ToolArgs{table, picture, "--rate", "2.4", "--video-band", "10"});
+    const auto result =
+        run_tool(run_iqplot, velocity ? ToolArgs{table, picture, "--velocity", "--metadata", a}
+                                      : ToolArgs{table, picture, "--rate", "2.4", "--video-band", "10"});
     ASSERT_EQ(result.status, 0) << table << result.err;
     const std::string drawn = test::read_text(picture);
     EXPECT_NE(drawn.find(svg ? "<svg" : "PNG"), std::string::npos) << picture;

@@ -29,10 +29,10 @@ TEST(IqwaterfallTest, EveryRowIsIqspecsTableOfItsFramesCutOut) {
   const struct {
     std::int64_t points, frames_per_row, bytes, rows;
   } cases[] = {
-      {8, 3, 8 * 2 * 3 * 5, 5},                      // whole rows
-      {16, 7, 16 * 2 * 7 * 4 - 1, 4},                // one byte short: the last byte reads as 255
-      {64, 1, 64 * 2 * 10 + 100, 10},                // a row per frame, a partial frame left
-      {256, 600, 256 * 2 * 600 * 2 + 3, 2},          // two rows in one batch of frames
+      {8, 3, 8 * 2 * 3 * 5, 5},                       // whole rows
+      {16, 7, 16 * 2 * 7 * 4 - 1, 4},                 // one byte short: the last byte reads as 255
+      {64, 1, 64 * 2 * 10 + 100, 10},                 // a row per frame, a partial frame left
+      {256, 600, 256 * 2 * 600 * 2 + 3, 2},           // two rows in one batch of frames
       {4096, 300, 4096 * 2 * 300 + 4096 * 2 * 7, 1},  // a row over several batches
   };
   for (const auto& c : cases) {
@@ -43,12 +43,14 @@ TEST(IqwaterfallTest, EveryRowIsIqspecsTableOfItsFramesCutOut) {
     for (std::int64_t start = 0; start < c.rows * row_bytes; start += row_bytes) {
       const auto end = bytes.begin() + std::min(start + row_bytes, c.bytes);
       test::write_bytes(dir.path("row.bin"), std::vector<std::uint8_t>(bytes.begin() + start, end));
-      ASSERT_EQ(run_tool(run_iqspec, {dir.path("row.bin"), dir.path("row.txt"), std::to_string(c.points)}).status, 0);
+      ASSERT_EQ(run_tool(run_iqspec, {dir.path("row.bin"), dir.path("row.txt"), std::to_string(c.points)}).status,
+                0);
       expected += test::read_text(dir.path("row.txt")) + "\n";
     }
     for (const char* threads : {"1", "2"}) {
       ::setenv("IQTOOLS_THREADS", threads, 1);
-      const auto result = run_tool(run_iqwaterfall, {in, table, std::to_string(c.points), std::to_string(c.frames_per_row)});
+      const auto result =
+          run_tool(run_iqwaterfall, {in, table, std::to_string(c.points), std::to_string(c.frames_per_row)});
       ::unsetenv("IQTOOLS_THREADS");
       ASSERT_EQ(result.status, 0) << result.err;
       EXPECT_EQ(rows_of(table), expected) << "N = " << c.points << ", threads " << threads;

@@ -71,10 +71,12 @@ class ReferenceLagscan {
       dato1_[i] = 0.0f;
       dato2_[i] = 0.0f;
       for (int j = 0; j < slen_; ++j) {
-        dato1_[i] = static_cast<float>(dato1_[i] + widen(4.0) / slen_ * (static_cast<extended>(rar_[j]) / r1_ - 1) *
-                                                       (static_cast<extended>(rb_[i + j]) / r2_ - 1));
-        dato2_[i] = static_cast<float>(dato2_[i] + widen(4.0) / slen_ * (static_cast<extended>(rbr_[j]) / r2_ - 1) *
-                                                       (static_cast<extended>(ra_[i + j]) / r1_ - 1));
+        dato1_[i] =
+            static_cast<float>(dato1_[i] + widen(4.0) / slen_ * (static_cast<extended>(rar_[j]) / r1_ - 1) *
+                                               (static_cast<extended>(rb_[i + j]) / r2_ - 1));
+        dato2_[i] =
+            static_cast<float>(dato2_[i] + widen(4.0) / slen_ * (static_cast<extended>(rbr_[j]) / r2_ - 1) *
+                                               (static_cast<extended>(ra_[i + j]) / r1_ - 1));
       }
     }
     ++count_;

@@ -41,12 +41,17 @@ TEST(LagCorrelatorTest, MatchesThePlainTranscriptionBitForBit) {
       const std::uint8_t* block1 = noise1.data() + b * kBlockBytes;
       const std::uint8_t* block2 = capture2.data() + b * kBlockBytes;
       reference.block(block1, block2);
-      fast.add_block({block1, static_cast<std::size_t>(kBlockBytes)}, {block2, static_cast<std::size_t>(kBlockBytes)});
+      fast.add_block({block1, static_cast<std::size_t>(kBlockBytes)},
+                     {block2, static_cast<std::size_t>(kBlockBytes)});
       SCOPED_TRACE("window " + std::to_string(c.window) + " block " + std::to_string(b));
       ASSERT_EQ(fast.one_on_two().size(), static_cast<std::size_t>(reference.lags_));
       for (std::size_t i = 0; i < fast.one_on_two().size(); ++i) {
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(fast.one_on_two()[i]), std::bit_cast<std::uint32_t>(reference.dato1_[i])) << i;
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(fast.two_on_one()[i]), std::bit_cast<std::uint32_t>(reference.dato2_[i])) << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(fast.one_on_two()[i]),
+                  std::bit_cast<std::uint32_t>(reference.dato1_[i]))
+            << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(fast.two_on_one()[i]),
+                  std::bit_cast<std::uint32_t>(reference.dato2_[i]))
+            << i;
       }
       // The weights and factors hold every bit of extended precision: a term rounded to double
       // would rarely change a single-precision sum, so they are checked on their own.
@@ -87,10 +92,15 @@ TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
   std::vector<extended> made;  // the factors so far of the case being made
   const auto one = [](std::mt19937_64&, std::size_t) { return widen(1.0); };
   const std::vector<SumCase> cases = {
-      {"capture-like", 301, [&](std::mt19937_64& rng, std::size_t) { return widen(4.0) / 301 * (static_cast<extended>(amplitude(rng)) / 0.6f - 1); },
+      {"capture-like", 301,
+       [&](std::mt19937_64& rng, std::size_t) {
+         return widen(4.0) / 301 * (static_cast<extended>(amplitude(rng)) / 0.6f - 1);
+       },
        [&](std::mt19937_64& rng, std::size_t) { return static_cast<extended>(amplitude(rng)) / 0.6f - 1; }},
-      {"near ties", 2, one, [&](std::mt19937_64& rng, std::size_t x) {
-         const float base = std::ldexp(static_cast<float>(rng() % 0xffffff + 1), static_cast<int>(rng() % 40) - 50);
+      {"near ties", 2, one,
+       [&](std::mt19937_64& rng, std::size_t x) {
+         const float base =
+             std::ldexp(static_cast<float>(rng() % 0xffffff + 1), static_cast<int>(rng() % 40) - 50);
          if (x % 2 == 0) return static_cast<extended>(bases[x] = rng() % 2 ? base : -base);
          return half_gap(bases[x - 1], rng);
        }},
@@ -101,18 +111,23 @@ TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
          if (x == 0) made.clear();
          float sum = 0.0f;
          for (std::size_t k = x - 39; x >= 39 && k < x; ++k) sum = static_cast<float>(sum + made[k]);
-         made.push_back(x < 39 ? widen(1.0) + static_cast<extended>(rng() % 4096) / 4096 : half_gap(sum, rng) * 0x1p20);
+         made.push_back(x < 39 ? widen(1.0) + static_cast<extended>(rng() % 4096) / 4096
+                               : half_gap(sum, rng) * 0x1p20);
          return made.back();
        }},
       // A term that all but cancels the sum, leaving a midpoint (v + 2^-64) give or take 2^-62 or
       // less: the term's rounding to double moves the sum by more than that.
-      {"cancelling", 2, one, [&](std::mt19937_64& rng, std::size_t x) {
-         if (x % 2 == 0) return static_cast<extended>(bases[x] = std::ldexp(static_cast<float>(rng() % 0xffffff + 1), -24));
+      {"cancelling", 2, one,
+       [&](std::mt19937_64& rng, std::size_t x) {
+         if (x % 2 == 0)
+           return static_cast<extended>(bases[x] = std::ldexp(static_cast<float>(rng() % 0xffffff + 1), -24));
          const float v = std::ldexp(static_cast<float>(rng() % 0x800000 + 0x800000), -63);
          return v + (static_cast<int>(rng() % 9) - 3) * widen(0x1p-64) - bases[x - 1];
        }},
-      {"subnormal sums", 3, one, [](std::mt19937_64& rng, std::size_t) {
-         return static_cast<extended>(std::ldexp(static_cast<double>(rng() >> 11), -190 + static_cast<int>(rng() % 30)));
+      {"subnormal sums", 3, one,
+       [](std::mt19937_64& rng, std::size_t) {
+         return static_cast<extended>(
+             std::ldexp(static_cast<double>(rng() >> 11), -190 + static_cast<int>(rng() % 30)));
        }},
   };
   const std::size_t lags = 3 * 64 + 21;  // whole groups of vectors and an extended tail
@@ -137,10 +152,12 @@ TEST(LagSumsTest, VectorSumsEqualTheExtendedSums) {
       float sum = 0.0f;
       for (std::size_t j = 0; j < c.window; ++j) {
         if (!lag_step_double(sum, rounded[j], factors.high[i + j])) {
-          sum = static_cast<float>(sum + weights[j] * (static_cast<extended>(factors.high[i + j]) + factors.low[i + j]));
+          sum = static_cast<float>(sum +
+                                   weights[j] * (static_cast<extended>(factors.high[i + j]) + factors.low[i + j]));
         }
       }
-      ASSERT_EQ(std::bit_cast<std::uint32_t>(sum), std::bit_cast<std::uint32_t>(want[i])) << c.name << ", lag " << i;
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(sum), std::bit_cast<std::uint32_t>(want[i]))
+          << c.name << ", lag " << i;
     }
     test::for_each_vector_target([&](const std::string& target) {
       targets += vector_sums_supported();

@@ -16,12 +16,14 @@ TEST(ManPagesTest, EveryToolHasAPageThatRendersWithoutWarnings) {
     ++tools;
     const std::string name = entry.path().filename().string(), page = (root / "man" / (name + ".1")).string();
     const std::string text = test::read_text(page);
-    for (const std::string& section : std::vector<std::string>{".SH NAME", ".SH SYNOPSIS", ".SH DESCRIPTION", ".SH OUTPUT", ".SH CONSOLE",
-                                      ".SH EXIT STATUS", ".SH EXAMPLE", ".SH SEE ALSO", ".B " + name + "\n"}) {
+    for (const std::string& section :
+         std::vector<std::string>{".SH NAME", ".SH SYNOPSIS", ".SH DESCRIPTION", ".SH OUTPUT", ".SH CONSOLE",
+                                  ".SH EXIT STATUS", ".SH EXAMPLE", ".SH SEE ALSO", ".B " + name + "\n"}) {
       EXPECT_NE(text.find(section), std::string::npos) << name << ": " << section;
     }
     // Warnings and errors go to the console, which must stay empty.
-    EXPECT_EQ(groff ? std::system(("test -z \"$(groff -man -ww -z '" + page + "' 2>&1)\"").c_str()) : 0, 0) << name;
+    EXPECT_EQ(groff ? std::system(("test -z \"$(groff -man -ww -z '" + page + "' 2>&1)\"").c_str()) : 0, 0)
+        << name;
   }
   EXPECT_GE(tools, 15);
 }

@@ -38,7 +38,8 @@ TEST(OutputsTest, ThePreviousFileIsReplacedOnlyOnCommit) {
       if (commit) output.commit();
     }
     EXPECT_EQ(test::read_text(table), commit ? big : "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path("")), fs::directory_iterator()), 1) << "a temporary file is left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path("")), fs::directory_iterator()), 1)
+        << "a temporary file is left";
   }
 }
 
@@ -48,7 +49,9 @@ TEST(OutputsTest, BinaryDataIsToldFromText) {
   for (const auto& [head, binary] : std::vector<std::pair<std::string, bool>>{
            {"", false},
            {"-1    0.145\r\n0    0.751\n\t\f\v", false},
-           {"T = 20 \xc2\xb0""C, 5 \xc2\xb5s, \xe2\x82\xac, \xf0\x9f\x93\xa1", false},  // UTF-8
+           {"T = 20 \xc2\xb0"
+            "C, 5 \xc2\xb5s, \xe2\x82\xac, \xf0\x9f\x93\xa1",
+            false},  // UTF-8
            {"a UTF-8 character cut off at the end \xe2\x82", false},
            {"one stray Latin-1 byte \xe9 or two \xe9", false},  // 2 in 34: under one in ten
            {std::string("17 of 18 bytes text\0", 20), true},
@@ -67,10 +70,19 @@ TEST(OutputsTest, BinaryDataIsToldFromText) {
 }
 
 TEST(OutputsTest, CapturesAreToldByTheirNames) {
-  for (const auto& [name, suffix] : std::vector<std::pair<std::string, std::string>>{
-           {"night.bin", ".bin"}, {"NIGHT.BIN", ".bin"}, {"a/b.cu8", ".cu8"}, {"x.raw", ".raw"},
-           {"x.sigmf-data", ".sigmf-data"}, {"x.sigmf-meta", ".sigmf-meta"}, {".bin", ".bin"},
-           {"night.txt", ""}, {"night.bin.txt", ""}, {"bin", ""}, {"cabin", ""}, {"x.sigmf", ""}}) {
+  for (const auto& [name, suffix] :
+       std::vector<std::pair<std::string, std::string>>{{"night.bin", ".bin"},
+                                                        {"NIGHT.BIN", ".bin"},
+                                                        {"a/b.cu8", ".cu8"},
+                                                        {"x.raw", ".raw"},
+                                                        {"x.sigmf-data", ".sigmf-data"},
+                                                        {"x.sigmf-meta", ".sigmf-meta"},
+                                                        {".bin", ".bin"},
+                                                        {"night.txt", ""},
+                                                        {"night.bin.txt", ""},
+                                                        {"bin", ""},
+                                                        {"cabin", ""},
+                                                        {"x.sigmf", ""}}) {
     EXPECT_EQ(capture_suffix(name).value_or(""), suffix) << name;
   }
 }
@@ -90,15 +102,20 @@ TEST(OutputsTest, InputsThatCouldBlockAreRefusedBeforeTheyAreOpened) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   const std::string held = "/dev/fd/" + std::to_string(ends[0]);
-  for (const auto& [path, refusal] : std::vector<std::pair<std::string, std::string>>{
-           {fifo, "named pipe (FIFO)"}, {socket_path, "socket"}, {"/dev/null", "device"}, {file, ""},
-           {dir.path("none"), ""}, {held, ""}}) {
+  for (const auto& [path, refusal] : std::vector<std::pair<std::string, std::string>>{{fifo, "named pipe (FIFO)"},
+                                                                                      {socket_path, "socket"},
+                                                                                      {"/dev/null", "device"},
+                                                                                      {file, ""},
+                                                                                      {dir.path("none"), ""},
+                                                                                      {held, ""}}) {
     EXPECT_NE(input_refusal(path).value_or("").find(refusal), std::string::npos) << path;
     EXPECT_EQ(input_refusal(path).has_value(), !refusal.empty()) << path;
     std::string why;
     const bool opened = CaptureReader::open(path, 64, &why).has_value();
     EXPECT_EQ(opened, refusal.empty() && path != dir.path("none")) << path;
-    if (!refusal.empty()) EXPECT_NE(why.find(refusal), std::string::npos) << why;
+    if (!refusal.empty()) {
+      EXPECT_NE(why.find(refusal), std::string::npos) << why;
+    }
   }
   ::close(sock);
   ::close(ends[0]);
@@ -135,9 +152,13 @@ TEST(OutputsTest, TablesAreReadLineByLineAcrossTheBuffer) {
 TEST(OutputsTest, ALineLongerThanTheLimitIsRefused) {
   test::ScratchDir dir;
   const std::string path = dir.path("t.txt"), ten(10, 'x');
-  for (const auto& [rest, refused] : std::vector<std::pair<std::string, bool>>{
-           {ten + "\n2\n", false}, {ten + "\r\n2\n", false}, {ten, false}, {ten + "\r", false},
-           {ten + "x\n2\n", true}, {ten + "\r\r\n", true}, {ten + "x", true}}) {
+  for (const auto& [rest, refused] : std::vector<std::pair<std::string, bool>>{{ten + "\n2\n", false},
+                                                                               {ten + "\r\n2\n", false},
+                                                                               {ten, false},
+                                                                               {ten + "\r", false},
+                                                                               {ten + "x\n2\n", true},
+                                                                               {ten + "\r\r\n", true},
+                                                                               {ten + "x", true}}) {
     std::ofstream(path) << "1\n" << rest;
     TableReader table(path, 10);
     std::string line;
@@ -166,10 +187,13 @@ std::string read_all(int fd) {
 }
 
 TEST(OutputsTest, ProgressLineShowsPercentSpeedAndTimeLeft) {
-  for (const auto& [done, total, elapsed, text] : std::vector<std::tuple<std::int64_t, std::int64_t, double, const char*>>{
-           {250'000'000, 1'000'000'000, 2.0, "cap.bin   25%  125.0 MB/s  0:06 left"}, {0, 1'000'000'000, 2.0, "cap.bin    0%  0.0 MB/s"},
+  for (const auto& [done, total, elapsed, text] :
+       std::vector<std::tuple<std::int64_t, std::int64_t, double, const char*>>{
+           {250'000'000, 1'000'000'000, 2.0, "cap.bin   25%  125.0 MB/s  0:06 left"},
+           {0, 1'000'000'000, 2.0, "cap.bin    0%  0.0 MB/s"},
            {1'000'000, 10'000'000'000, 1.0, "cap.bin    0%  1.0 MB/s  2:46:39 left"},
-           {1'000'000, 1'000'000'000, 1.0, "cap.bin    0%  1.0 MB/s  16:39 left"}, {999, 1000, 1.0, "cap.bin   99%  0.0 MB/s  0:01 left"},
+           {1'000'000, 1'000'000'000, 1.0, "cap.bin    0%  1.0 MB/s  16:39 left"},
+           {999, 1000, 1.0, "cap.bin   99%  0.0 MB/s  0:01 left"},
            {2000, 1000, 1.0, "cap.bin  100%  0.0 MB/s  0:00 left"}}) {
     EXPECT_EQ(ProgressMeter::line("cap.bin", done, total, elapsed), text) << done;
   }
@@ -206,7 +230,8 @@ TEST(OutputsTest, ProgressShowsOnATerminal) {
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  for (const char* part : {"sky.bin", "% ", "MB/s", " left"}) EXPECT_NE(shown.find(part), std::string::npos) << shown;
+  for (const char* part : {"sky.bin", "% ", "MB/s", " left"})
+    EXPECT_NE(shown.find(part), std::string::npos) << shown;
   EXPECT_EQ(shown.back(), '\r') << "the line is erased at the end";
 }
 

@@ -55,8 +55,10 @@ TEST(PeriodSearchTest, FoldWithSquaresKeepsTheSumsAndCountsTheSquares) {
 }
 
 TEST(PeriodSearchTest, SplitsIntoPartsOfEqualLengthWithoutOverflow) {
-  for (const auto& [samples, subints] : {std::pair<std::int64_t, std::int64_t>{10, 3}, {1000003, 7}, {5, 5},
-                                        {(std::int64_t{1} << 62) + 3, 4194304}}) {
+  for (const auto& [samples, subints] : {std::pair<std::int64_t, std::int64_t>{10, 3},
+                                         {1000003, 7},
+                                         {5, 5},
+                                         {(std::int64_t{1} << 62) + 3, 4194304}}) {
     const SubintSplit split{samples, subints};
     EXPECT_EQ(split.first(subints), samples);
     for (const std::int64_t k : {std::int64_t{0}, subints / 2, subints - 1}) {
@@ -74,10 +76,13 @@ TEST(PeriodSearchTest, TreeShiftsFollowTheDriftLine) {
   EXPECT_EQ(tree_shifts(9, 2), (Shifts{0, 5}));
   for (const std::int64_t slots : {std::int64_t{4}, std::int64_t{64}, std::int64_t{4096}}) {
     const double bound = 0.5 + std::log2(static_cast<double>(slots)) / 6;
-    for (const std::int64_t drift : {std::int64_t{1}, std::int64_t{-7}, slots - 1, -slots / 3, 3 * slots + 5, -37 * slots - 11}) {
+    for (const std::int64_t drift :
+         {std::int64_t{1}, std::int64_t{-7}, slots - 1, -slots / 3, 3 * slots + 5, -37 * slots - 11}) {
       const Shifts shifts = tree_shifts(drift, slots);
       for (std::int64_t k = 0; k < slots; ++k) {
-        ASSERT_LE(std::fabs(static_cast<double>(shifts[k] * slots - k * drift)) / static_cast<double>(slots), bound) << slots << " " << drift << " " << k;
+        ASSERT_LE(std::fabs(static_cast<double>(shifts[k] * slots - k * drift)) / static_cast<double>(slots),
+                  bound)
+            << slots << " " << drift << " " << k;
       }
     }
   }
@@ -118,7 +123,8 @@ TEST(PeriodSearchTest, EveryTrialIsItsShiftsAppliedToEverySample) {
     const auto periods = trial_periods(c.period, c.span, c.trials);
     ChunkWorkers workers(2);
     const SearchResult plain = search_periods(table, g, split, periods, moments.mean(), moments.variance());
-    const SearchResult threaded = search_periods(table, g, split, periods, moments.mean(), moments.variance(), &workers);
+    const SearchResult threaded =
+        search_periods(table, g, split, periods, moments.mean(), moments.variance(), &workers);
     ASSERT_EQ(plain.trials.size(), periods.size());
     for (std::size_t j = 0; j < periods.size(); ++j) {
       const std::vector<std::int32_t> shifts = trial_shifts(g, split, periods[j]);

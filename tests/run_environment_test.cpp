@@ -29,7 +29,8 @@ struct SettingsKept {
 };
 
 std::string lower(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return name;
 }
 
@@ -46,7 +47,8 @@ TEST(RunEnvironment, SimdPinsANamedTargetInAnyCaseAndKeepsTheChoiceOtherwise) {
   const SettingsKept kept;
   const std::string best = vector_targets_available().front();
   std::string upper = best;
-  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   // A value, and the target that runs after it (from the best one).
   std::vector<std::pair<std::string, std::string>> cases = {
       {"scalar", "scalar"}, {"SCALAR", "scalar"}, {upper, best}, {"", best}};
@@ -69,8 +71,8 @@ TEST(RunEnvironment, ThreadsTakeWholeNumbersFromOneCappedByTheCores) {
   const SettingsKept kept;
   const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
   const std::vector<std::pair<const char*, unsigned>> cases = {
-      {"1", 1}, {"+1", 1}, {" 1", 1}, {"2", std::min(2u, cores)}, {"99999999999999999999", cores}, {nullptr, cores},
-      {"", cores}};
+      {"1", 1},         {"+1", 1},  {" 1", 1}, {"2", std::min(2u, cores)}, {"99999999999999999999", cores},
+      {nullptr, cores}, {"", cores}};
   for (const auto& [value, expected] : cases) {
     set_worker_thread_count(1 + cores);
     ASSERT_EQ(refusal(nullptr, value), "") << (value ? value : "unset");
@@ -80,7 +82,8 @@ TEST(RunEnvironment, ThreadsTakeWholeNumbersFromOneCappedByTheCores) {
 
 TEST(RunEnvironment, RefusesOtherValuesNamingTheVariable) {
   const SettingsKept kept;
-  const std::string targets = "scalar, emu128, ssse3, sse4, avx2, avx3, avx3_dl, neon, sve, sve2, sve_256, sve2_128";
+  const std::string targets =
+      "scalar, emu128, ssse3, sse4, avx2, avx3, avx3_dl, neon, sve, sve2, sve_256, sve2_128";
   const std::vector<std::pair<std::pair<const char*, const char*>, std::string>> cases = {
       {{"avx9", nullptr}, "IQTOOLS_SIMD 'avx9' must be one of " + targets + " (any case)"},
       {{" avx2", nullptr}, "IQTOOLS_SIMD ' avx2' must be one of " + targets + " (any case)"},

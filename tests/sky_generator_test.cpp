@@ -24,8 +24,8 @@ double ulps_apart(double a, double b) {
 }
 
 TEST(SkyGenerator, LogarithmIsWithinTwoUnitsInTheLastPlace) {
-  for (double x : {1.0, 2.0, 0.5, 1.4142135623730951, 1.4142135623730954, 0.7071067811865476, 3.0,
-                   1e-300, 1e300, 0x1.0p-1022, 0x1.fffffffffffffp1023, 0.999999999, 1.000000001}) {
+  for (double x : {1.0, 2.0, 0.5, 1.4142135623730951, 1.4142135623730954, 0.7071067811865476, 3.0, 1e-300, 1e300,
+                   0x1.0p-1022, 0x1.fffffffffffffp1023, 0.999999999, 1.000000001}) {
     EXPECT_LE(ulps_apart(portable_log(x), std::log(x)), 2.0) << x;
   }
   EXPECT_EQ(portable_log(1.0), 0.0);
@@ -56,8 +56,9 @@ TEST(SkyGenerator, SineAndCosineOfTurnsAgreeWithTheLibrary) {
     EXPECT_NEAR(cosine, turned.real(), 3e-16) << turns;
   };
   for (std::uint64_t quadrant = 0; quadrant < 4; ++quadrant) {
-    for (std::uint64_t within : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{1} << 61, (std::uint64_t{1} << 61) + 1,
-                                 (std::uint64_t{1} << 62) - 1, std::uint64_t{0x123456789abcdef}}) {
+    for (std::uint64_t within :
+         {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{1} << 61, (std::uint64_t{1} << 61) + 1,
+          (std::uint64_t{1} << 62) - 1, std::uint64_t{0x123456789abcdef}}) {
       check((quadrant << 62) + within);
     }
   }
@@ -120,8 +121,8 @@ TEST(SkyGenerator, ToneDriftsLinearlyAtItsRate) {
     double offset_hz;
     double drift_hz_per_s;
     std::int64_t delay;
-  } cases[] = {{10000.0, 0.0, 0},      {10000.0, 2e6, 0},       {-50000.0, -3e6, 0},
-               {20000.0, 1e6, 5000},   {20000.0, 1e6, -5000},   {1.2e6 - 1000.0, 1e6, 0}};
+  } cases[] = {{10000.0, 0.0, 0},    {10000.0, 2e6, 0},     {-50000.0, -3e6, 0},
+               {20000.0, 1e6, 5000}, {20000.0, 1e6, -5000}, {1.2e6 - 1000.0, 1e6, 0}};
   for (const auto& c : cases) {
     SkySettings settings;
     settings.rate_mhz = 2.4;
@@ -160,11 +161,8 @@ TEST(SkyGenerator, PassbandShapesTheNoiseAndKeepsItsMeanPower) {
     int low_bin;   // where it has its trough
     double ratio;
   } cases[] = {
-      {"50", 256, -256, 1.6667},
-      {"50,1", 256, -256, 1.6667},
-      {"20,4", 64, -64, 1.2222},
-      {"20,4", -192, 192, 1.2222},
-      {"90,2", 128, -128, 2.6364},
+      {"50", 256, -256, 1.6667},   {"50,1", 256, -256, 1.6667}, {"20,4", 64, -64, 1.2222},
+      {"20,4", -192, 192, 1.2222}, {"90,2", 128, -128, 2.6364},
   };
   test::ScratchDir dir;
   const std::string flat = dir.path("flat.bin");

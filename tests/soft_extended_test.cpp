@@ -27,7 +27,8 @@ Soft fields(unsigned sign_exponent, std::uint64_t significand) {
 
 std::string show(Soft x) {
   char text[40];
-  std::snprintf(text, sizeof text, "%04x:%016llx", x.sign_exponent(), static_cast<unsigned long long>(x.significand()));
+  std::snprintf(text, sizeof text, "%04x:%016llx", x.sign_exponent(),
+                static_cast<unsigned long long>(x.significand()));
   return text;
 }
 
@@ -37,16 +38,26 @@ template <typename T, typename ToSoft>
 Soft apply(char op, T a, T b, ToSoft to_soft) {
   using std::ceil, std::floor, std::sqrt;
   switch (op) {
-    case '+': return to_soft(a + b);
-    case '-': return to_soft(a - b);
-    case '*': return to_soft(a * b);
-    case '/': return to_soft(a / b);
-    case 'f': return to_soft(floor(a));
-    case 'c': return to_soft(ceil(a));
-    case 'q': return to_soft(sqrt(a));
-    case 'n': return to_soft(-a);
-    case 'd': return fields(0, std::bit_cast<std::uint64_t>(static_cast<double>(a)));
-    default: return fields(0, std::bit_cast<std::uint32_t>(static_cast<float>(a)));
+    case '+':
+      return to_soft(a + b);
+    case '-':
+      return to_soft(a - b);
+    case '*':
+      return to_soft(a * b);
+    case '/':
+      return to_soft(a / b);
+    case 'f':
+      return to_soft(floor(a));
+    case 'c':
+      return to_soft(ceil(a));
+    case 'q':
+      return to_soft(sqrt(a));
+    case 'n':
+      return to_soft(-a);
+    case 'd':
+      return fields(0, std::bit_cast<std::uint64_t>(static_cast<double>(a)));
+    default:
+      return fields(0, std::bit_cast<std::uint32_t>(static_cast<float>(a)));
   }
 }
 
@@ -59,25 +70,47 @@ Soft operand(std::mt19937_64& rng, Soft near) {
   const unsigned sign = (r & 1) ? 0x8000u : 0u;
   std::uint64_t m = rng();
   switch ((r >> 1) % 8) {  // significand pattern
-    case 0: m |= 0xFFFFFFFFFFFF0000u >> (r >> 8) % 40; break;
-    case 1: m &= ~(0xFFFFFFFFu << (r >> 8) % 32); break;
-    case 2: m = m >> (r >> 8) % 64 << (r >> 8) % 64; break;
-    case 3: m = near.significand() + ((r >> 16) % 8) - 4; break;
-    default: break;
+    case 0:
+      m |= 0xFFFFFFFFFFFF0000u >> (r >> 8) % 40;
+      break;
+    case 1:
+      m &= ~(0xFFFFFFFFu << (r >> 8) % 32);
+      break;
+    case 2:
+      m = m >> (r >> 8) % 64 << (r >> 8) % 64;
+      break;
+    case 3:
+      m = near.significand() + ((r >> 16) % 8) - 4;
+      break;
+    default:
+      break;
   }
   int field = 0;
   switch ((r >> 4) % 16) {  // exponent
-    case 0: field = static_cast<int>((r >> 20) % 0x7FFF); break;
-    case 1: field = static_cast<int>((r >> 20) % 80); break;                     // subnormal border
-    case 2: field = 0x7FFE - static_cast<int>((r >> 20) % 80); break;           // overflow border
-    case 3: field = 16383 + static_cast<int>((r >> 20) % 300) - 150; break;
+    case 0:
+      field = static_cast<int>((r >> 20) % 0x7FFF);
+      break;
+    case 1:
+      field = static_cast<int>((r >> 20) % 80);
+      break;  // subnormal border
+    case 2:
+      field = 0x7FFE - static_cast<int>((r >> 20) % 80);
+      break;  // overflow border
+    case 3:
+      field = 16383 + static_cast<int>((r >> 20) % 300) - 150;
+      break;
     case 4: {  // zero, infinity, NaN, subnormal, least normal, greatest finite
-      const Soft special[] = {fields(sign, 0), fields(sign | 0x7FFF, 0x8000000000000000u),
-                              fields(sign | 0x7FFF, 0xC000000000000000u | (m >> 2)), fields(sign, m >> 1 >> (r % 64)),
-                              fields(sign | 1, 0x8000000000000000u), fields(sign | 0x7FFE, 0xFFFFFFFFFFFFFFFFu)};
+      const Soft special[] = {fields(sign, 0),
+                              fields(sign | 0x7FFF, 0x8000000000000000u),
+                              fields(sign | 0x7FFF, 0xC000000000000000u | (m >> 2)),
+                              fields(sign, m >> 1 >> (r % 64)),
+                              fields(sign | 1, 0x8000000000000000u),
+                              fields(sign | 0x7FFE, 0xFFFFFFFFFFFFFFFFu)};
       return special[(r >> 21) % 6];
     }
-    default: field = near.exponent_field() + static_cast<int>((r >> 20) % 140) - 70; break;
+    default:
+      field = near.exponent_field() + static_cast<int>((r >> 20) % 140) - 70;
+      break;
   }
   if (field <= 0 || field >= 0x7FFF) field = 16383;
   if ((r >> 40) % 64 == 0) field = 0;  // a subnormal
@@ -104,7 +137,8 @@ TEST(SoftExtendedTest, MatchesTheResultsRecordedOnTheX87Unit) {
   for (const auto& c : kRecordedCases) {
     const Soft a = fields(c.a_se, c.a_m);
     const Soft b = fields(c.b_se, c.b_m);
-    EXPECT_EQ(show(apply(c.op, a, b, std::identity())), show(fields(c.r_se, c.r_m))) << show(a) << ' ' << c.op << ' ' << show(b);
+    EXPECT_EQ(show(apply(c.op, a, b, std::identity())), show(fields(c.r_se, c.r_m)))
+        << show(a) << ' ' << c.op << ' ' << show(b);
   }
   EXPECT_GT(std::size(kRecordedCases), 4000u);
 }
@@ -151,7 +185,8 @@ void check(std::string_view ops, Soft a, Soft b) {
   for (const char op : ops) {
     const Soft got = apply(op, a, b, std::identity());
     const Soft want = apply(op, static_cast<long double>(ha), static_cast<long double>(hb), soft);
-    if (show(got) != show(want)) ADD_FAILURE() << show(a) << ' ' << op << ' ' << show(b) << ": " << show(got) << " != " << show(want);
+    if (show(got) != show(want))
+      ADD_FAILURE() << show(a) << ' ' << op << ' ' << show(b) << ": " << show(got) << " != " << show(want);
   }
 }
 
@@ -167,7 +202,8 @@ void check_pair(Soft a, Soft b) {
 void check_single(Soft x) {
   check("fcqnds", x, Soft());
   const long double hx = hard(x);
-  if (std::fabs(hx) < 0x1p63L && static_cast<std::int64_t>(x) != static_cast<std::int64_t>(hx))  // beyond: undefined
+  if (std::fabs(hx) < 0x1p63L &&
+      static_cast<std::int64_t>(x) != static_cast<std::int64_t>(hx))  // beyond: undefined
     ADD_FAILURE() << "int64 " << show(x);
   if (hx >= 0 && hx < 0x1p64L && static_cast<std::uint64_t>(x) != static_cast<std::uint64_t>(hx))
     ADD_FAILURE() << "uint64 " << show(x);
@@ -190,7 +226,8 @@ TEST(SoftExtendedTest, EdgeCasesMatchTheX87Unit) {
     const Soft a = fields(c.a_se, c.a_m);
     const Soft b = fields(c.b_se, c.b_m);
     SCOPED_TRACE(c.name);
-    for (const auto& [x, y] : {std::pair(a, b), std::pair(b, a), std::pair(-a, b), std::pair(a, -b)}) check_pair(x, y);
+    for (const auto& [x, y] : {std::pair(a, b), std::pair(b, a), std::pair(-a, b), std::pair(a, -b)})
+      check_pair(x, y);
     check_single(a);
     check_single(b);
   }
@@ -233,8 +270,8 @@ TEST(SoftExtendedTest, DISABLED_RecordsTheCases) {
   const auto record = [](std::string_view ops, Soft a, Soft b) {
     for (const char op : ops) {
       const Soft r = apply(op, hard(a), hard(b), soft);
-      std::printf("    {'%c', 0x%04x, 0x%016llxu, 0x%04x, 0x%016llxu, 0x%04x, 0x%016llxu},\n", op, a.sign_exponent(),
-                  static_cast<unsigned long long>(a.significand()), b.sign_exponent(),
+      std::printf("    {'%c', 0x%04x, 0x%016llxu, 0x%04x, 0x%016llxu, 0x%04x, 0x%016llxu},\n", op,
+                  a.sign_exponent(), static_cast<unsigned long long>(a.significand()), b.sign_exponent(),
                   static_cast<unsigned long long>(b.significand()), r.sign_exponent(),
                   static_cast<unsigned long long>(r.significand()));
     }

@@ -29,7 +29,8 @@ void write_spectrum(const std::string& path, int first, int count, const std::fu
 // The value column of a written table.
 std::vector<double> values_of(const std::string& path) {
   std::vector<double> values;
-  for (const std::string& line : test::read_lines(path)) values.push_back(std::stod(line.substr(line.find("    "))));
+  for (const std::string& line : test::read_lines(path))
+    values.push_back(std::stod(line.substr(line.find("    "))));
   return values;
 }
 
@@ -98,8 +99,9 @@ TEST_F(SpeccalTest, RemovesAPassbandAndABaselineAndLeavesTheLine) {
     write_spectrum(on, -256, 512, [&](int bin) { return passband(bin) * (1.0 + c.baseline(bin) + line(bin)); });
     const auto result = run({"--baseline", std::to_string(c.order), "--line", "10:70"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("Baseline order " + std::to_string(c.order) + " fitted to 451 bins, rms residual 0.00000"),
-              std::string::npos)
+    EXPECT_NE(
+        result.out.find("Baseline order " + std::to_string(c.order) + " fitted to 451 bins, rms residual 0.00000"),
+        std::string::npos)
         << result.out;
     const auto values = values_of(cal);
     ASSERT_EQ(values.size(), 512u);

@@ -26,21 +26,41 @@ namespace {
 // the power; the frame and lane kernels give the extended bits on every target.
 TEST(Spectrum, BinPowersAreTheExtendedPowers) {
   std::mt19937_64 rng(12);
-  const double special[] = {0.0, -0.0, 0x1p-1074, -0x1p-1060, 0x1p-520, 0x1p-75, 0x1p-63, 0x1p64, 0x1p511,
-                            0x1p600, 1.8446744e19, std::numeric_limits<double>::max(),
-                            std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+  const double special[] = {0.0,
+                            -0.0,
+                            0x1p-1074,
+                            -0x1p-1060,
+                            0x1p-520,
+                            0x1p-75,
+                            0x1p-63,
+                            0x1p64,
+                            0x1p511,
+                            0x1p600,
+                            1.8446744e19,
+                            std::numeric_limits<double>::max(),
+                            std::numeric_limits<double>::infinity(),
+                            std::numeric_limits<double>::quiet_NaN()};
   const std::size_t bins = 8 * 25013;
   std::vector<double> frame(2 * bins);
   for (std::size_t k = 0; k < frame.size(); ++k) {
     double& v = frame[k];
     switch (rng() % 7) {
-      case 0: v = special[rng() % std::size(special)]; break;
-      case 1: v = std::ldexp(static_cast<double>((rng() % (1u << 13)) | 1u), -static_cast<int>(rng() % 40)); break;
-      case 2: v = std::sqrt(std::ldexp(static_cast<double>((rng() % (1u << 25)) | 1u), -24)); break;
-      case 3: v = k % 2 == 0 ? std::sqrt(std::ldexp(static_cast<double>((rng() % (1u << 24)) * 2 + 1), -25) +
-                                         std::ldexp(static_cast<double>(static_cast<int>(rng() % 5) - 2), -60))
-                             : std::ldexp(1.0, -static_cast<int>(rng() % 40)); break;
-      default: v = (static_cast<int>(rng() % 256) - 127.5) / 128.0 * std::ldexp(1.0, static_cast<int>(rng() % 9) - 4);
+      case 0:
+        v = special[rng() % std::size(special)];
+        break;
+      case 1:
+        v = std::ldexp(static_cast<double>((rng() % (1u << 13)) | 1u), -static_cast<int>(rng() % 40));
+        break;
+      case 2:
+        v = std::sqrt(std::ldexp(static_cast<double>((rng() % (1u << 25)) | 1u), -24));
+        break;
+      case 3:
+        v = k % 2 == 0 ? std::sqrt(std::ldexp(static_cast<double>((rng() % (1u << 24)) * 2 + 1), -25) +
+                                   std::ldexp(static_cast<double>(static_cast<int>(rng() % 5) - 2), -60))
+                       : std::ldexp(1.0, -static_cast<int>(rng() % 40));
+        break;
+      default:
+        v = (static_cast<int>(rng() % 256) - 127.5) / 128.0 * std::ldexp(1.0, static_cast<int>(rng() % 9) - 4);
     }
     if (rng() % 2) v = -v;
   }
@@ -66,9 +86,11 @@ TEST(Spectrum, BinPowersAreTheExtendedPowers) {
     frame_power_fastest(frame.data(), power.data(), bins - 3);
     lane_power_fastest(lanes.data(), bins / 8, lane_power.data());
     for (std::size_t k = 0; k < bins; ++k) {
-      ASSERT_EQ(std::bit_cast<std::uint32_t>(power[k]), std::bit_cast<std::uint32_t>(k < bins - 3 ? expected[k] : -1.0f))
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(power[k]),
+                std::bit_cast<std::uint32_t>(k < bins - 3 ? expected[k] : -1.0f))
           << target << " bin " << k << ": " << frame[2 * k] << ", " << frame[2 * k + 1];
-      ASSERT_EQ(std::bit_cast<std::uint32_t>(lane_power[k]), std::bit_cast<std::uint32_t>(expected[k])) << target << " lane bin " << k;
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(lane_power[k]), std::bit_cast<std::uint32_t>(expected[k]))
+          << target << " lane bin " << k;
     }
   });
 }
@@ -81,13 +103,16 @@ TEST(Spectrum, TableLinesArePrintfsLines) {
   SpectrumAccumulator spectrum(n);
   std::vector<float> power(n);
   std::mt19937_64 rng(5);
-  for (std::int32_t k = 0; k < n; ++k) power[k] = k % 7 == 0 ? static_cast<float>(k) / 16.0f : std::ldexp(static_cast<float>(rng() >> 40), static_cast<int>(rng() % 32) * 2 - 48);
+  for (std::int32_t k = 0; k < n; ++k)
+    power[k] = k % 7 == 0 ? static_cast<float>(k) / 16.0f
+                          : std::ldexp(static_cast<float>(rng() >> 40), static_cast<int>(rng() % 32) * 2 - 48);
   spectrum.add_power(power, 0, n);
   for (const std::int64_t frames : {std::int64_t{0}, std::int64_t{3}, std::int64_t{16777217}}) {
     std::string expected;
     for (std::int32_t i = 0; i < n; ++i) {
       const auto sum_single = static_cast<float>(spectrum.sums()[static_cast<std::size_t>((i + n / 2) % n)]);
-      expected += cformat("%ld    %3.3f\n", static_cast<long>(i - n / 2), static_cast<double>(static_cast<extended>(sum_single) / static_cast<float>(frames)));
+      expected += cformat("%ld    %3.3f\n", static_cast<long>(i - n / 2),
+                          static_cast<double>(static_cast<extended>(sum_single) / static_cast<float>(frames)));
     }
     std::string lines;
     append_spectrum_lines(lines, spectrum, frames, 0, n);

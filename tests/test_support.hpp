@@ -42,7 +42,10 @@ std::string read_text(const std::string& path);
 std::vector<std::string> read_lines(const std::string& path);
 bool exists(const std::string& path);
 
-struct RunResult { int status = -1; std::string out, err; };
+struct RunResult {
+  int status = -1;
+  std::string out, err;
+};
 // Runs a tool's function in-process with string streams for its console.
 RunResult run_tool(ToolFunction* tool, const std::vector<std::string>& args);
 // Runs a command line through the shell; `out` holds its standard output and error together.
@@ -51,7 +54,10 @@ RunResult run_program(const std::string& command_line);
 // The bytes of a value or of a container's elements: results compared bit for bit.
 template <typename T>
 std::string bytes_of(const T& value) {
-  if constexpr (requires { value.data(); value.size(); }) {
+  if constexpr (requires {
+                  value.data();
+                  value.size();
+                }) {
     return {reinterpret_cast<const char*>(value.data()), value.size() * sizeof(*value.data())};
   } else {
     return {reinterpret_cast<const char*>(&value), sizeof value};
@@ -75,7 +81,9 @@ void expect_twins(const std::string& what, int trials, Make make, Fast fast, Pla
 }
 
 // Seconds since the epoch of day `day` (days since 1970-01-01) at hh:mm:ss UTC.
-constexpr std::int64_t utc(std::int64_t day, int hh, int mm, int ss) { return day * 86400 + hh * 3600 + mm * 60 + ss; }
+constexpr std::int64_t utc(std::int64_t day, int hh, int mm, int ss) {
+  return day * 86400 + hh * 3600 + mm * 60 + ss;
+}
 inline constexpr std::int64_t kDay = 20793;  // 2026-12-06
 inline constexpr std::int64_t kDayAfter2038 = 30000;
 

@@ -18,14 +18,33 @@ std::string fixed3(double value) {
 }
 
 TEST(TextFormat, Fixed3IsPrintfsFixed3) {
-  std::vector<double> values = {0.0, -0.0, 0.0005, 0.0015, 0.0625, 0.1875, 2.5e-4, 9.9995, 999.9995,
-                                1e-320, -1e-320, std::numeric_limits<double>::min(), 1.0, -1.0,
-                                9007199254740.991, 9007199254740.992, 9007199254740.993, 1e15, 1.7e308,
-                                std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-                                std::nan(""), -std::nan("")};
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.0005,
+                                0.0015,
+                                0.0625,
+                                0.1875,
+                                2.5e-4,
+                                9.9995,
+                                999.9995,
+                                1e-320,
+                                -1e-320,
+                                std::numeric_limits<double>::min(),
+                                1.0,
+                                -1.0,
+                                9007199254740.991,
+                                9007199254740.992,
+                                9007199254740.993,
+                                1e15,
+                                1.7e308,
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(),
+                                std::nan(""),
+                                -std::nan("")};
   // Ties at the third decimal: every odd sixteenth, small and near the integer limit.
   for (std::int64_t k = -4001; k <= 4001; k += 2) values.push_back(static_cast<double>(k) / 16.0);
-  for (std::int64_t k = 1; k < 2000; k += 2) values.push_back(static_cast<double>((std::int64_t{1} << 39) + k) / 16.0);
+  for (std::int64_t k = 1; k < 2000; k += 2)
+    values.push_back(static_cast<double>((std::int64_t{1} << 39) + k) / 16.0);
   // Random bit patterns, and random values at every scale from 1e-6 to 1e16.
   std::mt19937_64 random(17);
   for (int i = 0; i < 200000; ++i) {

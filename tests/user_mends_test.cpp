@@ -33,7 +33,8 @@ TEST(LongNameTest, OutputsNamedUpToTheLimitAreWritten) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")), {}), 2) << length;
     std::filesystem::remove(outp);
   }
-  const auto result = test::run_tool(run_iqspec, {cap, dir.path(std::string(static_cast<std::size_t>(name_max + 1), 'n')), "64"});
+  const auto result =
+      test::run_tool(run_iqspec, {cap, dir.path(std::string(static_cast<std::size_t>(name_max + 1), 'n')), "64"});
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find("File name too long"), std::string::npos) << result.err;
 }

@@ -17,7 +17,8 @@ namespace iq {
 namespace {
 
 std::string lower(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return name;
 }
 
@@ -40,7 +41,8 @@ TEST(VectorTarget, UnknownNamesChangeNothingAndCaseDoesNotMatter) {
   }
   const std::string own = vector_targets_available().front();
   std::string upper = own;
-  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   EXPECT_TRUE(pin_vector_target("SCALAR"));
   EXPECT_EQ(vector_target(), "scalar");
   EXPECT_TRUE(pin_vector_target(upper));

@@ -16,8 +16,10 @@ using ld = extended;
 
 // The detector as written: one byte at a time (255 past the end), every expression in extended
 // precision and rounded where stored. Returns `points` point values and the ratio.
-std::vector<double> plain_points(const std::vector<std::uint8_t>& bytes, const char* clock, const char* band, long long points, float& pts) {
-  pts = static_cast<float>(static_cast<ld>(static_cast<float>(std::atof(clock))) * widen(1000.0) / static_cast<float>(std::atof(band)));
+std::vector<double> plain_points(const std::vector<std::uint8_t>& bytes, const char* clock, const char* band,
+                                 long long points, float& pts) {
+  pts = static_cast<float>(static_cast<ld>(static_cast<float>(std::atof(clock))) * widen(1000.0) /
+                           static_cast<float>(std::atof(band)));
   std::size_t at = 0;
   const auto normalised = [&] {
     const std::uint8_t b = at < bytes.size() ? bytes[at++] : 255;
@@ -29,14 +31,16 @@ std::vector<double> plain_points(const std::vector<std::uint8_t>& bytes, const c
     for (int s = 0; s < static_cast<int>(pts); ++s) {
       const float di = normalised();
       const float dq = normalised();
-      sum = static_cast<float>(static_cast<ld>(sum) + static_cast<float>(static_cast<ld>(di) * di + static_cast<ld>(dq) * dq));
+      sum = static_cast<float>(static_cast<ld>(sum) +
+                               static_cast<float>(static_cast<ld>(di) * di + static_cast<ld>(dq) * dq));
     }
     values.push_back(static_cast<double>(static_cast<ld>(sum) / pts));
   }
   return values;
 }
 
-std::string plain_powtrace(const std::vector<std::uint8_t>& bytes, const char* clock, const char* band, int divisor) {
+std::string plain_powtrace(const std::vector<std::uint8_t>& bytes, const char* clock, const char* band,
+                           int divisor) {
   float pts = 0;
   plain_points(bytes, clock, band, 0, pts);
   const long long p_num = (static_cast<long long>(bytes.size()) / divisor / static_cast<int>(pts)) / 2;
@@ -63,11 +67,13 @@ std::string plain_modspec(const std::vector<std::uint8_t>& bytes, const char* cl
     plan.transform(dats.data());
     for (int i = 0; i < n / 2; ++i) {
       const ld re = dats[2 * i], im = dats[2 * i + 1];
-      datr[i] = static_cast<double>(datr[i] + static_cast<ld>(static_cast<float>(std::sqrt(static_cast<double>(re * re + im * im)))));
+      datr[i] = static_cast<double>(
+          datr[i] + static_cast<ld>(static_cast<float>(std::sqrt(static_cast<double>(re * re + im * im)))));
     }
   }
   std::string table;
-  for (long i = 0; i < n / 2; ++i) table += cformat("%ld    %3.6f\n", i, static_cast<double>(datr[i] / static_cast<ld>(divv)));
+  for (long i = 0; i < n / 2; ++i)
+    table += cformat("%ld    %3.6f\n", i, static_cast<double>(datr[i] / static_cast<ld>(divv)));
   return table;
 }
 
@@ -76,19 +82,25 @@ TEST(VideoTest, TablesEqualThePlainTranscription) {
   test::ScratchDir dir;
   const auto bytes = test::random_bytes(300001, 3);
   test::write_bytes(dir.path("cap.bin"), bytes);
-  const std::tuple<const char*, const char*, int> powtrace[] = {{"2.4", "7", 1}, {"1", "300", 1}, {"1", "1000", 3}, {"60", "1", 1}, {"2.4", "7", 7}};
-  const std::tuple<const char*, const char*, int> modspec[] = {{"2.4", "7", 16}, {"1", "300", 1024}, {"4", "1000", 64}, {"2.048", "100", 2}};
+  const std::tuple<const char*, const char*, int> powtrace[] = {
+      {"2.4", "7", 1}, {"1", "300", 1}, {"1", "1000", 3}, {"60", "1", 1}, {"2.4", "7", 7}};
+  const std::tuple<const char*, const char*, int> modspec[] = {
+      {"2.4", "7", 16}, {"1", "300", 1024}, {"4", "1000", 64}, {"2.048", "100", 2}};
   const auto table = [&](ToolFunction* tool) {
     return [&dir, tool](std::tuple<const char*, const char*, int> c) {
       const auto [clock, band, last] = c;
-      EXPECT_EQ(test::run_tool(tool, {dir.path("cap.bin"), dir.path("t.txt"), clock, band, std::to_string(last)}).status, 0);
+      EXPECT_EQ(
+          test::run_tool(tool, {dir.path("cap.bin"), dir.path("t.txt"), clock, band, std::to_string(last)}).status,
+          0);
       return test::read_text(dir.path("t.txt"));
     };
   };
-  test::expect_twins("powtrace", 5, [&](std::mt19937_64&, int trial) { return powtrace[trial]; }, table(run_powtrace),
-                     [&](auto c) { return plain_powtrace(bytes, std::get<0>(c), std::get<1>(c), std::get<2>(c)); });
-  test::expect_twins("modspec", 4, [&](std::mt19937_64&, int trial) { return modspec[trial]; }, table(run_modspec),
-                     [&](auto c) { return plain_modspec(bytes, std::get<0>(c), std::get<1>(c), std::get<2>(c)); });
+  test::expect_twins(
+      "powtrace", 5, [&](std::mt19937_64&, int trial) { return powtrace[trial]; }, table(run_powtrace),
+      [&](auto c) { return plain_powtrace(bytes, std::get<0>(c), std::get<1>(c), std::get<2>(c)); });
+  test::expect_twins(
+      "modspec", 4, [&](std::mt19937_64&, int trial) { return modspec[trial]; }, table(run_modspec),
+      [&](auto c) { return plain_modspec(bytes, std::get<0>(c), std::get<1>(c), std::get<2>(c)); });
 }
 
 TEST(VideoTest, ModspecCountsAreSixtyFourBit) {

@@ -107,7 +107,7 @@ class SoftExtended {
 
   // Exact conversions.
   template <class T>
-    requires std::is_integral_v<T>
+  requires std::is_integral_v<T>
   constexpr SoftExtended(T value) {  // NOLINT: converts implicitly, as the built-in type does
     if constexpr (std::is_signed_v<T>) {
       const auto v = static_cast<std::int64_t>(value);
@@ -127,7 +127,7 @@ class SoftExtended {
   }
   // Truncated towards zero.
   template <class T>
-    requires std::is_integral_v<T>
+  requires std::is_integral_v<T>
   constexpr explicit operator T() const {
     if constexpr (std::is_signed_v<T>) {
       return static_cast<T>(to_int64());
@@ -176,12 +176,8 @@ class SoftExtended {
 
   constexpr bool negative() const { return (sign_exponent_ & 0x8000u) != 0; }
   constexpr int exponent_field() const { return sign_exponent_ & 0x7FFF; }
-  constexpr bool is_nan() const {
-    return exponent_field() == soft_detail::kMaxField && (significand_ << 1) != 0;
-  }
-  constexpr bool is_inf() const {
-    return exponent_field() == soft_detail::kMaxField && (significand_ << 1) == 0;
-  }
+  constexpr bool is_nan() const { return exponent_field() == soft_detail::kMaxField && (significand_ << 1) != 0; }
+  constexpr bool is_inf() const { return exponent_field() == soft_detail::kMaxField && (significand_ << 1) == 0; }
   constexpr bool is_zero() const { return significand_ == 0 && exponent_field() == 0; }
 
   // The largest whole number not above / not below the value (zero signs kept).
@@ -306,7 +302,8 @@ class SoftExtended {
     const std::uint64_t infinity_bits = sign | (static_cast<std::uint64_t>(max_field) << kFraction);
     if (exponent_field() == kMaxField) {
       if (!is_nan()) return infinity_bits;
-      return infinity_bits | (std::uint64_t{1} << (kFraction - 1)) | ((significand_ >> (63 - kFraction)) & fraction_mask);
+      return infinity_bits | (std::uint64_t{1} << (kFraction - 1)) |
+             ((significand_ >> (63 - kFraction)) & fraction_mask);
     }
     if (significand_ == 0) return sign;
     int field = 0;
@@ -483,7 +480,7 @@ class SoftExtended {
     if (field == kMaxField) return is_nan() ? quieted(*this) : *this;
     if (field >= kBias + 63 || significand_ == 0) return *this;
     const bool away = down == negative();  // rounding away from zero
-    if (field < kBias) {  // |x| < 1
+    if (field < kBias) {                   // |x| < 1
       if (away) return make(negative(), kBias, kTop);
       return make(negative(), 0, 0);
     }

@@ -6,8 +6,8 @@
 namespace iq {
 
 void refuse_parameter(std::string_view parameter, std::string_view valid_range, std::string_view given) {
-  throw ToolError(std::string(parameter) + " must be " + std::string(valid_range) + " (got '" + std::string(given) +
-                  "')");
+  throw ToolError(std::string(parameter) + " must be " + std::string(valid_range) + " (got '" +
+                  std::string(given) + "')");
 }
 
 }  // namespace iq

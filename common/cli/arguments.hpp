@@ -14,6 +14,7 @@ namespace iq {
 using ToolArgs = std::vector<std::string>;
 
 // The failure that refuses a parameter: "<parameter> must be <valid range> (got '<text>')".
-[[noreturn]] void refuse_parameter(std::string_view parameter, std::string_view valid_range, std::string_view given);
+[[noreturn]] void refuse_parameter(std::string_view parameter, std::string_view valid_range,
+                                   std::string_view given);
 
 }  // namespace iq

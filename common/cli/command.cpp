@@ -219,8 +219,8 @@ std::int64_t Run::whole(std::size_t k) const {
   if (p.above_most_text != nullptr && (value > p.most || (overflow && value > 0))) {
     std::string_view what = p.above_most_text;
     if (what.ends_with('\n')) what.remove_suffix(1);
-    throw ToolError(p.above_most_text,
-                    std::string(what) + ": " + std::string(p.name) + " " + given + " is above " + std::to_string(p.most));
+    throw ToolError(p.above_most_text, std::string(what) + ": " + std::string(p.name) + " " + given +
+                                           " is above " + std::to_string(p.most));
   }
   if (overflow || value < p.least || value > p.most || (p.power_of_two && !is_power_of_two(value))) refuse(k);
   return value;
@@ -250,7 +250,9 @@ void Run::convert_numbers() const {
 
 void Run::refuse(std::size_t k) const { refuse(k, range_text(parameter(k))); }
 
-void Run::refuse(std::size_t k, std::string_view range) const { refuse_parameter(parameter(k).name, range, text(k)); }
+void Run::refuse(std::size_t k, std::string_view range) const {
+  refuse_parameter(parameter(k).name, range, text(k));
+}
 
 std::string help_text(const Command& command) {
   std::string text = std::string(command.tool);
@@ -273,7 +275,8 @@ std::string help_text(const Command& command) {
     text += '>';
     if (!unit_named) text.append(" in ").append(p.unit);
     const std::string range = range_text(p);
-    if (p.kind == ParameterKind::whole) text.append(range.starts_with("from") ? ": a whole number " : ": ").append(range);
+    if (p.kind == ParameterKind::whole)
+      text.append(range.starts_with("from") ? ": a whole number " : ": ").append(range);
     if (p.kind == ParameterKind::number && !p.range.empty()) text.append(": ").append(p.range);
     text += '\n';
   }

@@ -23,13 +23,13 @@ namespace iq {
 enum class ParameterKind { text, whole, number };
 
 struct Parameter {
-  std::string_view name;  // as the usage line and the refusals call it
+  std::string_view name{};  // as the usage line and the refusals call it
   ParameterKind kind = ParameterKind::text;
-  std::string_view unit;  // shown in the help text ("MHz", "ms")
+  std::string_view unit{};  // shown in the help text ("MHz", "ms")
   // A whole number's valid range, both ends included, and how a refusal states it.
   std::int64_t least = std::numeric_limits<std::int32_t>::min();
   std::int64_t most = std::numeric_limits<std::int32_t>::max();
-  std::string_view range;  // "a power of two from 1 to 131072"; empty: "from <least> to <most>"
+  std::string_view range{};  // "a power of two from 1 to 131072"; empty: "from <least> to <most>"
   bool power_of_two = false;
   // The fixed console text of a value above `most`, where there is one ("Too many FFT points").
   const char* above_most_text = nullptr;
@@ -39,7 +39,8 @@ struct Parameter {
 // 32-bit value by default); a number; a power of two from 1 to `most`, with the fixed console
 // text of a value above it where there is one.
 constexpr Parameter text_parameter(std::string_view name) { return {.name = name}; }
-constexpr Parameter whole_parameter(std::string_view name, std::int64_t least = std::numeric_limits<std::int32_t>::min(),
+constexpr Parameter whole_parameter(std::string_view name,
+                                    std::int64_t least = std::numeric_limits<std::int32_t>::min(),
                                     std::int64_t most = std::numeric_limits<std::int32_t>::max(),
                                     std::string_view range = {}) {
   return {.name = name, .kind = ParameterKind::whole, .least = least, .most = most, .range = range};
@@ -49,28 +50,33 @@ constexpr Parameter number_parameter(std::string_view name, std::string_view uni
 }
 constexpr Parameter points_parameter(std::string_view name, std::int64_t most, std::string_view range,
                                      const char* above_most_text = nullptr) {
-  return {.name = name, .kind = ParameterKind::whole, .least = 1, .most = most, .range = range,
-          .power_of_two = true, .above_most_text = above_most_text};
+  return {.name = name,
+          .kind = ParameterKind::whole,
+          .least = 1,
+          .most = most,
+          .range = range,
+          .power_of_two = true,
+          .above_most_text = above_most_text};
 }
 
 struct OptionSpec {
-  std::string_view name;      // "--rate"
-  std::string_view alias;     // "-r", or empty
-  std::string_view argument;  // "MHZ"; empty for a flag
-  std::string_view help;      // the help text's description (may hold "\n" for more lines)
+  std::string_view name{};         // "--rate"
+  std::string_view alias{};        // "-r", or empty
+  std::string_view argument{};     // "MHZ"; empty for a flag
+  std::string_view help{};         // the help text's description (may hold "\n" for more lines)
   bool argument_optional = false;  // a flag that may take a number (the next argument or "=N")
 };
 
 enum class ArgumentCount { exact, at_least };
 
 struct Command {
-  std::string_view tool;
+  std::string_view tool{};
   // The usage line printed when the count of positional arguments is wrong.
-  std::string_view usage;
+  std::string_view usage{};
   // What the program does, for the help text.
-  std::string_view summary;
-  std::vector<Parameter> parameters;
-  std::vector<OptionSpec> options;
+  std::string_view summary{};
+  std::vector<Parameter> parameters{};
+  std::vector<OptionSpec> options{};
   ArgumentCount count = ArgumentCount::exact;
   // The defined programs print their usage line on the console (no line end after it for
   // some); ours print it on standard error.
@@ -140,14 +146,14 @@ class Run {
 // What may happen before the command line is looked at (the launchers print the time first),
 // and after the usage line of a wrong count.
 struct RunHooks {
-  std::function<void(std::ostream&)> preface;
-  std::function<void(std::ostream&)> after_usage;
+  std::function<void(std::ostream&)> preface{};
+  std::function<void(std::ostream&)> after_usage{};
 };
 
 // Runs a program: "-h"/"--help" print the help text and "--version" the version (exit 0);
-// the run's environment is applied (run_environment.hpp); a wrong count of positional arguments prints the usage line and the count on standard error;
-// an unknown option is refused; then `body` runs. A ToolError from any of it ends the run
-// with its console text, "<tool>: <reason>" on standard error and exit status 1.
+// the run's environment is applied (run_environment.hpp); a wrong count of positional arguments prints the usage
+// line and the count on standard error; an unknown option is refused; then `body` runs. A ToolError from any of it
+// ends the run with its console text, "<tool>: <reason>" on standard error and exit status 1.
 int run_program(const Command& command, const ToolArgs& args, std::ostream& out, std::ostream& err,
                 const std::function<int(Run&)>& body, const RunHooks& hooks = {});
 

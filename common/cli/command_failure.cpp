@@ -12,8 +12,8 @@ std::string command_failure(int status) {
   // The command processor reports a command it killed by a signal as 128 + the signal.
   if (status > kCommandSignalBase && status < kCommandSignalBase + 65) {
     const int signal_number = status - kCommandSignalBase;
-    return "exit status " + std::to_string(status) + " (killed by signal " + std::to_string(signal_number) +
-           ": " + ::strsignal(signal_number) + ")";
+    return "exit status " + std::to_string(status) + " (killed by signal " + std::to_string(signal_number) + ": " +
+           ::strsignal(signal_number) + ")";
   }
   return "exit status " + std::to_string(status);
 }

@@ -68,6 +68,8 @@ void apply_run_environment(const char* simd, const char* threads) {
   apply_threads(threads);
 }
 
-void apply_run_environment() { apply_run_environment(std::getenv("IQTOOLS_SIMD"), std::getenv("IQTOOLS_THREADS")); }
+void apply_run_environment() {
+  apply_run_environment(std::getenv("IQTOOLS_SIMD"), std::getenv("IQTOOLS_THREADS"));
+}
 
 }  // namespace iq

@@ -137,8 +137,8 @@ double* FftLaneWork::values(std::size_t count) {
 
 void FftPlan::transform_lanes(std::span<double* const> frames, FftLaneWork& work, FftPath path) const {
   if (frames.size() > kFftLanes) throw std::invalid_argument("too many frames for the FFT lanes");
-  const bool vector = path == FftPath::vector ||
-                      (path == FftPath::fastest && twiddles_fit_vector_ && fft_vector_supported());
+  const bool vector =
+      path == FftPath::vector || (path == FftPath::fastest && twiddles_fit_vector_ && fft_vector_supported());
   if (!vector || n_ == 1) {
     for (double* frame : frames) transform(frame);
     return;
@@ -190,7 +190,8 @@ namespace {
 constexpr bool normalised_bytes_are_short() {
   for (const double v : kNormalisedCu8) {
     const double scaled = v * 256.0;
-    if (!(scaled > -256.0 && scaled < 256.0) || scaled != static_cast<double>(static_cast<int>(scaled))) return false;
+    if (!(scaled > -256.0 && scaled < 256.0) || scaled != static_cast<double>(static_cast<int>(scaled)))
+      return false;
   }
   return true;
 }
@@ -214,7 +215,8 @@ void reverse_samples(const std::uint8_t* from, std::uint16_t* to, std::size_t n)
   for (std::size_t b = 0; b < (std::size_t{1} << middle_bits); ++b) {
     for (std::size_t a = 0; a < kTile; ++a) {
       const std::uint8_t* run = from + 2 * (a * row + (b << kTileBits));
-      for (std::size_t c = 0; c < kTile; ++c) std::memcpy(&tile[tile_reversed[c]][tile_reversed[a]], run + 2 * c, 2);
+      for (std::size_t c = 0; c < kTile; ++c)
+        std::memcpy(&tile[tile_reversed[c]][tile_reversed[a]], run + 2 * c, 2);
     }
     std::uint16_t* column = to + (reverse_bits(b, middle_bits) << kTileBits);
     for (std::size_t u = 0; u < kTile; ++u) std::memcpy(column + u * row, tile[u], sizeof tile[u]);
@@ -225,7 +227,8 @@ void reverse_samples(const std::uint8_t* from, std::uint16_t* to, std::size_t n)
 
 bool FftPlan::lanes_serve_bytes() const { return sign_ == -1 && twiddles_fit_vector_ && fft_vector_supported(); }
 
-const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const> frames, FftLaneWork& work) const {
+const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const> frames,
+                                             FftLaneWork& work) const {
   if (frames.size() > kFftLanes) throw std::invalid_argument("too many frames for the FFT lanes");
   if (!lanes_serve_bytes()) return nullptr;
   const auto n = static_cast<std::size_t>(n_);
@@ -242,7 +245,8 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
   for (std::size_t i = 0; i < n; ++i) {
     double* point = data + 16 * i;
     for (std::size_t l = 0; l < lanes; ++l) {
-      const std::uint8_t* bytes = by_table ? frames[l] + 2 * reversed_[i] : reinterpret_cast<const std::uint8_t*>(reordered + l * n + i);
+      const std::uint8_t* bytes =
+          by_table ? frames[l] + 2 * reversed_[i] : reinterpret_cast<const std::uint8_t*>(reordered + l * n + i);
       point[l] = kNormalisedCu8[bytes[0]];
       point[8 + l] = kNormalisedCu8[bytes[1]];
     }

@@ -65,12 +65,12 @@ class FftPlan {
 
   std::int32_t n_;
   int sign_;
-  std::vector<std::uint32_t> swaps_;   // pairs of complex indices exchanged by the bit reversal
-  std::vector<FftTwiddle> twiddles_;   // stage with half-span h holds its h factors at [h - 1, 2h - 1)
+  std::vector<std::uint32_t> swaps_;  // pairs of complex indices exchanged by the bit reversal
+  std::vector<FftTwiddle> twiddles_;  // stage with half-span h holds its h factors at [h - 1, 2h - 1)
   bool twiddles_fit_vector_ = false;
   static constexpr std::int32_t kReversedTable = 4096;
   std::vector<std::uint32_t> reversed_;  // bit reversal of every index, up to kReversedTable points
-  bool first_stages_exact_ = false;  // the second stage's twiddles keep it exact on bytes (fft.cpp)
+  bool first_stages_exact_ = false;      // the second stage's twiddles keep it exact on bytes (fft.cpp)
 };
 
 }  // namespace iq

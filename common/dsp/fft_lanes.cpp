@@ -124,7 +124,8 @@ HWY_INLINE M lanes_in_range(D d, V p_re, V p_im, V q_re, V q_im) {
   const V most = hn::Set(d, kMostData);
   const V largest = hn::Max(hn::Max(hn::Abs(p_re), hn::Abs(p_im)), hn::Max(hn::Abs(q_re), hn::Abs(q_im)));
   // Max may drop a NaN operand: NaN lanes are refused by the comparisons of each value.
-  const M finite = hn::And(hn::And(hn::Eq(p_re, p_re), hn::Eq(p_im, p_im)), hn::And(hn::Eq(q_re, q_re), hn::Eq(q_im, q_im)));
+  const M finite =
+      hn::And(hn::And(hn::Eq(p_re, p_re), hn::Eq(p_im, p_im)), hn::And(hn::Eq(q_re, q_re), hn::Eq(q_im, q_im)));
   return hn::And(finite, hn::Le(largest, most));
 }
 
@@ -204,7 +205,8 @@ HWY_INLINE void butterfly_redo(double& p_re, double& p_im, double& q_re, double&
 }
 
 // The extended butterfly of lane l from the inputs p and q (lane layout) into p_out and q_out.
-HWY_INLINE void redo_lane(const double* p, const double* q, std::size_t l, FftTwiddle w, double* p_out, double* q_out) {
+HWY_INLINE void redo_lane(const double* p, const double* q, std::size_t l, FftTwiddle w, double* p_out,
+                          double* q_out) {
   double p_re = p[l], p_im = p[kFftLanes + l], q_re = q[l], q_im = q[kFftLanes + l];
   butterfly_redo(p_re, p_im, q_re, q_im, w);
   p_out[l] = p_re;
@@ -227,7 +229,8 @@ HWY_INLINE unsigned failed_lanes(const RedoEntry& entry) {
   const D d;
   const std::size_t count = hn::Lanes(d);
   unsigned proven = 0;
-  for (std::size_t part = 0, lane = 0; lane < kFftLanes; ++part, lane += count) proven |= unsigned{entry.proven[part]} << lane;
+  for (std::size_t part = 0, lane = 0; lane < kFftLanes; ++part, lane += count)
+    proven |= unsigned{entry.proven[part]} << lane;
   return ~proven & kAllLanes;
 }
 
@@ -281,7 +284,8 @@ HWY_INLINE void butterfly(double* p, double* q, FftTwiddle w, RedoList& redo) {
     hn::StoreU(p_im, d, inputs + kFftLanes + lane);
     hn::StoreU(q_re, d, inputs + 2 * kFftLanes + lane);
     hn::StoreU(q_im, d, inputs + 3 * kFftLanes + lane);
-    const M part_proven = butterfly_part<kUnit, kChecked>(d, p_re, p_im, q_re, q_im, w_re, w_im, k, p + lane, q + lane);
+    const M part_proven =
+        butterfly_part<kUnit, kChecked>(d, p_re, p_im, q_re, q_im, w_re, w_im, k, p + lane, q + lane);
     hn::StoreMaskBits(d, part_proven, entry.proven + part);
     proven = hn::And(proven, part_proven);
   }
@@ -323,7 +327,8 @@ void stage_exact(double* data, std::size_t begin, std::size_t end, std::size_t h
 }
 
 // One stage with half-span `half` over points [begin, end), its redo list worked off.
-void stage(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w, RedoList& redo) {
+void stage(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w,
+           RedoList& redo) {
   for (std::size_t group = begin; group < end; group += 2 * half) {
     double* p = data + kPoint * group;
     double* q = p + kPoint * half;
@@ -345,7 +350,8 @@ HWY_INLINE void butterfly_at(double* p, double* q, const FftTwiddle* w, std::siz
 // The stages with half-spans `half` and 2 `half` in one pass: within each group of 4 `half`
 // points, the second stage's butterflies with twiddles k and half + k read only what the
 // first stage's with twiddle k wrote, so the stages go run by run of kRun twiddles.
-void stage_pair(double* data, std::size_t n, std::size_t half, const FftTwiddle* w1, const FftTwiddle* w2, RedoList& redo) {
+void stage_pair(double* data, std::size_t n, std::size_t half, const FftTwiddle* w1, const FftTwiddle* w2,
+                RedoList& redo) {
   for (std::size_t group = 0; group < n; group += 4 * half) {
     double* a = data + kPoint * group;
     double* b = a + kPoint * half;
@@ -375,11 +381,13 @@ bool inputs_in_range(const double* data, std::size_t count) {
   const std::size_t lanes = hn::Lanes(d);
   const V most = hn::Set(d, kMostInput);
   M fits = hn::FirstN(d, lanes);
-  for (std::size_t i = 0; i < count; i += lanes) fits = hn::And(fits, hn::Le(hn::Abs(hn::LoadU(d, data + i)), most));
+  for (std::size_t i = 0; i < count; i += lanes)
+    fits = hn::And(fits, hn::Le(hn::Abs(hn::LoadU(d, data + i)), most));
   return hn::AllTrue(d, fits);
 }
 
-bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below, bool check_range) {
+bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below,
+                  bool check_range) {
   if (check_range && !inputs_in_range(data, kPoint * n)) return false;
   RedoList redo;
   const std::size_t block = std::min(n, kBlockPoints);
@@ -464,7 +472,8 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   return std::all_of(twiddles, twiddles + count, [&](const FftTwiddle& w) { return fits(w.re) && fits(w.im); });
 }
 
-bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below, bool check_range) {
+bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below,
+                       bool check_range) {
   return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles, exact_below, check_range);
 }
 

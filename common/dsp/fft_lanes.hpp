@@ -2,8 +2,8 @@
 //
 // Two evaluations give the same bits. The extended one is the butterfly of the classic routine
 // in extended precision. The vector one (written once with Highway, compiled for every vector
-// target) computes in double precision with error-free transforms and proves, lane by lane, that the double it stores is the one the extended
-// evaluation rounds to; a lane it cannot prove is redone in extended precision (see
+// target) computes in double precision with error-free transforms and proves, lane by lane, that the double it
+// stores is the one the extended evaluation rounds to; a lane it cannot prove is redone in extended precision (see
 // fft_lanes.cpp for the proof).
 #pragma once
 
@@ -53,7 +53,8 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count);
 // fft_vector_supported() and the twiddles fit. With `check_range`, returns false, leaving the
 // data as it was, when a value is not finite or above 2^420 in magnitude (the proof's range;
 // such frames take the extended evaluation); without, the caller vouches for the range.
-bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below, bool check_range);
+bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below,
+                       bool check_range);
 
 // Eight butterflies with one twiddle by the vector evaluation, on arrays of lane values, for
 // tests: returns the mask of lanes that were redone in extended precision; `unchecked`, if

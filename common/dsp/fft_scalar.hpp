@@ -99,7 +99,8 @@ inline double twiddle_product(double a, double x, double b, double y, bool& prov
   const double hi = s + c;
   const double lo = c - (hi - s);
   // The tests combine without branches (& and |, not && and ||): their outcomes are random.
-  const bool exact_products = ((std::bit_cast<std::uint64_t>(e1) | std::bit_cast<std::uint64_t>(e2)) & kMagnitudeBits) == 0;
+  const bool exact_products =
+      ((std::bit_cast<std::uint64_t>(e1) | std::bit_cast<std::uint64_t>(e2)) & kMagnitudeBits) == 0;
   const bool exact = exact_products & (magnitude_bits(r) == 0);
   const double bound = (std::fabs(m1) + std::fabs(m2)) * kProductBound;
   const double half_gap = binade_below(hi) * kHalfGap;

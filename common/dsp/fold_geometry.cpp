@@ -22,8 +22,7 @@ FoldGeometry fold_geometry(double clock_mhz, std::int32_t points, double period_
   g.points = points;
   g.periodf = period_ms;
   g.dt = static_cast<double>(static_cast<extended>(period_ms) / static_cast<extended>(points));
-  g.res = static_cast<double>(static_cast<extended>(g.clck) /
-                              (static_cast<extended>(g.dt) * widen(1000.0)));
+  g.res = static_cast<double>(static_cast<extended>(g.clck) / (static_cast<extended>(g.dt) * widen(1000.0)));
   return g;
 }
 

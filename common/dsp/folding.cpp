@@ -24,7 +24,7 @@ constexpr std::array<std::uint32_t, 256> kSquareUnits = [] {
 // The power of a sample is a whole number of 2^-16. Below 2^37 every partial sum of such
 // values is a double exactly, so adding them one by one or as one total gives the same sum.
 constexpr double kPowerUnit = 1.0 / 65536.0;
-constexpr double kExactPowerSums = 68719476736.0;  // 2^36: a run added to less stays below 2^37
+constexpr double kExactPowerSums = 68719476736.0;               // 2^36: a run added to less stays below 2^37
 constexpr std::size_t kExactRunSamples = std::size_t{1} << 16;  // keeps a run's power below 2^18
 
 // The amplitude of every pair of bytes, indexed by I * 256 + Q.
@@ -33,8 +33,8 @@ const std::vector<double>& amplitude_table() {
     std::vector<double> values(65536);
     for (int i = 0; i < 256; ++i) {
       for (int q = 0; q < 256; ++q) {
-        values[(i << 8) | q] = folded_value(FoldedValue::amplitude, static_cast<std::uint8_t>(i),
-                                            static_cast<std::uint8_t>(q));
+        values[(i << 8) | q] =
+            folded_value(FoldedValue::amplitude, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(q));
       }
     }
     return values;
@@ -55,8 +55,8 @@ void add_power_run(double& sum, std::span<const std::uint8_t> iq) {
       sum += static_cast<double>(power_units(piece.data(), piece.size())) * kPowerUnit;
     } else {
       for (std::size_t k = 0; k + 1 < take; k += 2) {
-        sum = add_extended(sum, static_cast<double>(kSquareUnits[piece[k]] + kSquareUnits[piece[k + 1]]) *
-                                kPowerUnit);
+        sum = add_extended(sum,
+                           static_cast<double>(kSquareUnits[piece[k]] + kSquareUnits[piece[k + 1]]) * kPowerUnit);
       }
     }
     iq = iq.subspan(take);
@@ -122,8 +122,7 @@ void add_run(FoldedValue kind, double& sum, std::span<const std::uint8_t> iq) {
   }
 }
 
-Folder::Folder(const FoldGeometry& geometry, FoldedValue kind, std::int64_t first_sample,
-               bool power_squares)
+Folder::Folder(const FoldGeometry& geometry, FoldedValue kind, std::int64_t first_sample, bool power_squares)
     : geometry_(geometry),
       kind_(kind),
       sums_(static_cast<std::size_t>(geometry.points), 0.0),

@@ -20,7 +20,8 @@ namespace iq {
 
 // Adds RN53(w) RN53(f) to `sum` as the extended step would; false (sum untouched) where the
 // double evaluation cannot prove the result.
-inline bool lag_step_double(float& sum, double rounded_weight, double factor_high, double margin = kVectorSumMargin) {
+inline bool lag_step_double(float& sum, double rounded_weight, double factor_high,
+                            double margin = kVectorSumMargin) {
   const double term = rounded_weight * factor_high;
   const double s = static_cast<double>(sum) + term;
   const double bound = (std::fabs(s) + std::fabs(term)) * margin;

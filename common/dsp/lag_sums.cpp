@@ -90,7 +90,8 @@ constexpr std::uint64_t kCellIndex = ~((std::uint64_t{1} << 29) - 1);
 inline std::vector<double> reach_bounds(const LagTerms& terms, std::size_t begin, std::size_t end, double margin) {
   const std::size_t window = terms.weights.size();
   double largest = 0.0;
-  for (std::size_t x = begin; x < end + window - 1; ++x) largest = std::max(largest, std::fabs(terms.factors.high[x]));
+  for (std::size_t x = begin; x < end + window - 1; ++x)
+    largest = std::max(largest, std::fabs(terms.factors.high[x]));
   std::vector<double> bounds(window);
   double reach = 0.0;
   for (std::size_t j = 0; j < window; ++j) {

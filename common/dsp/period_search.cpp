@@ -54,10 +54,9 @@ std::vector<double> trial_periods(double period_ms, double span, std::int64_t tr
   periods.reserve(static_cast<std::size_t>(trials));
   for (std::int64_t j = 0; j < trials; ++j) {
     const extended offset =
-        trials == 1 ? widen(0.0)
-                    : static_cast<extended>(2 * j - (trials - 1)) / static_cast<extended>(trials - 1);
-    periods.push_back(static_cast<double>(static_cast<extended>(period_ms) *
-                                          (1 + static_cast<extended>(span) * offset)));
+        trials == 1 ? widen(0.0) : static_cast<extended>(2 * j - (trials - 1)) / static_cast<extended>(trials - 1);
+    periods.push_back(
+        static_cast<double>(static_cast<extended>(period_ms) * (1 + static_cast<extended>(span) * offset)));
   }
   return periods;
 }
@@ -215,7 +214,6 @@ void SubintTable::shifted_sums(std::span<const std::int32_t> shifts, std::span<P
   }
 }
 
-
 namespace {
 
 // Trials whose profiles are formed together by direct sums, sharing each row of the table while
@@ -276,7 +274,8 @@ class DriftBand {
     band_ = band;
     for (std::int64_t k = 0; k < slots_; ++k) row_of_[static_cast<std::size_t>(k)] = k;
     spares_.clear();
-    for (std::int64_t row = slots_; row < static_cast<std::int64_t>(sums_.size() / bins_); ++row) spares_.push_back(row);
+    for (std::int64_t row = slots_; row < static_cast<std::int64_t>(sums_.size() / bins_); ++row)
+      spares_.push_back(row);
     // The lower levels group by group while the group stays in the cache, copying the group's
     // sub-integrations first; then the upper levels one after the other over the whole tree.
     int cached = 0;
@@ -357,7 +356,8 @@ class DriftBand {
   void join(int level, std::int64_t base, std::int64_t r, std::int64_t& spare) {
     const std::int64_t n = std::int64_t{1} << (level - 1);
     if (base >= table_.subints()) return;  // both groups empty, and every drift of them too
-    const std::int64_t left_position = base + where_[static_cast<std::size_t>(level - 1)][static_cast<std::size_t>(r)];
+    const std::int64_t left_position =
+        base + where_[static_cast<std::size_t>(level - 1)][static_cast<std::size_t>(r)];
     const std::int64_t right_position = left_position + n;
     double* left_sums = sums_.data() + at(left_position);
     std::int64_t* left_counts = counts_.data() + at(left_position);
@@ -495,9 +495,9 @@ std::vector<ProfileStatistics> band_statistics(const SearchInputs& in) {
 
 }  // namespace
 
-SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry,
-                            const SubintSplit& split, std::span<const double> periods_ms,
-                            double mean, double variance, ChunkWorkers* workers) {
+SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry, const SubintSplit& split,
+                            std::span<const double> periods_ms, double mean, double variance,
+                            ChunkWorkers* workers) {
   std::vector<std::size_t> representatives;
   std::vector<std::size_t> run_of(periods_ms.size());
   find_runs(geometry, split, periods_ms, representatives, run_of);

@@ -42,9 +42,7 @@ class PowerMoments {
 struct SubintSplit {
   std::int64_t samples = 0;
   std::int64_t subints = 1;
-  std::int64_t first(std::int64_t k) const {
-    return (samples / subints) * k + (samples % subints) * k / subints;
-  }
+  std::int64_t first(std::int64_t k) const { return (samples / subints) * k + (samples % subints) * k / subints; }
   // The middle of part k in samples (a half-sample for an even length).
   extended middle(std::int64_t k) const {
     return (static_cast<extended>(first(k)) + static_cast<extended>(first(k + 1) - 1)) / 2;
@@ -147,8 +145,8 @@ struct TrialResult {
 // Every trial of a search, and the best one.
 struct SearchResult {
   std::vector<TrialResult> trials;
-  std::size_t best = 0;          // the trial of largest chi2 (the middle one of a run of equal shifts)
-  std::int64_t distinct = 0;     // trials whose shifts differ from the trial before
+  std::size_t best = 0;       // the trial of largest chi2 (the middle one of a run of equal shifts)
+  std::int64_t distinct = 0;  // trials whose shifts differ from the trial before
   Profile best_profile;
 };
 
@@ -159,8 +157,8 @@ struct SearchResult {
 // shifted sub-integrations directly. The work is shared out over `workers` when given; the
 // results do not depend on it, nor on the way a profile is formed, as long as the sums are
 // exact (whole multiples of 2^-16 below 2^37 in all).
-SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry,
-                            const SubintSplit& split, std::span<const double> periods_ms,
-                            double mean, double variance, ChunkWorkers* workers = nullptr);
+SearchResult search_periods(const SubintTable& table, const FoldGeometry& geometry, const SubintSplit& split,
+                            std::span<const double> periods_ms, double mean, double variance,
+                            ChunkWorkers* workers = nullptr);
 
 }  // namespace iq

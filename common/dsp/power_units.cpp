@@ -23,7 +23,8 @@ std::size_t PowerUnitsKernel(const std::uint8_t* bytes, std::size_t count, std::
   auto sum1 = hn::Zero(d32);
   std::size_t k = 0;
   for (; k + lanes <= count; k += lanes) {
-    const auto wide = hn::BitCast(d16, hn::PromoteTo(hn::RebindToUnsigned<decltype(d16)>(), hn::LoadU(d8, bytes + k)));
+    const auto wide =
+        hn::BitCast(d16, hn::PromoteTo(hn::RebindToUnsigned<decltype(d16)>(), hn::LoadU(d8, bytes + k)));
     const auto centred = hn::Sub(hn::Add(wide, wide), hn::Set(d16, 255));
     sum0 = hn::ReorderWidenMulAccumulate(d32, centred, centred, sum0, sum1);
   }

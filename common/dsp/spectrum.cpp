@@ -115,7 +115,8 @@ void SpectrumFrames::transform(std::size_t count, const FrameFill& fill) {
   const auto groups = static_cast<std::int64_t>((count + kFftLanes - 1) / kFftLanes);
   // kFftLanes frames at a time side by side, in shares that each keep their own lane work space.
   workers_.run(transform_shares_, [&](std::size_t c) {
-    const ItemRange share = share_of(groups, static_cast<std::int64_t>(c), static_cast<std::int64_t>(transform_shares_));
+    const ItemRange share =
+        share_of(groups, static_cast<std::int64_t>(c), static_cast<std::int64_t>(transform_shares_));
     for (auto g = static_cast<std::size_t>(share.begin); g < static_cast<std::size_t>(share.end); ++g) {
       const std::size_t first = g * kFftLanes;
       const std::size_t last = std::min(count, first + kFftLanes);
@@ -141,8 +142,9 @@ void SpectrumFrames::add(SpectrumAccumulator& spectrum, std::size_t first, std::
     for (std::size_t f = first; f < last;) {
       const std::size_t group = f / kFftLanes;
       const std::size_t end = std::min(last, (group + 1) * kFftLanes);
-      spectrum.add_lane_powers(power_.data() + group * kFftLanes * n_, f - group * kFftLanes, end - group * kFftLanes,
-                               static_cast<std::size_t>(bins.begin), static_cast<std::size_t>(bins.end));
+      spectrum.add_lane_powers(power_.data() + group * kFftLanes * n_, f - group * kFftLanes,
+                               end - group * kFftLanes, static_cast<std::size_t>(bins.begin),
+                               static_cast<std::size_t>(bins.end));
       f = end;
     }
   });

@@ -20,7 +20,9 @@ class FoldFeed final : public FrameConsumer {
     chunk_.resize(2 * count);
     return chunk_;
   }
-  void take(std::size_t count, const FrameFill&) override { folder_.fold_samples(std::span(chunk_).first(2 * count)); }
+  void take(std::size_t count, const FrameFill&) override {
+    folder_.fold_samples(std::span(chunk_).first(2 * count));
+  }
 
  private:
   static constexpr std::size_t kChunkSamples = std::size_t{1} << 16;

@@ -33,7 +33,8 @@ void pump_frames(CaptureReader& capture, std::size_t frame_bytes, std::int64_t f
     const auto count = static_cast<std::size_t>(
         std::min<std::int64_t>(frames - done, static_cast<std::int64_t>(consumer.batch_frames())));
     if (at_offsets) {
-      take_at_offsets(capture, start + done * static_cast<std::int64_t>(frame_bytes), frame_bytes, count, consumer);
+      take_at_offsets(capture, start + done * static_cast<std::int64_t>(frame_bytes), frame_bytes, count,
+                      consumer);
     } else {
       capture.read(consumer.room(count));
       consumer.take(count, {});

@@ -10,7 +10,8 @@ namespace iq {
 
 std::size_t SpectrumFeed::batch_frames() {
   const std::size_t most = batches_.batch_frames();
-  return limit_ ? static_cast<std::size_t>(std::min<std::int64_t>(limit_(), static_cast<std::int64_t>(most))) : most;
+  return limit_ ? static_cast<std::size_t>(std::min<std::int64_t>(limit_(), static_cast<std::int64_t>(most)))
+                : most;
 }
 
 void SpectrumFeed::take(std::size_t count, const FrameFill& fill) {
@@ -18,8 +19,8 @@ void SpectrumFeed::take(std::size_t count, const FrameFill& fill) {
   add_(count);
 }
 
-SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
-                                        std::int64_t frames, unsigned threads) {
+SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points, std::int64_t frames,
+                                        unsigned threads) {
   SpectrumAccumulator spectrum(points);
   if (frames <= 0) return spectrum;
   SpectrumFrames batches(points, frames, threads);

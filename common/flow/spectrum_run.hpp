@@ -37,8 +37,8 @@ class SpectrumFeed final : public FrameConsumer {
 // read (where the input can seek) and transformed on `threads` workers (default:
 // worker_thread_count()); the powers are still added to every bin in frame order, so the result
 // does not depend on the thread count.
-SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points,
-                                        std::int64_t frames, unsigned threads = 0);
+SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t points, std::int64_t frames,
+                                        unsigned threads = 0);
 
 // out_dat: writes N lines "%ld    %3.3f\n" from bin -N/2 to N/2 - 1, each the bin's line_mean.
 void write_spectrum_table(OutputFile& table, const SpectrumAccumulator& spectrum, std::int64_t frames);

@@ -280,7 +280,8 @@ std::string utc_datetime_text(std::int64_t seconds_since_1970) {
   const std::int64_t shifted = days + 719468;
   const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
   const std::int64_t day_of_era = shifted - era * 146097;
-  const std::int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
   const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const std::int64_t month_index = (5 * day_of_year + 2) / 153;
   const std::int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;

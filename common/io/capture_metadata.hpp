@@ -23,8 +23,7 @@ std::string metadata_path_for(const std::string& capture_path);
 // Reads the capture's metadata when the file exists. A malformed or contradictory file is
 // reported in one line on `err` ("<tool>: <meta path>: <why>; ignored") and yields {}.
 // Never throws. "-" (standard input) has no metadata.
-CaptureMetadata read_capture_metadata(const std::string& capture_path, const std::string& tool,
-                                      std::ostream& err);
+CaptureMetadata read_capture_metadata(const std::string& capture_path, const std::string& tool, std::ostream& err);
 
 // Writes the metadata file for a capture (datatype "cu8"); throws ToolError on failure, and
 // on values the reader would refuse (a rate that is not above 0, a malformed time).

@@ -36,8 +36,7 @@ std::optional<CaptureReader> CaptureReader::open(const std::string& path, std::s
                        std::max<std::size_t>(buffer_bytes, 1));
 }
 
-CaptureReader::CaptureReader(int fd, std::string path, std::int64_t length, FileId id,
-                             std::size_t buffer_bytes)
+CaptureReader::CaptureReader(int fd, std::string path, std::int64_t length, FileId id, std::size_t buffer_bytes)
     : fd_(fd), path_(std::move(path)), length_(length), id_(id), buffer_(buffer_bytes) {}
 
 CaptureReader::CaptureReader(CaptureReader&& other) noexcept
@@ -95,7 +94,8 @@ std::int64_t CaptureReader::position() const {
 int CaptureReader::read_at(std::int64_t offset, std::span<std::uint8_t> out) const {
   std::size_t done = 0;
   while (done < out.size()) {
-    const ssize_t got = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+    const ssize_t got =
+        ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
     if (got > 0) {
       done += static_cast<std::size_t>(got);
     } else if (got == 0) {
@@ -148,8 +148,7 @@ void CaptureReader::read(std::span<std::uint8_t> out) {
 
 void CaptureReader::skip(std::int64_t count) {
   const auto buffered = static_cast<std::int64_t>(end_ - pos_);
-  if (count > buffered && !at_eof_ &&
-      ::lseek(fd_, static_cast<off_t>(count - buffered), SEEK_CUR) >= 0) {
+  if (count > buffered && !at_eof_ && ::lseek(fd_, static_cast<off_t>(count - buffered), SEEK_CUR) >= 0) {
     pos_ = end_ = 0;  // seekable input: jump instead of reading what is skipped
     consumed(count - buffered);
     return;
@@ -159,8 +158,8 @@ void CaptureReader::skip(std::int64_t count) {
       refill();
       if (pos_ == end_) return;
     }
-    const auto take = static_cast<std::size_t>(
-        std::min<std::int64_t>(count, static_cast<std::int64_t>(end_ - pos_)));
+    const auto take =
+        static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(end_ - pos_)));
     pos_ += take;
     count -= static_cast<std::int64_t>(take);
   }

@@ -31,8 +31,7 @@ class CaptureReader {
   // Opens `path` for reading after the input policy (input_refusal in file_kind.hpp). Returns
   // nothing when the policy refuses it, or it cannot be opened, or it is a folder; `why`, when
   // given, then says why in words for a one-line message.
-  static std::optional<CaptureReader> open(const std::string& path,
-                                           std::size_t buffer_bytes = kDefaultBufferBytes,
+  static std::optional<CaptureReader> open(const std::string& path, std::size_t buffer_bytes = kDefaultBufferBytes,
                                            std::string* why = nullptr);
 
   CaptureReader(CaptureReader&& other) noexcept;

@@ -23,9 +23,7 @@ int continuation_count(unsigned char lead) {
   return -1;
 }
 
-bool is_text_byte(unsigned char byte) {
-  return (byte >= 0x20 && byte < 0x7F) || (byte >= '\t' && byte <= '\r');
-}
+bool is_text_byte(unsigned char byte) { return (byte >= 0x20 && byte < 0x7F) || (byte >= '\t' && byte <= '\r'); }
 
 // The length of the UTF-8 character at `at`, or 0 when the bytes there are none. A character
 // cut off by the end of `head` counts as one.

@@ -96,9 +96,10 @@ std::optional<std::string> OutputKind::refusal(const std::string& path, const st
                                                std::int64_t size) const {
   if (what_ == What::kCapture) {
     if (size <= largest_replaced_) return std::nullopt;
-    return cformat("%s holds %lld bytes, more than the %lld bytes written in its place; a capture replaces "
-                   "only a file no larger than itself, so that swapped names never lose a recording",
-                   path.c_str(), static_cast<long long>(size), static_cast<long long>(largest_replaced_));
+    return cformat(
+        "%s holds %lld bytes, more than the %lld bytes written in its place; a capture replaces "
+        "only a file no larger than itself, so that swapped names never lose a recording",
+        path.c_str(), static_cast<long long>(size), static_cast<long long>(largest_replaced_));
   }
   const std::string noun = what_ == What::kTable     ? "a table"
                            : what_ == What::kPicture ? "a picture"

@@ -101,9 +101,9 @@ class OutputFile {
   void write_fully(std::string_view bytes);
   [[noreturn]] void fail_write(int errnum);
 
-  std::string path_;         // the name the user gave
-  std::string final_path_;   // where the file ends up (a symbolic link's target)
-  std::string temp_path_;    // empty when writing directly
+  std::string path_;        // the name the user gave
+  std::string final_path_;  // where the file ends up (a symbolic link's target)
+  std::string temp_path_;   // empty when writing directly
   int fd_ = -1;
   std::string buffer_;
 };

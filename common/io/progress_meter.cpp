@@ -34,13 +34,13 @@ std::string ProgressMeter::label_for(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string ProgressMeter::line(const std::string& label, std::int64_t done_bytes,
-                                std::int64_t total_bytes, double elapsed_seconds) {
+std::string ProgressMeter::line(const std::string& label, std::int64_t done_bytes, std::int64_t total_bytes,
+                                double elapsed_seconds) {
   const std::int64_t done = std::clamp<std::int64_t>(done_bytes, 0, total_bytes);
   const double fraction = total_bytes > 0 ? static_cast<double>(done) / static_cast<double>(total_bytes) : 1.0;
   const double rate = elapsed_seconds > 0.0 ? static_cast<double>(done) / elapsed_seconds : 0.0;
-  std::string text = cformat("%s  %3d%%  %.1f MB/s", label.c_str(), static_cast<int>(fraction * 100.0),
-                             rate / 1e6);
+  std::string text =
+      cformat("%s  %3d%%  %.1f MB/s", label.c_str(), static_cast<int>(fraction * 100.0), rate / 1e6);
   if (rate > 0.0) {
     const auto left = static_cast<long long>(std::ceil(static_cast<double>(total_bytes - done) / rate));
     if (left >= 3600) {

@@ -30,8 +30,7 @@ class ProgressMeter {
 
   // A meter on standard error when that is a terminal and there is something to read;
   // nothing otherwise. An empty `clock` means steady_seconds.
-  static std::unique_ptr<ProgressMeter> on_terminal(std::string label, std::int64_t total_bytes,
-                                                    Clock clock = {});
+  static std::unique_ptr<ProgressMeter> on_terminal(std::string label, std::int64_t total_bytes, Clock clock = {});
 
   // Tells the meter that `done_bytes` of the total have been consumed. Reaching the total
   // erases the line.

@@ -5,8 +5,6 @@
 
 namespace iq {
 
-std::string system_error_text(const std::string& what, int errnum) {
-  return what + ": " + std::strerror(errnum);
-}
+std::string system_error_text(const std::string& what, int errnum) { return what + ": " + std::strerror(errnum); }
 
 }  // namespace iq

@@ -53,8 +53,7 @@ std::int64_t capture_spectrum(const std::string& binfile, const std::string& tex
   OutputFile table(textfile, {capture.id()});
   const std::int64_t length = capture.length();
   const std::int64_t frames = ((rules.count_length_plus_one ? length + 1 : length) / points) / 2;
-  out << cformat(rules.byte_count_format, static_cast<long long>(length),
-                 static_cast<long long>(frames));
+  out << cformat(rules.byte_count_format, static_cast<long long>(length), static_cast<long long>(frames));
 
   capture.show_progress(frames * 2 * points);
   const SpectrumAccumulator spectrum = accumulate_spectrum(capture, points, frames);
@@ -69,8 +68,8 @@ namespace {
 
 void print_time_line(const char* format, std::int64_t offset_hours, Clock& clock, std::ostream& out) {
   const TimeOfDay now = time_of_day(clock.now(), offset_hours);
-  out << cformat(format, static_cast<long>(now.hour),
-                 static_cast<long>(now.minute), static_cast<long>(now.second));
+  out << cformat(format, static_cast<long>(now.hour), static_cast<long>(now.minute),
+                 static_cast<long>(now.second));
 }
 
 }  // namespace

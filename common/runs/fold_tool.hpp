@@ -26,7 +26,9 @@ struct FoldTool {
 // finite phase, or of a phase that would not stay a 64-bit bin number up to the last of
 // `samples` samples.
 inline constexpr Parameter kFoldClock{
-    .name = "clock rate (MHz)", .kind = ParameterKind::number, .unit = "MHz",
+    .name = "clock rate (MHz)",
+    .kind = ParameterKind::number,
+    .unit = "MHz",
     .range = "a finite number above 0 whose reciprocal fits single precision (3e-39 or more)"};
 inline constexpr Parameter kFoldPeriod{
     .name = "pulsar period(ms)", .kind = ParameterKind::number, .unit = "ms", .range = "a finite number above 0"};

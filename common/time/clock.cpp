@@ -30,9 +30,8 @@ std::string ctime_text(std::int64_t t) {
   const auto seconds = static_cast<time_t>(t);
   std::tm local{};
   if (::localtime_r(&seconds, &local) == nullptr) return cformat("%lld\n", static_cast<long long>(t));
-  return cformat("%.3s %.3s%3d %.2d:%.2d:%.2d %lld\n", kDays[local.tm_wday], kMonths[local.tm_mon],
-                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                 static_cast<long long>(local.tm_year) + 1900);
+  return cformat("%.3s %.3s%3d %.2d:%.2d:%.2d %lld\n", kDays[local.tm_wday], kMonths[local.tm_mon], local.tm_mday,
+                 local.tm_hour, local.tm_min, local.tm_sec, static_cast<long long>(local.tm_year) + 1900);
 }
 
 }  // namespace iq

@@ -24,8 +24,8 @@ constexpr std::int64_t floor_div(std::int64_t value, std::int64_t divisor) {
 }  // namespace
 
 TimeOfDay time_of_day(std::int64_t t, std::int64_t offset_hours) {
-  return {floor_mod(floor_div(t, 3600) + floor_mod(offset_hours, 24), 24),
-          floor_mod(t, 3600) / 60, floor_mod(t, 60)};
+  return {floor_mod(floor_div(t, 3600) + floor_mod(offset_hours, 24), 24), floor_mod(t, 3600) / 60,
+          floor_mod(t, 60)};
 }
 
 StartTime start_time_argument(const Run& run, std::size_t first) {
@@ -34,8 +34,8 @@ StartTime start_time_argument(const Run& run, std::size_t first) {
   return StartTime{hour, minute, run.whole32(first + 2)};
 }
 
-std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t offset_hours,
-                                        Clock& clock, std::ostream& out, TooLateEnding ending) {
+std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t offset_hours, Clock& clock,
+                                        std::ostream& out, TooLateEnding ending) {
   const TimeOfDay wanted{target.hour, target.minute, target.second};
   std::int64_t t = clock.now();
   TimeOfDay reading = time_of_day(t, offset_hours);
@@ -60,8 +60,9 @@ std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t of
 void refuse_too_late(const StartTime& target, std::int64_t offset_hours) {
   const std::string zone =
       offset_hours == 0 ? std::string("UTC") : cformat("UTC%+lld", static_cast<long long>(offset_hours));
-  throw ToolError("Too late!: the start time " + cformat("%02d:%02d:%02d", target.hour, target.minute, target.second) +
-                  " at " + zone + " has passed today; give a time later today in that zone");
+  throw ToolError("Too late!: the start time " +
+                  cformat("%02d:%02d:%02d", target.hour, target.minute, target.second) + " at " + zone +
+                  " has passed today; give a time later today in that zone");
 }
 
 }  // namespace iq

@@ -56,8 +56,8 @@ enum class TooLateEnding { kNoNewline, kNewline };
 // same day (at the offset), prints "Too late!" and returns nothing. Otherwise waits, one
 // absolute sleep per second, until the first second whose reading equals the target and
 // returns that reading. The fields of `target` must lie in their ranges (start_time_argument).
-std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t offset_hours,
-                                        Clock& clock, std::ostream& out, TooLateEnding ending);
+std::optional<TimeOfDay> wait_for_start(const StartTime& target, std::int64_t offset_hours, Clock& clock,
+                                        std::ostream& out, TooLateEnding ending);
 
 // The failure beside "Too late!" (already on the console): "Too late!: the start time 05:30:00
 // at UTC-7 has passed today; give a time later today in that zone".

@@ -39,7 +39,8 @@ class LargeCaptureTest : public ::testing::Test {
 // The mean of a count as the tables print it: the count rounded to single precision over the
 // divisor (itself in single precision for iqspec's frames).
 double single_mean(double count, std::int64_t divisor, bool divisor_single) {
-  const double d = divisor_single ? static_cast<double>(static_cast<float>(divisor)) : static_cast<double>(divisor);
+  const double d =
+      divisor_single ? static_cast<double>(static_cast<float>(divisor)) : static_cast<double>(divisor);
   return static_cast<double>(static_cast<float>(count)) / d;
 }
 

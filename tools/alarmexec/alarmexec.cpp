@@ -16,8 +16,9 @@ constexpr const char* kAlarmexecUsage = "Format: alarmexec <\"Runfile\"> <hr> <m
 const Command kCommand{
     .tool = "alarmexec",
     .usage = kAlarmexecUsage,
-    .summary = "Waits for a time of day in the zone UTC-7, then runs a command line through the shell.\n"
-               "Arguments after the fourth are ignored.",
+    .summary =
+        "Waits for a time of day in the zone UTC-7, then runs a command line through the shell.\n"
+        "Arguments after the fourth are ignored.",
     .parameters = {text_parameter("Runfile"), kStartHour, kStartMinute, kStartSecond},
     .count = ArgumentCount::at_least,
     .usage_line_end = false,
@@ -49,7 +50,8 @@ int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err) {
 
 int run_alarmexec(const ToolArgs& args, std::ostream& out, std::ostream& err, Clock& clock) {
   const RunHooks hooks{.preface = [&](std::ostream& console) { console << ctime_text(clock.now()); }};
-  return run_program(kCommand, args, out, err, [&](Run& run) { return alarm_run(run, clock); }, hooks);
+  return run_program(
+      kCommand, args, out, err, [&](Run& run) { return alarm_run(run, clock); }, hooks);
 }
 
 }  // namespace iq

@@ -39,13 +39,15 @@ constexpr std::int64_t kMaxTrials = 100000;
 const Command kCommand{
     .tool = kTool,
     .usage = kCyclesearchUsage,
-    .summary = "Folds the power of every sample once, at the nominal period, into sub-integrations, then\n"
-               "forms the profile at each of <trials> periods from period * (1 - span) to\n"
-               "period * (1 + span) by shifting and adding them. The table has one line per trial: period\n"
-               "(ms), chi-square of the profile against its mean, reduced chi-square, peak S/N. The\n"
-               "console names the best trial, its on-pulse phase and its significance.",
+    .summary =
+        "Folds the power of every sample once, at the nominal period, into sub-integrations, then\n"
+        "forms the profile at each of <trials> periods from period * (1 - span) to\n"
+        "period * (1 + span) by shifting and adding them. The table has one line per trial: period\n"
+        "(ms), chi-square of the profile against its mean, reduced chi-square, peak S/N. The\n"
+        "console names the best trial, its on-pulse phase and its significance.",
     .parameters = {text_parameter("capture"), text_parameter("table"),
-                   number_parameter("clock rate (MHz)", "MHz", kFoldClock.range), whole_parameter("bins", 2, kMaxFoldPoints),
+                   number_parameter("clock rate (MHz)", "MHz", kFoldClock.range),
+                   whole_parameter("bins", 2, kMaxFoldPoints),
                    number_parameter("period (ms)", "ms", kFoldPeriod.range),
                    number_parameter("span", "", "a relative half-width above 0 and at most 0.5"),
                    whole_parameter("trials", 1, kMaxTrials)},
@@ -53,8 +55,12 @@ const Command kCommand{
                  .argument = "N",
                  .help = "sub-integrations (default: enough that the pulse drifts less than\n"
                          "one bin across one of them at the edge of the span)"},
-                {.name = "--threshold", .argument = "SIGMA", .help = "significance that counts as a detection (default 5)"},
-                {.name = "--profile", .argument = "FILE", .help = "the best trial's profile, in cyclestack's table layout"}},
+                {.name = "--threshold",
+                 .argument = "SIGMA",
+                 .help = "significance that counts as a detection (default 5)"},
+                {.name = "--profile",
+                 .argument = "FILE",
+                 .help = "the best trial's profile, in cyclestack's table layout"}},
     .usage_on_console = false,
 };
 
@@ -168,10 +174,11 @@ std::int64_t plan_subints(const SearchPlan& plan, const SearchOptions& options) 
   }
   const std::int64_t subints = default_subints(plan.geometry, plan.samples, plan.span);
   if (tree_slots(subints) > kMaxSearchCells / bins) {
-    throw ToolError(cformat("sub-integrations: %lld are needed for a smear below one bin, but bins x "
-                            "sub-integrations, these rounded up to a power of two, must stay at most %lld (128 MiB); "
-                            "narrow the span, use fewer bins or give --subints",
-                            static_cast<long long>(subints), static_cast<long long>(kMaxSearchCells)));
+    throw ToolError(
+        cformat("sub-integrations: %lld are needed for a smear below one bin, but bins x "
+                "sub-integrations, these rounded up to a power of two, must stay at most %lld (128 MiB); "
+                "narrow the span, use fewer bins or give --subints",
+                static_cast<long long>(subints), static_cast<long long>(kMaxSearchCells)));
   }
   return subints;
 }
@@ -179,7 +186,8 @@ std::int64_t plan_subints(const SearchPlan& plan, const SearchOptions& options) 
 void print_plan(std::ostream& out, const SearchPlan& plan, const std::vector<double>& periods_ms,
                 std::int64_t length) {
   const std::int64_t trials = plan.trials;
-  const double step_ms = trials > 1 ? (periods_ms.back() - periods_ms.front()) / static_cast<double>(trials - 1) : 0.0;
+  const double step_ms =
+      trials > 1 ? (periods_ms.back() - periods_ms.front()) / static_cast<double>(trials - 1) : 0.0;
   const double drift_ms = plan.period_ms / (static_cast<double>(plan.samples) * plan.geometry.res);
   const double resolution_ms = std::max(step_ms / 2.0, drift_ms);
   // Cut, not rounded, to three decimals: a smear below one bin never shows as 1.000.

@@ -20,10 +20,12 @@ constexpr CaptureSpectrumRules kGrabspecRules{"grabspec", kGrabspecMaxPoints, tr
 const Command kCommand{
     .tool = "grabspec",
     .usage = kGrabspecUsage,
-    .summary = "Runs a capture program's command line at once, then writes the averaged power spectrum\n"
-               "of the capture file named in it (the first word after the program's name) to a table\n"
-               "named after that file. Arguments after the second are ignored.",
-    .parameters = {text_parameter("\"sdrprog\""), capture_points_parameter(kGrabspecMaxPoints, "a power of two from 1 to 4096")},
+    .summary =
+        "Runs a capture program's command line at once, then writes the averaged power spectrum\n"
+        "of the capture file named in it (the first word after the program's name) to a table\n"
+        "named after that file. Arguments after the second are ignored.",
+    .parameters = {text_parameter("\"sdrprog\""),
+                   capture_points_parameter(kGrabspecMaxPoints, "a power of two from 1 to 4096")},
     .count = ArgumentCount::at_least,
 };
 
@@ -42,8 +44,8 @@ int run_grabspec(const ToolArgs& args, std::ostream& out, std::ostream& err, Clo
         const std::int32_t points = run.whole32(1);
         const std::string& command = run.text(0);
         check_capture_command(command);
-        capture_and_analyse(command, capture_names(command), points, kGrabspecRules, kFixedZoneOffsetHours,
-                            clock, out);
+        capture_and_analyse(command, capture_names(command), points, kGrabspecRules, kFixedZoneOffsetHours, clock,
+                            out);
         return kExitSuccess;
       },
       hooks);

@@ -46,8 +46,7 @@ DumpFormatter::DumpFormatter() {
   }
 }
 
-std::string_view DumpFormatter::lines(std::span<const std::uint8_t> bytes,
-                                      std::int64_t first_sample) {
+std::string_view DumpFormatter::lines(std::span<const std::uint8_t> bytes, std::int64_t first_sample) {
   const std::size_t samples = bytes.size() / 2;
   // Every line may take the longest length, and the last column copy writes a whole array.
   const std::size_t room = samples * kMaxLineChars + sizeof(ValueText::chars);
@@ -71,10 +70,12 @@ namespace {
 const Command kCommand{
     .tool = "iqdump",
     .usage = kIqdumpUsage,
-    .summary = "Writes the normalised I and Q values of the blocks of 8192 complex samples from the start\n"
-               "block up to (not including) the end block, one sample a line.",
+    .summary =
+        "Writes the normalised I and Q values of the blocks of 8192 complex samples from the start\n"
+        "block up to (not including) the end block, one sample a line.",
     .parameters = {text_parameter("Infile"), text_parameter("Outfile"),
-                   whole_parameter("number of 8192 I/Q blocks-start", 0), whole_parameter("number of 8192 I/Q blocks-end")},
+                   whole_parameter("number of 8192 I/Q blocks-start", 0),
+                   whole_parameter("number of 8192 I/Q blocks-end")},
 };
 
 int dump_run(Run& run) {

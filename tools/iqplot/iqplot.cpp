@@ -37,54 +37,72 @@ constexpr const char* kIqplotUsage =
 const Command kCommand{
     .tool = "iqplot",
     .usage = kIqplotUsage,
-    .summary = "Draws a table written by one of the iqtools as a picture with gnuplot: a spectrum, a\n"
-               "power trace, a modulation spectrum, a pulse profile (mean and count), a correlation (both\n"
-               "directions), a level table, a dump (I and Q), a period search (chi-square against trial\n"
-               "period, the best marked), a calibrated spectrum (with its zero line)\n"
-               "or a waterfall (a heat map: frequency across, time down, power in dB as colour). The kind\n"
-               "is told from the table's layout. The capture's rate, centre and start come from its SigMF\n"
-               "metadata when there is some: a waterfall's header, --metadata, or the capture named like\n"
-               "the table (night.txt: night.sigmf-meta); the options override them.\n"
-               "The picture's name ends in .png or .svg, which chooses its format.\n"
-               "Needs gnuplot (Debian: apt-get install gnuplot-nox); IQTOOLS_GNUPLOT names another\n"
-               "gnuplot program.",
+    .summary =
+        "Draws a table written by one of the iqtools as a picture with gnuplot: a spectrum, a\n"
+        "power trace, a modulation spectrum, a pulse profile (mean and count), a correlation (both\n"
+        "directions), a level table, a dump (I and Q), a period search (chi-square against trial\n"
+        "period, the best marked), a calibrated spectrum (with its zero line)\n"
+        "or a waterfall (a heat map: frequency across, time down, power in dB as colour). The kind\n"
+        "is told from the table's layout. The capture's rate, centre and start come from its SigMF\n"
+        "metadata when there is some: a waterfall's header, --metadata, or the capture named like\n"
+        "the table (night.txt: night.sigmf-meta); the options override them.\n"
+        "The picture's name ends in .png or .svg, which chooses its format.\n"
+        "Needs gnuplot (Debian: apt-get install gnuplot-nox); IQTOOLS_GNUPLOT names another\n"
+        "gnuplot program.",
     .parameters = {text_parameter("table"), text_parameter("picture.png|picture.svg")},
     .options =
-        {{.name = "--kind", .alias = "-k", .argument = "KIND",
+        {{.name = "--kind",
+          .alias = "-k",
+          .argument = "KIND",
           .help = "the table's kind: spectrum, powtrace, modspec, profile,\ncorrelation, levels, dump, search, "
                   "calibrated,\nwaterfall"},
-         {.name = "--rate", .alias = "-r", .argument = "MHZ",
-          .help = "the capture's complex sample rate: a spectrum's axis in MHz,\na correlation's in microseconds, a "
-                  "dump's in milliseconds"},
-         {.name = "--centre", .alias = "-c", .argument = "MHZ",
+         {.name = "--rate",
+          .alias = "-r",
+          .argument = "MHZ",
+          .help =
+              "the capture's complex sample rate: a spectrum's axis in MHz,\na correlation's in microseconds, a "
+              "dump's in milliseconds"},
+         {.name = "--centre",
+          .alias = "-c",
+          .argument = "MHZ",
           .help = "the receiver's tuned frequency: a spectrum's axis in absolute\nMHz (needs --rate)"},
          {.name = "--center", .argument = "MHZ", .help = "the same as --centre"},
          {.name = "--db", .help = "a spectrum's power in decibels"},
-         {.name = "--folded", .argument = "QUANTITY",
-          .help = "what a profile's tool folded: amplitude (cyclefold) or power\n(cyclestack, cyclebin); names the "
-                  "profile's axis"},
-         {.name = "--video-band", .alias = "-v", .argument = "KHZ",
+         {.name = "--folded",
+          .argument = "QUANTITY",
+          .help =
+              "what a profile's tool folded: amplitude (cyclefold) or power\n(cyclestack, cyclebin); names the "
+              "profile's axis"},
+         {.name = "--video-band",
+          .alias = "-v",
+          .argument = "KHZ",
           .help = "the video band given to powtrace or modspec: with --rate, a\npower trace's axis in seconds, a "
                   "modulation spectrum's in Hz"},
-         {.name = "--velocity", .argument = "MHZ",
+         {.name = "--velocity",
+          .argument = "MHZ",
           .help = "a spectrum's or waterfall's axis in radial velocity (km/s, radio\nconvention) about this rest "
                   "frequency (default 1420.405751768,\nthe hydrogen line); needs the rate and the centre",
           .argument_optional = true},
-         {.name = "--start", .argument = "TIME",
+         {.name = "--start",
+          .argument = "TIME",
           .help = "the capture's start, UTC, as 2026-12-07T01:30:00Z: a\nwaterfall's time axis in UTC"},
-         {.name = "--metadata", .alias = "-m", .argument = "CAPTURE",
+         {.name = "--metadata",
+          .alias = "-m",
+          .argument = "CAPTURE",
           .help = "read the rate, centre and start from this capture's metadata"},
          {.name = "--linear", .help = "a waterfall's colours in mean power instead of dB"},
-         {.name = "--xrange", .argument = "FROM:TO",
+         {.name = "--xrange",
+          .argument = "FROM:TO",
           .help = "the horizontal axis from FROM to TO, in its units (a part of\nthe band: MHz, or km/s with "
                   "--velocity)"},
-         {.name = "--title", .argument = "TEXT", .help = "the picture's title (default: the table's name and kind)"},
+         {.name = "--title",
+          .argument = "TEXT",
+          .help = "the picture's title (default: the table's name and kind)"},
          {.name = "--size", .argument = "WIDTHxHEIGHT", .help = "picture size in pixels (default 900x540)"}},
     .usage_on_console = false,
 };
 
-constexpr const char* kGetGnuplot =
-    "gnuplot is not installed; install it with: apt-get install gnuplot-nox";
+constexpr const char* kGetGnuplot = "gnuplot is not installed; install it with: apt-get install gnuplot-nox";
 
 struct PlotOptions {
   std::string table;
@@ -124,7 +142,8 @@ std::pair<double, double> parse_range(const std::string& option, const std::stri
 
 // The axes' options: rates, centre, velocity, range and start.
 void axis_options(const GivenOptions& given, PlotSettings& settings) {
-  if (const auto rate = given.value("--rate")) settings.rate_mhz = positive_number("--rate", *rate, "a rate above 0 MHz");
+  if (const auto rate = given.value("--rate"))
+    settings.rate_mhz = positive_number("--rate", *rate, "a rate above 0 MHz");
   for (const char* name : {"--centre", "--center"}) {
     if (const auto centre = given.value(name)) settings.centre_mhz = option_number(name, *centre);
   }
@@ -300,8 +319,9 @@ void check_velocity(const PlotSettings& settings, TableKind kind) {
     throw ToolError("option --velocity applies to spectra, calibrated spectra and waterfalls only");
   }
   if (!settings.rate_mhz || !settings.centre_mhz) {
-    throw ToolError("option --velocity needs the sample rate and the centre frequency: give --rate and "
-                    "--centre, or keep the capture's .sigmf-meta beside it");
+    throw ToolError(
+        "option --velocity needs the sample rate and the centre frequency: give --rate and "
+        "--centre, or keep the capture's .sigmf-meta beside it");
   }
 }
 
@@ -364,8 +384,8 @@ int plot_run(Run& run) {
   settings.table = options.table.front() == '/' ? options.table : "./" + options.table;
   settings.rows = rows;
   if (settings.title.empty()) {
-    settings.title = std::filesystem::path(options.table).filename().string() + " (" +
-                     std::string(table_kind_name(kind)) + ")";
+    settings.title =
+        std::filesystem::path(options.table).filename().string() + " (" + std::string(table_kind_name(kind)) + ")";
     if (settings.start_utc) settings.title += ", capture started " + *settings.start_utc;
   }
   OutputFile picture(options.picture, {table.id()}, OutputKind::picture());

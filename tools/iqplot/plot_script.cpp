@@ -36,8 +36,7 @@ Axis x_axis(const PlotSettings& s) {
               "Time (s)"};
     case TableKind::kModulation:
       if (!video) return {"$1", "Modulation frequency bin"};
-      return {"$1 * " + number(*s.rate_mhz * 1e6 /
-                               samples_per_video_point(*s.rate_mhz, *s.video_band_khz) /
+      return {"$1 * " + number(*s.rate_mhz * 1e6 / samples_per_video_point(*s.rate_mhz, *s.video_band_khz) /
                                (2.0 * static_cast<double>(s.rows))),
               "Modulation frequency (Hz)"};
     case TableKind::kProfile:
@@ -77,7 +76,8 @@ std::string search_plot(const std::string& table, const std::string& data, const
   script += "best_ms = (STATS_min_x + STATS_max_x) / 2\n";
   script += "set format x '%.10g'\nset xtics rotate by -30\n";
   script += "set arrow from best_ms, graph 0 to best_ms, graph 1 nohead lc rgb '#c0392b' dt 2\n";
-  script += "set label sprintf('best %.10g ms', best_ms) at best_ms, graph 0.95 left offset 1,0 tc rgb '#c0392b'\n";
+  script +=
+      "set label sprintf('best %.10g ms', best_ms) at best_ms, graph 0.95 left offset 1,0 tc rgb '#c0392b'\n";
   script += "plot " + data + ":2 with lines ls 1 notitle, " + data +
             ":($2 == best_chi2 ? $2 : NaN) with points pt 7 ps 1 lc rgb '#c0392b' title 'best'\n";
   return script;
@@ -134,7 +134,8 @@ std::string kind_commands(const PlotSettings& s, const std::string& data, const 
       break;
     case TableKind::kModulation:
       script += labels(x.label, "Summed magnitude (scaled)");
-      script += "set logscale y\nplot " + data + ":($2 > 0 ? $2 : NaN) with linespoints ls 1 pt 7 ps 0.5 notitle\n";
+      script +=
+          "set logscale y\nplot " + data + ":($2 > 0 ? $2 : NaN) with linespoints ls 1 pt 7 ps 0.5 notitle\n";
       break;
     case TableKind::kProfile:
       script += "set xrange [0:1]\n";
@@ -149,8 +150,8 @@ std::string kind_commands(const PlotSettings& s, const std::string& data, const 
       break;
     case TableKind::kCorrelation:
       script += labels(x.label, "Correlation coefficient");
-      script += "plot " + data + ":2 with lines ls 1 title '1 on 2', " + data +
-                ":3 with lines ls 2 title '2 on 1'\n";
+      script +=
+          "plot " + data + ":2 with lines ls 1 title '1 on 2', " + data + ":3 with lines ls 2 title '2 on 1'\n";
       break;
     case TableKind::kLevels:
       script += labels(x.label, "Mean count per 512 bytes");

@@ -9,8 +9,8 @@ std::string script_number(double value) { return cformat("%.15g", value); }
 
 Axis spectral_axis(const PlotSettings& s, std::int64_t points) {
   if (!s.rate_mhz) return {"$1", cformat("Frequency bin (of %lld)", static_cast<long long>(points))};
-  const std::string frequency =
-      script_number(s.centre_mhz.value_or(0.0)) + " + $1 * " + script_number(*s.rate_mhz / static_cast<double>(points));
+  const std::string frequency = script_number(s.centre_mhz.value_or(0.0)) + " + $1 * " +
+                                script_number(*s.rate_mhz / static_cast<double>(points));
   if (s.velocity_rest_mhz && s.centre_mhz) {
     const double rest = *s.velocity_rest_mhz;
     return {script_number(kLightKmPerS) + " * (" + script_number(rest) + " - (" + frequency + ")) / " +

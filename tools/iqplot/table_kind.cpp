@@ -95,8 +95,7 @@ TableShape scan_table(TableReader& table, const std::string& name) {
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     ++shape.rows;
     const auto bad_row = [&](const std::string& why) {
-      return ToolError(name + " is not a table of this toolkit: row " + std::to_string(shape.rows) +
-                       " " + why);
+      return ToolError(name + " is not a table of this toolkit: row " + std::to_string(shape.rows) + " " + why);
     };
     int column = 0;
     std::size_t at = 0;
@@ -120,8 +119,7 @@ TableShape scan_table(TableReader& table, const std::string& name) {
       shape.columns = column;
       shape.tab_separated = line.find('\t') != std::string::npos;
     } else if (column != shape.columns) {
-      throw bad_row("has " + std::to_string(column) + " fields, the first row " +
-                    std::to_string(shape.columns));
+      throw bad_row("has " + std::to_string(column) + " fields, the first row " + std::to_string(shape.columns));
     }
   }
   return shape;
@@ -138,8 +136,7 @@ std::optional<TableKind> recognise_table(const TableShape& shape) {
     if (values != 3) return std::nullopt;
     // A level table has 256 rows from -128 whose mean counts per 512 bytes add up to 512 (to
     // within the rounding to three decimals); a 256-point spectrum has the same layout.
-    const bool levels = shape.rows == 256 && shape.first_key == -128.0 &&
-                        std::fabs(shape.value_sum - 512.0) < 0.5;
+    const bool levels = shape.rows == 256 && shape.first_key == -128.0 && std::fabs(shape.value_sum - 512.0) < 0.5;
     return levels ? TableKind::kLevels : TableKind::kSpectrum;
   }
   if (shape.columns == 3) {

@@ -34,12 +34,12 @@ std::string table_kind_names();
 // What one pass over a table shows about its kind.
 struct TableShape {
   std::int64_t rows = 0;
-  int columns = 0;          // fields per row; every row has the same number
+  int columns = 0;  // fields per row; every row has the same number
   bool tab_separated = false;
   int decimals[4] = {-1, -1, -1, -1};  // digits after the point per column; -1 when none has one
-  double first_key = 0.0;   // the first column of the first row
-  double value_sum = 0.0;   // sum of the second column (a level table sums to 512)
-  std::int64_t finite_values = 0;  // rows whose second column is a number, not nan
+  double first_key = 0.0;              // the first column of the first row
+  double value_sum = 0.0;              // sum of the second column (a level table sums to 512)
+  std::int64_t finite_values = 0;      // rows whose second column is a number, not nan
 };
 
 // Reads a whole table. Throws ToolError naming `name` for a row that is not a row of numbers

@@ -90,7 +90,8 @@ WaterfallShape scan_waterfall(TableReader& table, const std::string& name) {
   std::int64_t in_row = 0;
   while (table.next_line(line)) {
     const auto bad = [&](const std::string& why) {
-      return ToolError(name + " is not a waterfall table: line " + std::to_string(table.line_number()) + " " + why);
+      return ToolError(name + " is not a waterfall table: line " + std::to_string(table.line_number()) + " " +
+                       why);
     };
     if (!line.empty() && line[0] == '#') continue;
     if (line.find_first_not_of(" \t") == std::string::npos) {
@@ -142,7 +143,8 @@ std::string waterfall_plot_commands(const PlotSettings& s) {
   commands += "unset grid\nset yrange [*:*] reverse\nset autoscale yfix\nset autoscale cbfix\n";
   commands += "set xlabel '" + gnuplot_quoted(x.label) + "'\nset ylabel '" + gnuplot_quoted(y.label) + "'\n";
   commands += s.linear ? "set cblabel 'Mean power per frame'\n" : "set cblabel 'Mean power per frame (dB)'\n";
-  commands += "set palette defined (0 '#000004', 1 '#3b0f70', 2 '#8c2981', 3 '#de4968', 4 '#fe9f6d', 5 '#fcfdbf')\n";
+  commands +=
+      "set palette defined (0 '#000004', 1 '#3b0f70', 2 '#8c2981', 3 '#de4968', 4 '#fe9f6d', 5 '#fcfdbf')\n";
   commands += cformat("plot '%s' every :::0::%lld using (%s):(%s):%s with image notitle\n",
                       gnuplot_quoted(s.table).c_str(), static_cast<long long>(s.rows - 1), x.expression.c_str(),
                       y.expression.c_str(), colour.c_str());

@@ -23,9 +23,9 @@ bool is_waterfall_header(std::string_view first_line);
 struct WaterfallShape {
   std::int32_t points = 0;
   std::int64_t frames_per_row = 0;
-  std::int64_t rows = 0;    // complete rows: a row still being written (no blank line after
-                            // it yet) is not counted
-  CaptureMetadata header;   // the rate, centre and start the header names
+  std::int64_t rows = 0;   // complete rows: a row still being written (no blank line after
+                           // it yet) is not counted
+  CaptureMetadata header;  // the rate, centre and start the header names
 };
 
 // Reads a whole waterfall table in one pass (fixed memory). Throws ToolError naming `name`

@@ -31,35 +31,59 @@ constexpr const char* kIqsimUsage = "Usage: iqsim <capture file> [options]   (iq
 const Command kCommand{
     .tool = "iqsim",
     .usage = kIqsimUsage,
-    .summary = "Writes a synthetic capture: interleaved unsigned 8-bit I and Q samples around the zero\n"
-               "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
-               "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
-               "capture's name with .bin replaced by, or else followed by, .sigmf-meta).",
+    .summary =
+        "Writes a synthetic capture: interleaved unsigned 8-bit I and Q samples around the zero\n"
+        "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
+        "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
+        "capture's name with .bin replaced by, or else followed by, .sigmf-meta).",
     .parameters = {text_parameter("capture file")},
     .options =
         {{.name = "--rate", .alias = "-r", .argument = "MHZ", .help = "complex sample rate in MHz (default 2.4)"},
-         {.name = "--samples", .alias = "-n", .argument = "COUNT", .help = "number of complex samples (default 2400000)"},
+         {.name = "--samples",
+          .alias = "-n",
+          .argument = "COUNT",
+          .help = "number of complex samples (default 2400000)"},
          {.name = "--seconds", .alias = "-t", .argument = "SECONDS", .help = "duration instead of a sample count"},
-         {.name = "--seed", .alias = "-s", .argument = "SEED", .help = "seed of the sky's random sequence (default 1)"},
-         {.name = "--noise", .argument = "SIGMA",
+         {.name = "--seed",
+          .alias = "-s",
+          .argument = "SEED",
+          .help = "seed of the sky's random sequence (default 1)"},
+         {.name = "--noise",
+          .argument = "SIGMA",
           .help = "sky noise, standard deviation per component in converter\nsteps (default 10)"},
-         {.name = "--tone", .argument = "HZ[,AMPLITUDE[,DRIFT]]",
-          .help = "a tone at a frequency offset in Hz (negative allowed), peak\namplitude in steps (default 20), its "
-                  "offset drifting by DRIFT\nHz per second (default 0); may be repeated"},
-         {.name = "--pulse-period", .argument = "MS", .help = "a periodic pulse of extra noise power with this period"},
-         {.name = "--pulse-duty", .argument = "FRACTION", .help = "fraction of the period the pulse is on (default 0.1)"},
-         {.name = "--pulse-strength", .argument = "RATIO",
+         {.name = "--tone",
+          .argument = "HZ[,AMPLITUDE[,DRIFT]]",
+          .help =
+              "a tone at a frequency offset in Hz (negative allowed), peak\namplitude in steps (default 20), its "
+              "offset drifting by DRIFT\nHz per second (default 0); may be repeated"},
+         {.name = "--pulse-period",
+          .argument = "MS",
+          .help = "a periodic pulse of extra noise power with this period"},
+         {.name = "--pulse-duty",
+          .argument = "FRACTION",
+          .help = "fraction of the period the pulse is on (default 0.1)"},
+         {.name = "--pulse-strength",
+          .argument = "RATIO",
           .help = "extra noise power while on, relative to the noise (default 1)"},
-         {.name = "--pulse-phase", .argument = "FRACTION", .help = "where in the period the pulse starts (default 0)"},
-         {.name = "--delay", .argument = "SAMPLES",
-          .help = "this receiver sees the sky SAMPLES later (a second receiver\nof the same sky: same seed, another delay)"},
+         {.name = "--pulse-phase",
+          .argument = "FRACTION",
+          .help = "where in the period the pulse starts (default 0)"},
+         {.name = "--delay",
+          .argument = "SAMPLES",
+          .help = "this receiver sees the sky SAMPLES later (a second receiver\nof the same sky: same seed, "
+                  "another delay)"},
          {.name = "--rx-noise", .argument = "SIGMA", .help = "this receiver's own noise in steps (default 0)"},
          {.name = "--rx-seed", .argument = "SEED", .help = "seed of the receiver's own noise (default 2)"},
-         {.name = "--passband", .argument = "PERCENT[,CYCLES]",
-          .help = "the receiver's gain across the band: its power rises and falls\nby PERCENT (0 .. 100, peak to "
-                  "trough) in CYCLES ripples (1 ..\n1000, default 1: a gentle slope through the middle of the band)"},
-         {.name = "--centre", .argument = "MHZ", .help = "the frequency the receiver is tuned to, for the metadata"},
-         {.name = "--start", .argument = "TIME",
+         {.name = "--passband",
+          .argument = "PERCENT[,CYCLES]",
+          .help =
+              "the receiver's gain across the band: its power rises and falls\nby PERCENT (0 .. 100, peak to "
+              "trough) in CYCLES ripples (1 ..\n1000, default 1: a gentle slope through the middle of the band)"},
+         {.name = "--centre",
+          .argument = "MHZ",
+          .help = "the frequency the receiver is tuned to, for the metadata"},
+         {.name = "--start",
+          .argument = "TIME",
           .help = "the capture's start for the metadata, UTC, as\n2026-12-07T01:30:00Z (default now)"},
          {.name = "--force", .alias = "-f", .help = "replace the capture file if it exists"}},
     .usage_on_console = false,
@@ -85,7 +109,8 @@ Tone parse_tone(const std::string& text) {
   std::string rest = comma == std::string::npos ? "" : text.substr(comma + 1);
   const auto second_comma = rest.find(',');
   if (comma != std::string::npos) tone.amplitude = option_number("--tone", rest.substr(0, second_comma));
-  if (second_comma != std::string::npos) tone.drift_hz_per_s = option_number("--tone", rest.substr(second_comma + 1));
+  if (second_comma != std::string::npos)
+    tone.drift_hz_per_s = option_number("--tone", rest.substr(second_comma + 1));
   require_option(tone.amplitude >= 0.0, "--tone", "HZ[,AMPLITUDE[,DRIFT]] with an amplitude of 0 or more");
   return tone;
 }
@@ -94,7 +119,8 @@ Passband parse_passband(const std::string& text) {
   Passband passband;
   const auto comma = text.find(',');
   const double percent = option_number("--passband", text.substr(0, comma));
-  require_option(percent >= 0.0 && percent <= 100.0, "--passband", "PERCENT[,CYCLES] with a percentage from 0 to 100");
+  require_option(percent >= 0.0 && percent <= 100.0, "--passband",
+                 "PERCENT[,CYCLES] with a percentage from 0 to 100");
   passband.depth = percent / 100.0;
   if (comma != std::string::npos) {
     const std::int64_t cycles = option_whole("--passband", text.substr(comma + 1));
@@ -115,20 +141,25 @@ void number_option(const GivenOptions& given, std::string_view name, double& val
 }
 
 void sky_pulse_options(const GivenOptions& given, Pulse& pulse) {
-  number_option(given, "--pulse-period", pulse.period_ms, [](double v) { return v > 0.0; }, "a period above 0 ms");
-  number_option(given, "--pulse-duty", pulse.duty, [](double v) { return v > 0.0 && v <= 1.0; },
-                "a fraction above 0 and at most 1");
-  number_option(given, "--pulse-strength", pulse.strength, [](double v) { return v >= 0.0; },
-                "a power ratio of 0 or more");
-  number_option(given, "--pulse-phase", pulse.phase, [](double v) { return v >= 0.0 && v < 1.0; },
-                "a fraction from 0 up to (not including) 1");
+  number_option(
+      given, "--pulse-period", pulse.period_ms, [](double v) { return v > 0.0; }, "a period above 0 ms");
+  number_option(
+      given, "--pulse-duty", pulse.duty, [](double v) { return v > 0.0 && v <= 1.0; },
+      "a fraction above 0 and at most 1");
+  number_option(
+      given, "--pulse-strength", pulse.strength, [](double v) { return v >= 0.0; }, "a power ratio of 0 or more");
+  number_option(
+      given, "--pulse-phase", pulse.phase, [](double v) { return v >= 0.0 && v < 1.0; },
+      "a fraction from 0 up to (not including) 1");
 }
 
 SkySettings sky_options(const GivenOptions& given) {
   SkySettings sky;
   const auto at_least_zero = [](double v) { return v >= 0.0; };
-  number_option(given, "--rate", sky.rate_mhz, [](double v) { return v > 0.0; }, "a rate above 0 MHz");
-  if (const auto seed = given.value("--seed")) sky.seed = static_cast<std::uint64_t>(option_whole("--seed", *seed));
+  number_option(
+      given, "--rate", sky.rate_mhz, [](double v) { return v > 0.0; }, "a rate above 0 MHz");
+  if (const auto seed = given.value("--seed"))
+    sky.seed = static_cast<std::uint64_t>(option_whole("--seed", *seed));
   number_option(given, "--noise", sky.noise, at_least_zero, "a standard deviation of 0 or more");
   for (const std::string& tone : given.values("--tone")) sky.tones.push_back(parse_tone(tone));
   sky_pulse_options(given, sky.pulse);
@@ -171,7 +202,8 @@ SimOptions sim_options(const Run& run) {
   }
   options.start = given.value("--start");
   if (options.start) {
-    require_option(utc_datetime_seconds(*options.start).has_value(), "--start", "a UTC time like 2026-12-07T01:30:00Z");
+    require_option(utc_datetime_seconds(*options.start).has_value(), "--start",
+                   "a UTC time like 2026-12-07T01:30:00Z");
   }
   return options;
 }
@@ -205,8 +237,9 @@ void check_room_for_capture(const std::string& path, std::int64_t bytes, bool fo
   check_replaceable(metadata, OutputKind::capture_metadata());
   const auto free = free_bytes_beside(path);
   if (free && *free < bytes) {
-    throw ToolError(cformat("Can't create file %s: %lld bytes do not fit in the %lld bytes free on its file system",
-                            path.c_str(), static_cast<long long>(bytes), static_cast<long long>(*free)));
+    throw ToolError(
+        cformat("Can't create file %s: %lld bytes do not fit in the %lld bytes free on its file system",
+                path.c_str(), static_cast<long long>(bytes), static_cast<long long>(*free)));
   }
 }
 

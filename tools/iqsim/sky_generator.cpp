@@ -28,9 +28,7 @@ std::uint64_t fixed_turns(double turns) {
 }
 
 // A uniform value in [-1, 1) on the grid of 2^-52: every step below is exact.
-double uniform_symmetric(std::mt19937_64& rng) {
-  return static_cast<double>(rng() >> 11) * 0x1.0p-52 - 1.0;
-}
+double uniform_symmetric(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-52 - 1.0; }
 
 // Taylor coefficients, each one correctly rounded division of the previous (the compiler's
 // constant arithmetic is IEEE double like the processor's).
@@ -66,17 +64,30 @@ void sin_cos_turns(std::uint64_t turns, double& sine, double& cosine) {
   const double x = quarter * kHalfPi;
   const double x2 = x * x;
   const double s_poly =
-      kSin3 + x2 * (kSin5 + x2 * (kSin7 + x2 * (kSin9 + x2 * (kSin11 + x2 * (kSin13 + x2 * (kSin15 + x2 * kSin17))))));
+      kSin3 +
+      x2 * (kSin5 + x2 * (kSin7 + x2 * (kSin9 + x2 * (kSin11 + x2 * (kSin13 + x2 * (kSin15 + x2 * kSin17))))));
   const double c_poly =
       kCos4 + x2 * (kCos6 + x2 * (kCos8 + x2 * (kCos10 + x2 * (kCos12 + x2 * (kCos14 + x2 * kCos16)))));
   double s = x + x * (x2 * s_poly);
   double c = 1.0 + x2 * (kCos2 + x2 * c_poly);
   if (reflect) std::swap(s, c);
   switch (quadrant) {
-    case 0: sine = s; cosine = c; break;
-    case 1: sine = c; cosine = -s; break;
-    case 2: sine = -s; cosine = -c; break;
-    default: sine = -c; cosine = s; break;
+    case 0:
+      sine = s;
+      cosine = c;
+      break;
+    case 1:
+      sine = c;
+      cosine = -s;
+      break;
+    case 2:
+      sine = -s;
+      cosine = -c;
+      break;
+    default:
+      sine = -c;
+      cosine = s;
+      break;
   }
 }
 
@@ -96,8 +107,14 @@ double portable_log(double x) {
   const double t = (m - 1.0) / (m + 1.0);  // m − 1 is exact (Sterbenz)
   const double t2 = t * t;
   const double series =
-      t2 * (1.0 / 3 + t2 * (1.0 / 5 + t2 * (1.0 / 7 + t2 * (1.0 / 9 + t2 * (1.0 / 11 + t2 * (1.0 / 13 + t2 *
-           (1.0 / 15 + t2 * (1.0 / 17 + t2 * (1.0 / 19 + t2 * (1.0 / 21))))))))));
+      t2 *
+      (1.0 / 3 +
+       t2 * (1.0 / 5 +
+             t2 * (1.0 / 7 +
+                   t2 * (1.0 / 9 +
+                         t2 * (1.0 / 11 +
+                               t2 * (1.0 / 13 +
+                                     t2 * (1.0 / 15 + t2 * (1.0 / 17 + t2 * (1.0 / 19 + t2 * (1.0 / 21))))))))));
   const double e = static_cast<double>(exponent);
   return e * kLn2Hi + ((e * kLn2Lo + 2.0 * t * series) + 2.0 * t);
 }
@@ -161,8 +178,8 @@ void SkyGenerator::generate(std::span<std::uint8_t> bytes) {
     double i = gaussian_pair(sky_index_ < 0 ? preroll_rng_ : sky_rng_, q);
     double gain = settings_.noise;
     if (samples_per_period_ > 0.0) {
-      const double phase = std::fmod(static_cast<double>(sky_index_) / samples_per_period_ -
-                                         settings_.pulse.phase, 1.0);
+      const double phase =
+          std::fmod(static_cast<double>(sky_index_) / samples_per_period_ - settings_.pulse.phase, 1.0);
       const double wrapped = phase < 0.0 ? phase + 1.0 : phase;
       if (wrapped < settings_.pulse.duty) gain *= pulse_gain_;
     }

@@ -24,10 +24,10 @@ struct Tone {
 };
 
 struct Pulse {
-  double period_ms = 0.0;   // 0: no pulse
-  double duty = 0.1;        // fraction of the period the pulse is on (0 < duty <= 1)
-  double strength = 1.0;    // extra noise power while on, relative to the sky noise power
-  double phase = 0.0;       // start of the pulse within the period, as a fraction (0 <= phase < 1)
+  double period_ms = 0.0;  // 0: no pulse
+  double duty = 0.1;       // fraction of the period the pulse is on (0 < duty <= 1)
+  double strength = 1.0;   // extra noise power while on, relative to the sky noise power
+  double phase = 0.0;      // start of the pulse within the period, as a fraction (0 <= phase < 1)
 };
 
 // The receiver's power gain across the band, 1 + ε² + 2ε·sin(2π·cycles·f/rate) normalised to a
@@ -41,9 +41,9 @@ struct Passband {
 inline constexpr int kMaxPassbandCycles = 1000;
 
 struct SkySettings {
-  double rate_mhz = 2.4;        // complex sample rate
-  std::uint64_t seed = 1;       // the sky's random sequence
-  double noise = 10.0;          // sky noise standard deviation per component, converter steps
+  double rate_mhz = 2.4;   // complex sample rate
+  std::uint64_t seed = 1;  // the sky's random sequence
+  double noise = 10.0;     // sky noise standard deviation per component, converter steps
   std::vector<Tone> tones;
   Pulse pulse;
   Passband passband;
@@ -83,9 +83,9 @@ class SkyGenerator {
   };
 
   SkySettings settings_;
-  std::int64_t sky_index_;   // time index on the sky of the next sample
+  std::int64_t sky_index_;  // time index on the sky of the next sample
   std::mt19937_64 sky_rng_;
-  std::mt19937_64 preroll_rng_;    // sky noise before the sky's sample 0 (delayed receivers)
+  std::mt19937_64 preroll_rng_;  // sky noise before the sky's sample 0 (delayed receivers)
   std::mt19937_64 receiver_rng_;
   std::vector<Rotor> rotors_;
   double samples_per_period_ = 0.0;

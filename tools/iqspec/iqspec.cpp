@@ -22,8 +22,9 @@ constexpr int kIqspecMaxPoints = kSpectrumMaxPoints;
 const Command kCommand{
     .tool = "iqspec",
     .usage = kIqspecUsage,
-    .summary = "Writes the averaged power spectrum of a capture: the mean power in each bin over every\n"
-               "whole frame of <No. FFT Points> complex samples, from bin -N/2 to N/2 - 1.",
+    .summary =
+        "Writes the averaged power spectrum of a capture: the mean power in each bin over every\n"
+        "whole frame of <No. FFT Points> complex samples, from bin -N/2 to N/2 - 1.",
     .parameters = {text_parameter("Infile"), text_parameter("Outfile"),
                    points_parameter("No. FFT Points", kIqspecMaxPoints, "a power of two from 1 to 131072",
                                     texts::kTooManyFftPoints)},

@@ -22,8 +22,7 @@ namespace iq {
 
 namespace {
 
-constexpr const char* kIqtrimUsage =
-    "Format: C>iqtrim <Oldfile> <Newfile> <No 8192 IQ blocks> <Align address,0->";
+constexpr const char* kIqtrimUsage = "Format: C>iqtrim <Oldfile> <Newfile> <No 8192 IQ blocks> <Align address,0->";
 
 }  // namespace
 
@@ -46,9 +45,10 @@ static_assert(kMaxBlocks == 562949953421311);
 const Command kCommand{
     .tool = "iqtrim",
     .usage = kIqtrimUsage,
-    .summary = "Writes a new capture of <No 8192 IQ blocks> blocks of 8192 complex samples cut from an old\n"
-               "one, starting at the complex sample <Align address> counted from sample 7000 (the origin of\n"
-               "the offsets that lagscan prints). Bytes past the end of the old capture are written as 255.",
+    .summary =
+        "Writes a new capture of <No 8192 IQ blocks> blocks of 8192 complex samples cut from an old\n"
+        "one, starting at the complex sample <Align address> counted from sample 7000 (the origin of\n"
+        "the offsets that lagscan prints). Bytes past the end of the old capture are written as 255.",
     .parameters = {text_parameter("Oldfile"), text_parameter("Newfile"),
                    whole_parameter("No 8192 IQ blocks", INT64_MIN, kMaxBlocks, kMaxBlocksRange),
                    whole_parameter("Align address")},
@@ -78,11 +78,12 @@ int trim_run(Run& run) {
 
   // The padding is written because callers rely on the size; say how much of it there was.
   if (old_capture.length() >= 0) {
-    const std::int64_t available = std::max<std::int64_t>(old_capture.length() - std::max<std::int64_t>(skip, 0), 0);
+    const std::int64_t available =
+        std::max<std::int64_t>(old_capture.length() - std::max<std::int64_t>(skip, 0), 0);
     const std::int64_t padding = bytes - std::min(bytes, available);
     if (padding > 0) {
       run.err() << cformat("iqtrim: %s runs past the end of %s: its last %lld bytes are padding of value 255\n",
-                     newfile.c_str(), oldfile.c_str(), static_cast<long long>(padding));
+                           newfile.c_str(), oldfile.c_str(), static_cast<long long>(padding));
     }
   }
   return kExitSuccess;

@@ -4,9 +4,9 @@
 //
 // The table, read by gnuplot as it is and drawn by iqplot as a heat map:
 //
-//   # iqwaterfall points=1024 frames_per_row=4687 sample_rate_hz=2400000 centre_frequency_hz=1420405751.768 start_utc=2026-12-07T01:00:00Z
-//   # one block per row of frames, oldest first, each ended by a blank line; a line: bin (from -N/2), mean power
-//   -512    1234.567
+//   # iqwaterfall points=1024 frames_per_row=4687 sample_rate_hz=2400000 centre_frequency_hz=1420405751.768
+//   start_utc=2026-12-07T01:00:00Z # one block per row of frames, oldest first, each ended by a blank line; a
+//   line: bin (from -N/2), mean power -512    1234.567
 //   ...                      N lines "%ld    %3.3f", the table iqspec writes for the row's frames
 //   511    1230.001
 //   (blank line)
@@ -59,21 +59,27 @@ constexpr const char* kTool = "iqwaterfall";
 const Command kCommand{
     .tool = kTool,
     .usage = kIqwaterfallUsage,
-    .summary = "Writes the spectrum of a capture over time: one block per row of consecutive frames, each\n"
-               "the mean power per bin exactly as iqspec computes it for those frames. \"-\" reads a live\n"
-               "stream on standard input: each row is written as soon as its frames are in, and the run\n"
-               "ends at the stream's end or at Ctrl-C (SIGINT), SIGTERM or SIGHUP, keeping every complete\n"
-               "row. The rate, centre and start time come from <capture>.sigmf-meta when it is there.",
+    .summary =
+        "Writes the spectrum of a capture over time: one block per row of consecutive frames, each\n"
+        "the mean power per bin exactly as iqspec computes it for those frames. \"-\" reads a live\n"
+        "stream on standard input: each row is written as soon as its frames are in, and the run\n"
+        "ends at the stream's end or at Ctrl-C (SIGINT), SIGTERM or SIGHUP, keeping every complete\n"
+        "row. The rate, centre and start time come from <capture>.sigmf-meta when it is there.",
     // The frames per row are checked against the point count (a row's bytes must fit 64 bits).
     .parameters = {text_parameter("capture|-"), text_parameter("table"),
                    points_parameter("points", kSpectrumMaxPoints, "a power of two from 1 to 131072"),
                    whole_parameter("frames per row", INT64_MIN, INT64_MAX, "from 1 to (2^63 - 1) / (2 x points)")},
-    .options = {{.name = "--rate", .alias = "-r", .argument = "MHZ",
+    .options = {{.name = "--rate",
+                 .alias = "-r",
+                 .argument = "MHZ",
                  .help = "the capture's complex sample rate (instead of the metadata's)"},
-                {.name = "--centre", .alias = "-c", .argument = "MHZ",
+                {.name = "--centre",
+                 .alias = "-c",
+                 .argument = "MHZ",
                  .help = "the receiver's tuned frequency (instead of the metadata's)"},
                 {.name = "--center", .argument = "MHZ", .help = "the same as --centre"},
-                {.name = "--start", .argument = "TIME",
+                {.name = "--start",
+                 .argument = "TIME",
                  .help = "the capture's start, YYYY-MM-DDTHH:MM:SS[.fraction]Z in UTC"}},
     .usage_on_console = false,
 };
@@ -105,8 +111,8 @@ std::string shortest_text(double value) {
 }
 
 std::string header_text(std::int32_t points, std::int64_t frames_per_row, const CaptureMetadata& meta) {
-  std::string header = cformat("# iqwaterfall points=%d frames_per_row=%lld", points,
-                               static_cast<long long>(frames_per_row));
+  std::string header =
+      cformat("# iqwaterfall points=%d frames_per_row=%lld", points, static_cast<long long>(frames_per_row));
   if (meta.sample_rate_hz) header += " sample_rate_hz=" + shortest_text(*meta.sample_rate_hz);
   if (meta.centre_frequency_hz) header += " centre_frequency_hz=" + shortest_text(*meta.centre_frequency_hz);
   if (meta.datetime_utc) header += " start_utc=" + *meta.datetime_utc;
@@ -119,8 +125,13 @@ std::string header_text(std::int32_t points, std::int64_t frames_per_row, const 
 // each row as it is completed. A live table is flushed after every row.
 class RowWriter {
  public:
-  RowWriter(OutputFile& table, SpectrumFrames& batches, std::int32_t points, std::int64_t frames_per_row, bool live)
-      : table_(table), batches_(batches), row_(points), frames_per_row_(frames_per_row), live_(live),
+  RowWriter(OutputFile& table, SpectrumFrames& batches, std::int32_t points, std::int64_t frames_per_row,
+            bool live)
+      : table_(table),
+        batches_(batches),
+        row_(points),
+        frames_per_row_(frames_per_row),
+        live_(live),
         texts_(batches.workers().threads()) {}
 
   // Frames the current row still lacks.
@@ -169,7 +180,7 @@ class RowWriter {
 };
 
 struct RunFigures {
-  std::int64_t bytes = 0;          // bytes of the capture or stream
+  std::int64_t bytes = 0;  // bytes of the capture or stream
   std::int64_t rows = 0;
   std::int64_t partial_frames = 0;  // whole frames of the partial last row
   std::int64_t left_out = 0;        // bytes past the last complete row
@@ -201,10 +212,14 @@ RunFigures waterfall_of_file(CaptureReader& capture, OutputFile& table, std::int
 
 const char* signal_name(int signal_number) {
   switch (signal_number) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "a signal";
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "a signal";
   }
 }
 
@@ -215,7 +230,8 @@ RunFigures waterfall_of_stream(LiveInput& input, OutputFile& table, std::int32_t
   RowWriter rows(table, batches, points, frames_per_row, true);
   // A batch never reaches past the current row, so that the row is written as soon as its last
   // frame is in.
-  SpectrumFeed feed(batches, [&](std::size_t count) { rows.add(0, count); }, [&] { return rows.frames_wanted(); });
+  SpectrumFeed feed(
+      batches, [&](std::size_t count) { rows.add(0, count); }, [&] { return rows.frames_wanted(); });
   pump_stream(input, 2 * static_cast<std::size_t>(points), feed);
   RunFigures figures;
   figures.bytes = input.bytes_read();
@@ -242,7 +258,8 @@ FileId standard_input_id() {
 std::int64_t frames_per_row_argument(const Run& run, std::int32_t points) {
   const std::int64_t most = INT64_MAX / (2 * std::int64_t{points});
   const std::int64_t frames_per_row = run.whole(3);
-  if (frames_per_row < 1 || frames_per_row > most) run.refuse(3, cformat("a whole number from 1 to %lld", static_cast<long long>(most)));
+  if (frames_per_row < 1 || frames_per_row > most)
+    run.refuse(3, cformat("a whole number from 1 to %lld", static_cast<long long>(most)));
   return frames_per_row;
 }
 
@@ -288,12 +305,13 @@ int waterfall_run(Run& run) {
   }
   table.commit();
   if (figures.left_out > 0) {
-    run.err() << cformat("%s: left out a partial last row: %lld bytes, %lld whole frames of the %lld a row takes\n",
-                         kTool, static_cast<long long>(figures.left_out), static_cast<long long>(figures.partial_frames),
-                         static_cast<long long>(frames_per_row));
+    run.err() << cformat(
+        "%s: left out a partial last row: %lld bytes, %lld whole frames of the %lld a row takes\n", kTool,
+        static_cast<long long>(figures.left_out), static_cast<long long>(figures.partial_frames),
+        static_cast<long long>(frames_per_row));
   }
-  out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d   Frames per row=%lld\n", infile.c_str(), outfile.c_str(),
-                 n, static_cast<long long>(frames_per_row));
+  out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d   Frames per row=%lld\n", infile.c_str(),
+                 outfile.c_str(), n, static_cast<long long>(frames_per_row));
   return kExitSuccess;
 }
 

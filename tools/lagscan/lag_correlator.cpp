@@ -115,7 +115,8 @@ void LagCorrelator::add_block(std::span<const std::uint8_t> block1, std::span<co
     std::vector<float>& amplitudes = capture == 1 ? amplitudes1_ : amplitudes2_;
     block_amplitudes(capture == 1 ? block1 : block2, amplitudes.data() + carried);
     if (!carry) take_reference_window(capture);
-    if (window_ > 0) split_factors(amplitudes.data(), capture == 1 ? mean1_ : mean2_, used, capture == 1 ? factors1_ : factors2_);
+    if (window_ > 0)
+      split_factors(amplitudes.data(), capture == 1 ? mean1_ : mean2_, used, capture == 1 ? factors1_ : factors2_);
   });
   compute_coefficients();
 

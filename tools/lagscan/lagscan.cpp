@@ -44,12 +44,14 @@ void write_rows(LagCorrelator& correlator, std::vector<std::string>& shares, Out
   const auto two_on_one = correlator.two_on_one();
   const auto count = static_cast<std::int64_t>(one_on_two.size());
   correlator.workers().run(shares.size(), [&](std::size_t c) {
-    const ItemRange range = share_of(count, static_cast<std::int64_t>(c), static_cast<std::int64_t>(shares.size()));
+    const ItemRange range =
+        share_of(count, static_cast<std::int64_t>(c), static_cast<std::int64_t>(shares.size()));
     std::string& rows = shares[c];
     rows.clear();
     char lag[24];
     for (auto i = static_cast<std::size_t>(range.begin); i < static_cast<std::size_t>(range.end); ++i) {
-      rows.append(lag, std::to_chars(lag, lag + sizeof lag, correlator.first_lag() + static_cast<std::int64_t>(i)).ptr);
+      rows.append(lag,
+                  std::to_chars(lag, lag + sizeof lag, correlator.first_lag() + static_cast<std::int64_t>(i)).ptr);
       rows += "    ";
       append_fixed(rows, static_cast<double>(one_on_two[i]), 7);
       rows += "    ";
@@ -63,11 +65,13 @@ void write_rows(LagCorrelator& correlator, std::vector<std::string>& shares, Out
 const Command kCommand{
     .tool = "lagscan",
     .usage = kLagscanUsage,
-    .summary = "Cross-correlates the amplitudes of two captures of the same length, block pair by block\n"
-               "pair, over every lag up to <sample length> samples each way, and writes the normalised\n"
-               "correlation per lag; the console shows the best lag in each direction.",
+    .summary =
+        "Cross-correlates the amplitudes of two captures of the same length, block pair by block\n"
+        "pair, over every lag up to <sample length> samples each way, and writes the normalised\n"
+        "correlation per lag; the console shows the best lag in each direction.",
     .parameters = {text_parameter("Infile1"), text_parameter("Infile2"), text_parameter("Outfile"),
-                   whole_parameter("sample length", 0, LagCorrelator::kMaxWindow), whole_parameter("No 8192 IQ blocks")},
+                   whole_parameter("sample length", 0, LagCorrelator::kMaxWindow),
+                   whole_parameter("No 8192 IQ blocks")},
 };
 
 int lag_run(Run& run) {
@@ -84,9 +88,10 @@ int lag_run(Run& run) {
   require_measurable(capture2);
   const std::int64_t file_end = capture1.length();
   if (file_end != capture2.length()) {
-    throw ToolError("Infiles unequal length\n",
-                    cformat("Infiles unequal length: %s holds %lld bytes, %s %lld", infile1.c_str(),
-                            static_cast<long long>(file_end), infile2.c_str(), static_cast<long long>(capture2.length())));
+    throw ToolError(
+        "Infiles unequal length\n",
+        cformat("Infiles unequal length: %s holds %lld bytes, %s %lld", infile1.c_str(),
+                static_cast<long long>(file_end), infile2.c_str(), static_cast<long long>(capture2.length())));
   }
   OutputFile table(outfile, {capture1.id(), capture2.id()});
   const std::int64_t pairs = std::min<std::int64_t>(file_end / kPairBytes, blocks_asked / 2);
@@ -116,8 +121,8 @@ int lag_run(Run& run) {
     out << cformat("No IQ amplitudes cross-correlated: = %lld\n", static_cast<long long>(kLagOrigin + last_lag));
   }
   table.commit();
-  out << cformat("\nInfile1=%s    Infile2=%s    Outfile=%s   No Samples=%d\n", infile1.c_str(),
-                 infile2.c_str(), outfile.c_str(), window);
+  out << cformat("\nInfile1=%s    Infile2=%s    Outfile=%s   No Samples=%d\n", infile1.c_str(), infile2.c_str(),
+                 outfile.c_str(), window);
   if (file_end < kPairBytes) no_whole_unit(infile1, "pair of blocks of 8192 samples");
   return kExitSuccess;
 }

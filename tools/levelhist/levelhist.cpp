@@ -98,8 +98,9 @@ namespace {
 const Command kCommand{
     .tool = "levelhist",
     .usage = kLevelhistUsage,
-    .summary = "Writes how often each byte value occurs in a capture, per chunk of 512 bytes: one line for\n"
-               "each value from -128 to 127.",
+    .summary =
+        "Writes how often each byte value occurs in a capture, per chunk of 512 bytes: one line for\n"
+        "each value from -128 to 127.",
     .parameters = {text_parameter("Infile"), text_parameter("Outfile")},
 };
 
@@ -118,7 +119,8 @@ int levels_run(Run& run) {
   LevelCounter counter;
   std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
   for (std::int64_t left = chunks * kLevelChunkBytes; left > 0;) {
-    const auto take = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+    const auto take =
+        static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
     const std::span<std::uint8_t> piece(buffer.data(), take);
     capture.read(piece);
     counter.add(piece);

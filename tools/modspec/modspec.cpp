@@ -75,8 +75,9 @@ namespace {
 const Command kCommand{
     .tool = "modspec",
     .usage = kModspecUsage,
-    .summary = "Detects the power of a capture in a video band, as powtrace does, then transforms that\n"
-               "series in frames of <fft size> points and writes the summed magnitude per frequency.",
+    .summary =
+        "Detects the power of a capture in a video band, as powtrace does, then transforms that\n"
+        "series in frames of <fft size> points and writes the summed magnitude per frequency.",
     .parameters = {text_parameter("Infile"), text_parameter("Outfile"), kVideoClock, kVideoBand,
                    points_parameter("fft size", kModspecMaxPoints, "a power of two from 1 to 262144",
                                     texts::kTooManyFftPoints)},
@@ -111,9 +112,8 @@ int modulation_run(Run& run) {
   table.commit();
   out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
   if (counts.frames == 0) {
-    no_whole_unit(infile,
-                         cformat("frame of %d video points of %lld samples", n,
-                                 static_cast<long long>(detector.samples_per_point)));
+    no_whole_unit(infile, cformat("frame of %d video points of %lld samples", n,
+                                  static_cast<long long>(detector.samples_per_point)));
   }
   return kExitSuccess;
 }

@@ -50,9 +50,10 @@ namespace {
 const Command kCommand{
     .tool = "powtrace",
     .usage = kPowtraceUsage,
-    .summary = "Detects the power of the first 1/<file divisor> of a capture in a video band: sums the\n"
-               "power of consecutive runs of <clock rate> x 1000 / <video band> samples and writes each\n"
-               "run's value (a video point) as one line.",
+    .summary =
+        "Detects the power of the first 1/<file divisor> of a capture in a video band: sums the\n"
+        "power of consecutive runs of <clock rate> x 1000 / <video band> samples and writes each\n"
+        "run's value (a video point) as one line.",
     .parameters = {text_parameter("Infile"), text_parameter("Outfile"), kVideoClock, kVideoBand,
                    whole_parameter("file divisor", 1, INT32_MAX, "a whole number from 1 to 2147483647")},
 };
@@ -82,7 +83,7 @@ int power_run(Run& run) {
   out << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
   if (points == 0) {
     no_whole_unit(divisor == 1 ? infile : cformat("1/%d of %s", divisor, infile.c_str()),
-                         cformat("video point of %lld samples", static_cast<long long>(per_point)));
+                  cformat("video point of %lld samples", static_cast<long long>(per_point)));
   }
   return kExitSuccess;
 }

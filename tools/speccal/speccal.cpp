@@ -48,16 +48,23 @@ struct LineWindow {
 const Command kCommand{
     .tool = "speccal",
     .usage = kSpeccalUsage,
-    .summary = "Calibrates a spectrum against a reference taken off the source through the same receiver:\n"
-               "writes (on - off) / off per bin, so that the passband shape divides out. Both tables are\n"
-               "spectrum tables of the same bins (as iqspec writes them); a reference bin of 0 or less is\n"
-               "refused. The output has the same two columns, the value with five decimals.",
+    .summary =
+        "Calibrates a spectrum against a reference taken off the source through the same receiver:\n"
+        "writes (on - off) / off per bin, so that the passband shape divides out. Both tables are\n"
+        "spectrum tables of the same bins (as iqspec writes them); a reference bin of 0 or less is\n"
+        "refused. The output has the same two columns, the value with five decimals.",
     .parameters = {text_parameter("on table"), text_parameter("off table"), text_parameter("out table")},
-    .options = {{.name = "--baseline", .alias = "-b", .argument = "ORDER",
-                 .help = "subtract a polynomial of this order (0 to 10), fitted by least\n"
-                         "squares to the calibrated bins outside the line window"},
-                {.name = "--line", .alias = "-l", .argument = "FROM:TO",
-                 .help = "the line window in bin numbers (both included), left out of the\nbaseline fit; needs --baseline"}},
+    .options =
+        {{.name = "--baseline",
+          .alias = "-b",
+          .argument = "ORDER",
+          .help = "subtract a polynomial of this order (0 to 10), fitted by least\n"
+                  "squares to the calibrated bins outside the line window"},
+         {.name = "--line",
+          .alias = "-l",
+          .argument = "FROM:TO",
+          .help =
+              "the line window in bin numbers (both included), left out of the\nbaseline fit; needs --baseline"}},
     .usage_on_console = false,
 };
 
@@ -128,7 +135,8 @@ SpectrumTable read_spectrum(const std::string& name) {
     const auto refuse = [&](const std::string& why) {
       return ToolError(name + " is not a spectrum table: line " + std::to_string(text.line_number()) + " " + why);
     };
-    if (fields.size() != 2) throw refuse("has " + std::to_string(fields.size()) + " fields, not a bin and a value");
+    if (fields.size() != 2)
+      throw refuse("has " + std::to_string(fields.size()) + " fields, not a bin and a value");
     std::int64_t bin = 0;
     double value = 0.0;
     if (!parse_bin(fields[0], bin)) throw refuse("starts with '" + fields[0] + "', not a bin number");
@@ -154,14 +162,16 @@ std::vector<double> calibrate(const SpectrumTable& on, const SpectrumTable& off)
                             on.values.size(), off.name.c_str(), off.values.size()));
   }
   if (on.first_bin != off.first_bin) {
-    throw ToolError(cformat("the tables differ in their bins: %s starts at bin %lld, %s at bin %lld", on.name.c_str(),
-                            static_cast<long long>(on.first_bin), off.name.c_str(), static_cast<long long>(off.first_bin)));
+    throw ToolError(cformat("the tables differ in their bins: %s starts at bin %lld, %s at bin %lld",
+                            on.name.c_str(), static_cast<long long>(on.first_bin), off.name.c_str(),
+                            static_cast<long long>(off.first_bin)));
   }
   std::vector<double> calibrated(on.values.size());
   for (std::size_t i = 0; i < calibrated.size(); ++i) {
     if (!(off.values[i] > 0.0)) {
-      throw ToolError(cformat("%s: the reference's bin %lld is %g; (on - off) / off needs every reference bin above 0",
-                              off.name.c_str(), static_cast<long long>(off.bin(i)), off.values[i]));
+      throw ToolError(
+          cformat("%s: the reference's bin %lld is %g; (on - off) / off needs every reference bin above 0",
+                  off.name.c_str(), static_cast<long long>(off.bin(i)), off.values[i]));
     }
     calibrated[i] = (on.values[i] - off.values[i]) / off.values[i];
   }
@@ -169,8 +179,8 @@ std::vector<double> calibrate(const SpectrumTable& on, const SpectrumTable& off)
 }
 
 // The baseline fitted to the calibrated bins outside the line window, and how many there were.
-Baseline fit_outside_line(const SpectrumTable& on, const std::vector<double>& calibrated, const CalOptions& options,
-                          std::size_t& fitted) {
+Baseline fit_outside_line(const SpectrumTable& on, const std::vector<double>& calibrated,
+                          const CalOptions& options, std::size_t& fitted) {
   std::vector<double> fit_bins;
   std::vector<double> fit_values;
   for (std::size_t i = 0; i < calibrated.size(); ++i) {

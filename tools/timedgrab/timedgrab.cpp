@@ -24,15 +24,13 @@ constexpr CaptureSpectrumRules kTimedgrabRules{"timedgrab", kTimedgrabMaxPoints,
 const Command kCommand{
     .tool = "timedgrab",
     .usage = kTimedgrabUsage,
-    .summary = "Waits for a time of day at <Hr offset> hours from UTC, runs a capture program's command\n"
-               "line, then writes the averaged power spectrum of the capture file named in it to a table\n"
-               "named after that file. Arguments after the sixth are ignored.",
+    .summary =
+        "Waits for a time of day at <Hr offset> hours from UTC, runs a capture program's command\n"
+        "line, then writes the averaged power spectrum of the capture file named in it to a table\n"
+        "named after that file. Arguments after the sixth are ignored.",
     .parameters = {text_parameter("\"./iqgrab Binfile.bin + rtl commands\""),
-                   capture_points_parameter(kTimedgrabMaxPoints, "a power of two from 1 to 262144"),
-                   kStartHour,
-                   kStartMinute,
-                   kStartSecond,
-                   whole_parameter("Hr offset")},
+                   capture_points_parameter(kTimedgrabMaxPoints, "a power of two from 1 to 262144"), kStartHour,
+                   kStartMinute, kStartSecond, whole_parameter("Hr offset")},
     .count = ArgumentCount::at_least,
 };
 
@@ -64,7 +62,8 @@ int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err) {
 int run_timedgrab(const ToolArgs& args, std::ostream& out, std::ostream& err, Clock& clock) {
   const auto print_time = [&](std::ostream& console) { console << ctime_text(clock.now()) << '\n'; };
   const RunHooks hooks{.preface = print_time, .after_usage = print_time};
-  return run_program(kCommand, args, out, err, [&](Run& run) { return timed_run(run, clock); }, hooks);
+  return run_program(
+      kCommand, args, out, err, [&](Run& run) { return timed_run(run, clock); }, hooks);
 }
 
 }  // namespace iq
