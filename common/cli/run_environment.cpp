@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "dsp/chunk_workers.hpp"
-#include "dsp/vector_target.hpp"
+#include "dsp/target_request.hpp"
 #include "io/tool_error.hpp"
 
 namespace iq {
@@ -30,9 +30,7 @@ std::string lower(std::string_view text) {
 
 bool is_target_name(std::string_view name) {
   const std::string wanted = lower(name);
-  if (std::find(kTargetNames.begin(), kTargetNames.end(), wanted) != kTargetNames.end()) return true;
-  const std::vector<std::string> own = vector_targets_available();
-  return std::find(own.begin(), own.end(), wanted) != own.end();
+  return std::find(kTargetNames.begin(), kTargetNames.end(), wanted) != kTargetNames.end();
 }
 
 void apply_simd(const char* simd) {
@@ -42,7 +40,7 @@ void apply_simd(const char* simd) {
     for (const std::string_view name : kTargetNames) names += (names.empty() ? "" : ", ") + std::string(name);
     throw ToolError("IQTOOLS_SIMD '" + std::string(simd) + "' must be one of " + names + " (any case)");
   }
-  pin_vector_target(simd);  // a target this processor cannot run leaves the choice as it is
+  request_vector_target(simd);  // a target this processor cannot run leaves the choice as it is
 }
 
 // A whole number from 1, as strtol reads it (leading blanks and a sign allowed); above the

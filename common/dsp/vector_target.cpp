@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cctype>
 
+#include "dsp/target_request.hpp"
+
 namespace iq {
 
 namespace {
@@ -70,5 +72,9 @@ bool pin_vector_target(std::string_view name) {
   }
   return false;
 }
+
+// A run's request (target_request.hpp) reaches the kernels through this pin, registered when
+// this file is part of the program.
+const bool kPinRegistered = register_target_pin(&pin_vector_target);
 
 }  // namespace iq
