@@ -16,5 +16,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 # pkg-config (Highway is found with it) reads the target's .pc files, not the build machine's.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
-set(CMAKE_CROSSCOMPILING_EMULATOR env IQTOOLS_THREADS=1 qemu-aarch64)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/emulate.sh qemu-aarch64)
 set(IQTOOLS_DEBIAN_ARCHITECTURE arm64)

@@ -16,5 +16,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 # pkg-config (Highway is found with it) reads the target's .pc files, not the build machine's.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pkgconfig)
-set(CMAKE_CROSSCOMPILING_EMULATOR env IQTOOLS_THREADS=1 qemu-arm)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/emulate.sh qemu-arm)
 set(IQTOOLS_DEBIAN_ARCHITECTURE armhf)
