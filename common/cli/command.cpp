@@ -53,27 +53,27 @@ struct ParsedLine {
   bool version = false;
 };
 
-// Takes the option `spec` named by args[index] (its value inline after '=', or the next
+// Takes the option `declared` named by args[index] (its value inline after '=', or the next
 // argument); returns the index of the last argument it used.
-std::size_t take_option(const OptionSpec& spec, const ToolArgs& args, std::size_t index,
+std::size_t take_option(const OptionSpec& declared, const ToolArgs& args, std::size_t index,
                         std::optional<std::string> inline_value, GivenOptions& options) {
-  if (spec.argument.empty()) {
-    if (inline_value) throw ToolError("option " + std::string(spec.name) + " takes no value");
-    options.add(spec.name, std::nullopt);
+  if (declared.argument.empty()) {
+    if (inline_value) throw ToolError("option " + std::string(declared.name) + " takes no value");
+    options.add(declared.name, std::nullopt);
     return index;
   }
   if (inline_value) {
-    options.add(spec.name, std::move(inline_value));
+    options.add(declared.name, std::move(inline_value));
     return index;
   }
   const bool next_exists = index + 1 < args.size();
-  if (spec.argument_optional) {
+  if (declared.argument_optional) {
     const bool next_is_value = next_exists && is_number(args[index + 1]);
-    options.add(spec.name, next_is_value ? std::optional<std::string>(args[index + 1]) : std::nullopt);
+    options.add(declared.name, next_is_value ? std::optional<std::string>(args[index + 1]) : std::nullopt);
     return next_is_value ? index + 1 : index;
   }
-  if (!next_exists) throw ToolError("option " + std::string(spec.name) + " needs a value");
-  options.add(spec.name, args[index + 1]);
+  if (!next_exists) throw ToolError("option " + std::string(declared.name) + " needs a value");
+  options.add(declared.name, args[index + 1]);
   return index + 1;
 }
 
@@ -100,9 +100,9 @@ ParsedLine parse_line(const Command& command, const ToolArgs& args) {
       const auto equals = arg.find('=');
       const bool has_inline = arg.rfind("--", 0) == 0 && equals != std::string::npos;
       const std::string name = has_inline ? arg.substr(0, equals) : arg;
-      const OptionSpec* spec = find_option(command, name);
-      if (spec == nullptr) throw ToolError("unknown option '" + name + "'");
-      i = take_option(*spec, args, i, has_inline ? std::optional(arg.substr(equals + 1)) : std::nullopt,
+      const OptionSpec* declared = find_option(command, name);
+      if (declared == nullptr) throw ToolError("unknown option '" + name + "'");
+      i = take_option(*declared, args, i, has_inline ? std::optional(arg.substr(equals + 1)) : std::nullopt,
                       line.options);
     }
   }
@@ -208,14 +208,23 @@ Run::Run(const Command& command, const ToolArgs& positional, GivenOptions option
          std::ostream& err)
     : command_(command), args_(positional), options_(std::move(options)), out_(out), err_(err) {}
 
-std::int64_t Run::whole(std::size_t k) const {
-  const Parameter& p = parameter(k);
+// The k-th argument read as a whole number (saturated at the 64-bit limits, `overflow` set
+// then); a text that is not wholly a number is refused.
+long long Run::whole_text(std::size_t k, bool& overflow) const {
   const std::string& given = text(k);
   char* end = nullptr;
   errno = 0;
   const long long value = std::strtoll(given.c_str(), &end, 10);
-  if (!wholly_converted(given, end)) refuse_partial_number(p.name, given, std::to_string(value));
-  const bool overflow = errno == ERANGE;
+  overflow = errno == ERANGE;
+  if (!wholly_converted(given, end)) refuse_partial_number(parameter(k).name, given, std::to_string(value));
+  return value;
+}
+
+std::int64_t Run::whole(std::size_t k) const {
+  const Parameter& p = parameter(k);
+  const std::string& given = text(k);
+  bool overflow = false;
+  const long long value = whole_text(k, overflow);
   if (p.above_most_text != nullptr && (value > p.most || (overflow && value > 0))) {
     std::string_view what = p.above_most_text;
     if (what.ends_with('\n')) what.remove_suffix(1);
@@ -240,10 +249,8 @@ void Run::convert_numbers() const {
     if (kind == ParameterKind::number) {
       number(k);
     } else if (kind == ParameterKind::whole) {
-      const std::string& given = text(k);
-      char* end = nullptr;
-      const long long value = std::strtoll(given.c_str(), &end, 10);
-      if (!wholly_converted(given, end)) refuse_partial_number(parameter(k).name, given, std::to_string(value));
+      bool overflow = false;
+      whole_text(k, overflow);
     }
   }
 }

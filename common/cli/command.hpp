@@ -135,6 +135,7 @@ class Run {
 
  private:
   const Parameter& parameter(std::size_t k) const { return command_.parameters.at(k); }
+  long long whole_text(std::size_t k, bool& overflow) const;
 
   const Command& command_;
   ToolArgs args_;
