@@ -84,7 +84,7 @@ put_ms=$(awk -v p=$period_ms 'BEGIN { printf "%.5f", p * 1.0001 }')
 span=0.0002     # search +-0.02 % around the period typed
 trials=1000
 step "Period search: 30 s with a pulse every $put_ms ms (0.01 % off the $period_ms ms typed), and 10 s of noise"
-run "$bin/iqsim" offperiod.bin --rate $rate --seconds 30 --seed 6 --noise 10 \
+run "$bin/iqsim" offperiod.bin --force --rate $rate --seconds 30 --seed 6 --noise 10 \
   --pulse-period "$put_ms" --pulse-duty $duty --pulse-strength 0.5 --pulse-phase $phase
 run "$bin/cyclestack" offperiod.bin offperiod_stack.txt $rate $bins $period_ms
 run "$bin/cyclesearch" offperiod.bin pulsar_search.txt $rate $bins $period_ms $span $trials \
@@ -109,7 +109,7 @@ read -r typed_first typed_last < <(awk -v bins=$bins '
 read -r typed_chi2 best_chi2 < <(awk -v p=$period_ms '
   { d = $1 - p; if (d < 0) d = -d; if (NR == 1 || d < nearest) { nearest = d; at = $2 } if ($2 > best) best = $2 }
   END { printf "%.0f %.0f\n", at, best }' pulsar_search.txt)
-run "$bin/iqsim" quiet.bin --rate $rate --seconds 10 --seed 4 --noise 10
+run "$bin/iqsim" quiet.bin --force --rate $rate --seconds 10 --seed 4 --noise 10
 run "$bin/cyclesearch" quiet.bin quiet_search.txt $rate $bins $period_ms $span $trials
 quiet_best=$(tail -n 8 "$log" | sed -n 's/.*reduced chi2=\([^ ]*\).*/\1/p' | awk '{ printf "%.2f", $1 }')
 quiet_sigma=$(tail -n 8 "$log" | sed -n 's/.*Significance=\([^ ]*\).*/\1/p')
@@ -132,9 +132,8 @@ lag_after=$(awk -F'\t' 'NF == 6 && $1 == 8192 { lag = $4 } END { print lag }' "$
 
 # -- 4. A capture program started by grabspec: iqsim stands in for the receiver's program -----
 step "grabspec runs iqsim as its capture command"
-ln -sf "$bin/iqsim" ./iqsim
-run "$bin/grabspec" "./iqsim grab.bin --force --rate $rate --seconds 0.5 --seed 9 --tone -300000,6" 512
-rm -f ./iqsim
+# The capture command finds iqsim on PATH, as a reader who set PATH as the README says would.
+PATH="$bin:$PATH" run "$bin/grabspec" "iqsim grab.bin --force --rate $rate --seconds 0.5 --seed 9 --tone -300000,6" 512
 grab_bin=$(awk 'NR == 1 || $2 > best { best = $2; bin = $1 } END { print bin }' grab.txt)
 grab_expected=$(awk -v r=$rate 'BEGIN { printf "%d", -300000 / (r * 1e6 / 512) - 0.5 }')
 
@@ -155,10 +154,10 @@ cal_points=1024
 line_start_hz=$(awk -v rest=$rest -v v=$velocity -v c=$night_centre -v d=$drift -v t=$night_seconds \
   'BEGIN { printf "%.3f", (rest * (1 - v / 299792.458) - c) * 1e6 - d * t / 2 }')
 step "Hydrogen-line night: a line drifting $drift Hz/s at $velocity km/s mid-capture, on and off the source"
-run "$bin/iqsim" night_on.bin --rate $rate --seconds $night_seconds --seed 21 --noise 8 \
+run "$bin/iqsim" night_on.bin --force --rate $rate --seconds $night_seconds --seed 21 --noise 8 \
   --tone "$line_start_hz,1.5,$drift" --tone -400000,0.7 --passband 30 --centre $night_centre \
   --start 2026-12-07T01:30:00Z
-run "$bin/iqsim" night_off.bin --rate $rate --seconds $night_seconds --seed 22 --noise 8 \
+run "$bin/iqsim" night_off.bin --force --rate $rate --seconds $night_seconds --seed 22 --noise 8 \
   --tone -400000,0.7 --passband 30 --centre $night_centre --start 2026-12-07T01:40:00Z
 run "$bin/iqwaterfall" night_on.bin night_waterfall.txt $wf_points $wf_frames
 run "$bin/iqspec" night_on.bin night_on.txt $cal_points
