@@ -120,6 +120,8 @@ TEST(CaptureMetadata, CapturesOfAnotherLayoutAreRefusedWhenOpened) {
       {"{\"global\": {\"core:extensions\": [{\"name\": \"x\", \"optional\": true}]}}", ""},
       {"{\"global\": {\"core:extensions\": [{\"name\": \"x\", \"optional\": false}]}}", "extension \"x\""},
       {"{\"global\": {\"core:datatype\": \"ci16_le\"", ""},
+      {"{\"global\": {\"core:datatype\": \"ci16_le\", \"core:dataset\": \"a.sigmf-data\"}}", ""},
+      {"{\"global\": {\"core:datatype\": \"ci16_le\", \"core:dataset\": \"a.bin\"}}", "\"ci16_le\""},
   };
   for (const auto& [json, refusal] : cases) {
     std::ofstream(dir.path("a.sigmf-meta")) << json;

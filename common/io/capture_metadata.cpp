@@ -241,6 +241,15 @@ std::string file_name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Whether the file describes another file than the capture `capture_path`: the dataset it
+// names ("core:dataset"), which a SigMF reader takes before any other, is not the capture.
+bool names_other_dataset(const Json& root, const std::string& capture_path) {
+  if (!root.is_object() || !root.contains("global") || !root["global"].is_object()) return false;
+  const Json& global = root["global"];
+  const auto dataset = global.find("core:dataset");
+  return dataset != global.end() && !(dataset->is_string() && *dataset == file_name_of(capture_path));
+}
+
 // A metadata file read and parsed: `missing` when there is none, else its JSON or the problem
 // that keeps it from being read.
 struct ParsedFile {
@@ -319,7 +328,9 @@ std::optional<std::string> capture_refusal(const std::string& capture_path) {
   if (auto refusal = not_a_capture_name(capture_path)) return refusal;
   const std::string path = metadata_path_for(capture_path);
   const ParsedFile parsed = parse_metadata_file(path);
-  if (parsed.missing || !parsed.problem.empty()) return std::nullopt;
+  if (parsed.missing || !parsed.problem.empty() || names_other_dataset(parsed.root, capture_path)) {
+    return std::nullopt;
+  }
   if (auto problem = layout_problem(parsed.root)) return path + ": " + one_line(*problem);
   return std::nullopt;
 }

@@ -27,7 +27,8 @@ std::optional<std::string> not_a_capture_name(const std::string& path);
 // I and Q from the first byte to the last), or nothing: its name (not_a_capture_name), or its
 // metadata file, which tells of another sample format, several channels, header or trailing
 // bytes, samples that start later, or an extension that it requires. One line,
-// "<meta path>: <why>". A metadata file that is missing or cannot be parsed is no reason.
+// "<meta path>: <why>". A metadata file that is missing, cannot be parsed, or names another
+// file as its dataset ("core:dataset") is no reason.
 std::optional<std::string> capture_refusal(const std::string& capture_path);
 
 // Reads the capture's metadata when the file exists. A file that cannot be read as a whole
