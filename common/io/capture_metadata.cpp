@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -59,53 +60,138 @@ int digits(std::string_view text, std::size_t at, std::size_t count) {
   return value;
 }
 
-// The first problem of a parsed metadata file, or "" when it describes a cu8 capture.
-// Fills `meta` as it goes; the caller discards it on a problem.
-std::string examine(const Json& root, CaptureMetadata& meta) {
+// A field's value as the message quotes it, on one line.
+std::string quoted_value(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// Whether a layout field holds the value that the tools' reading assumes (absent: assumed).
+bool holds_or_absent(const Json& object, const char* key, int expected) {
+  const auto value = object.find(key);
+  return value == object.end() || (value->is_number() && *value == expected);
+}
+
+// Why the global object describes samples laid out otherwise than the tools read them.
+std::optional<std::string> global_layout_problem(const Json& global) {
+  if (const auto type = global.find("core:datatype"); type != global.end()) {
+    if (!type->is_string() || type->get_ref<const std::string&>() != kDatatype) {
+      return "\"core:datatype\" is " + quoted_value(*type) +
+             ": only cu8 captures (unsigned 8-bit I and Q) are read";
+    }
+  }
+  if (!holds_or_absent(global, "core:num_channels", 1)) {
+    return "\"core:num_channels\" is " + quoted_value(global["core:num_channels"]) +
+           ": only captures of one channel are read";
+  }
+  if (!holds_or_absent(global, "core:trailing_bytes", 0)) {
+    return "\"core:trailing_bytes\" is " + quoted_value(global["core:trailing_bytes"]) +
+           ": only captures with nothing after their samples are read";
+  }
+  const auto extensions = global.find("core:extensions");
+  if (extensions == global.end() || !extensions->is_array()) return std::nullopt;
+  // No extension is known here: one that the file declares required cannot be honoured.
+  for (const Json& extension : *extensions) {
+    if (!extension.is_object()) continue;
+    const auto optional = extension.find("optional");
+    if (optional != extension.end() && optional->is_boolean() && !optional->get<bool>()) {
+      const auto name = extension.find("name");
+      return "\"core:extensions\" requires the extension " +
+             (name == extension.end() ? std::string("without a name") : quoted_value(*name)) +
+             ", which these tools do not know";
+    }
+  }
+  return std::nullopt;
+}
+
+// Why the file describes samples laid out otherwise than the tools read them (a header before
+// them, another format, several channels, ...), or nothing. Parts of the file that are not of
+// the expected JSON kinds are left to structure_problem.
+std::optional<std::string> layout_problem(const Json& root) {
+  if (!root.is_object()) return std::nullopt;
+  const auto global = root.find("global");
+  if (global != root.end() && global->is_object()) {
+    if (auto problem = global_layout_problem(*global)) return problem;
+  }
+  const auto captures = root.find("captures");
+  if (captures == root.end() || !captures->is_array()) return std::nullopt;
+  for (std::size_t k = 0; k < captures->size(); ++k) {
+    const Json& segment = (*captures)[k];
+    if (!segment.is_object()) continue;
+    const std::string where = " of captures[" + std::to_string(k) + "] is ";
+    if (!holds_or_absent(segment, "core:header_bytes", 0)) {
+      return "\"core:header_bytes\"" + where + quoted_value(segment["core:header_bytes"]) +
+             ": only captures without header bytes are read";
+    }
+    if (k == 0 && !holds_or_absent(segment, "core:sample_start", 0)) {
+      return "\"core:sample_start\"" + where + quoted_value(segment["core:sample_start"]) +
+             ": only captures whose samples start at their first byte are read";
+    }
+  }
+  return std::nullopt;
+}
+
+// Why the file as a whole cannot be read as a capture's metadata, or nothing.
+std::optional<std::string> structure_problem(const Json& root) {
   if (!root.is_object()) return "not a JSON object";
   const auto global = root.find("global");
   if (global == root.end() || !global->is_object()) return "no \"global\" object";
-  if (const auto type = global->find("core:datatype"); type != global->end()) {
-    if (!type->is_string()) return "\"core:datatype\" is not a text";
-    if (type->get<std::string>() != kDatatype) {
-      return "\"core:datatype\" is \"" + type->get<std::string>() + "\" but the capture is read as cu8";
+  if (const auto captures = root.find("captures"); captures != root.end()) {
+    if (!captures->is_array()) return "\"captures\" is not an array";
+    for (std::size_t k = 0; k < captures->size(); ++k) {
+      if (!(*captures)[k].is_object()) return "captures[" + std::to_string(k) + "] is not an object";
     }
   }
-  if (const auto rate = global->find("core:sample_rate"); rate != global->end()) {
-    if (!rate->is_number() || !(rate->get<double>() > 0.0) || !std::isfinite(rate->get<double>())) {
-      return "\"core:sample_rate\" is not a number above 0";
+  return layout_problem(root);
+}
+
+// The centre frequency of the whole capture: captures[0]'s, which no later segment may
+// contradict. Adds the problem to `problems` and gives nothing when it cannot be used.
+std::optional<double> centre_frequency(const Json& captures, std::vector<std::string>& problems) {
+  std::optional<double> first;
+  for (std::size_t k = 0; k < captures.size(); ++k) {
+    const auto frequency = captures[k].find("core:frequency");
+    if (frequency == captures[k].end()) continue;
+    if (!frequency->is_number() || !(frequency->get<double>() >= 0.0) ||
+        !std::isfinite(frequency->get<double>())) {
+      problems.push_back("\"core:frequency\" of captures[" + std::to_string(k) +
+                         "] is not a number of 0 Hz or more");
+      return std::nullopt;
     }
-    meta.sample_rate_hz = rate->get<double>();
+    const double value = frequency->get<double>();
+    // One centre serves the whole capture: segments tuned elsewhere contradict it.
+    if (first && *first != value) {
+      problems.push_back("captures[0] and captures[" + std::to_string(k) +
+                         "] give different \"core:frequency\" values");
+      return std::nullopt;
+    }
+    if (k == 0) first = value;
+  }
+  return first;
+}
+
+// The fields of a well-formed file, each kept when it can be used; `problems` gets one line
+// for each field that cannot.
+CaptureMetadata usable_fields(const Json& root, std::vector<std::string>& problems) {
+  CaptureMetadata meta;
+  const Json& global = root["global"];
+  if (const auto rate = global.find("core:sample_rate"); rate != global.end()) {
+    if (rate->is_number() && rate->get<double>() > 0.0 && std::isfinite(rate->get<double>())) {
+      meta.sample_rate_hz = rate->get<double>();
+    } else {
+      problems.emplace_back("\"core:sample_rate\" is not a number above 0");
+    }
   }
   const auto captures = root.find("captures");
-  if (captures == root.end()) return "";
-  if (!captures->is_array()) return "\"captures\" is not an array";
-  std::optional<double> first_frequency;
-  for (std::size_t k = 0; k < captures->size(); ++k) {
-    const Json& segment = (*captures)[k];
-    if (!segment.is_object()) return "captures[" + std::to_string(k) + "] is not an object";
-    if (const auto frequency = segment.find("core:frequency"); frequency != segment.end()) {
-      if (!frequency->is_number() || !(frequency->get<double>() >= 0.0) ||
-          !std::isfinite(frequency->get<double>())) {
-        return "\"core:frequency\" of captures[" + std::to_string(k) + "] is not a number of 0 Hz or more";
-      }
-      const double value = frequency->get<double>();
-      // One centre serves the whole capture: segments tuned elsewhere contradict it.
-      if (first_frequency && *first_frequency != value) {
-        return "captures[0] and captures[" + std::to_string(k) + "] give different \"core:frequency\" values";
-      }
-      if (k == 0) first_frequency = value;
-    }
-    if (const auto datetime = segment.find("core:datetime"); datetime != segment.end()) {
-      if (!datetime->is_string() || !utc_datetime_seconds(datetime->get<std::string>())) {
-        return "\"core:datetime\" of captures[" + std::to_string(k) +
-               "] is not a UTC time like 2026-12-07T01:30:00Z";
-      }
-      if (k == 0) meta.datetime_utc = datetime->get<std::string>();
+  if (captures == root.end() || captures->empty()) return meta;
+  meta.centre_frequency_hz = centre_frequency(*captures, problems);
+  const Json& first = (*captures)[0];
+  if (const auto datetime = first.find("core:datetime"); datetime != first.end()) {
+    meta.datetime_utc = datetime->is_string() ? datetime_as_utc(datetime->get<std::string>()) : std::nullopt;
+    if (!meta.datetime_utc) {
+      problems.emplace_back(
+          "\"core:datetime\" of captures[0] is not a time like 2026-12-07T01:30:00Z "
+          "(or with an offset like +01:00)");
     }
   }
-  meta.centre_frequency_hz = first_frequency;
-  return "";
+  return meta;
 }
 
 // The file's bytes, or a problem: "" and true when the file does not exist.
@@ -149,6 +235,77 @@ FileText read_small_file(const std::string& path) {
   return result;
 }
 
+// The last component of a path: the file's name without its folder.
+std::string file_name_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Whether the file describes another file than the capture `capture_path`: the dataset it
+// names ("core:dataset"), which a SigMF reader takes before any other, is not the capture.
+bool names_other_dataset(const Json& root, const std::string& capture_path) {
+  if (!root.is_object() || !root.contains("global") || !root["global"].is_object()) return false;
+  const Json& global = root["global"];
+  const auto dataset = global.find("core:dataset");
+  return dataset != global.end() && !(dataset->is_string() && *dataset == file_name_of(capture_path));
+}
+
+// A metadata file read and parsed: `missing` when there is none, else its JSON or the problem
+// that keeps it from being read.
+struct ParsedFile {
+  bool missing = false;
+  Json root;
+  std::string problem;
+};
+
+ParsedFile parse_metadata_file(const std::string& path) {
+  ParsedFile parsed;
+  try {
+    FileText file = read_small_file(path);
+    parsed.missing = file.missing;
+    parsed.problem = file.problem;
+    if (file.missing || !file.problem.empty()) return parsed;
+    // A key given twice in one object is a contradiction the JSON reader would otherwise
+    // settle silently (the last one wins); the callback spots it while parsing.
+    std::vector<std::set<std::string>> keys_seen;
+    std::string repeated;
+    const Json::parser_callback_t watch_keys = [&](int, Json::parse_event_t event, Json& value) {
+      if (event == Json::parse_event_t::object_start) {
+        keys_seen.emplace_back();
+      } else if (event == Json::parse_event_t::object_end) {
+        if (!keys_seen.empty()) keys_seen.pop_back();
+      } else if (event == Json::parse_event_t::key && !keys_seen.empty()) {
+        const auto& key = value.get_ref<const std::string&>();
+        if (!keys_seen.back().insert(key).second && repeated.empty()) repeated = key;
+      }
+      return true;
+    };
+    parsed.root = Json::parse(file.text, watch_keys, false);
+    if (parsed.root.is_discarded()) {
+      parsed.problem = "not valid JSON";
+    } else if (!repeated.empty()) {
+      parsed.problem = "\"" + repeated + "\" appears twice in one object";
+    }
+  } catch (const std::exception&) {
+    // Only an exhausted memory or a key of invalid text can land here; still not fatal.
+    parsed.problem = "cannot be read";
+  }
+  return parsed;
+}
+
+// The message stays on one line whatever the file held.
+std::string one_line(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return text;
+}
+
+std::string lower_case(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 }  // namespace
 
 std::string metadata_path_for(const std::string& capture_path) {
@@ -160,52 +317,41 @@ std::string metadata_path_for(const std::string& capture_path) {
   return capture_path + ".sigmf-meta";
 }
 
+std::optional<std::string> not_a_capture_name(const std::string& path) {
+  const std::string lower = lower_case(path);
+  if (ends_with(lower, ".sigmf-meta")) return "a name ending in .sigmf-meta is SigMF metadata, not a capture";
+  if (ends_with(lower, ".sigmf")) return "a name ending in .sigmf is a SigMF archive (a tar file), not a capture";
+  return std::nullopt;
+}
+
+std::optional<std::string> capture_refusal(const std::string& capture_path) {
+  if (auto refusal = not_a_capture_name(capture_path)) return refusal;
+  const std::string path = metadata_path_for(capture_path);
+  const ParsedFile parsed = parse_metadata_file(path);
+  if (parsed.missing || !parsed.problem.empty() || names_other_dataset(parsed.root, capture_path)) {
+    return std::nullopt;
+  }
+  if (auto problem = layout_problem(parsed.root)) return path + ": " + one_line(*problem);
+  return std::nullopt;
+}
+
 CaptureMetadata read_capture_metadata(const std::string& capture_path, const std::string& tool,
                                       std::ostream& err) {
   if (capture_path == "-") return {};
   const std::string path = metadata_path_for(capture_path);
-  std::string problem;
-  CaptureMetadata meta;
-  try {
-    FileText file = read_small_file(path);
-    if (file.missing) return {};
-    problem = file.problem;
-    if (problem.empty()) {
-      // A key given twice in one object is a contradiction the JSON reader would otherwise
-      // settle silently (the last one wins); the callback spots it while parsing.
-      std::vector<std::set<std::string>> keys_seen;
-      std::string repeated;
-      const Json::parser_callback_t watch_keys = [&](int, Json::parse_event_t event, Json& parsed) {
-        if (event == Json::parse_event_t::object_start) {
-          keys_seen.emplace_back();
-        } else if (event == Json::parse_event_t::object_end) {
-          if (!keys_seen.empty()) keys_seen.pop_back();
-        } else if (event == Json::parse_event_t::key && !keys_seen.empty()) {
-          const auto& key = parsed.get_ref<const std::string&>();
-          if (!keys_seen.back().insert(key).second && repeated.empty()) repeated = key;
-        }
-        return true;
-      };
-      const Json root = Json::parse(file.text, watch_keys, false);
-      if (root.is_discarded()) {
-        problem = "not valid JSON";
-      } else if (!repeated.empty()) {
-        problem = "\"" + repeated + "\" appears twice in one object";
-      } else {
-        problem = examine(root, meta);
-      }
-    }
-  } catch (const std::exception& e) {
-    // Only an exhausted memory or a key of invalid text can land here; still not fatal.
-    problem = "cannot be read";
+  const ParsedFile parsed = parse_metadata_file(path);
+  if (parsed.missing) return {};
+  std::optional<std::string> problem = parsed.problem;
+  if (parsed.problem.empty()) problem = structure_problem(parsed.root);
+  if (problem) {
+    err << tool << ": " << path << ": " << one_line(*problem) << "; ignored\n";
+    return {};
   }
-  if (problem.empty()) return meta;
-  // The message stays on one line whatever the file held.
-  for (char& c : problem) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  err << tool << ": " << path << ": " << problem << "; ignored\n";
-  return {};
+  std::vector<std::string> problems;
+  CaptureMetadata meta = usable_fields(parsed.root, problems);
+  for (const std::string& field : problems)
+    err << tool << ": " << path << ": " << field << "; that field is ignored\n";
+  return meta;
 }
 
 void write_capture_metadata(const std::string& capture_path, const CaptureMetadata& meta) {
@@ -224,6 +370,9 @@ void write_capture_metadata(const std::string& capture_path, const CaptureMetada
   global["core:datatype"] = kDatatype;
   if (meta.sample_rate_hz) global["core:sample_rate"] = *meta.sample_rate_hz;
   global["core:version"] = "1.0.0";
+  // A SigMF reader finds the samples of "x.sigmf-meta" in "x.sigmf-data", or else in the file
+  // this field names, in the metadata's own folder.
+  if (!ends_with(capture_path, ".sigmf-data")) global["core:dataset"] = file_name_of(capture_path);
   nlohmann::ordered_json segment;
   segment["core:sample_start"] = 0;
   if (meta.centre_frequency_hz) segment["core:frequency"] = *meta.centre_frequency_hz;
@@ -267,6 +416,32 @@ std::optional<double> utc_datetime_seconds(std::string_view text) {
   const std::int64_t whole =
       days_from_civil(year, month, day) * 86400 + std::int64_t{hour} * 3600 + minute * 60 + second;
   return static_cast<double>(whole) + fraction;
+}
+
+std::optional<std::string> datetime_as_utc(std::string_view text) {
+  if (text.size() < 20) return std::nullopt;
+  if (text.back() == 'Z' || text.back() == 'z') {
+    std::string utc(text);
+    utc.back() = 'Z';
+    return utc_datetime_seconds(utc) ? std::optional(utc) : std::nullopt;
+  }
+  // An offset east (+) or west (-) of UTC: "+HH:MM", which is taken away.
+  const std::size_t zone = text.size() - 6;
+  const int hours = digits(text, zone + 1, 2);
+  const int minutes = digits(text, zone + 4, 2);
+  if ((text[zone] != '+' && text[zone] != '-') || text[zone + 3] != ':' || hours < 0 || hours > 23 ||
+      minutes < 0 || minutes > 59) {
+    return std::nullopt;
+  }
+  const std::string local = std::string(text.substr(0, zone)) + "Z";
+  const auto seconds = utc_datetime_seconds(local);
+  if (!seconds) return std::nullopt;
+  // The whole seconds move; the fraction, as written, stays.
+  const std::int64_t offset = (text[zone] == '+' ? 1 : -1) * (hours * 3600 + minutes * 60);
+  const auto whole = static_cast<std::int64_t>(*utc_datetime_seconds(local.substr(0, 19) + "Z"));
+  std::string utc = utc_datetime_text(whole - offset);
+  utc.insert(utc.size() - 1, local.substr(19, local.size() - 20));
+  return utc;
 }
 
 std::string utc_datetime_text(std::int64_t seconds_since_1970) {

@@ -20,19 +20,38 @@ struct CaptureMetadata {
 // ".sigmf-data" replaced by ".sigmf-meta" (otherwise ".sigmf-meta" appended).
 std::string metadata_path_for(const std::string& capture_path);
 
-// Reads the capture's metadata when the file exists. A malformed or contradictory file is
-// reported in one line on `err` ("<tool>: <meta path>: <why>; ignored") and yields {}.
-// Never throws. "-" (standard input) has no metadata.
+// Why a file of this name holds no capture (SigMF metadata, a SigMF archive), or nothing.
+std::optional<std::string> not_a_capture_name(const std::string& path);
+
+// Why the capture `capture_path` cannot be read as the tools read every capture (unsigned 8-bit
+// I and Q from the first byte to the last), or nothing: its name (not_a_capture_name), or its
+// metadata file, which tells of another sample format, several channels, header or trailing
+// bytes, samples that start later, or an extension that it requires. One line,
+// "<meta path>: <why>". A metadata file that is missing, cannot be parsed, or names another
+// file as its dataset ("core:dataset") is no reason.
+std::optional<std::string> capture_refusal(const std::string& capture_path);
+
+// Reads the capture's metadata when the file exists. A file that cannot be read as a whole
+// (malformed, or one that capture_refusal would refuse) is reported in one line on `err`
+// ("<tool>: <meta path>: <why>; ignored") and yields {}; a field that cannot be used is
+// reported alone ("...; that field is ignored") and the others are kept. A time with an
+// offset from UTC is converted to UTC. Never throws. "-" (standard input) has no metadata.
 CaptureMetadata read_capture_metadata(const std::string& capture_path, const std::string& tool, std::ostream& err);
 
-// Writes the metadata file for a capture (datatype "cu8"); throws ToolError on failure, and
-// on values the reader would refuse (a rate that is not above 0, a malformed time).
+// Writes the metadata file for a capture (datatype "cu8", and unless the capture is named
+// "<base>.sigmf-data", its file name as the dataset); throws ToolError on failure, and on
+// values the reader would refuse (a rate that is not above 0, a malformed time).
 void write_capture_metadata(const std::string& capture_path, const CaptureMetadata& meta);
 
 // Seconds since 1970-01-01 00:00:00 UTC of a time written "YYYY-MM-DDTHH:MM:SS[.fraction]Z"
 // (the form SigMF's core:datetime uses), to within the resolution of a double (a few tenths of
 // a microsecond today); nullopt when the text is not of that form or names no real date.
 std::optional<double> utc_datetime_seconds(std::string_view text);
+
+// The time `text` written "YYYY-MM-DDTHH:MM:SS[.fraction]" and then "Z" or an offset from UTC
+// "+HH:MM" / "-HH:MM", in UTC ("...Z", the fraction as written); nullopt when it is not of that
+// form or names no real date.
+std::optional<std::string> datetime_as_utc(std::string_view text);
 
 // "YYYY-MM-DDTHH:MM:SSZ" for whole seconds since 1970-01-01 00:00:00 UTC (years 0 to 9999).
 std::string utc_datetime_text(std::int64_t seconds_since_1970);

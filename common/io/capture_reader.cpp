@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "io/capture_metadata.hpp"
 #include "io/file_kind.hpp"
 #include "io/tool_error.hpp"
 
@@ -25,7 +26,13 @@ std::optional<CaptureReader> CaptureReader::open(const std::string& path, std::s
                                                  std::string* why) {
   struct stat info {};
   std::string reason;
-  const int fd = open_input(path, info, reason);
+  int fd = open_input(path, info, reason);
+  // An existing file that holds no capture, or samples laid out otherwise, is not read as one.
+  if (auto refusal = fd < 0 ? std::nullopt : capture_refusal(path)) {
+    ::close(fd);
+    fd = -1;
+    reason = std::move(*refusal);
+  }
   if (fd < 0) {
     if (why != nullptr) *why = std::move(reason);
     return std::nullopt;

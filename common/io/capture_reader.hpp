@@ -29,7 +29,8 @@ std::optional<FileId> file_id(const std::string& path);
 class CaptureReader {
  public:
   // Opens `path` for reading after the input policy (input_refusal in file_kind.hpp). Returns
-  // nothing when the policy refuses it, or it cannot be opened, or it is a folder; `why`, when
+  // nothing when the policy refuses it, or it cannot be opened, or it is a folder, or it holds
+  // no capture the tools can read (capture_refusal in capture_metadata.hpp); `why`, when
   // given, then says why in words for a one-line message.
   static std::optional<CaptureReader> open(const std::string& path, std::size_t buffer_bytes = kDefaultBufferBytes,
                                            std::string* why = nullptr);

@@ -166,6 +166,18 @@ OutputFile::OutputFile(std::string path, std::initializer_list<FileId> inputs, O
   buffer_.reserve(kBufferBytes);
 }
 
+OutputFile::OutputFile(int fd, std::string name) : path_(std::move(name)), final_path_(path_), fd_(fd) {
+  buffer_.reserve(kBufferBytes);
+}
+
+OutputFile OutputFile::standard_output(std::string name) {
+  // A copy of the descriptor, so that commit's close reports a failed write and leaves the
+  // process's standard output open.
+  const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) throw ToolError(system_error_text("Can't write " + name, errno));
+  return OutputFile(fd, std::move(name));
+}
+
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!temp_path_.empty()) {

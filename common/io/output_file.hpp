@@ -63,6 +63,9 @@ class OutputFile {
   // or an existing file that `kind` may not replace, or when it cannot be created. Nothing
   // exists of the output before these checks have passed.
   OutputFile(std::string path, std::initializer_list<FileId> inputs, OutputKind kind = OutputKind::table());
+  // Writes to the program's standard output as it is (a pipe, or a file the shell opened): it
+  // is not checked, replaced or renamed; `name` stands for it in messages.
+  static OutputFile standard_output(std::string name);
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   // Discards the temporary file if commit() was not reached.
@@ -97,6 +100,7 @@ class OutputFile {
 
  private:
   static constexpr std::size_t kBufferBytes = std::size_t{1} << 18;
+  OutputFile(int fd, std::string name);
   void move_into_place();
   void write_fully(std::string_view bytes);
   [[noreturn]] void fail_write(int errnum);

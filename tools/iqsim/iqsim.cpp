@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli/command.hpp"
 #include "io/capture_metadata.hpp"
@@ -35,7 +36,8 @@ const Command kCommand{
         "Writes a synthetic capture: interleaved unsigned 8-bit I and Q samples around the zero\n"
         "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
         "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
-        "capture's name with .bin replaced by, or else followed by, .sigmf-meta).",
+        "capture's name with .bin replaced by, or else followed by, .sigmf-meta). \"-\" writes the\n"
+        "capture to standard output, a pipe to another program, without metadata.",
     .parameters = {text_parameter("capture file")},
     .options =
         {{.name = "--rate", .alias = "-r", .argument = "MHZ", .help = "complex sample rate in MHz (default 2.4)"},
@@ -88,6 +90,10 @@ const Command kCommand{
          {.name = "--force", .alias = "-f", .help = "replace the capture file if it exists"}},
     .usage_on_console = false,
 };
+
+// The metadata's rate and centre within what SigMF readers take: from 1 Hz and to 1 THz.
+constexpr double kLeastRateMhz = 1e-6;
+constexpr double kMostMhz = 1e6;
 
 constexpr std::int64_t kChunkBytes = std::int64_t{1} << 20;
 constexpr std::int64_t kMaxDelay = 2147483647;
@@ -157,7 +163,8 @@ SkySettings sky_options(const GivenOptions& given) {
   SkySettings sky;
   const auto at_least_zero = [](double v) { return v >= 0.0; };
   number_option(
-      given, "--rate", sky.rate_mhz, [](double v) { return v > 0.0; }, "a rate above 0 MHz");
+      given, "--rate", sky.rate_mhz, [](double v) { return v >= kLeastRateMhz && v <= kMostMhz; },
+      "a rate from 0.000001 to 1000000 MHz");
   if (const auto seed = given.value("--seed"))
     sky.seed = static_cast<std::uint64_t>(option_whole("--seed", *seed));
   number_option(given, "--noise", sky.noise, at_least_zero, "a standard deviation of 0 or more");
@@ -197,8 +204,8 @@ SimOptions sim_options(const Run& run) {
   }
   if (const auto centre = given.value("--centre")) {
     options.centre_mhz = option_number("--centre", *centre);
-    require_option(*options.centre_mhz >= 0.0 && std::isfinite(*options.centre_mhz), "--centre",
-                   "a frequency of 0 MHz or more");
+    require_option(*options.centre_mhz >= 0.0 && *options.centre_mhz <= kMostMhz, "--centre",
+                   "a frequency from 0 to 1000000 MHz");
   }
   options.start = given.value("--start");
   if (options.start) {
@@ -211,7 +218,7 @@ SimOptions sim_options(const Run& run) {
 // The capture's metadata beside it; a capture written to a device or pipe has none.
 void write_metadata(const SimOptions& options) {
   struct stat info {};
-  if (::stat(options.capture.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  if (options.capture == "-" || ::stat(options.capture.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   CaptureMetadata meta;
   meta.sample_rate_hz = options.sky.rate_mhz * 1e6;
   if (options.centre_mhz) meta.centre_frequency_hz = *options.centre_mhz * 1e6;
@@ -243,13 +250,28 @@ void check_room_for_capture(const std::string& path, std::int64_t bytes, bool fo
   }
 }
 
+// The capture's output: "-" is standard output, which must not be a terminal; a file is
+// checked first (check_room_for_capture), and --force has decided whether it is replaced.
+OutputFile capture_output(const SimOptions& options, std::int64_t bytes) {
+  if (options.capture == "-") {
+    if (::isatty(STDOUT_FILENO) == 1) {
+      throw ToolError(
+          "standard output is a terminal: give a capture file's name, or pipe the capture to a program");
+    }
+    return OutputFile::standard_output("standard output");
+  }
+  if (const auto why = not_a_capture_name(options.capture)) {
+    throw ToolError("Can't create file " + options.capture + ": " + *why + "; give the capture another name");
+  }
+  check_room_for_capture(options.capture, bytes, options.force);
+  return OutputFile(options.capture, {}, OutputKind::capture(INT64_MAX));
+}
+
 int simulate_run(Run& run) {
   const SimOptions options = sim_options(run);
   require_option(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
   const std::int64_t bytes = 2 * options.samples;
-  check_room_for_capture(options.capture, bytes, options.force);
-  // Whether an existing file is replaced, --force has decided.
-  OutputFile capture(options.capture, {}, OutputKind::capture(INT64_MAX));
+  OutputFile capture = capture_output(options, bytes);
   SkyGenerator sky(options.sky);
   std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kChunkBytes));
   const auto progress = ProgressMeter::on_terminal(ProgressMeter::label_for(options.capture), bytes);
