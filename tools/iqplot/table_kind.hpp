@@ -36,14 +36,16 @@ struct TableShape {
   std::int64_t rows = 0;
   int columns = 0;  // fields per row; every row has the same number
   bool tab_separated = false;
-  int decimals[4] = {-1, -1, -1, -1};  // digits after the point per column; -1 when none has one
-  double first_key = 0.0;              // the first column of the first row
-  double value_sum = 0.0;              // sum of the second column (a level table sums to 512)
-  std::int64_t finite_values = 0;      // rows whose second column is a number, not nan
+  int decimals[4] = {-1, -1, -1, -1};   // digits after the point per column; -1 when none has one
+  double first_key = 0.0;               // the first column of the first row
+  double min_key = 0.0, max_key = 0.0;  // the smallest and largest value of the first column
+  std::string header;                   // the first comment line ("# ..."), if any
+  double value_sum = 0.0;               // sum of the second column (a level table sums to 512)
+  std::int64_t finite_values = 0;       // rows whose second column is a number, not nan
 };
 
-// Reads a whole table. Throws ToolError naming `name` for a row that is not a row of numbers
-// or whose field count differs from the first row's.
+// Reads a whole table; lines starting with '#' are comments. Throws ToolError naming `name` for a row that is not
+// a row of numbers or whose field count differs from the first row's.
 TableShape scan_table(TableReader& table, const std::string& name);
 
 // The kind a shape belongs to, or nothing when it matches none.
