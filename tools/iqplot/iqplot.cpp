@@ -46,7 +46,7 @@ const Command kCommand{
     .summary =
         "Draws a table written by one of the iqtools as a picture with gnuplot: a spectrum, a\n"
         "power trace, a modulation spectrum, a pulse profile (mean and count), lagscan's\n"
-        "normalised lag product (both directions; not a correlation coefficient: about 1 for\n"
+        "normalised lag product (both directions; not a correlation coefficient: 0.89 for\n"
         "a capture against itself, more for strong modulation), a level table, a dump (I and Q),\n"
         "a period search (chi-square against trial period, cyclesearch's best trial, the\n"
         "detection threshold and verdict), a calibrated spectrum (with its zero line)\n"
