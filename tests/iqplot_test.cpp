@@ -119,45 +119,48 @@ TEST(IqplotTest, ReportsGnuplotsOwnReason) {
   EXPECT_FALSE(std::ifstream(dir.path("zero.png")).good());
 }
 
-// For spans from a few Hz to thousands of MHz about any centre: 4 to 10 ticks a step of 1, 2 or
-// 5 times a power of ten apart, and every tick's label, printed with the decimals chosen, reads
-// back as the tick itself (so no two ticks share a label).
+// For spans from a few Hz to thousands of MHz about any centre: ticks a step of 1, 2 or 5 times
+// a power of ten apart, 4 to 10 of them where there is room (as gnuplot places them), else as
+// many as their labels fit side by side; every tick's label, printed with the decimals chosen,
+// reads back as the tick itself (so no two ticks share a label), and one decimal fewer would not.
 TEST(IqplotTest, TickLabelsCarryTheDecimalsOfTheirStep) {
-  for (const double centre : {0.0, 1420.4, -37.5, 2.4e6}) {
-    for (const double span : {3e-6, 0.01, 0.0099, 0.02, 0.049, 0.05, 1.0, 2.4, 7.0, 9.99, 150.0, 3000.0}) {
-      const double low = centre - span / 3.0, high = centre + span * 2.0 / 3.0;
-      const std::string ticks = tick_commands('x', low, high);
-      double step = 0.0;
-      int decimals = -1;
-      ASSERT_EQ(std::sscanf(ticks.c_str(), "set xtics %lf\nset format x '%%.%df'\n", &step, &decimals), 2)
-          << ticks;
-      const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
-      EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 ||
-                  std::fabs(mantissa - 5) < 1e-9)
-          << ticks;
-      EXPECT_GE(span / step, 4.0 - 1e-9) << ticks << span;
-      EXPECT_LE(span / step, 10.0 + 1e-9) << ticks << span;
-      std::set<std::string> labels;
-      for (double tick = std::ceil(low / step) * step; tick <= high; tick += step) {
-        char label[64];
-        std::snprintf(label, sizeof label, "%.*f", decimals, tick);
-        EXPECT_NEAR(std::strtod(label, nullptr), tick, step * 0.01) << ticks << label;
-        labels.insert(label);
-      }
-      EXPECT_GE(labels.size(), 4u) << ticks;
-      // One decimal fewer would lose a digit that some tick needs.
-      if (decimals > 0) {
-        char shorter[64];
-        bool loses = false;
-        for (double tick = std::ceil(low / step) * step; tick <= high; tick += step) {
-          std::snprintf(shorter, sizeof shorter, "%.*f", decimals - 1, tick);
-          loses = loses || std::fabs(std::strtod(shorter, nullptr) - tick) > step * 0.01;
+  for (const int pixels : {1000000000, 615, 420}) {
+    for (const double centre : {0.0, 1420.4, -37.5, 2.4e6}) {
+      for (const double span : {3e-6, 0.01, 0.0099, 0.02, 0.049, 0.05, 1.0, 2.4, 7.0, 9.99, 150.0, 3000.0}) {
+        const double low = centre - span / 3.0, high = centre + span * 2.0 / 3.0;
+        const std::string ticks = tick_commands('x', low, high, pixels);
+        double step = 0.0;
+        int decimals = -1;
+        ASSERT_EQ(std::sscanf(ticks.c_str(), "set xtics %lf\nset format x '%%.%df'\n", &step, &decimals), 2)
+            << ticks;
+        const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+        EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 ||
+                    std::fabs(mantissa - 5) < 1e-9)
+            << ticks;
+        std::set<std::string> labels;
+        bool shorter_loses = false;
+        std::size_t longest = 0;
+        for (double n = std::ceil(low / step); n * step <= high; ++n) {
+          char label[64], shorter[64];
+          std::snprintf(label, sizeof label, "%.*f", decimals, n * step);
+          std::snprintf(shorter, sizeof shorter, "%.*f", std::max(decimals - 1, 0), n * step);
+          EXPECT_NEAR(std::strtod(label, nullptr), n * step, step * 0.01) << ticks << label;
+          shorter_loses = shorter_loses || std::fabs(std::strtod(shorter, nullptr) - n * step) > step * 0.01;
+          labels.insert(label);
+          longest = std::max(longest, std::string(label).size());
         }
-        EXPECT_TRUE(loses) << ticks;
+        EXPECT_TRUE(decimals == 0 || shorter_loses) << ticks;
+        EXPECT_GE(labels.size(), 2u) << ticks;
+        if (pixels == 1000000000) {
+          EXPECT_GE(span / step, 4.0 - 1e-9) << ticks << span;
+          EXPECT_LE(span / step, 10.0 + 1e-9) << ticks << span;
+        } else {
+          EXPECT_LE(span / step * static_cast<double>(longest + 2) * kLabelCharPixels, pixels * 1.1) << ticks;
+        }
       }
     }
   }
-  EXPECT_EQ(tick_commands('y', 5.0, 5.0), "");
+  EXPECT_EQ(tick_commands('y', 5.0, 5.0, 600), "");
 }
 
 }  // namespace

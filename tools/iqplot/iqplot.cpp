@@ -416,7 +416,7 @@ TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSet
   }
   rows = shape.rows;
   settings.keys = {shape.min_key, shape.max_key};
-  settings.search = read_search_header(shape.header);
+  settings.search = read_search_header(shape.comments);
   const auto recognised = recognise_table(shape);
   if (!options.kind) {
     if (recognised) return *recognised;

@@ -183,17 +183,26 @@ std::pair<double, double> x_data_span(const PlotSettings& s) {
   return {std::min(a, b), std::max(a, b)};
 }
 
-std::string tick_commands(char axis, double low, double high) {
+std::string tick_commands(char axis, double low, double high, int pixels) {
   const double range = high - low;
   if (!(range > 0.0) || !std::isfinite(range)) return "";
-  // The step gnuplot itself would take (4 to 10 ticks), so that only the labels change.
-  const double power = std::floor(std::log10(range));
-  const double norm = std::pow(10.0, power);
-  const double fraction = range / norm;
-  const double tics = fraction < 2.0 ? 0.2 : fraction < 5.0 ? 0.5 : 1.0;
-  const int decimals = static_cast<int>(std::max(0.0, -power + (tics < 1.0 ? 1.0 : 0.0)));
-  return cformat("set %ctics %s\nset format %c '%%.%df'\n", axis, number(tics * norm).c_str(), axis,
-                 std::min(decimals, 15));
+  // The step gnuplot itself would take (4 to 10 ticks), as m·10^k with m 1, 2 or 5.
+  int power = static_cast<int>(std::floor(std::log10(range)));
+  const double fraction = range / std::pow(10.0, power);
+  int mantissa = fraction < 2.0 ? 2 : fraction < 5.0 ? 5 : 1;
+  if (mantissa != 1) --power;
+  const auto step = [&] { return mantissa * std::pow(10.0, power); };
+  const auto label_chars = [&] {
+    const int decimals = std::max(0, -power);
+    return std::max(cformat("%.*f", decimals, low).size(), cformat("%.*f", decimals, high).size());
+  };
+  // Longer labels need more room: the next larger step until they fit side by side.
+  while (range / step() * static_cast<double>(label_chars() + 2) * kLabelCharPixels > pixels) {
+    if (mantissa == 5) ++power;
+    mantissa = mantissa == 1 ? 2 : mantissa == 2 ? 5 : 1;
+  }
+  return cformat("set %ctics %s\nset format %c '%%.%df'\n", axis, number(step()).c_str(), axis,
+                 std::min(std::max(0, -power), 15));
 }
 
 std::string plot_script(const PlotSettings& s) {
@@ -204,7 +213,8 @@ std::string plot_script(const PlotSettings& s) {
   std::string ticks;
   if (s.kind != TableKind::kProfile) {
     const auto [low, high] = s.x_range.value_or(x_data_span(s));
-    ticks = tick_commands('x', low, high);
+    // The plot's own width: the picture's less its margins and (for a waterfall) colour bar.
+    ticks = tick_commands('x', low, high, s.width * 3 / 4 - 60);
   }
   return script_preamble(s) + ticks + kind_commands(s, data, x);
 }

@@ -66,9 +66,13 @@ std::string plot_script(const PlotSettings& settings);
 std::pair<double, double> x_data_span(const PlotSettings& settings);
 std::string x_axis_label(const PlotSettings& settings);
 
+// The width of a tick label's character in pixels, about, in the pictures' font.
+inline constexpr double kLabelCharPixels = 7.0;
+
 // Ticks every `step` of a nice size (1, 2 or 5 times a power of ten) for an axis from `low`
-// to `high`, 4 to 10 of them, labelled with as many decimals as the step needs: "set Ntics
-// step" and "set format N '%.Df'" for axis letter N. Nothing for an empty span.
-std::string tick_commands(char axis, double low, double high);
+// to `high`, 4 to 10 of them as gnuplot would place them, fewer when their labels would not fit
+// side by side in `pixels`; labelled with as many decimals as the step needs: "set Ntics step"
+// and "set format N '%.Df'" for axis letter N. Nothing for an empty span.
+std::string tick_commands(char axis, double low, double high, int pixels);
 
 }  // namespace iq

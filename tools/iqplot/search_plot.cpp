@@ -55,9 +55,7 @@ std::string verdict_commands(const PlotSettings& s, const std::string& data) {
   return script + "\n";
 }
 
-}  // namespace
-
-std::optional<SearchVerdict> read_search_header(const std::string& line) {
+std::optional<SearchVerdict> search_verdict(const std::string& line) {
   if (line.compare(0, kSearchMark.size(), kSearchMark) != 0) return std::nullopt;
   std::map<std::string, std::string> values;
   for (const std::string& field : fields_of(line.substr(kSearchMark.size()))) {
@@ -76,6 +74,15 @@ std::optional<SearchVerdict> read_search_header(const std::string& line) {
   double threshold_chi2 = 0.0;
   if (read("threshold_chi2", threshold_chi2)) v.threshold_chi2 = threshold_chi2;
   return v;
+}
+
+}  // namespace
+
+std::optional<SearchVerdict> read_search_header(const std::vector<std::string>& comments) {
+  for (const std::string& comment : comments) {
+    if (const auto verdict = search_verdict(comment)) return verdict;
+  }
+  return std::nullopt;
 }
 
 std::string picture_title(const PlotSettings& s) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plot_script.hpp"
 
@@ -13,10 +14,11 @@ namespace iq {
 
 inline constexpr std::string_view kSearchMark = "# cyclesearch";
 
-// The verdict of a header line "# cyclesearch best_period_ms=P chi2=C significance_sigma=S
-// threshold_sigma=T [threshold_chi2=X] verdict=detected|no-detection"; nothing for another line
-// or one that lacks a field.
-std::optional<SearchVerdict> read_search_header(const std::string& line);
+// The verdict of the first of a table's comment lines that reads "# cyclesearch
+// best_period_ms=P chi2=C significance_sigma=S threshold_sigma=T [threshold_chi2=X]
+// verdict=detected|no-detection" (in any order, other fields left for newer writers); nothing
+// when none does.
+std::optional<SearchVerdict> read_search_header(const std::vector<std::string>& comments);
 
 // The picture's title: the settings' own, and for a search with a verdict the verdict after it.
 std::string picture_title(const PlotSettings& settings);

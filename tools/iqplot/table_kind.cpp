@@ -48,7 +48,9 @@ bool parse_field(const std::string& field, double& value) {
 // three.
 bool is_search_table(const TableShape& shape) {
   if (shape.columns != 4) return false;
-  if (shape.header.starts_with("# cyclesearch ")) return true;
+  for (const std::string& comment : shape.comments) {
+    if (comment.starts_with("# cyclesearch ")) return true;
+  }
   return shape.decimals[0] == 12 && shape.decimals[1] == 4 && shape.decimals[2] == 6 && shape.decimals[3] == 3;
 }
 
@@ -96,7 +98,7 @@ TableShape scan_table(TableReader& table, const std::string& name) {
   while (table.next_line(line)) {
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     if (line[0] == '#') {
-      if (shape.header.empty()) shape.header = line;
+      if (shape.comments.size() < kMaxComments) shape.comments.push_back(line);
       continue;
     }
     ++shape.rows;

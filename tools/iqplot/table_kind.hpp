@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "io/table_reader.hpp"
 
@@ -31,6 +32,9 @@ int table_kind_columns(TableKind kind);
 // All option names, separated by ", ", for messages and the help text.
 std::string table_kind_names();
 
+// Comment lines a table's shape keeps: the header lines a tool writes, not a log.
+inline constexpr std::size_t kMaxComments = 16;
+
 // What one pass over a table shows about its kind.
 struct TableShape {
   std::int64_t rows = 0;
@@ -39,7 +43,7 @@ struct TableShape {
   int decimals[4] = {-1, -1, -1, -1};   // digits after the point per column; -1 when none has one
   double first_key = 0.0;               // the first column of the first row
   double min_key = 0.0, max_key = 0.0;  // the smallest and largest value of the first column
-  std::string header;                   // the first comment line ("# ..."), if any
+  std::vector<std::string> comments;    // the first kMaxComments comment lines ("# ...")
   double value_sum = 0.0;               // sum of the second column (a level table sums to 512)
   std::int64_t finite_values = 0;       // rows whose second column is a number, not nan
 };
