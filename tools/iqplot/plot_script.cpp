@@ -99,6 +99,21 @@ std::string script_preamble(const PlotSettings& s) {
   return script;
 }
 
+// A profile: the mean above the count, in two panels of the same margins, so that phase 0 and
+// 1 fall at the same place in each; every bin a step from its start to its end.
+std::string profile_commands(const PlotSettings& s, const std::string& data, const Axis& x) {
+  std::string script = s.x_range ? "" : "set xrange [0:1]\n";
+  script += "set lmargin 12\nset rmargin 4\n";
+  script += "set multiplot layout 2,1 title '" + gnuplot_quoted(s.title) + "'\nunset title\n";
+  script += axis_labels(x.label, profile_label(s.folded));
+  script += "plot " + data + ":2 with histeps ls 1 notitle\n";
+  // The counts differ by a sample or so between bins: drawn from zero they show as the
+  // flat line they are, not as cliffs of a fraction of a percent.
+  script += axis_labels(x.label, "Samples in bin");
+  script += "set yrange [0:*]\n";
+  return script + "plot " + data + ":3 with histeps ls 2 notitle\nunset multiplot\n";
+}
+
 // The plot commands of the table's kind; `data` names the table and its x column.
 std::string kind_commands(const PlotSettings& s, const std::string& data, const Axis& x) {
   std::string script;
@@ -123,17 +138,7 @@ std::string kind_commands(const PlotSettings& s, const std::string& data, const 
           "set logscale y\nplot " + data + ":($2 > 0 ? $2 : NaN) with linespoints ls 1 pt 7 ps 0.5 notitle\n";
       break;
     case TableKind::kProfile:
-      // The same margins in both panels: phase 0 and 1 fall at the same place in each.
-      if (!s.x_range) script += "set xrange [0:1]\n";
-      script += "set lmargin 12\nset rmargin 4\n";
-      script += "set multiplot layout 2,1 title '" + gnuplot_quoted(s.title) + "'\nunset title\n";
-      script += axis_labels(x.label, profile_label(s.folded));
-      script += "plot " + data + ":2 with histeps ls 1 notitle\n";
-      // The counts differ by a sample or so between bins: drawn from zero they show as the
-      // flat line they are, not as cliffs of a fraction of a percent.
-      script += axis_labels(x.label, "Samples in bin");
-      script += "set yrange [0:*]\n";
-      script += "plot " + data + ":3 with histeps ls 2 notitle\nunset multiplot\n";
+      script += profile_commands(s, data, x);
       break;
     case TableKind::kCorrelation:
       script += axis_labels(x.label, "Normalised lag product");
