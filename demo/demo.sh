@@ -107,14 +107,15 @@ read -r typed_first typed_last < <(awk -v bins=$bins '
     printf "%.2f %.2f\n", first / bins, (last + 1) / bins
   }' offperiod_stack.txt)
 read -r typed_chi2 best_chi2 < <(awk -v p=$period_ms '
-  { d = $1 - p; if (d < 0) d = -d; if (NR == 1 || d < nearest) { nearest = d; at = $2 } if ($2 > best) best = $2 }
+  /^#/ { next }
+  { d = $1 - p; if (d < 0) d = -d; if (!seen++ || d < nearest) { nearest = d; at = $2 } if ($2 > best) best = $2 }
   END { printf "%.0f %.0f\n", at, best }' pulsar_search.txt)
 run "$bin/iqsim" quiet.bin --force --rate $rate --seconds 10 --seed 4 --noise 10
 run "$bin/cyclesearch" quiet.bin quiet_search.txt $rate $bins $period_ms $span $trials
 quiet_best=$(tail -n 8 "$log" | sed -n 's/.*reduced chi2=\([^ ]*\).*/\1/p' | awk '{ printf "%.2f", $1 }')
 quiet_sigma=$(tail -n 8 "$log" | sed -n 's/.*Significance=\([^ ]*\).*/\1/p')
 quiet_verdict=$(tail -n 8 "$log" | grep -E '^(detected|no detection) ' | sed 's/ (.*//')
-quiet_mean=$(awk '{ s += $3 } END { printf "%.2f", s / NR }' quiet_search.txt)
+quiet_mean=$(awk '/^#/ { next } { s += $3; ++n } END { printf "%.2f", s / n }' quiet_search.txt)
 
 # -- 3. Two receivers: the same sky, the second one 1234 samples later --------------------------
 delay=1234

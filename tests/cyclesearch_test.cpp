@@ -79,11 +79,12 @@ TEST(CyclesearchTest, NoiseAloneIsNoDetection) {
     double sum = 0.0;
     const auto lines = test::read_lines(dir.path("search.txt"));
     for (const std::string& line : lines) {
+      if (line.starts_with("#")) continue;
       double period = 0, chi2 = 0, reduced = 0;
       ASSERT_EQ(std::sscanf(line.c_str(), "%lf %lf %lf", &period, &chi2, &reduced), 3) << line;
       sum += reduced;
     }
-    EXPECT_NEAR(sum / static_cast<double>(lines.size()), 1.0, 0.3) << seed;
+    EXPECT_NEAR(sum / static_cast<double>(lines.size() - 1), 1.0, 0.3) << seed;
     EXPECT_NEAR(figure(result.out, "reduced chi2="), 1.0, 0.6) << result.out;
     // The probability is that of the best of the distinct trials, not of one trial alone.
     const double distinct = figure(result.out, "(best of ");
@@ -91,6 +92,37 @@ TEST(CyclesearchTest, NoiseAloneIsNoDetection) {
     EXPECT_GT(distinct, 10.0) << result.out;
     EXPECT_NEAR(figure(result.out, "Probability from noise="), 1.0 - std::pow(1.0 - single, distinct), 0.002)
         << result.out;
+  }
+}
+
+// The table's first line states what the console does (the best period's very text, the
+// significance, the verdict) and the chi-square that reaches the threshold: above the best
+// trial's without a detection, below it with one.
+TEST(CyclesearchTest, TheTablesHeaderStatesTheConsolesVerdict) {
+  struct Case {
+    const char* pulse_strength;  // "0": noise alone
+    const char* threshold;
+    bool detected;
+  };
+  const Case cases[] = {{"0.3", "5", true}, {"0", "5", false}, {"0.3", "1e4", false}};
+  test::ScratchDir dir;
+  for (const Case& c : cases) {
+    const auto result = simulate_and_search(dir,
+                                            {"--rate", "2.4", "--seconds", "1", "--seed", "7", "--pulse-period",
+                                             "10", "--pulse-strength", c.pulse_strength, "--pulse-duty", "0.1"},
+                                            {"2.4", "64", "10", "0.001", "1000", "--threshold", c.threshold});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string header = test::read_lines(dir.path("search.txt")).at(0);
+    const auto best_at = result.out.find("Best period=") + 12;
+    const std::string best = result.out.substr(best_at, result.out.find(' ', best_at) - best_at);
+    EXPECT_TRUE(header.starts_with("# cyclesearch best_period_ms=" + best + " ")) << header << result.out;
+    EXPECT_EQ(figure(header, "significance_sigma="), figure(result.out, "Significance=")) << header;
+    EXPECT_EQ(figure(header, "threshold_sigma="), std::atof(c.threshold)) << header;
+    EXPECT_EQ(header.ends_with(c.detected ? " verdict=detected" : " verdict=no-detection"), true) << header;
+    EXPECT_EQ(result.out.find(c.detected ? "\ndetected" : "\nno detection") != std::string::npos, true);
+    const double chi2 = figure(result.out, "chi2=");
+    EXPECT_EQ(figure(header, " chi2="), chi2) << header;
+    EXPECT_EQ(figure(header, "threshold_chi2=") < chi2, c.detected) << header;
   }
 }
 

@@ -73,5 +73,23 @@ TEST(SignificanceTest, BestOfManyTrials) {
   expect_close(log_any_of_trials(-30.0, 1000), -30.0 + std::log(1000.0), 1e-9, "near");
 }
 
+// The threshold's chi-square against closed forms: with one degree of freedom chi-square is
+// Z^2 (two-sided), with two its tail is exp(-chi2 / 2), and n trials reach p' = 1 - (1 - p)^n.
+TEST(SignificanceTest, ChiSquareAtAThresholdInvertsTheSearchsSignificance) {
+  for (const double sigma : {3.0, 5.0, 8.0}) {
+    const double p = std::exp(log_gaussian_tail(sigma));
+    const double z = gaussian_sigma(std::log(p / 2.0));
+    expect_close(chi_square_at_sigma(sigma, 1, 1), z * z, 1e-9, "one degree of freedom");
+    for (const double trials : {1.0, 1000.0}) {
+      const double single = -std::expm1(std::log1p(-p) / trials);
+      expect_close(chi_square_at_sigma(sigma, 2, trials), -2.0 * std::log(single), 1e-9, "two degrees");
+    }
+    // More degrees of freedom or more trials need a larger chi-square for the same threshold.
+    EXPECT_LT(chi_square_at_sigma(sigma, 99, 1), chi_square_at_sigma(sigma, 99, 1000));
+    EXPECT_LT(chi_square_at_sigma(sigma, 99, 1000), chi_square_at_sigma(sigma, 199, 1000));
+    EXPECT_LT(chi_square_at_sigma(sigma, 99, 1000), chi_square_at_sigma(sigma + 0.1, 99, 1000));
+  }
+}
+
 }  // namespace
 }  // namespace iq

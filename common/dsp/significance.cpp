@@ -97,4 +97,28 @@ double log_any_of_trials(double log_tail, double trials) {
   return std::log(-std::expm1(trials * std::log1p(-p)));
 }
 
+double chi_square_at_sigma(double sigma, double dof, double trials) {
+  const auto sigma_of = [&](double chi2) {
+    return gaussian_sigma(log_any_of_trials(log_chi_square_tail(chi2, dof), trials));
+  };
+  // The significance grows with the chi-square: double an upper bound until it is reached,
+  // then bisect.
+  double lo = 0.0;
+  double hi = dof + 1.0;
+  while (sigma_of(hi) < sigma) {
+    lo = hi;
+    hi *= 2.0;
+    if (!std::isfinite(hi) || hi > 1e300) return std::numeric_limits<double>::infinity();
+  }
+  for (int i = 0; i < 200 && hi - lo > 1e-12 * hi; ++i) {
+    const double mid = 0.5 * (lo + hi);
+    if (sigma_of(mid) < sigma) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  return hi;
+}
+
 }  // namespace iq

@@ -25,4 +25,9 @@ double gaussian_sigma(double log_tail);
 // upper bound, so a search is never called more significant than it is.
 double log_any_of_trials(double log_tail, double trials);
 
+// The chi-square with `dof` degrees of freedom whose significance as the best of `trials` (as
+// above) is `sigma`: the smallest chi-square a search must reach to count as a detection at
+// that threshold. Infinity when no chi-square a double holds reaches it.
+double chi_square_at_sigma(double sigma, double dof, double trials);
+
 }  // namespace iq

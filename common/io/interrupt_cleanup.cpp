@@ -14,6 +14,10 @@ namespace {
 
 constexpr std::size_t kTempSlots = 16;
 std::array<std::atomic<const char*>, kTempSlots> temp_slots{};
+constexpr std::size_t kFolderSlots = 4;
+std::array<std::atomic<const char*>, kFolderSlots> folder_slots{};
+constexpr std::size_t kChildSlots = 4;
+std::array<std::atomic<pid_t>, kChildSlots> child_slots{};
 
 std::atomic<int> progress_fd{-1};
 std::atomic<std::size_t> progress_width{0};
@@ -24,7 +28,7 @@ constexpr std::array<char, 128> kBlanks = [] {
   return blanks;
 }();
 
-// Only async-signal-safe calls: write, unlink, signal, raise.
+// Only async-signal-safe calls: write, kill, unlink, rmdir, signal, raise.
 void write_all(int fd, const char* text, std::size_t size) {
   while (size > 0) {
     const ssize_t done = ::write(fd, text, size);
@@ -49,8 +53,14 @@ void erase_progress_line() {
 
 extern "C" void clean_up_and_reraise(int signal_number) {
   erase_progress_line();
+  for (auto& slot : child_slots) {
+    if (const pid_t child = slot.load(); child > 0) ::kill(child, SIGTERM);
+  }
   for (auto& slot : temp_slots) {
     if (const char* temp = slot.load()) ::unlink(temp);
+  }
+  for (auto& slot : folder_slots) {
+    if (const char* folder = slot.load()) ::rmdir(folder);
   }
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
@@ -81,20 +91,34 @@ sigset_t cleanup_signals() {
   return signals;
 }
 
-void register_temp(const char* path) {
+namespace {
+
+// Puts `value` into the first empty slot (one holding `empty`), or takes it out again.
+template <typename T, std::size_t N>
+void put_in_slot(std::array<std::atomic<T>, N>& slots, T value, T empty) {
   install_cleanup();
-  for (auto& slot : temp_slots) {
-    const char* empty = nullptr;
-    if (slot.compare_exchange_strong(empty, path)) return;
+  for (auto& slot : slots) {
+    T expected = empty;
+    if (slot.compare_exchange_strong(expected, value)) return;
   }
 }
 
-void unregister_temp(const char* path) {
-  for (auto& slot : temp_slots) {
-    const char* expected = path;
-    if (slot.compare_exchange_strong(expected, nullptr)) return;
+template <typename T, std::size_t N>
+void take_from_slot(std::array<std::atomic<T>, N>& slots, T value, T empty) {
+  for (auto& slot : slots) {
+    T expected = value;
+    if (slot.compare_exchange_strong(expected, empty)) return;
   }
 }
+
+}  // namespace
+
+void register_temp(const char* path) { put_in_slot<const char*>(temp_slots, path, nullptr); }
+void unregister_temp(const char* path) { take_from_slot<const char*>(temp_slots, path, nullptr); }
+void register_temp_folder(const char* path) { put_in_slot<const char*>(folder_slots, path, nullptr); }
+void unregister_temp_folder(const char* path) { take_from_slot<const char*>(folder_slots, path, nullptr); }
+void register_child(pid_t child) { put_in_slot<pid_t>(child_slots, child, 0); }
+void unregister_child(pid_t child) { take_from_slot<pid_t>(child_slots, child, 0); }
 
 void set_progress_line(int fd, std::size_t width) {
   if (width > 0) install_cleanup();

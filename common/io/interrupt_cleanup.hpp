@@ -1,9 +1,11 @@
 // What a run stopped by SIGINT, SIGTERM or SIGHUP must not leave behind: temporary output
-// files, and a progress line on the terminal. One handler serves both; it undoes them and
-// then lets the signal end the process as it would have.
+// files and folders, a child process still running, and a progress line on the terminal. One
+// handler serves them all; it undoes them and then lets the signal end the process as it would
+// have.
 #pragma once
 
 #include <signal.h>
+#include <sys/types.h>
 
 #include <cstddef>
 
@@ -20,6 +22,16 @@ sigset_t cleanup_signals();
 // more simultaneous temporary files than slots go unregistered.
 void register_temp(const char* path);
 void unregister_temp(const char* path);
+
+// Temporary folders to remove on an interrupt, after the files (their contents, registered as
+// temporary files): the same rules as for files.
+void register_temp_folder(const char* path);
+void unregister_temp_folder(const char* path);
+
+// A child process to end (SIGTERM) on an interrupt, before anything is removed: a child that
+// ignores the interrupt itself (gnuplot does) would otherwise outlive the run.
+void register_child(pid_t child);
+void unregister_child(pid_t child);
 
 // The progress line now shown on `fd`, `width` characters wide (0 when none is shown): the
 // handler blanks it so that the shell's prompt starts on a clean line.

@@ -113,8 +113,30 @@ void fold_subints(CaptureReader& capture, const FoldGeometry& geometry, const Su
   }
 }
 
-void write_search_table(OutputFile& file, const SearchResult& result) {
-  std::string lines;
+// ln of the probability that noise gives the best trial's chi-square in one of the distinct
+// trials.
+double log_search_probability(const SearchResult& result) {
+  const ProfileStatistics& s = result.trials[result.best].statistics;
+  const double log_single = s.dof > 0 ? log_chi_square_tail(s.chi2, s.dof) : 0.0;
+  return log_any_of_trials(log_single, static_cast<double>(result.distinct));
+}
+
+// The table's first line: the best trial, its significance, the chi-square of the threshold and
+// the verdict, as the console states them, for a reader that draws the table.
+std::string search_header(const SearchResult& result, double threshold_sigma) {
+  const ProfileStatistics& s = result.trials[result.best].statistics;
+  const double sigma = std::max(0.0, gaussian_sigma(log_search_probability(result)));
+  const double threshold_chi2 =
+      s.dof > 0 ? chi_square_at_sigma(threshold_sigma, s.dof, static_cast<double>(result.distinct)) : INFINITY;
+  std::string header =
+      cformat("# cyclesearch best_period_ms=%.12f chi2=%.4f significance_sigma=%.2f threshold_sigma=%.2f",
+              result.trials[result.best].period_ms, s.chi2, sigma, threshold_sigma);
+  if (std::isfinite(threshold_chi2)) header += cformat(" threshold_chi2=%.4f", threshold_chi2);
+  return header + (sigma >= threshold_sigma ? " verdict=detected\n" : " verdict=no-detection\n");
+}
+
+void write_search_table(OutputFile& file, const SearchResult& result, double threshold_sigma) {
+  std::string lines = search_header(result, threshold_sigma);
   for (const TrialResult& trial : result.trials) {
     const ProfileStatistics& s = trial.statistics;
     lines += cformat("%.12f   %.4f   %.6f   %.3f\n", trial.period_ms, s.chi2, s.reduced_chi2, s.peak_snr);
@@ -207,8 +229,7 @@ void print_verdict(std::ostream& out, const SearchResult& result, const PowerMom
   const TrialResult& best = result.trials[result.best];
   const ProfileStatistics& s = best.statistics;
   const OnPulse window = on_pulse(result.best_profile, mean, s.peak_bin);
-  const double log_single = s.dof > 0 ? log_chi_square_tail(s.chi2, s.dof) : 0.0;
-  const double log_search = log_any_of_trials(log_single, static_cast<double>(result.distinct));
+  const double log_search = log_search_probability(result);
   // Noise gives a chi-square this large more often than not: no evidence, 0 sigma rather than
   // the negative equivalent.
   const double sigma = std::max(0.0, gaussian_sigma(log_search));
@@ -251,7 +272,7 @@ int search_run(Run& run) {
   const SearchResult result =
       search_periods(table, plan.geometry, plan.split, periods_ms, moments.mean(), moments.variance(), &workers);
 
-  write_search_table(table_file, result);
+  write_search_table(table_file, result, options.threshold_sigma);
   table_file.commit();
   if (profile_file) {
     write_fold_table(*profile_file, result.best_profile.sums, result.best_profile.counts);

@@ -2,10 +2,14 @@
 // gnuplot script for it and stores what gnuplot draws as the picture.
 #include "iqplot.hpp"
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,8 +22,10 @@
 #include "io/output_file.hpp"
 #include "io/table_reader.hpp"
 #include "io/capture_metadata.hpp"
+#include "io/interrupt_cleanup.hpp"
 #include "plot_metadata.hpp"
 #include "plot_script.hpp"
+#include "search_plot.hpp"
 #include "spectral_axis.hpp"
 #include "waterfall_plot.hpp"
 #include "table_kind.hpp"
@@ -39,9 +45,11 @@ const Command kCommand{
     .usage = kIqplotUsage,
     .summary =
         "Draws a table written by one of the iqtools as a picture with gnuplot: a spectrum, a\n"
-        "power trace, a modulation spectrum, a pulse profile (mean and count), a correlation (both\n"
-        "directions), a level table, a dump (I and Q), a period search (chi-square against trial\n"
-        "period, the best marked), a calibrated spectrum (with its zero line)\n"
+        "power trace, a modulation spectrum, a pulse profile (mean and count), lagscan's\n"
+        "normalised lag product (both directions; not a correlation coefficient: 0.89 for\n"
+        "a capture against itself, more for strong modulation), a level table, a dump (I and Q),\n"
+        "a period search (chi-square against trial period, cyclesearch's best trial, the\n"
+        "detection threshold and verdict), a calibrated spectrum (with its zero line)\n"
         "or a waterfall (a heat map: frequency across, time down, power in dB as colour). The kind\n"
         "is told from the table's layout. The capture's rate, centre and start come from its SigMF\n"
         "metadata when there is some: a waterfall's header, --metadata, or the capture named like\n"
@@ -195,18 +203,6 @@ PictureFormat picture_format(const std::string& picture) {
   throw ToolError("Can't draw " + picture + ": a picture's name must end in .png or .svg");
 }
 
-std::string shell_quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
 // The gnuplot program to run: IQTOOLS_GNUPLOT or "gnuplot", looked up in PATH unless it names
 // a path. Nothing when it is not there.
 std::optional<std::string> find_gnuplot() {
@@ -229,67 +225,147 @@ std::optional<std::string> find_gnuplot() {
   }
 }
 
-// A private folder for the script and gnuplot's messages, removed with its contents.
+// A private folder for the script and gnuplot's messages, removed with its contents; also
+// when a signal ends the run.
 class TempFolder {
  public:
   TempFolder() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/iqplot.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw ToolError(system_error_text("Can't create a temporary folder in " + pattern, errno));
+    const sigset_t signals = interrupt::cleanup_signals();
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &signals, &before);
+    const bool made = ::mkdtemp(pattern.data()) != nullptr;
+    const int error = errno;
+    if (made) {
+      path_ = pattern;
+      script_ = path_ + "/plot.gp";
+      messages_ = path_ + "/messages.txt";
+      interrupt::register_temp_folder(path_.c_str());
+      interrupt::register_temp(script_.c_str());
+      interrupt::register_temp(messages_.c_str());
     }
-    path_ = pattern;
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (!made) throw ToolError(system_error_text("Can't create a temporary folder in " + pattern, error));
   }
   ~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+    interrupt::unregister_temp(messages_.c_str());
+    interrupt::unregister_temp(script_.c_str());
+    interrupt::unregister_temp_folder(path_.c_str());
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  std::string file(const char* name) const { return path_ + "/" + name; }
+  const std::string& script() const { return script_; }
+  const std::string& messages() const { return messages_; }
 
  private:
   std::string path_;
+  std::string script_;
+  std::string messages_;
 };
 
-std::string first_line_of(const std::string& path) {
+// Why gnuplot failed, from its messages: the last error it reports ("file" line N: what),
+// else its last warning, else its last line; not the echo of the script line it stopped at.
+std::string gnuplot_reason(const std::string& path) {
   std::ifstream file(path);
-  std::string line;
+  std::string line, error, warning, last;
   while (std::getline(file, line)) {
-    if (line.find_first_not_of(" \t") != std::string::npos) return line;
+    if (line.find_first_not_of(" \t^") == std::string::npos) continue;
+    last = line;
+    const auto at = line.find("\" line ");
+    const auto colon = at == std::string::npos ? at : line.find(": ", at);
+    if (colon == std::string::npos) continue;
+    const std::string what = line.substr(colon + 2);
+    (what.starts_with("warning:") ? warning : error) = what;
   }
-  return "no message";
+  if (!error.empty()) return error;
+  if (!warning.empty()) return warning;
+  return last.empty() ? "no message" : last;
+}
+
+// Starts `gnuplot script` with its standard output into a pipe (returned in `output`) and its
+// messages into `messages`; the child is registered to be ended by an interrupt.
+pid_t start_gnuplot(const std::string& gnuplot, const TempFolder& folder, int& output) {
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw ToolError(system_error_text("Can't start gnuplot", errno));
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, folder.messages().c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const sigset_t signals = interrupt::cleanup_signals();
+  sigset_t before;
+  ::sigprocmask(SIG_BLOCK, &signals, &before);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &before);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  pid_t child = 0;
+  const char* argv[] = {gnuplot.c_str(), folder.script().c_str(), nullptr};
+  const int error =
+      ::posix_spawn(&child, gnuplot.c_str(), &actions, &attributes, const_cast<char**>(argv), environ);
+  if (error == 0) interrupt::register_child(child);
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipe_fds[1]);
+  if (error != 0) {
+    ::close(pipe_fds[0]);
+    throw ToolError(system_error_text("Can't start gnuplot " + gnuplot, error));
+  }
+  output = pipe_fds[0];
+  return child;
+}
+
+// Waits for the child to end; whether it exited with status 0.
+bool wait_for(pid_t child) {
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  interrupt::unregister_child(child);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Copies what gnuplot writes into the picture; the number of bytes.
+std::int64_t copy_picture(int output, OutputFile& picture) {
+  std::vector<std::uint8_t> chunk(std::size_t{1} << 16);
+  std::int64_t total = 0;
+  while (true) {
+    const ssize_t got = ::read(output, chunk.data(), chunk.size());
+    if (got == 0) return total;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw ToolError(system_error_text("Can't read what gnuplot drew", errno));
+    }
+    picture.write(chunk.data(), static_cast<std::size_t>(got));
+    total += got;
+  }
 }
 
 // Runs gnuplot on `script` and writes what it draws into `picture`.
 void draw(const std::string& gnuplot, const std::string& script, OutputFile& picture) {
   const TempFolder folder;
-  const std::string script_path = folder.file("plot.gp");
-  const std::string messages = folder.file("messages.txt");
   {
-    std::ofstream file(script_path);
+    std::ofstream file(folder.script());
     file << script;
-    if (!file.flush()) throw ToolError("Can't write the gnuplot script " + script_path);
+    if (!file.flush()) throw ToolError("Can't write the gnuplot script " + folder.script());
   }
-  const std::string command =
-      shell_quoted(gnuplot) + " " + shell_quoted(script_path) + " 2>" + shell_quoted(messages);
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw ToolError(system_error_text("Can't start gnuplot", errno));
-  std::vector<std::uint8_t> chunk(std::size_t{1} << 16);
+  int output = -1;
+  const pid_t child = start_gnuplot(gnuplot, folder, output);
   std::int64_t total = 0;
-  std::size_t got = 0;
   try {
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
-      picture.write(chunk.data(), got);
-      total += static_cast<std::int64_t>(got);
-    }
+    total = copy_picture(output, picture);
   } catch (...) {
-    ::pclose(pipe);
+    ::close(output);
+    ::kill(child, SIGTERM);
+    wait_for(child);
     throw;
   }
-  const int status = ::pclose(pipe);
-  if (status != 0 || total == 0) {
-    throw ToolError("gnuplot could not draw the picture: " + first_line_of(messages));
+  ::close(output);
+  if (!wait_for(child) || total == 0) {
+    throw ToolError("gnuplot could not draw the picture: " + gnuplot_reason(folder.messages()));
   }
 }
 
@@ -339,6 +415,8 @@ TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSet
                     " holds no finite value (every value is nan): the run that wrote it measured nothing");
   }
   rows = shape.rows;
+  settings.keys = {shape.min_key, shape.max_key};
+  settings.search = read_search_header(shape.comments);
   const auto recognised = recognise_table(shape);
   if (!options.kind) {
     if (recognised) return *recognised;
@@ -361,6 +439,18 @@ TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSet
   return *options.kind;
 }
 
+// A horizontal range that misses the table's data altogether draws nothing: refused, naming
+// the span the data covers.
+void check_x_range(const PlotSettings& settings) {
+  if (!settings.x_range) return;
+  const auto [low, high] = x_data_span(settings);
+  const auto [from, to] = *settings.x_range;
+  if (to < low || from > high) {
+    throw ToolError(cformat("option --xrange %.10g:%.10g lies outside the data: it runs from %.10g to %.10g (%s)",
+                            from, to, low, high, x_axis_label(settings).c_str()));
+  }
+}
+
 int plot_run(Run& run) {
   PlotOptions options = plot_options(run);
   const PictureFormat format = picture_format(options.picture);
@@ -369,9 +459,6 @@ int plot_run(Run& run) {
   std::int64_t rows = 0;
   const TableKind kind = identify_table(options, table, settings, rows);
   require_option(!options.settings.decibels || kind == TableKind::kSpectrum, "--db", "given for a spectrum only");
-  const auto gnuplot = find_gnuplot();
-  if (!gnuplot) throw ToolError(kGetGnuplot);
-
   fill_from_metadata(settings, table_metadata(options.table, options.metadata, run.err()));
   check_velocity(settings, kind);
   // The rate may come from the capture's metadata; a centre without any rate is refused.
@@ -383,11 +470,14 @@ int plot_run(Run& run) {
   // shell command; a path with a folder part is always a plain file.
   settings.table = options.table.front() == '/' ? options.table : "./" + options.table;
   settings.rows = rows;
+  check_x_range(settings);
   if (settings.title.empty()) {
     settings.title =
         std::filesystem::path(options.table).filename().string() + " (" + std::string(table_kind_name(kind)) + ")";
     if (settings.start_utc) settings.title += ", capture started " + *settings.start_utc;
   }
+  const auto gnuplot = find_gnuplot();
+  if (!gnuplot) throw ToolError(kGetGnuplot);
   OutputFile picture(options.picture, {table.id()}, OutputKind::picture());
   draw(*gnuplot, plot_script(settings), picture);
   picture.commit();

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "io/text_format.hpp"
+#include "search_plot.hpp"
 #include "spectral_axis.hpp"
 #include "waterfall_plot.hpp"
 
@@ -30,57 +31,40 @@ Axis x_axis(const PlotSettings& s) {
       return spectral_axis(s, s.rows);
     case TableKind::kWaterfall:
       return spectral_axis(s, s.points);
-    case TableKind::kPowerTrace:
+    case TableKind::kPowerTrace: {
       if (!video) return {"$1", "Video point"};
-      return {"$1 * " + number(samples_per_video_point(*s.rate_mhz, *s.video_band_khz) / (*s.rate_mhz * 1e6)),
-              "Time (s)"};
-    case TableKind::kModulation:
+      const double seconds = samples_per_video_point(*s.rate_mhz, *s.video_band_khz) / (*s.rate_mhz * 1e6);
+      return {"$1 * " + number(seconds), "Time (s)", seconds};
+    }
+    case TableKind::kModulation: {
       if (!video) return {"$1", "Modulation frequency bin"};
-      return {"$1 * " + number(*s.rate_mhz * 1e6 / samples_per_video_point(*s.rate_mhz, *s.video_band_khz) /
-                               (2.0 * static_cast<double>(s.rows))),
-              "Modulation frequency (Hz)"};
-    case TableKind::kProfile:
-      return {"$1 / " + number(static_cast<double>(s.rows)), "Pulse phase"};
+      const double hz = *s.rate_mhz * 1e6 / samples_per_video_point(*s.rate_mhz, *s.video_band_khz) /
+                        (2.0 * static_cast<double>(s.rows));
+      return {"$1 * " + number(hz), "Modulation frequency (Hz)", hz};
+    }
+    case TableKind::kProfile: {
+      // Bin k covers the phases k/N to (k+1)/N: its step is drawn about its middle.
+      const double bins = static_cast<double>(s.rows);
+      return {"($1 + 0.5) / " + number(bins), "Pulse phase", 1.0 / bins, 0.5 / bins};
+    }
     case TableKind::kCorrelation:
       if (!s.rate_mhz) return {"$1", "Lag (complex samples)"};
-      return {"$1 / " + number(*s.rate_mhz), "Lag (µs)"};
+      return {"$1 / " + number(*s.rate_mhz), "Lag (µs)", 1.0 / *s.rate_mhz};
     case TableKind::kLevels:
       return {"$1", "Byte value − 128"};
     case TableKind::kSearch:
       return {"$1", "Trial period (ms)"};
     case TableKind::kDump:
       if (!s.rate_mhz) return {"$1", "Sample number"};
-      return {"$1 / " + number(*s.rate_mhz * 1e3), "Time (ms)"};
+      return {"$1 / " + number(*s.rate_mhz * 1e3), "Time (ms)", 1.0 / (*s.rate_mhz * 1e3)};
   }
   return {"$1", ""};
 }
 
+// Short enough to stay within its panel: a profile's panels are half the picture high.
 std::string profile_label(std::optional<FoldedQuantity> folded) {
-  if (!folded) return "Mean amplitude (cyclefold) or power (cyclestack, cyclebin) per sample";
+  if (!folded) return "Mean per sample";
   return *folded == FoldedQuantity::kAmplitude ? "Mean amplitude per sample" : "Mean power per sample";
-}
-
-std::string labels(const std::string& x, const std::string& y) {
-  return "set xlabel '" + gnuplot_quoted(x) + "'\nset ylabel '" + gnuplot_quoted(y) + "'\n";
-}
-
-// A period search: chi-square against trial period, the best trials (the largest chi-square,
-// a run of equal trials when they share a profile) marked, with a line at the run's middle.
-std::string search_plot(const std::string& table, const std::string& data, const std::string& x_label) {
-  std::string file = "'";
-  file += gnuplot_quoted(table);
-  file += '\'';
-  std::string script = labels(x_label, "Chi-square against a flat profile") + "set key bottom right\n";
-  script += "stats " + file + " using 1:2 nooutput\nbest_chi2 = STATS_max_y\n";
-  script += "stats " + file + " using ($2 == best_chi2 ? $1 : NaN):2 nooutput\n";
-  script += "best_ms = (STATS_min_x + STATS_max_x) / 2\n";
-  script += "set format x '%.10g'\nset xtics rotate by -30\n";
-  script += "set arrow from best_ms, graph 0 to best_ms, graph 1 nohead lc rgb '#c0392b' dt 2\n";
-  script +=
-      "set label sprintf('best %.10g ms', best_ms) at best_ms, graph 0.95 left offset 1,0 tc rgb '#c0392b'\n";
-  script += "plot " + data + ":2 with lines ls 1 notitle, " + data +
-            ":($2 == best_chi2 ? $2 : NaN) with points pt 7 ps 1 lc rgb '#c0392b' title 'best'\n";
-  return script;
 }
 
 }  // namespace
@@ -106,12 +90,28 @@ std::string script_preamble(const PlotSettings& s) {
     script += cformat("set terminal svg size %d,%d dynamic noenhanced font 'sans,10' background rgb 'white'\n",
                       s.width, s.height);
   }
-  script += "set title '" + gnuplot_quoted(s.title) + "'\nset grid\nset key top right\nset autoscale xfix\n";
+  script +=
+      "set title '" + gnuplot_quoted(picture_title(s)) + "'\nset grid\nset key top right\nset autoscale xfix\n";
   script += "set style line 1 lw 1.2 lc rgb '#1f5fa8'\nset style line 2 lw 1.2 lc rgb '#c0392b'\n";
   if (s.x_range) {
     script += "set xrange [" + number(s.x_range->first) + ":" + number(s.x_range->second) + "]\n";
   }
   return script;
+}
+
+// A profile: the mean above the count, in two panels of the same margins, so that phase 0 and
+// 1 fall at the same place in each; every bin a step from its start to its end.
+std::string profile_commands(const PlotSettings& s, const std::string& data, const Axis& x) {
+  std::string script = s.x_range ? "" : "set xrange [0:1]\n";
+  script += "set lmargin 12\nset rmargin 4\n";
+  script += "set multiplot layout 2,1 title '" + gnuplot_quoted(s.title) + "'\nunset title\n";
+  script += axis_labels(x.label, profile_label(s.folded));
+  script += "plot " + data + ":2 with histeps ls 1 notitle\n";
+  // The counts differ by a sample or so between bins: drawn from zero they show as the
+  // flat line they are, not as cliffs of a fraction of a percent.
+  script += axis_labels(x.label, "Samples in bin");
+  script += "set yrange [0:*]\n";
+  return script + "plot " + data + ":3 with histeps ls 2 notitle\nunset multiplot\n";
 }
 
 // The plot commands of the table's kind; `data` names the table and its x column.
@@ -121,56 +121,48 @@ std::string kind_commands(const PlotSettings& s, const std::string& data, const 
     case TableKind::kSpectrum:
       if (s.decibels) {
         // Bins of no power (log of 0) are left out rather than drawn at minus infinity.
-        script += labels(x.label, "Mean power per frame (dB)");
+        script += axis_labels(x.label, "Mean power per frame (dB)");
         script += "plot " + data + ":($2 > 0 ? 10 * log10($2) : NaN) with lines ls 1 notitle\n";
       } else {
-        script += labels(x.label, "Mean power per frame");
+        script += axis_labels(x.label, "Mean power per frame");
         script += "plot " + data + ":2 with lines ls 1 notitle\n";
       }
       break;
     case TableKind::kPowerTrace:
-      script += labels(x.label, "Detected power");
+      script += axis_labels(x.label, "Detected power");
       script += "plot " + data + ":2 with lines ls 1 notitle\n";
       break;
     case TableKind::kModulation:
-      script += labels(x.label, "Summed magnitude (scaled)");
+      script += axis_labels(x.label, "Summed magnitude (scaled)");
       script +=
           "set logscale y\nplot " + data + ":($2 > 0 ? $2 : NaN) with linespoints ls 1 pt 7 ps 0.5 notitle\n";
       break;
     case TableKind::kProfile:
-      script += "set xrange [0:1]\n";
-      script += "set multiplot layout 2,1 title '" + gnuplot_quoted(s.title) + "'\nunset title\n";
-      script += labels(x.label, profile_label(s.folded));
-      script += "plot " + data + ":2 with histeps ls 1 notitle\n";
-      // The counts differ by a sample or so between bins: drawn from zero they show as the
-      // flat line they are, not as cliffs of a fraction of a percent.
-      script += labels(x.label, "Samples in bin");
-      script += "set yrange [0:*]\n";
-      script += "plot " + data + ":3 with histeps ls 2 notitle\nunset multiplot\n";
+      script += profile_commands(s, data, x);
       break;
     case TableKind::kCorrelation:
-      script += labels(x.label, "Correlation coefficient");
+      script += axis_labels(x.label, "Normalised lag product");
       script +=
           "plot " + data + ":2 with lines ls 1 title '1 on 2', " + data + ":3 with lines ls 2 title '2 on 1'\n";
       break;
     case TableKind::kLevels:
-      script += labels(x.label, "Mean count per 512 bytes");
+      script += axis_labels(x.label, "Mean count per 512 bytes");
       script += "set style fill solid 0.6 noborder\nset boxwidth 1\n";
       script += "plot " + data + ":2 with boxes ls 1 notitle\n";
       break;
     case TableKind::kSearch:
-      script += search_plot(s.table, data, x.label);
+      script += search_plot_commands(s, data, x.label);
       break;
     case TableKind::kCalibrated:
       // A calibrated spectrum's baseline is 0: the zero line shows how flat it is.
-      script += labels(x.label, "(on − off) / off");
+      script += axis_labels(x.label, "(on − off) / off");
       script += "plot " + data + ":2 with lines ls 1 notitle, 0 with lines lw 1 lc rgb '#555555' dt 2 notitle\n";
       break;
     case TableKind::kWaterfall:
       script += waterfall_plot_commands(s);
       break;
     case TableKind::kDump:
-      script += labels(x.label, "Normalised value");
+      script += axis_labels(x.label, "Normalised value");
       script += "plot " + data + ":2 with lines ls 1 title 'I', " + data + ":3 with lines ls 2 title 'Q'\n";
       break;
   }
@@ -179,12 +171,57 @@ std::string kind_commands(const PlotSettings& s, const std::string& data, const 
 
 }  // namespace
 
+std::string axis_labels(const std::string& x, const std::string& y) {
+  return "set xlabel '" + gnuplot_quoted(x) + "'\nset ylabel '" + gnuplot_quoted(y) + "'\n";
+}
+
+std::string x_axis_label(const PlotSettings& s) { return x_axis(s).label; }
+
+std::pair<double, double> x_data_span(const PlotSettings& s) {
+  if (s.kind == TableKind::kProfile) return {0.0, 1.0};
+  const Axis x = x_axis(s);
+  const auto [first, last] =
+      s.kind == TableKind::kWaterfall
+          ? std::pair(-static_cast<double>(s.points / 2), static_cast<double>(s.points - 1 - s.points / 2))
+          : s.keys;
+  const double a = x.at(first), b = x.at(last);
+  return {std::min(a, b), std::max(a, b)};
+}
+
+std::string tick_commands(char axis, double low, double high, int pixels) {
+  const double range = high - low;
+  if (!(range > 0.0) || !std::isfinite(range)) return "";
+  // The step gnuplot itself would take (4 to 10 ticks), as m·10^k with m 1, 2 or 5.
+  int power = static_cast<int>(std::floor(std::log10(range)));
+  const double fraction = range / std::pow(10.0, power);
+  int mantissa = fraction < 2.0 ? 2 : fraction < 5.0 ? 5 : 1;
+  if (mantissa != 1) --power;
+  const auto step = [&] { return mantissa * std::pow(10.0, power); };
+  const auto label_chars = [&] {
+    const int decimals = std::max(0, -power);
+    return std::max(cformat("%.*f", decimals, low).size(), cformat("%.*f", decimals, high).size());
+  };
+  // Longer labels need more room: the next larger step until they fit side by side.
+  while (range / step() * static_cast<double>(label_chars() + 2) * kLabelCharPixels > pixels) {
+    if (mantissa == 5) ++power;
+    mantissa = mantissa == 1 ? 2 : mantissa == 2 ? 5 : 1;
+  }
+  return cformat("set %ctics %s\nset format %c '%%.%df'\n", axis, number(step()).c_str(), axis,
+                 std::min(std::max(0, -power), 15));
+}
+
 std::string plot_script(const PlotSettings& s) {
   const Axis x = x_axis(s);
   std::string data = "'";
   data += gnuplot_quoted(s.table);
   data += "' using (" + x.expression + ")";
-  return script_preamble(s) + kind_commands(s, data, x);
+  std::string ticks;
+  if (s.kind != TableKind::kProfile) {
+    const auto [low, high] = s.x_range.value_or(x_data_span(s));
+    // The plot's own width: the picture's less its margins and (for a waterfall) colour bar.
+    ticks = tick_commands('x', low, high, s.width * 3 / 4 - 60);
+  }
+  return script_preamble(s) + ticks + kind_commands(s, data, x);
 }
 
 }  // namespace iq

@@ -14,11 +14,23 @@ enum class PictureFormat { kPng, kSvg };
 
 enum class FoldedQuantity { kAmplitude, kPower };
 
+// What cyclesearch's table header says of its search: the best trial as the console names it,
+// the chi-square the detection threshold stands for, and the verdict.
+struct SearchVerdict {
+  double best_period_ms = 0.0;
+  double best_chi2 = 0.0;
+  double significance_sigma = 0.0;
+  double threshold_sigma = 0.0;
+  std::optional<double> threshold_chi2;  // none when no chi-square reaches the threshold
+  bool detected = false;
+};
+
 struct PlotSettings {
   TableKind kind = TableKind::kSpectrum;
   PictureFormat format = PictureFormat::kPng;
-  std::string table;      // path of the table gnuplot reads
-  std::int64_t rows = 0;  // the table's row count (a spectrum's bins, a profile's bins)
+  std::string table;                         // path of the table gnuplot reads
+  std::int64_t rows = 0;                     // the table's row count (a spectrum's bins, a profile's bins)
+  std::pair<double, double> keys{0.0, 0.0};  // the smallest and largest value of column 1
   std::string title;
   std::optional<double> rate_mhz;           // complex sample rate of the capture
   std::optional<double> centre_mhz;         // frequency the receiver was tuned to
@@ -34,7 +46,8 @@ struct PlotSettings {
   // What a profile's tool folded: amplitude (cyclefold) or power (cyclestack, cyclebin);
   // nothing when not told.
   std::optional<FoldedQuantity> folded;
-  bool decibels = false;  // a spectrum's power in dB
+  bool decibels = false;                // a spectrum's power in dB
+  std::optional<SearchVerdict> search;  // a search table's header, when it has one
   int width = 900;
   int height = 540;
 };
@@ -42,7 +55,24 @@ struct PlotSettings {
 // Text inside a single-quoted gnuplot string ('' stands for one quote).
 std::string gnuplot_quoted(const std::string& text);
 
+// "set xlabel" and "set ylabel" for these labels.
+std::string axis_labels(const std::string& x, const std::string& y);
+
 // The script; it writes the picture to gnuplot's standard output.
 std::string plot_script(const PlotSettings& settings);
+
+// The span of the horizontal axis the table's data covers, in the axis's units, low to high,
+// and the axis's label.
+std::pair<double, double> x_data_span(const PlotSettings& settings);
+std::string x_axis_label(const PlotSettings& settings);
+
+// The width of a tick label's character in pixels, about, in the pictures' font.
+inline constexpr double kLabelCharPixels = 7.0;
+
+// Ticks every `step` of a nice size (1, 2 or 5 times a power of ten) for an axis from `low`
+// to `high`, 4 to 10 of them as gnuplot would place them, fewer when their labels would not fit
+// side by side in `pixels`; labelled with as many decimals as the step needs: "set Ntics step"
+// and "set format N '%.Df'" for axis letter N. Nothing for an empty span.
+std::string tick_commands(char axis, double low, double high, int pixels);
 
 }  // namespace iq

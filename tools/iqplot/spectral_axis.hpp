@@ -15,10 +15,14 @@ inline constexpr double kHydrogenRestMhz = 1420.405751768;
 // The speed of light in km/s.
 inline constexpr double kLightKmPerS = 299792.458;
 
-// An axis of a plot: a gnuplot expression of the table's columns and its label.
+// An axis of a plot: a gnuplot expression of the table's columns, its label, and the same
+// mapping in numbers (value = offset + scale * column 1) to check ranges and choose ticks.
 struct Axis {
   std::string expression;
   std::string label;
+  double scale = 1.0;
+  double offset = 0.0;
+  double at(double key) const { return offset + scale * key; }
 };
 
 // A number as the scripts write it: enough digits to read back as the same double.

@@ -43,11 +43,15 @@ bool parse_field(const std::string& field, double& value) {
   return !field.empty() && *end == '\0' && std::isfinite(value);
 }
 
-// cyclesearch's table: trial period with twelve decimals, chi-square with four, reduced
-// chi-square with six, peak S/N with three.
+// cyclesearch's table: a header line "# cyclesearch ...", or (written before it had one) trial
+// period with twelve decimals, chi-square with four, reduced chi-square with six, peak S/N with
+// three.
 bool is_search_table(const TableShape& shape) {
-  return shape.columns == 4 && shape.decimals[0] == 12 && shape.decimals[1] == 4 && shape.decimals[2] == 6 &&
-         shape.decimals[3] == 3;
+  if (shape.columns != 4) return false;
+  for (const std::string& comment : shape.comments) {
+    if (comment.starts_with("# cyclesearch ")) return true;
+  }
+  return shape.decimals[0] == 12 && shape.decimals[1] == 4 && shape.decimals[2] == 6 && shape.decimals[3] == 3;
 }
 
 }  // namespace
@@ -93,6 +97,10 @@ TableShape scan_table(TableReader& table, const std::string& name) {
   std::string line;
   while (table.next_line(line)) {
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    if (line[0] == '#') {
+      if (shape.comments.size() < kMaxComments) shape.comments.push_back(line);
+      continue;
+    }
     ++shape.rows;
     const auto bad_row = [&](const std::string& why) {
       return ToolError(name + " is not a table of this toolkit: row " + std::to_string(shape.rows) + " " + why);
@@ -107,7 +115,11 @@ TableShape scan_table(TableReader& table, const std::string& name) {
       if (column < 4) {
         shape.decimals[column] = std::max(shape.decimals[column], decimals_of(field));
       }
-      if (shape.rows == 1 && column == 0) shape.first_key = value;
+      if (column == 0) {
+        if (shape.rows == 1) shape.first_key = shape.min_key = shape.max_key = value;
+        shape.min_key = std::min(shape.min_key, value);
+        shape.max_key = std::max(shape.max_key, value);
+      }
       if (column == 1 && !std::isnan(value)) {
         shape.value_sum += value;
         ++shape.finite_values;

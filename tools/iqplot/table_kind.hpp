@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "io/table_reader.hpp"
 
@@ -31,19 +32,24 @@ int table_kind_columns(TableKind kind);
 // All option names, separated by ", ", for messages and the help text.
 std::string table_kind_names();
 
+// Comment lines a table's shape keeps: the header lines a tool writes, not a log.
+inline constexpr std::size_t kMaxComments = 16;
+
 // What one pass over a table shows about its kind.
 struct TableShape {
   std::int64_t rows = 0;
   int columns = 0;  // fields per row; every row has the same number
   bool tab_separated = false;
-  int decimals[4] = {-1, -1, -1, -1};  // digits after the point per column; -1 when none has one
-  double first_key = 0.0;              // the first column of the first row
-  double value_sum = 0.0;              // sum of the second column (a level table sums to 512)
-  std::int64_t finite_values = 0;      // rows whose second column is a number, not nan
+  int decimals[4] = {-1, -1, -1, -1};   // digits after the point per column; -1 when none has one
+  double first_key = 0.0;               // the first column of the first row
+  double min_key = 0.0, max_key = 0.0;  // the smallest and largest value of the first column
+  std::vector<std::string> comments;    // the first kMaxComments comment lines ("# ...")
+  double value_sum = 0.0;               // sum of the second column (a level table sums to 512)
+  std::int64_t finite_values = 0;       // rows whose second column is a number, not nan
 };
 
-// Reads a whole table. Throws ToolError naming `name` for a row that is not a row of numbers
-// or whose field count differs from the first row's.
+// Reads a whole table; lines starting with '#' are comments. Throws ToolError naming `name` for a row that is not
+// a row of numbers or whose field count differs from the first row's.
 TableShape scan_table(TableReader& table, const std::string& name);
 
 // The kind a shape belongs to, or nothing when it matches none.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/text_format.hpp"
+#include "header_fields.hpp"
 #include "io/tool_error.hpp"
 #include "spectral_axis.hpp"
 
@@ -16,31 +17,6 @@ namespace iq {
 namespace {
 
 constexpr std::int64_t kMaxPoints = 131072;
-
-bool whole_field(const std::string& text, std::int64_t& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtoll(text.c_str(), &end, 10);
-  return !text.empty() && *end == '\0' && errno != ERANGE;
-}
-
-bool number_field(const std::string& text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && std::isfinite(value);
-}
-
-// The blank-separated fields of a line.
-std::vector<std::string> fields_of(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t at = 0;
-  while ((at = line.find_first_not_of(" \t", at)) != std::string::npos) {
-    const std::size_t stop = std::min(line.find_first_of(" \t", at), line.size());
-    fields.push_back(line.substr(at, stop - at));
-    at = stop;
-  }
-  return fields;
-}
 
 void read_header(const std::string& line, const std::string& name, WaterfallShape& shape) {
   const auto bad = [&](const std::string& why) {
@@ -118,37 +94,103 @@ WaterfallShape scan_waterfall(TableReader& table, const std::string& name) {
   return shape;
 }
 
+namespace {
+
+// A tick step of a UTC axis spanning `span` seconds: the smallest of the usual steps of a clock
+// that gives at most ten intervals.
+double utc_tick_step(double span) {
+  static constexpr double kSteps[] = {0.001, 0.002, 0.005, 0.01,  0.02,  0.05,  0.1,   0.2,    0.5,   1,
+                                      2,     5,     10,    15,    30,    60,    120,   300,    600,   900,
+                                      1800,  3600,  7200,  10800, 21600, 43200, 86400, 172800, 604800};
+  for (const double step : kSteps) {
+    if (span / step <= 10.0) return step;
+  }
+  return 2419200.0;
+}
+
+// Ticks of a UTC axis from `start` over `span` seconds: a step from utc_tick_step, labelled to
+// its precision (whole minutes, seconds or their decimals; the day as well for a span of a day
+// or more). gnuplot cuts fractional seconds rather than rounding them, and a tick at a multiple
+// of 0.1 s lands a hair early: every tick is placed a microsecond late instead, far below a
+// pixel, so that 01:30:01.0 does not read 01:30:00.9.
+std::string utc_tick_commands(double start, double span) {
+  const double step = utc_tick_step(span);
+  std::string format = "%H:%M:%S";
+  if (span >= 86400.0) {
+    format = "%d %H:%M";
+  } else if (step >= 60.0) {
+    format = "%H:%M";
+  } else if (step < 1.0) {
+    int decimals = 1;
+    while (decimals < 3 &&
+           std::fabs(step * std::pow(10.0, decimals) - std::round(step * std::pow(10.0, decimals))) > 1e-9) {
+      ++decimals;
+    }
+    format = cformat("%%H:%%M:%%.%dS", decimals);
+  }
+  const double first = std::floor(start / step) * step + 1e-6;
+  return cformat("set ytics %.17g, %s\nset format y '%s'\n", first, script_number(step).c_str(), format.c_str());
+}
+
+// The vertical axis: row r (column(-1)) at offset + scale * r, its pixel centred there. In
+// UTC from the start when it is known, in seconds or minutes from the start with the rate, in
+// rows without; `commands` the time axis's settings.
+Axis time_axis(const PlotSettings& s, std::string& commands) {
+  Axis y{"column(-1)", cformat("Row (of %lld frames)", static_cast<long long>(s.frames_per_row))};
+  if (!s.rate_mhz) return y;
+  // Row r holds frames r·M .. r·M + M − 1; its pixel is drawn at its middle.
+  const double row_seconds =
+      static_cast<double>(s.frames_per_row) * static_cast<double>(s.points) / (*s.rate_mhz * 1e6);
+  const double span = row_seconds * static_cast<double>(s.rows);
+  const std::optional<double> start = s.start_utc ? utc_datetime_seconds(*s.start_utc) : std::nullopt;
+  if (start) {
+    commands += "set ydata time\nset timefmt '%s'\n" + utc_tick_commands(*start, span);
+    return {script_number(*start) + " + (column(-1) + 0.5) * " + script_number(row_seconds),
+            "Time (UTC), from " + *s.start_utc, row_seconds, *start + 0.5 * row_seconds};
+  }
+  if (span > 600.0) {
+    return {"(column(-1) + 0.5) * " + script_number(row_seconds / 60.0), "Time from the start (min)",
+            row_seconds / 60.0, 0.5 * row_seconds / 60.0};
+  }
+  return {"(column(-1) + 0.5) * " + script_number(row_seconds), "Time from the start (s)", row_seconds,
+          0.5 * row_seconds};
+}
+
+}  // namespace
+
 std::string waterfall_plot_commands(const PlotSettings& s) {
   const Axis x = spectral_axis(s, s.points);
-  Axis y{"column(-1)", cformat("Row (of %lld frames)", static_cast<long long>(s.frames_per_row))};
-  std::string commands;
-  if (s.rate_mhz) {
-    // Row r holds frames r·M .. r·M + M − 1; its pixel is drawn at its middle.
-    const double row_seconds =
-        static_cast<double>(s.frames_per_row) * static_cast<double>(s.points) / (*s.rate_mhz * 1e6);
-    const double span = row_seconds * static_cast<double>(s.rows);
-    const std::optional<double> start = s.start_utc ? utc_datetime_seconds(*s.start_utc) : std::nullopt;
-    if (start) {
-      y = {script_number(*start) + " + (column(-1) + 0.5) * " + script_number(row_seconds),
-           "Time (UTC), from " + *s.start_utc};
-      commands += "set ydata time\nset timefmt '%s'\n";
-      commands += span >= 86400.0 ? "set format y '%d %H:%M'\n" : "set format y '%H:%M:%S'\n";
-    } else if (span > 600.0) {
-      y = {"(column(-1) + 0.5) * " + script_number(row_seconds / 60.0), "Time from the start (min)"};
-    } else {
-      y = {"(column(-1) + 0.5) * " + script_number(row_seconds), "Time from the start (s)"};
-    }
-  }
   const std::string colour = s.linear ? "2" : "($2 > 0 ? 10 * log10($2) : NaN)";
-  commands += "unset grid\nset yrange [*:*] reverse\nset autoscale yfix\nset autoscale cbfix\n";
+  const std::string file = "'" + gnuplot_quoted(s.table) + "'";
+  const bool boxes = s.rows == 1 || s.points == 1;
+  std::string commands;
+  // Boxes on a time axis leave the colour range unscaled: it is measured first (stats works
+  // before the axis becomes one of time).
+  if (boxes) {
+    commands += cformat("stats %s every :::0::%lld using %s nooutput\n", file.c_str(),
+                        static_cast<long long>(s.rows - 1), colour.c_str());
+    commands += "set cbrange [STATS_min:STATS_max]\n";
+  }
+  const Axis y = time_axis(s, commands);
+  // The rows' own span, first row at the top: a single row is one row high, not a year.
+  // (A range given from high to low runs down.)
+  commands +=
+      cformat("unset grid\nset yrange [%.17g:%.17g]\n", y.at(static_cast<double>(s.rows) - 0.5), y.at(-0.5));
+  if (!boxes) commands += "set autoscale cbfix\n";
   commands += "set xlabel '" + gnuplot_quoted(x.label) + "'\nset ylabel '" + gnuplot_quoted(y.label) + "'\n";
   commands += s.linear ? "set cblabel 'Mean power per frame'\n" : "set cblabel 'Mean power per frame (dB)'\n";
   commands +=
       "set palette defined (0 '#000004', 1 '#3b0f70', 2 '#8c2981', 3 '#de4968', 4 '#fe9f6d', 5 '#fcfdbf')\n";
-  commands += cformat("plot '%s' every :::0::%lld using (%s):(%s):%s with image notitle\n",
-                      gnuplot_quoted(s.table).c_str(), static_cast<long long>(s.rows - 1), x.expression.c_str(),
-                      y.expression.c_str(), colour.c_str());
-  return commands;
+  const std::string data = cformat("%s every :::0::%lld using (%s):", file.c_str(),
+                                   static_cast<long long>(s.rows - 1), x.expression.c_str());
+  if (!boxes) return commands + "plot " + data + "(" + y.expression + "):" + colour + " with image notitle\n";
+  // gnuplot's images need two pixels each way: a single row or bin is drawn as boxes, and
+  // lines down their middles cover the seams that antialiasing leaves between narrow boxes.
+  const std::string half_row = script_number(y.scale / 2.0);
+  return commands + "plot " + data + "(" + y.expression + "):(" + script_number(std::fabs(x.scale) / 2.0) + "):(" +
+         half_row + "):" + colour + " with boxxyerror fill solid noborder lc palette notitle, " + data + "(" +
+         y.expression + " - " + half_row + "):(0):(" + script_number(y.scale) + "):" + colour +
+         " with vectors nohead lw 2 lc palette notitle\n";
 }
 
 }  // namespace iq
