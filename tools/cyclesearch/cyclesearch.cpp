@@ -113,8 +113,13 @@ void fold_subints(CaptureReader& capture, const FoldGeometry& geometry, const Su
   }
 }
 
+// Said in the console and as the table's header line when the best trial lies at an edge.
+constexpr const char* kEdgeWarning =
+    "best trial at the edge of the span: the period may lie outside the span; widen it";
+
 void write_search_table(OutputFile& file, const SearchResult& result) {
   std::string lines;
+  if (result.best_at_edge) lines = cformat("# warning: %s\n", kEdgeWarning);
   for (const TrialResult& trial : result.trials) {
     const ProfileStatistics& s = trial.statistics;
     lines += cformat("%.12f   %.4f   %.6f   %.3f\n", trial.period_ms, s.chi2, s.reduced_chi2, s.peak_snr);
@@ -222,6 +227,7 @@ void print_verdict(std::ostream& out, const SearchResult& result, const PowerMom
                  probability_text(log_search).c_str(), static_cast<long long>(result.distinct), sigma);
   out << cformat("%s (threshold %.2f sigma)\n", sigma >= threshold_sigma ? "detected" : "no detection",
                  threshold_sigma);
+  if (result.best_at_edge) out << "Warning: " << kEdgeWarning << '\n';
 }
 
 int search_run(Run& run) {
