@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "dsp/capture_format.hpp"
