@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace iq::fuzz {
@@ -13,6 +14,20 @@ inline void check(bool condition, const std::string& what) {
     std::fprintf(stderr, "property failed: %s\n", what.c_str());
     std::abort();
   }
+}
+
+// Makes a fresh folder under the temporary folder, removed when the fuzzer exits, and returns
+// its path. A target makes one, in LLVMFuzzerInitialize.
+inline std::string make_scratch_folder(const std::string& prefix) {
+  static std::string folder;
+  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  check(::mkdtemp(pattern.data()) != nullptr, "cannot make the scratch folder");
+  folder = pattern;
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  });
+  return folder;
 }
 
 }  // namespace iq::fuzz

@@ -31,18 +31,21 @@
 #include "time/clock.hpp"
 #include "cyclebin.hpp"
 #include "cyclefold.hpp"
+#include "cyclesearch.hpp"
 #include "cyclestack.hpp"
 #include "grabspec.hpp"
 #include "iqdump.hpp"
 #include "iqsim.hpp"
 #include "iqspec.hpp"
 #include "iqtrim.hpp"
+#include "iqwaterfall.hpp"
 #include "lagscan.hpp"
 #include "levelhist.hpp"
 #include "modspec.hpp"
 #include "powtrace.hpp"
 #include "cli/run_command.hpp"
 #include "io/text_format.hpp"
+#include "speccal.hpp"
 #include "timedgrab.hpp"
 
 namespace iq {
@@ -75,16 +78,17 @@ class JumpingClock final : public iq::Clock {
   std::int64_t t_;
 };
 
-enum class Slot { text, input, output, command };
+enum class Slot { text, input, output, command, table };
 
 struct ToolEntry {
   const char* name;
   std::vector<Slot> slots;
+  std::vector<const char*> options{};  // each takes a value
 };
 
-constexpr Slot T = Slot::text, I = Slot::input, O = Slot::output, C = Slot::command;
+constexpr Slot T = Slot::text, I = Slot::input, O = Slot::output, C = Slot::command, S = Slot::table;
 
-const std::array<ToolEntry, 14> kTools = {{
+const std::array<ToolEntry, 17> kTools = {{
     {"iqspec", {I, O, T}},
     {"levelhist", {I, O}},
     {"iqdump", {I, O, T, T}},
@@ -99,12 +103,17 @@ const std::array<ToolEntry, 14> kTools = {{
     {"timedgrab", {C, T, T, T, T, T}},
     {"alarmexec", {T, T, T, T}},
     {"iqsim", {O}},
+    {"iqwaterfall", {I, O, T, T}, {"--rate", "--centre", "--center", "--start"}},
+    {"cyclesearch", {I, O, T, T, T, T, T}, {"--subints", "--threshold", "--profile"}},
+    {"speccal", {S, S, O}, {"--baseline", "--line"}},
 }};
 
 const std::array<const char*, 6> kInputs = {"cap.bin",     "cap2.bin", "folder",
                                             "missing.bin", "link.bin", "/dev/null"};
 const std::array<const char*, 9> kOutputs = {"out.txt", "out.txt",         "cap.bin",   "hard.bin", "link.bin",
                                              "folder",  "missing/out.txt", "/dev/full", "/dev/null"};
+// Spectrum tables made from the capture (speccal's inputs), a capture, a missing name.
+const std::array<const char*, 4> kTables = {"on.txt", "off.txt", "cap.bin", "missing.txt"};
 // First words of a capture command: a capture, one whose table name is its own name, a
 // folder, a missing file.
 const std::array<const char*, 4> kCommandCaptures = {"cap.bin", "cap.txt", "folder", "missing.bin"};
@@ -163,11 +172,20 @@ void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
   file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// A spectrum table of up to 64 bins, a byte a bin (0 bins and 0 values included).
+void write_spectrum(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  const auto bins = static_cast<int>(std::min<std::size_t>(bytes.size(), 64));
+  std::string text;
+  for (int k = 0; k < bins; ++k) text += iq::cformat("%d    %.3f\n", k - bins / 2, bytes[k] / 4.0);
+  std::ofstream(path, std::ios::trunc) << text;
+}
+
 // Lays out the scratch folder afresh: the captures, the links to the first one, a folder.
 // Returns the second capture: the first reversed, one byte longer unless `equal_lengths`.
 std::vector<std::uint8_t> prepare_files(const std::vector<std::uint8_t>& capture, bool equal_lengths) {
   std::error_code ignored;
-  for (const char* name : {"cap.bin", "cap2.bin", "cap.txt", "hard.bin", "link.bin", "out.txt"}) {
+  for (const char* name :
+       {"cap.bin", "cap2.bin", "cap.txt", "hard.bin", "link.bin", "out.txt", "on.txt", "off.txt"}) {
     std::filesystem::remove(in_dir(name), ignored);
   }
   write_file(in_dir("cap.bin"), capture);
@@ -175,6 +193,8 @@ std::vector<std::uint8_t> prepare_files(const std::vector<std::uint8_t>& capture
   std::vector<std::uint8_t> second(capture.rbegin(), capture.rend());
   if (!equal_lengths) second.push_back(0x80);
   write_file(in_dir("cap2.bin"), second);
+  write_spectrum(in_dir("on.txt"), capture);
+  write_spectrum(in_dir("off.txt"), second);
   std::filesystem::create_hard_link(in_dir("cap.bin"), in_dir("hard.bin"), ignored);
   std::filesystem::create_symlink(in_dir("cap.bin"), in_dir("link.bin"), ignored);
   std::filesystem::create_directory(in_dir("folder"), ignored);
@@ -198,12 +218,34 @@ bool bounded(const std::string& tool, const iq::ToolArgs& args, std::size_t capt
       if (args[k] == "--delay" && (delay > 100000 || delay < -100000)) return false;
     }
   }
+  if (tool == "cyclesearch" && args.size() >= 7) {  // a search costs bins x trials at least
+    return std::llabs(leading_count(args[3])) * std::llabs(leading_count(args[6])) <= 200000;
+  }
   if (tool == "lagscan" && args.size() == 5) {
     const std::int64_t pairs =
         std::min<std::int64_t>(static_cast<std::int64_t>(capture_bytes) / 32768, leading_count(args[4]) / 2);
     return pairs <= 0 || leading_count(args[3]) <= 512;
   }
   return true;
+}
+
+// Up to three of the tool's options, each with a value; the profile of cyclesearch is always
+// an output of the fixed set.
+void add_options(FuzzedDataProvider& input, const ToolEntry& tool, iq::ToolArgs& args) {
+  if (tool.options.empty()) return;
+  const int count = input.ConsumeIntegralInRange<int>(0, 3);
+  for (int k = 0; k < count; ++k) {
+    const std::string option = tool.options[input.ConsumeIntegralInRange<std::size_t>(0, tool.options.size() - 1)];
+    args.push_back(option);
+    if (option == "--profile") {
+      const std::string name = input.PickValueInArray(kOutputs);
+      args.push_back(name[0] == '/' ? name : in_dir(name));
+    } else if (option == "--line") {
+      args.push_back(numeric_text(input) + ":" + numeric_text(input));
+    } else {
+      args.push_back(numeric_text(input));
+    }
+  }
 }
 
 iq::ToolArgs make_args(FuzzedDataProvider& input, const ToolEntry& tool) {
@@ -256,6 +298,9 @@ iq::ToolArgs make_args(FuzzedDataProvider& input, const ToolEntry& tool) {
         args.push_back(name[0] == '/' ? name : in_dir(name));
         break;
       }
+      case Slot::table:
+        args.push_back(in_dir(input.PickValueInArray(kTables)));
+        break;
       case Slot::command:
         // The capture program's name, the capture, then whatever the fuzzer likes.
         args.push_back("capture " + in_dir(input.PickValueInArray(kCommandCaptures)) + " " +
@@ -266,6 +311,7 @@ iq::ToolArgs make_args(FuzzedDataProvider& input, const ToolEntry& tool) {
         break;
     }
   }
+  add_options(input, tool, args);
   return args;
 }
 
@@ -284,6 +330,9 @@ int run(const std::string& tool, const iq::ToolArgs& args, std::ostream& out, st
   if (tool == "grabspec") return iq::run_grabspec(args, out, err, clock);
   if (tool == "timedgrab") return iq::run_timedgrab(args, out, err, clock);
   if (tool == "alarmexec") return iq::run_alarmexec(args, out, err, clock);
+  if (tool == "iqwaterfall") return iq::run_iqwaterfall(args, out, err);
+  if (tool == "cyclesearch") return iq::run_cyclesearch(args, out, err);
+  if (tool == "speccal") return iq::run_speccal(args, out, err);
   return iq::run_iqsim(args, out, err);
 }
 
@@ -291,13 +340,7 @@ int run(const std::string& tool, const iq::ToolArgs& args, std::ostream& out, st
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   ::setenv("IQTOOLS_THREADS", "1", 0);  // one thread: runs stay cheap and repeatable
-  std::string pattern = (std::filesystem::temp_directory_path() / "iqtools-fuzz-XXXXXX").string();
-  check(::mkdtemp(pattern.data()) != nullptr, "cannot make the scratch folder");
-  g_dir = pattern;
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(g_dir, ignored);
-  });
+  g_dir = iq::fuzz::make_scratch_folder("iqtools-fuzz");
   return 0;
 }
 

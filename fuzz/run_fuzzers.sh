@@ -12,7 +12,7 @@ build=$1
 seconds=$2
 shift 2
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_arguments fuzz_capture_names fuzz_capture_reader fuzz_fft fuzz_tools)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_arguments fuzz_capture_metadata fuzz_capture_names fuzz_capture_reader fuzz_fft fuzz_tools)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 artifacts=${ARTIFACTS:-$work/artifacts}

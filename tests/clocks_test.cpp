@@ -89,7 +89,7 @@ TEST(ClocksTest, TimedToolsRunAtTheirStartTime) {
   EXPECT_TRUE(test::exists(dir.path("x")));
 
   // A command that fails at its start time is reported with its exit status; no table is made.
-  const std::string failing = "exit 1 " + cap + "2";
+  const std::string failing = "false " + cap + "2";
   test::FakeClock late_clock(utc(kDay, 20, 59, 55));
   const auto failed_grab = run_on(run_timedgrab, {failing, "64", "13", "59", "56", "-7"}, late_clock);
   EXPECT_EQ(failed_grab.status, 1);

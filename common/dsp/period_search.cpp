@@ -517,6 +517,8 @@ SearchResult search_periods(const SubintTable& table, const FoldGeometry& geomet
     std::size_t end = result.best + 1;
     while (end < periods_ms.size() && run_of[end] == run_of[result.best]) ++end;
     result.best = (representatives[run_of[result.best]] + end - 1) / 2;
+    const std::size_t best_run = run_of[result.best];
+    result.best_at_edge = result.distinct > 1 && (best_run == run_of.front() || best_run == run_of.back());
     table.shifted_sum(trial_shifts(geometry, split, periods_ms[result.best]), result.best_profile);
   }
   return result;

@@ -147,6 +147,9 @@ struct SearchResult {
   std::vector<TrialResult> trials;
   std::size_t best = 0;       // the trial of largest chi2 (the middle one of a run of equal shifts)
   std::int64_t distinct = 0;  // trials whose shifts differ from the trial before
+  // Whether, of trials that differ, the run of the best holds the first or the last: the
+  // period may then lie outside the trials.
+  bool best_at_edge = false;
   Profile best_profile;
 };
 

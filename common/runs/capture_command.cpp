@@ -1,6 +1,7 @@
 // The launchers' capture-command pipeline.
 #include "runs/capture_command.hpp"
 
+#include <cctype>
 #include <utility>
 
 #include "cli/arguments.hpp"
@@ -37,12 +38,46 @@ CaptureNames capture_names(std::string_view command) {
   return {std::move(binfile), std::move(textfile)};
 }
 
+namespace {
+
+// Characters that the command processor acts on inside a word (expansion, quoting,
+// redirection, lists, patterns, comments), and blanks other than the space, which end a word
+// there but not in ext_bin.
+constexpr std::string_view kShellSyntax = "~$'\"`\\;|&<>*?[]{}()#\t\n\r\v\f";
+
+}  // namespace
+
+std::string capture_name_fault(std::string_view word) {
+  if (word.empty()) return "it is empty (the program's name must be followed by one blank and the capture's name)";
+  const auto syntax = word.find_first_of(kShellSyntax);
+  if (syntax != std::string_view::npos) {
+    const char c = word[syntax];
+    const std::string shown = std::isprint(static_cast<unsigned char>(c))
+                                  ? std::string(1, c)
+                                  : cformat("\\x%02x", static_cast<unsigned char>(c));
+    return "it holds '" + shown +
+           "', which the command processor acts on, so the capture would not be found under that "
+           "name; give its plain file name";
+  }
+  if (word.find('.') == std::string_view::npos) {
+    return "it has no full stop, as a capture's name has (cap.bin); a wrapped command (sudo, nice, timeout N) "
+           "puts the capture program later: run the launcher itself under it instead";
+  }
+  return {};
+}
+
 void check_capture_command(std::string_view command) {
   const std::string word = ext_bin(command);
   if (!word.empty() && word.front() == '-') {
     throw ToolError("capture command '" + std::string(command) +
                     "': the capture file must follow the program's name (found '" + word +
                     "' there); put the file name first, the options after it");
+  }
+  const std::string fault = capture_name_fault(word);
+  if (!fault.empty()) {
+    throw ToolError("capture command '" + std::string(command) +
+                    "': the capture file is taken from the first word after the program's name, '" + word +
+                    "', but " + fault);
   }
 }
 

@@ -46,9 +46,16 @@ struct CaptureNames {
 };
 CaptureNames capture_names(std::string_view command);
 
+// Why `word`, taken from a capture command by ext_bin, cannot name the capture the command
+// writes ("it is empty ..."): it is empty, holds a character the command processor acts on ("~/cap.bin",
+// "$DIR/cap.bin", "'cap.bin'", "cap.bin;"), or has no full stop (the "60" of "timeout 60
+// iqgrab cap.bin"). Empty when it can.
+std::string capture_name_fault(std::string_view word);
+
 // Refuses, before the command runs, a command whose word after the program's name is an
-// option ("iqsim --seconds 0.1 x.bin"): the launcher would look for a capture named after the
-// option. ToolError saying that the capture file must follow the program's name.
+// option ("iqsim --seconds 0.1 x.bin") or cannot name a capture (capture_name_fault): the
+// launcher would look for a file that the command never writes. ToolError naming the word and
+// why.
 void check_capture_command(std::string_view command);
 
 // The spectrum of the capture: prints the byte-count line, writes the table and prints the

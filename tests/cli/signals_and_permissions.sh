@@ -26,7 +26,7 @@ set_args() {
     modspec) A=("$2" "$3" 2.4 7 16) ;;
     cyclefold | cyclebin) A=("$2" "$3" 2.4 100 1 1) ;;
     cyclestack) A=("$2" "$3" 2.4 100 1) ;;
-    lagscan) A=("$2" "${2%.bin}2.bin" "$3" 1000 $n) ;;
+    lagscan) A=("$2" "${2%.bin}2.bin" "$3" 1000 $((2 * n))) ;;
     iqtrim) A=("$2" "$3" $n 0) ;;
     iqsim) A=("$3" --force -n $((n * 4000))) ;;
     grabspec) A=("true $2 capture-options" 256) ;;

@@ -135,8 +135,13 @@ std::string search_header(const SearchResult& result, double threshold_sigma) {
   return header + (sigma >= threshold_sigma ? " verdict=detected\n" : " verdict=no-detection\n");
 }
 
+// Said in the console and as a header line of the table when the best trial lies at an edge.
+constexpr const char* kEdgeWarning =
+    "best trial at the edge of the span: the period may lie outside the span; widen it";
+
 void write_search_table(OutputFile& file, const SearchResult& result, double threshold_sigma) {
   std::string lines = search_header(result, threshold_sigma);
+  if (result.best_at_edge) lines += cformat("# warning: %s\n", kEdgeWarning);
   for (const TrialResult& trial : result.trials) {
     const ProfileStatistics& s = trial.statistics;
     lines += cformat("%.12f   %.4f   %.6f   %.3f\n", trial.period_ms, s.chi2, s.reduced_chi2, s.peak_snr);
@@ -243,6 +248,7 @@ void print_verdict(std::ostream& out, const SearchResult& result, const PowerMom
                  probability_text(log_search).c_str(), static_cast<long long>(result.distinct), sigma);
   out << cformat("%s (threshold %.2f sigma)\n", sigma >= threshold_sigma ? "detected" : "no detection",
                  threshold_sigma);
+  if (result.best_at_edge) out << "Warning: " << kEdgeWarning << '\n';
 }
 
 int search_run(Run& run) {

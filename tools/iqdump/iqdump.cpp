@@ -2,11 +2,14 @@
 // end block as lines of sample number, normalised I and normalised Q.
 #include "iqdump.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "dsp/capture_format.hpp"
+#include "io/capture_reach.hpp"
 #include "io/capture_reader.hpp"
 #include "cli/console_texts.hpp"
 #include "io/output_file.hpp"
@@ -75,8 +78,28 @@ const Command kCommand{
         "block up to (not including) the end block, one sample a line.",
     .parameters = {text_parameter("Infile"), text_parameter("Outfile"),
                    whole_parameter("number of 8192 I/Q blocks-start", 0),
-                   whole_parameter("number of 8192 I/Q blocks-end")},
+                   whole_parameter("number of 8192 I/Q blocks-end", 0)},
 };
+
+// On a capture that can seek, a dump takes at most one block that lies wholly past the capture's
+// end: any further one would be padding as well. An end below the start dumps nothing and
+// prints a negative figure, which may count no more blocks than a dump of the capture takes.
+void check_dump_reach(const Run& run, const CaptureReader& capture, std::int64_t first_block,
+                      std::int64_t end_block) {
+  const std::int64_t length = capture.length();
+  if (length < 0) return;
+  const std::int64_t whole_dump = blocks_within_reach(length, 0);
+  const std::int64_t least = std::max<std::int64_t>(first_block - whole_dump, 0);
+  const std::int64_t most =
+      std::min<std::int64_t>(first_block + blocks_within_reach(length, first_block * kBlockBytes),
+                             std::numeric_limits<std::int32_t>::max());
+  if (end_block < least || end_block > most) {
+    run.refuse(3, cformat("from %lld to %lld: %s holds %lld bytes, a dump takes at most one block wholly past its "
+                          "end, and an end below the start lies at most %lld blocks below it",
+                          static_cast<long long>(least), static_cast<long long>(most), capture.path().c_str(),
+                          static_cast<long long>(length), static_cast<long long>(whole_dump)));
+  }
+}
 
 int dump_run(Run& run) {
   const std::string& infile = run.text(0);
@@ -86,10 +109,11 @@ int dump_run(Run& run) {
   // A negative start would seek before the start of the file.
   const std::int64_t first_block = run.whole(2);
   const std::int64_t end_block = run.whole(3);
+  check_dump_reach(run, capture, first_block, end_block);
   OutputFile table(outfile, {capture.id()});
 
-  // The block count comes from the arguments alone: blocks past the end of the file are
-  // dumped in full (their bytes read as 255), and an end not above the start dumps nothing.
+  // The block count comes from the arguments alone: a block past the end of the file is
+  // dumped in full (its bytes read as 255), and an end not above the start dumps nothing.
   const std::int64_t blocks = end_block - first_block;
   run.out() << cformat("Number of I/P Bytes = %lld\n", static_cast<long long>(capture.length()));
   run.out() << cformat("Number of O/P Samples = %lld\n", static_cast<long long>(kBlockBytes * blocks));
@@ -103,6 +127,10 @@ int dump_run(Run& run) {
     table.write(formatter.lines(block, (first_block + b) * kBlockSamples));
   }
   table.commit();
+  if (capture.length() >= 0) {
+    const std::int64_t padding = padding_bytes(capture.length(), first_block * kBlockBytes, blocks * kBlockBytes);
+    if (padding > 0) report_padding(run.err(), run.tool(), outfile, infile, padding);
+  }
   run.out() << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
   return kExitSuccess;
 }

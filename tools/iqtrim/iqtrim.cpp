@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/capture_format.hpp"
+#include "io/capture_reach.hpp"
 #include "io/capture_reader.hpp"
 #include "cli/console_texts.hpp"
 #include "io/lag_origin.hpp"
@@ -54,15 +55,31 @@ const Command kCommand{
                    whole_parameter("Align address")},
 };
 
+// On a capture that can seek, a cut takes at most one block that lies wholly past the old
+// capture's end: any further one would be padding as well.
+void check_cut_reach(const Run& run, const CaptureReader& old_capture, std::int64_t first, std::int64_t blocks) {
+  if (old_capture.length() < 0) return;
+  const std::int64_t most = blocks_within_reach(old_capture.length(), first);
+  if (blocks > most) {
+    run.refuse(2, cformat("at most %lld: the cut starts at byte %lld of %s, which holds %lld bytes, and takes at "
+                          "most one block wholly past its end",
+                          static_cast<long long>(most), static_cast<long long>(first), old_capture.path().c_str(),
+                          static_cast<long long>(old_capture.length())));
+  }
+}
+
 int trim_run(Run& run) {
   const std::string& oldfile = run.text(0);
   const std::string& newfile = run.text(1);
   run.convert_numbers();
   // Bytes to drop, in 64 bits: every 32-bit align address gives its exact skip.
   const std::int64_t skip = 2 * (run.whole(3) + kLagOrigin);
-  const std::int64_t bytes = std::max<std::int64_t>(run.whole(2), 0) * kBlockBytes;
+  const std::int64_t first = std::max<std::int64_t>(skip, 0);
+  const std::int64_t blocks = run.whole(2);
+  const std::int64_t bytes = std::max<std::int64_t>(blocks, 0) * kBlockBytes;
 
   CaptureReader old_capture = open_capture(oldfile, texts::kCantOpenNoBlank);
+  check_cut_reach(run, old_capture, first, blocks);
   // iqtrim has no --force: an existing file is replaced only when it is no larger than the
   // cut, so that swapped names (iqtrim a_cut.bin a.bin ...) never lose the longer recording.
   OutputFile cut(newfile, {old_capture.id()}, OutputKind::capture(bytes));
@@ -78,13 +95,8 @@ int trim_run(Run& run) {
 
   // The padding is written because callers rely on the size; say how much of it there was.
   if (old_capture.length() >= 0) {
-    const std::int64_t available =
-        std::max<std::int64_t>(old_capture.length() - std::max<std::int64_t>(skip, 0), 0);
-    const std::int64_t padding = bytes - std::min(bytes, available);
-    if (padding > 0) {
-      run.err() << cformat("iqtrim: %s runs past the end of %s: its last %lld bytes are padding of value 255\n",
-                           newfile.c_str(), oldfile.c_str(), static_cast<long long>(padding));
-    }
+    const std::int64_t padding = padding_bytes(old_capture.length(), first, bytes);
+    if (padding > 0) report_padding(run.err(), run.tool(), newfile, oldfile, padding);
   }
   return kExitSuccess;
 }

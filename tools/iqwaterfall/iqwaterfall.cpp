@@ -186,6 +186,16 @@ struct RunFigures {
   std::int64_t left_out = 0;        // bytes past the last complete row
 };
 
+// A capture file without a whole row would give a table of no row. Frames are counted as
+// waterfall_of_file counts them.
+void require_whole_row(const CaptureReader& capture, std::int32_t points, std::int64_t frames_per_row) {
+  const std::int64_t frames = ((capture.length() + 1) / points) / 2;
+  if (frames >= frames_per_row) return;
+  throw ToolError(cformat("%s holds no whole row: %lld bytes, %lld whole frames of the %lld a row takes",
+                          capture.path().c_str(), static_cast<long long>(capture.length()),
+                          static_cast<long long>(frames), static_cast<long long>(frames_per_row)));
+}
+
 // A capture file: its length says how many rows there are before any is read.
 RunFigures waterfall_of_file(CaptureReader& capture, OutputFile& table, std::int32_t points,
                              std::int64_t frames_per_row, std::ostream& out) {
@@ -287,6 +297,7 @@ int waterfall_run(Run& run) {
   std::optional<CaptureReader> capture = open_waterfall_input(infile);
   const bool live = !capture;
   CaptureMetadata meta = read_capture_metadata(infile, kTool, run.err());
+  if (capture) require_whole_row(*capture, n, frames_per_row);
   if (given.sample_rate_hz) meta.sample_rate_hz = given.sample_rate_hz;
   if (given.centre_frequency_hz) meta.centre_frequency_hz = given.centre_frequency_hz;
   if (given.datetime_utc) meta.datetime_utc = given.datetime_utc;

@@ -71,7 +71,9 @@ const Command kCommand{
         "correlation per lag; the console shows the best lag in each direction.",
     .parameters = {text_parameter("Infile1"), text_parameter("Infile2"), text_parameter("Outfile"),
                    whole_parameter("sample length", 0, LagCorrelator::kMaxWindow),
-                   whole_parameter("No 8192 IQ blocks")},
+                   // Blocks are taken in pairs: fewer than two would correlate nothing.
+                   whole_parameter("No 8192 IQ blocks", 2, INT32_MAX,
+                                   "from 2 to 2147483647 (blocks go in pairs)")},
 };
 
 int lag_run(Run& run) {

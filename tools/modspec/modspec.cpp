@@ -72,6 +72,14 @@ std::vector<double> accumulate_modulation(CaptureReader& capture, const VideoDet
 
 namespace {
 
+// A power of two from 2 up: a one-point frame has no bin below its middle to write.
+constexpr Parameter fft_size_parameter() {
+  Parameter size =
+      points_parameter("fft size", kModspecMaxPoints, "a power of two from 2 to 262144", texts::kTooManyFftPoints);
+  size.least = 2;
+  return size;
+}
+
 const Command kCommand{
     .tool = "modspec",
     .usage = kModspecUsage,
@@ -79,8 +87,7 @@ const Command kCommand{
         "Detects the power of a capture in a video band, as powtrace does, then transforms that\n"
         "series in frames of <fft size> points and writes the summed magnitude per frequency.",
     .parameters = {text_parameter("Infile"), text_parameter("Outfile"), kVideoClock, kVideoBand,
-                   points_parameter("fft size", kModspecMaxPoints, "a power of two from 1 to 262144",
-                                    texts::kTooManyFftPoints)},
+                   fft_size_parameter()},
 };
 
 int modulation_run(Run& run) {
