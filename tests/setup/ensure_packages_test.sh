@@ -6,15 +6,8 @@
 # dpkg, dpkg-query, apt-get, id and sudo are stand-ins here that keep a list of installed
 # packages and log every apt-get call.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$(dirname "$0")/harness.bash"
 script=$root/cmake/ensure_packages.sh
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 
 # The stand-ins, and the only other commands the script may use.
 bin=$scratch/bin
@@ -105,5 +98,4 @@ for target in build test demo; do
   [ "$first" = "bash cmake/ensure_packages.sh" ] || fail "make $target starts with '$first'"
 done
 
-[ $failures = 0 ] || exit 1
-echo "ensure_packages: ${#cases[@]} cases passed"
+finish "ensure_packages: ${#cases[@]} cases passed"

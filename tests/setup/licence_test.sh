@@ -3,14 +3,7 @@
 # The licence-line check (.ci/licence.sh) in a scratch repository: which tracked files it names,
 # where --add puts the line and in which comment form, and that a second --add changes nothing.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/harness.bash"
 
 repo=$scratch/repo
 mkdir -p "$repo/.ci" "$repo/sub/deeper"
@@ -71,5 +64,4 @@ snapshot=$(cat $(printf '%s\n' "${cases[@]}" | cut -d '|' -f 1) | sha256sum)
 [ "$(cat $(printf '%s\n' "${cases[@]}" | cut -d '|' -f 1) | sha256sum)" = "$snapshot" ] ||
   fail "a second --add changes files"
 
-[ $failures = 0 ] || exit 1
-echo "licence: ${#cases[@]} cases passed"
+finish "licence: ${#cases[@]} cases passed"
