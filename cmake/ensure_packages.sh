@@ -10,7 +10,8 @@ set -euo pipefail
 
 # Highway: the vector kernels. nlohmann-json: the capture metadata files. ERFA: time scales and
 # velocities. gnuplot: the pictures (iqplot, the demo). groff and man-db: the manual pages.
-packages=(libhwy-dev nlohmann-json3-dev liberfa-dev gnuplot-nox groff-base man-db)
+# dpkg-dev: the Debian package (cpack finds its library dependencies with dpkg-shlibdeps).
+packages=(libhwy-dev nlohmann-json3-dev liberfa-dev gnuplot-nox groff-base man-db dpkg-dev)
 
 fail() {
   echo "ensure_packages: $*" >&2
