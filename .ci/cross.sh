@@ -3,7 +3,8 @@
 #   .ci/cross.sh arm64 armhf      (one or both)
 # For each architecture: the build with cmake/toolchain-ARCH.cmake in build-ARCH, every test
 # but the labelled slow ones under the emulator, and the Debian package (build-ARCH/*.deb),
-# checked by .ci/package.sh with its programs run under the emulator.
+# checked by .ci/package.sh (lintian must report no error) with its programs run under the
+# emulator.
 # Installs the cross compiler, qemu-user and the architecture's libraries when missing.
 # Exits non-zero when anything fails.
 set -euo pipefail
