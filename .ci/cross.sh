@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds for ARM with Debian's cross compilers and runs the tests under qemu-user:
 #   .ci/cross.sh arm64 armhf      (one or both)
 # For each architecture: the build with cmake/toolchain-ARCH.cmake in build-ARCH, every test

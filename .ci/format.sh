@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Format check: every tracked source file carries its licence line (.ci/licence.sh), and every
 # C++ file in common/, tools/, tests/, bench/ and fuzz/ is as clang-format leaves it with the
 # style of .clang-format (written for clang-format 14, which is preferred when installed;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the FFT per point count, in nanoseconds per butterfly.
 #include <benchmark/benchmark.h>
 

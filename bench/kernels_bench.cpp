@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the per-sample kernels of the streaming tools: video detection, the fold step, the
 // correlation sums and the table formatting.
 #include <benchmark/benchmark.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Mutation check: applies each one-token fault of a list (bench/mutations.txt) on its own,
 # rebuilds the programs and the test program, runs the given test command and counts the
 # faults it fails on. Run it in a scratch clone, never in a worktree with unsaved work: each

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # run_tools.sh [BIN_DIR] -- time every tool on a synthetic capture made by iqsim and print, per
 # job, the median wall time, the capture throughput and the peak memory (/usr/bin/time).
 # Environment: SIZE_MIB (capture size, default 1024), RUNS (timed runs per job, default 3),

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian package of the programs, iqplot and the manual pages: `cpack -G DEB` in a build
 # folder makes iqtools_<version>_<architecture>.deb (the version of project() in the top
 # CMakeLists.txt) for the architecture built for (amd64 natively, arm64 or armhf with the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Build settings shared by every target, and the one-line helper that adds a tool.
 
 # Warnings and the floating-point contract: results are defined by where values are rounded,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-build for 64-bit ARM (Debian arm64: a Raspberry Pi 3, 4 or 5 with the 64-bit system)
 # with Debian's cross compiler (g++-aarch64-linux-gnu):
 #   cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake

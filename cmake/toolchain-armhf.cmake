@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-build for 32-bit ARM (Debian armhf: a Raspberry Pi with the 32-bit system) with
 # Debian's cross compiler (g++-arm-linux-gnueabihf):
 #   cmake -S . -B build-armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake

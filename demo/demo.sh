@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A synthetic observation night. iqsim plays the receivers: a hydrogen-line-like tone on
 # broadband noise, a pulsar-like pulse train buried in noise, two receivers that see the same
 # sky with a delay, a capture program started by grabspec, and a hydrogen-line night: a line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: numeric arguments as a declared command parses them. A whole parameter accepts
 // exactly the texts an independent parser reads whole (leading white space, a sign, decimal
 // digits) with a value in the declared range, and gives that value; a number parameter accepts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the capture file name found in a capture command (ext_bin) and the table name
 // derived from it (ext_txt), checked against what they promise for any text.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the buffered capture reader against byte-by-byte reading. A capture of random
 // length is read through a random buffer size with a random sequence of single bytes, block
 // reads, skips and seeks; every byte must be the file's byte at that position, or 255 past the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check of a property inside a fuzz target: a failed check ends the run as a crash, which
 // libFuzzer reports together with the input that caused it.
 #pragma once

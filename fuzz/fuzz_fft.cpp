@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the FFT. Any point count and sign either builds a plan or is refused with
 // std::invalid_argument; a plan transforms random frames without fault, and a forward
 // transform followed by the inverse returns the frame to within rounding.

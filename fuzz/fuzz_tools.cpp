@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: every tool's whole run, in-process, with a random argument list and a small
 // random capture. The first input byte picks the tool; the rest gives the capture (length and
 // content rule) and the arguments.

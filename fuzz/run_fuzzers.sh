@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every libFuzzer target (or those named) for a while, two at a time, starting from the
 # saved corpus; new inputs go to a temporary folder, not into the repository. Prints each
 # target's executions and crashes; exits non-zero when any target crashed, with the crashing

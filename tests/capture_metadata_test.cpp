@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Capture metadata: what is written is read back and names its capture for SigMF readers, UTC
 // times are read to the second and fraction (calendar arithmetic, offsets), captures of another
 // layout are refused when opened, and a field that cannot be used costs only itself. How each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the golden corpus cannot show of the timed tools: the time of day at an offset, the wait
 // for a start time on a driven clock (woken early by signals), timedgrab and alarmexec running
 // at their start time, and one real short wait.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The declared command line: what counts as a whole number or a number, where options may
 // stand, and what a wrong count, --help and --version print.
 #include <sstream>

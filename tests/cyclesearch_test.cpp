@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cyclesearch from the command line: the recovery of a period put into iqsim captures from 1 ms
 // to 2 s, and noise that stays insignificant. Refusals, console layout and the profile that is
 // cyclestack's at the nominal period are golden cases.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The extended addition proven in double against the extended addition itself, on running
 // sums and on the midpoints between doubles where rounding to extended first changes the sum.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fast paths of the shared code and the tools' formatters and counters, each against its
 // plain twin on random inputs: number formatting, dump lines, level counts, video detection's
 // power sums, spectrum sums on several workers (every chunk of the work once), buffered

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FFT: bit-identity of every arrangement (plan, lanes, lanes on capture bytes, each vector
 // target) with a plain transcription of the classic routine, the proven butterflies, and the
 // transform's sign convention.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The folding core: folded values, run sums against additions one by one, and a whole fold
 // against a sample-by-sample transcription of the rule.
 #include <gtest/gtest.h>

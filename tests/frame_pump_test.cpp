@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame pump: a capture read at offsets by the consumer's threads and one read in sequence
 // (a pipe, or a consumer that does not read through the fill) hand over the same bytes in the
 // same batches and leave the read position after the frames; a live stream hands over its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqplot with the real gnuplot: the script written for every kind of table draws a picture, the
 // waterfall and the calibrated spectrum on a velocity axis from the capture's metadata, and the
 // unusual axes too; gnuplot's own reason when it fails; ticks labelled to their step.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqsim's sky: the same bytes whatever the chunking, a delayed receiver that repeats the sky,
 // and pulses during their duty cycle. These hold whatever generator
 // makes the noise.

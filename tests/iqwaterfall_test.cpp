@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqwaterfall: every row is iqspec's table of its frames, whatever the threads, and a stream
 // arriving in pieces that end inside frames gives the file's table. Its console, header and
 // refusals are in the golden corpus; a stream stopped by a signal in tests/cli.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A plain transcription of the cross-correlator for the tests: the original buffers, one lag at
 // a time, every term evaluated in full as written. The fast correlator must match it bit for bit.
 #pragma once

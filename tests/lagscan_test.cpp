@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lagscan's correlator against the plain transcription, and its sums on every vector target
 // against the extended sums on the hard cases. Console texts, peaks, ties, refusals and whole
 // tables are in the golden corpus.

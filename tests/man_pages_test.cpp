@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every tool has a manual page with the sections a user looks for, and groff renders each
 // without a warning.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the golden corpus cannot show of a run's inputs and outputs: a table replaces the previous
 // file only when complete; where text ends and binary data begins; the inputs refused before they
 // are opened (a socket among them); tables split into lines across the reader's buffer; the

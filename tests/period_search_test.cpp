@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The period search's parts against plain transcriptions: the fold with squared powers, the
 // sub-integration split, the drift tree's shifts, and every trial's profile against assigning
 // each sample to its trial bin. The statistics, the noise, the default sub-integrations and the

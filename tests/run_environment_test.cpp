@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run's settings from the environment: which values pin the vector target and cap the
 // threads, which are refused, and that a tool's run applies them.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chi-square and Gaussian tails against values computed to 40 digits elsewhere, far into
 // the tails where the probabilities underflow a double, and the correction for many trials.
 #include <gtest/gtest.h>

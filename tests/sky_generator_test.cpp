@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqsim's sky: its own logarithm, sine and cosine against the library's (the same bytes on every
 // processor; the golden corpus holds whole captures), Gaussian noise, drifting tones and the
 // receiver's passband.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The software extended type against the x87 unit: edge cases and random operands, bit for bit.
 // Where long double is not the x87 format, the table of results recorded on x86 stands in.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // speccal's baseline fit: a known polynomial and a line recovered by least squares. The ratio
 // per bin, the console and every refusal are in the golden corpus.
 #include <gtest/gtest.h>

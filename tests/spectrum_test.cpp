@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The spectrum's bin powers and table lines against their extended and printf twins (the sums
 // on workers against the plain loop: fast_paths_test.cpp).
 #include <gtest/gtest.h>

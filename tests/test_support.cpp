@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for tests.
 #include "test_support.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for tests: a scratch folder, capture files, in-process tool runs, a driven clock, and
 // the harness that holds every fast path against its plain twin.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text formatting: format_fixed3 writes exactly what printf's "%.3f" writes.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a new user meets at the edges that a recorded run cannot show: names near the file
 // system's limit and the progress line erased when a signal ends the run. The refusals of
 // numbers, pipes, short captures and launcher commands are in the golden corpus.

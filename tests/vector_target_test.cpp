@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The choice of vector target: pinning, and tables that do not depend on it.
 #include <gtest/gtest.h>
 

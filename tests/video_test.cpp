@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // powtrace and modspec against a plain byte-by-byte transcription of the video detector and the
 // modulation spectrum, and modspec's counts in 64 bits.
 #include <cmath>

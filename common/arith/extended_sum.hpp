@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running sums of doubles whose every addition is done in extended precision and rounded to
 // double, as the toolkit's folds and averages add their values.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The numeric policy of the toolkit: which quantities are single, double or extended precision.
 //
 // Results are defined by where values are rounded. Every expression is evaluated in extended

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Extended precision in software: the x87 80-bit format and its rounding, on any processor.
 //
 // A value is a 64-bit significand with an explicit integer bit and a sign with a 15-bit biased

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-number tests that the signal code and the argument checks share.
 #pragma once
 

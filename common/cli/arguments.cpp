@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The refusal of a parameter.
 #include "cli/arguments.hpp"
 

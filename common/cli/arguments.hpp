@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The arguments of a program's run, and the refusal of a parameter.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The declared command line: parsing, help, refusals and the guarded run.
 #include "cli/command.hpp"
 

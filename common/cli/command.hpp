@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program's command line declared once: its positional parameters (name, kind, range, unit)
 // and options, from which come the parsing, the help text, the refusal lines and the run's
 // context (the program's name and its two console streams).

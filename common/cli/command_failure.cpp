@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The words for a command's exit status. Kept apart from run_command, so that a program may
 // put its own run_command in place of the library's (the fuzz target does) and still link.
 #include "cli/run_command.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console texts that several tools share, byte for byte. A tool's own usage line lives beside
 // its run function.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running a command line through the command processor.
 #include "cli/run_command.hpp"
 

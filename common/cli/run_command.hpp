@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running a command line through the platform's command processor.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run's vector target and thread count, from the environment.
 #include "cli/run_environment.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings a run takes from the environment: the vector target and the thread count.
 #pragma once
 

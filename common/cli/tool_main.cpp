@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a tool runs.
 #include "cli/tool_main.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a tool runs: a function of its arguments and console streams that returns the exit
 // status, called in-process by tests and by the tool's main; and the first and last steps that
 // the analysis tools share.

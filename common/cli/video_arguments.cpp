@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The video detection's parameters.
 #include "cli/video_arguments.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The video detection's two parameters as a command declares them, and the detector they give.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conventions of a capture file: headerless interleaved unsigned 8-bit I and Q samples.
 #pragma once
 

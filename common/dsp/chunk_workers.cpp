@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helper threads sharing chunks of work.
 #include "dsp/chunk_workers.hpp"
 

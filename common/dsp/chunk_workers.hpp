@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fixed set of helper threads that share the independent chunks of one job at a time with
 // the calling thread. The tasks may not throw.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // In-place radix-2 complex FFT with recurrence twiddles, exact to the classic routine.
 #include "dsp/fft.hpp"
 

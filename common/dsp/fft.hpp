@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The toolkit's one Fourier transform: in-place radix-2 decimation-in-time complex FFT whose
 // every value is the one the classic recurrence gives.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FFT butterflies on eight frames side by side: the vector evaluation and its proof.
 //
 // The kernel is written once with Highway and compiled for every vector target; a vector holds

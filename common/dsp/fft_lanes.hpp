@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The butterflies of the FFT on eight frames side by side, one frame per vector lane.
 //
 // Two evaluations give the same bits. The extended one is the butterfly of the classic routine

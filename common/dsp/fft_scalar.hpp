@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FFT butterfly in double precision, one at a time, proven to store the extended butterfly's
 // bits: the fast path where extended precision is computed in software.
 //

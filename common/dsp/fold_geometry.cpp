@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The phase-to-bin rule of the folding tools and the boundary search that lets a fold assign
 // whole runs of samples to one bin.
 #include "dsp/fold_geometry.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a sample falls in a folding period: the bin width and the phase-to-bin rule of the
 // folding tools.
 //

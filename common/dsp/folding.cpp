@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Period folding: per-bin sums and counts.
 #include "dsp/folding.hpp"
 

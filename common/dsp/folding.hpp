@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Period folding: every complex sample of a capture goes to the bin of the period it falls in
 // (FoldGeometry); each bin sums the samples' amplitude or power and counts them, and gives the
 // mean the table shows.

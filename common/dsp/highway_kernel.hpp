@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The preamble of every file of vector kernels that Highway compiles once per target.
 //
 // A kernel file names itself, then includes this header:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One step of a coefficient sum in double precision where it is proven to give the extended
 // step's bits: the scalar twin of the vector step, for processors whose extended arithmetic is
 // software.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Coefficient sums of the cross-correlator, in extended precision or proven step by step in
 // vectors (written once with Highway, compiled for every vector target; the proof holds lane by lane
 // whatever the width, with or without a fused multiply-add).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The coefficient sums of the cross-correlator: for each lag position i,
 //   sum over j = 0..L-1, ascending, of weight[j] * factor[i + j],
 // with the product rounded to extended precision, each addition done in extended precision and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sub-integrations of a period search, the shift-and-add of each trial and its statistics.
 #include "dsp/period_search.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A period search by sub-integrations: the capture is folded once at the nominal period into
 // consecutive sub-integrations, and the profile at each trial period near it is the sum of the
 // sub-integrations shifted by the whole number of bins that the pulse drifts by at that period.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The power of runs of bytes in units of 2^-16, in vectors: each byte widened to 16 bits as
 // 2b - 255 and squared into 32-bit lanes, two products to a lane. Taken 8192 bytes at a time,
 // a lane gathers at most 8192 products of at most 65025 each, below 2^31.

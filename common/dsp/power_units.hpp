@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The power of runs of samples as whole numbers: a component's byte b has the power
 // (2b - 255)^2 / 65536, so the power of any run is a whole number of 2^-16, summed exactly in
 // integers, in vectors (Highway, every vector target) or one byte at a time.

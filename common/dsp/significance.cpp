@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chi-square and Gaussian tails in logarithms, and their use for a search over trials.
 #include "dsp/significance.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How surprising a statistic is under noise: the tail of the chi-square distribution, its
 // Gaussian-sigma equivalent and the correction for the best of many trials, all as natural
 // logarithms so that a strong detection (a tail of 1e-5000) keeps its digits.

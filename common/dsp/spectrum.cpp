@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Averaged power spectrum: accumulation and the batches transformed side by side.
 #include "dsp/spectrum.hpp"
 

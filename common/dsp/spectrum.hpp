@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Averaged power spectrum of frames of N complex samples: each transformed, its squared
 // magnitudes summed per bin, and the mean of each bin in table order, negative frequencies first.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The power of every bin of a transformed frame, in vectors, proven against the extended
 // evaluation (Highway, every vector target; the proof holds lane by lane whatever the width).
 //

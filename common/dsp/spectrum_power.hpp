@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The single-precision power of every bin of a transformed frame (2 bins doubles, real part
 // first): RN24(re re + im im) evaluated in extended precision.
 #pragma once

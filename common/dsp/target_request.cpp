@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run's request for a vector target, handed to the kernels where a program holds them.
 #include "dsp/target_request.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A run's request for a vector target, kept apart from the kernels, so that a program without
 // vector kernels asks for nothing it does not hold (and never loads the vector library).
 #pragma once

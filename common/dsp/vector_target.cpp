@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The choice of vector target: Highway's run-time choice, or the one a run pins.
 #include "dsp/vector_target.hpp"
 

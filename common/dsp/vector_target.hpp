@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which instruction set the vector kernels run on.
 //
 // The kernels (FFT lanes, correlation sums, spectrum power and sums) are written once with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Video detection: ratio, whole samples per point, single-precision power sums.
 #include "dsp/video_detection.hpp"
 

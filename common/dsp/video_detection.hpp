@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Video detection: the power I^2 + Q^2 of consecutive runs of complex samples, one run per
 // video point, whose length follows from the sample rate and the video bandwidth.
 //

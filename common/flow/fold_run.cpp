@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Folding a capture: the pump's samples in chunks, and the profile table.
 #include "flow/fold_run.hpp"
 

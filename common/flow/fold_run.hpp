@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Folding a capture: its samples pumped into a Folder, and the profile table.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame pump: batches read at offsets by the consumer's threads, or in sequence.
 #include "flow/frame_pump.hpp"
 

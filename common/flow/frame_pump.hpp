@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one loop that reads a capture or a live stream and hands its bytes, in whole frames, to
 // the signal code: a batch at a time, in order.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The spectrum of a capture: the pump's frames through the batched transforms, and the table.
 #include "flow/spectrum_run.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The averaged spectrum of a capture's frames, fed by the frame pump, and its table.
 #pragma once
 

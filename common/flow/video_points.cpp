@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Video points of a capture: the pump's samples into the point sums.
 #include "flow/video_points.hpp"
 

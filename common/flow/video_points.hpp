@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Video points of a capture, read through the frame pump in fixed memory.
 #pragma once
 

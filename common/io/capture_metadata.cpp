@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SigMF metadata beside a capture: written by the simulator, read by the analysis tools.
 #include "io/capture_metadata.hpp"
 

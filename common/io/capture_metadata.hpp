@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a capture was made (sample rate, centre frequency, start time), kept beside it in a
 // SigMF metadata file "<base>.sigmf-meta" so that nobody has to type it again.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sequential buffered reading of a capture.
 #include "io/capture_reader.hpp"
 

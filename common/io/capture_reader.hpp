@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sequential reading of a capture through large buffered reads, with the byte-by-byte results
 // of the tools' contract: a byte read past the end of the file is 255, never an error.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What kind of file a name holds.
 #include "io/file_kind.hpp"
 

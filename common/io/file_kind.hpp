@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What kind of file a name holds, for the policies that guard the tools' inputs and outputs:
 // text or binary content, a capture's name, and the inputs that are refused before any open.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fast printf-equal number formatting.
 #include "io/fixed_format.hpp"
 

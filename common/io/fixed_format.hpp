@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fast appending of numbers to text, giving exactly what printf gives, for tables of millions
 // of lines.
 #pragma once

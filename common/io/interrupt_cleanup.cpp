@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interrupt handler that removes temporary outputs and erases the progress line.
 #include "io/interrupt_cleanup.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a run stopped by SIGINT, SIGTERM or SIGHUP must not leave behind: temporary output
 // files and folders, a child process still running, and a progress line on the terminal. One
 // handler serves them all; it undoes them and then lets the signal end the process as it would

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sample from which the two-receiver tools count: lagscan's reference windows begin at this
 // complex sample of each capture, its printed lags and offsets count from it, and iqtrim's
 // align address counts from the same sample, so an offset lagscan prints can be handed to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a live stream that a signal may end.
 #include "io/live_input.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a live stream (a capture program's output on a pipe) that ends at its end of file or
 // when the user stops the run with SIGINT, SIGTERM or SIGHUP: the signal ends the stream, not
 // the process, so that what was read before it can be finished and kept.

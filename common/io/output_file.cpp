@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Safe creation of a tool's output.
 #include "io/output_file.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Safe creation of a tool's output: never the same file as an input, never a file that the
 // kind of output may not replace, every write checked, and a regular file replaced only when
 // the whole table has been written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The terminal progress line.
 #include "io/progress_meter.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A one-line progress indicator on a terminal: percent done, reading speed and time left, for
 // tools that read a capture for longer than about a second. It writes to a file descriptor
 // (standard error) only, so console lines and tables stay exactly as they are. A run stopped by

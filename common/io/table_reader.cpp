@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a text table line by line.
 #include "io/table_reader.hpp"
 

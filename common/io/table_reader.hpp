@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a text table line by line, for every program that reads the tables the tools write:
 // the table is opened once (after the input policy), its identity kept so that no output
 // replaces it, and binary data (a capture given by mistake) refused before any line is read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // printf-style formatting into std::string.
 #include "io/text_format.hpp"
 

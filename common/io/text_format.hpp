@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // printf-style formatting into std::string, so tools can print exact C formats to any stream.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Messages for failed file operations.
 #include "io/tool_error.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The failure that ends a tool's run: a one-line message and exit status 1.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The launchers' capture-command pipeline.
 #include "runs/capture_command.hpp"
 

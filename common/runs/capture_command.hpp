@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The launchers' pipeline: run a capture program's command line, find the capture file named
 // in it, and write the averaged power spectrum of that file to a table named after it.
 #pragma once

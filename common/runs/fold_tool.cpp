@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run of the folding tools.
 #include "runs/fold_tool.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run of the folding tools (cyclefold, cyclestack, cyclebin): they differ only in their
 // argument count, usage line, console wording, folded value and whether they report a total.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wall clock.
 #include "time/clock.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wall clock the timed tools read and sleep on, behind an interface so that tests can
 // drive time without waiting.
 #pragma once

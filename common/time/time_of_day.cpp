@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time of day at a fixed offset from UTC, and the start-time wait.
 #include "time/time_of_day.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time of day in a fixed zone given as a whole-hour offset from UTC, and the wait for a start
 // time later on the same day.
 #pragma once

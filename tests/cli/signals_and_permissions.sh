@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What the golden corpus cannot hold: runs interrupted by SIGINT or SIGTERM, an output in a
 # read-only folder, an unreadable input. Each must fail saying what failed, keep the previous
 # file of that name and leave no temporary file.

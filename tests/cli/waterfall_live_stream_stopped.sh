@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # iqwaterfall reading a live stream from a FIFO: its rows are in the table while the stream
 # lasts, and Ctrl-C (SIGINT) or SIGTERM ends the run with exit status 0, the complete rows kept
 # (the same as a file run's), the partial last row left out and said on standard error.

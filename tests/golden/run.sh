@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The golden corpus: runs the cases of cases.txt on the built programs and holds the record of
 # each run (exit status, console, files left) against expected/NAME.txt, printing the first
 # differing lines; --regenerate writes the records instead. IQTOOLS_EMULATOR, when set,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A sparse capture of just over 4 GiB, all zero bytes: lengths, counts and means past 2^32
 // bytes must be 64-bit in levelhist, powtrace (with a divisor) and iqspec. (The golden corpus
 // holds iqtrim's skip past 4 GiB.)

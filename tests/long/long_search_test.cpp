@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A period search on noise alone, 100 seeds: at most one may reach 4 sigma. Labelled
 // long_search and left out of `make test`; run it with `ctest -L long_search`.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // alarmexec: waits for a time of day in the zone UTC-7, then runs a command line.
 #include "alarmexec.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // alarmexec: runs a command line at a given time of day (UTC-7).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cyclebin: folds the power of the first 1/divisor of a capture at a period into a pulse profile.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cyclefold: folds the amplitude of the first 1/divisor of a capture at a period into a pulse profile.
 #include "cyclefold.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cyclefold.hpp"
 #include "cli/tool_main.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cyclesearch: one pass over a capture into sub-integrations folded at the nominal period,
 // then every trial period by shifting and adding them; the table, the best trial, its profile
 // and whether it is a detection.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cyclesearch: folds a capture once into sub-integrations and searches trial periods around a
 // nominal one for the pulse profile furthest from flat, with its significance.
 #pragma once

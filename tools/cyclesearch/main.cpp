@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cyclesearch.hpp"
 #include "cli/tool_main.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cyclestack: folds the power of a whole capture at a period into a pulse profile, with the total sample count.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // grabspec: runs a capture command at once and writes the averaged power spectrum of the
 // capture file it names.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqdump: writes blocks of 8192 complex samples from a chosen block up to (not including) an
 // end block as lines of sample number, normalised I and normalised Q.
 #include "iqdump.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqdump: a range of blocks of a capture as a text table, one line per complex sample.
 #pragma once
 

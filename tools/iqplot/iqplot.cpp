@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqplot: reads a table, tells its kind from its layout (or takes it as an option), writes a
 // gnuplot script for it and stores what gnuplot draws as the picture.
 #include "iqplot.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqplot: draws any table of the toolkit as a PNG or SVG picture with gnuplot.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "iqplot.hpp"
 #include "cli/tool_main.hpp"
 

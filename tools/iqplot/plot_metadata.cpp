@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture metadata behind a table.
 #include "plot_metadata.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What iqplot learns about a table's capture without being told: the metadata file of the
 // capture the table was made from (its rate, centre frequency and start time).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gnuplot scripts for the toolkit's tables. Every script plots the table file itself, maps its
 // first column to the axis the settings allow (bins, MHz, seconds, phase) and writes the
 // picture to standard output, so the caller decides where and how it is stored.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The gnuplot script that draws one table: axes, labels and the picture format.
 #pragma once
 

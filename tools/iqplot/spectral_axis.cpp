@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frequency and velocity axes of spectra and waterfalls.
 #include "spectral_axis.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The horizontal axis of tables whose rows are frequency bins (spectra, calibrated spectra,
 // waterfall rows): bin numbers, frequency in MHz, or radial velocity about a line's rest
 // frequency.

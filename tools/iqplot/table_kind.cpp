@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recognising a table's kind from the number formats its tool writes: each tool prints a fixed
 // number of columns with a fixed number of decimals, so the layout names the tool.
 #include "table_kind.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kinds of table the toolkit writes, and how to tell them apart by their shape alone.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waterfall tables drawn as heat maps.
 #include "waterfall_plot.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waterfall tables (iqwaterfall's): reading their header and rows, and the heat map of them.
 //
 // The table starts with a line "# iqwaterfall points=N frames_per_row=M [sample_rate_hz=R]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqsim: command line of the synthetic capture program.
 #include "iqsim.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqsim: writes a synthetic capture, standing in for a receiver's capture program.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Synthetic receiver output, the same bytes on every processor.
 #include "sky_generator.hpp"
 

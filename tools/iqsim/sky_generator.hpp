@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Synthetic receiver output: what an 8-bit I/Q converter would record of broadband noise with
 // optional tones and a periodic pulse, seen through a receiver whose gain may vary across the
 // band, as one of possibly several receivers of the same sky.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqspec: cuts a capture into frames of N complex samples, transforms each and writes the mean
 // power per bin, negative frequencies first.
 #include "iqspec.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqspec: the averaged power spectrum of a capture.
 #pragma once
 

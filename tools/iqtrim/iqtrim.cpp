@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqtrim: drops 7000 + align address complex samples from the start of a capture and copies the
 // given number of blocks from there, unchanged. Positions past the end of the old file are
 // written as 255, as a byte read there reads, so the new file always has the asked size.

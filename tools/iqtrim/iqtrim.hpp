@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqtrim: writes a cut of a capture that starts at a chosen sample, counted from sample 7000
 // (the origin of lagscan's lags), and holds a chosen number of blocks.
 #pragma once

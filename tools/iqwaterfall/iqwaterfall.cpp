@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqwaterfall: cuts a capture (or a live stream on standard input) into rows of consecutive
 // frames and writes each row's mean power per bin, exactly as iqspec computes it for those
 // frames, negative frequencies first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iqwaterfall: the spectrum of a capture over time, one averaged spectrum per run of frames.
 #pragma once
 

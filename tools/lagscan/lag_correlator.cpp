@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cross-correlation of capture amplitudes, fast and bit-identical to the term-by-term sums.
 #include "lag_correlator.hpp"
 

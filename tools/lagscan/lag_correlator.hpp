@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Normalised cross-correlation of the amplitudes of two simultaneous captures over all lags,
 // block by block, in both directions ("1 on 2": the reference window of capture 1 slid along
 // capture 2; "2 on 1" the other way round).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lagscan: slides the reference window of each capture (L amplitudes from sample 7000 of block
 // 0) along the other capture one sample at a time, writes one table row per lag with both
 // coefficients, and reports after every block the best coefficient and its lag so far.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lagscan: normalised cross-correlation of the amplitudes of two simultaneous captures over all
 // lags, with the best lag in each direction.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // levelhist: counts the byte values (I and Q together) of the whole 512-byte chunks of a
 // capture and writes one line per level from -128 to 127.
 #include "levelhist.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // levelhist: how often each byte value occurs in a capture, as the mean count per 512 bytes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // modspec: transforms the video points of a capture frame by frame and writes the summed bin
 // magnitudes of the lower half, divided by a common scale.
 #include "modspec.hpp"

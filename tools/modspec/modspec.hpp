@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // modspec: the modulation spectrum of a capture: its video points cut into frames of N,
 // each transformed, and the magnitudes of the lower N/2 bins summed over the frames.
 #pragma once

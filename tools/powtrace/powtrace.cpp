@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // powtrace: sums the power of consecutive runs of samples set by the sample rate and the video
 // bandwidth, and writes the value of each run (a video point) as one table line.
 #include "powtrace.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // powtrace: the detected-power (video) trace of a capture, one line per video point.
 #pragma once
 

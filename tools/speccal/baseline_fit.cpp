@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Least-squares polynomial baselines by Householder QR.
 #include "baseline_fit.hpp"
 

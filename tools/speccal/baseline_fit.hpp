@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Least-squares polynomial baselines: the polynomial of a chosen order that fits a spectrum's
 // bins outside a line window, in double precision.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // speccal: reads two spectrum tables of the same bins, a spectrum "on" the source and a
 // reference "off" it (off source or off frequency, through the same receiver), and writes
 // (on - off) / off per bin: the receiver's passband shape divides out. Optionally a polynomial

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // speccal: a spectrum calibrated against a reference, (on - off) / off per bin, with an
 // optional polynomial baseline removed.
 #pragma once

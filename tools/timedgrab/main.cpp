@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "timedgrab.hpp"
 #include "cli/tool_main.hpp"
 

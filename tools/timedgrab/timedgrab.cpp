@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // timedgrab: waits for a time of day at a given offset from UTC, runs the capture command and
 // writes the spectrum of its capture.
 #include "timedgrab.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // timedgrab: runs a capture command at a given time of day and writes the averaged power
 // spectrum of the capture file it names.
 #pragma once
