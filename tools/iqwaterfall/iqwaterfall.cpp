@@ -316,6 +316,14 @@ int waterfall_run(Run& run) {
     figures = waterfall_of_file(*capture, table, n, frames_per_row, out);
   }
   table.commit();
+  // A stream that ended before its first row filled gave nothing to look at: a failure, though
+  // the table (its header alone) stays, as a live table's rows would.
+  if (figures.rows == 0) {
+    throw ToolError(
+        cformat("standard input ended before a whole row: %lld bytes, %lld whole frames of the %lld a row takes",
+                static_cast<long long>(figures.bytes), static_cast<long long>(figures.partial_frames),
+                static_cast<long long>(frames_per_row)));
+  }
   if (figures.left_out > 0) {
     run.err() << cformat(
         "%s: left out a partial last row: %lld bytes, %lld whole frames of the %lld a row takes\n", kTool,
