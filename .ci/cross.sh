@@ -26,7 +26,7 @@ for arch in "$@"; do
     dpkg --add-architecture "$arch"
     new_architecture=1
   fi
-  for package in "${compiler[$arch]}" qemu-user "libgtest-dev:$arch" "libhwy-dev:$arch"; do
+  for package in "${compiler[$arch]}" qemu-user "libgtest-dev:$arch" "libhwy-dev:$arch" "liberfa-dev:$arch"; do
     installed "$package" || missing+=("$package")
   done
 done

@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: MIT
+// Reading the site, pointing and start options into an observation.
+#include "astro/observation_options.hpp"
+
+#include <string_view>
+
+#include "io/tool_error.hpp"
+
+namespace iq {
+
+namespace {
+
+constexpr std::string_view kSiteRange =
+    "LAT,LON[,HEIGHT_M]: a latitude from -90 to 90 degrees north, a longitude from -180 to 180 degrees "
+    "east and a height from -1000 to 10000 m";
+constexpr std::string_view kRadecRange =
+    "RA_DEG,DEC_DEG: a right ascension from 0 to 360 (360 excluded) "
+    "and a declination from -90 to 90";
+constexpr std::string_view kGalacticRange =
+    "L_DEG,B_DEG: a galactic longitude from 0 to 360 (360 excluded) and a latitude from -90 to 90";
+constexpr std::string_view kAzelRange =
+    "AZ_DEG,EL_DEG: an azimuth from 0 to 360 (360 excluded, from north through east) and an elevation "
+    "from 0 to 90";
+constexpr std::string_view kPointings[] = {"--radec", "--galactic", "--azel"};
+
+// The numbers of a comma-separated option value, at least `least` and at most `most` of them.
+std::vector<double> numbers(std::string_view option, const std::string& text, std::size_t least, std::size_t most,
+                            std::string_view range) {
+  std::vector<double> values;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', at);
+    require_option(values.size() < most, option, range);
+    values.push_back(option_number(option, text.substr(at, comma - at)));
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  require_option(values.size() >= least, option, range);
+  return values;
+}
+
+bool within(double value, double least, double most) { return value >= least && value <= most; }
+
+Site site_option(const GivenOptions& given) {
+  const auto text = given.value("--site");
+  if (!text) throw ToolError("option --site is needed: " + std::string(kSiteRange));
+  const std::vector<double> v = numbers("--site", *text, 2, 3, kSiteRange);
+  const Site site{v[0], v[1], v.size() == 3 ? v[2] : 0.0};
+  require_option(within(site.latitude_deg, -90.0, 90.0) && within(site.longitude_deg, -180.0, 180.0) &&
+                     within(site.height_m, -1000.0, 10000.0),
+                 "--site", kSiteRange);
+  return site;
+}
+
+UtcInstant start_option(const GivenOptions& given) {
+  const auto text = given.value("--start");
+  constexpr std::string_view kRange =
+      "an ISO 8601 UTC date and time from 1900 to 2100, YYYY-MM-DDTHH:MM[:SS[.fff]][Z]";
+  if (!text) throw ToolError("option --start is needed: " + std::string(kRange));
+  const auto instant = parse_utc(*text);
+  if (!instant) throw ToolError("option --start must be " + std::string(kRange) + " (got '" + *text + "')");
+  return *instant;
+}
+
+// Two angles: the first from 0 to 360 (excluded), the second from `second_least` to 90.
+std::vector<double> angle_pair(std::string_view option, const std::string& text, double second_least,
+                               std::string_view range) {
+  const std::vector<double> v = numbers(option, text, 2, 2, range);
+  require_option(v[0] >= 0.0 && v[0] < 360.0 && within(v[1], second_least, 90.0), option, range);
+  return v;
+}
+
+Equatorial pointing_option(const GivenOptions& given, const Site& site, const UtcInstant& start) {
+  int count = 0;
+  for (const std::string_view option : kPointings) count += given.has(option) ? 1 : 0;
+  if (count != 1) throw ToolError("give exactly one pointing: --radec, --galactic or --azel");
+  if (const auto text = given.value("--radec")) {
+    const std::vector<double> v = angle_pair("--radec", *text, -90.0, kRadecRange);
+    return {v[0], v[1]};
+  }
+  if (const auto text = given.value("--galactic")) {
+    const std::vector<double> v = angle_pair("--galactic", *text, -90.0, kGalacticRange);
+    return galactic_to_icrs(v[0], v[1]);
+  }
+  const std::vector<double> v = angle_pair("--azel", *given.value("--azel"), 0.0, kAzelRange);
+  return horizontal_to_icrs(v[0], v[1], site, start);
+}
+
+}  // namespace
+
+std::vector<OptionSpec> observation_options() {
+  return {
+      {.name = "--site",
+       .argument = "LAT,LON[,HEIGHT_M]",
+       .help = "the observer: degrees north, degrees east (WGS84), metres above the\nellipsoid (0 if left out)"},
+      {.name = "--radec",
+       .argument = "RA_DEG,DEC_DEG",
+       .help = "the pointing in ICRS right ascension and declination"},
+      {.name = "--galactic", .argument = "L_DEG,B_DEG", .help = "the pointing in galactic longitude and latitude"},
+      {.name = "--azel",
+       .argument = "AZ_DEG,EL_DEG",
+       .help = "the pointing in azimuth (from north through east) and elevation at\nthe site and start time, "
+               "without refraction"},
+      {.name = "--start",
+       .argument = "TIME",
+       .help = "the time in UTC, ISO 8601: YYYY-MM-DDTHH:MM[:SS[.fff]][Z]"}};
+}
+
+Observation observation_from_options(const GivenOptions& given) {
+  Observation observation;
+  observation.site = site_option(given);
+  observation.start = start_option(given);
+  observation.pointing = pointing_option(given, observation.site, observation.start);
+  return observation;
+}
+
+}  // namespace iq

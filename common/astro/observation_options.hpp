@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+// The command-line options that place an observation (site, pointing, start time), declared
+// once for every program that uses them, and their reading with the refusals of bad values.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "astro/sky.hpp"
+#include "cli/command.hpp"
+
+namespace iq {
+
+// --site, --radec, --galactic, --azel and --start, for a command's option list.
+std::vector<OptionSpec> observation_options();
+
+// What the options give: the site, the start and the pointing as ICRS.
+struct Observation {
+  Site site;
+  UtcInstant start;
+  Equatorial pointing;
+};
+
+// Reads --site, --start and exactly one of the pointings from `given`; a ToolError naming the
+// option and its valid ranges for anything missing, malformed or out of range.
+Observation observation_from_options(const GivenOptions& given);
+
+}  // namespace iq
