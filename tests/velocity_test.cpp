@@ -147,6 +147,7 @@ struct OptionCase {
   const char* refusal;  // part of the refusal line, or nullptr for a valid set
 };
 
+// The ends of every range (the golden corpus holds one refusal of each kind).
 TEST(Velocity, OptionsAreRefusedOutOfRange) {
   const std::string start = "--start=2024-01-01T00:00:00";
   const OptionCase cases[] = {
@@ -160,10 +161,7 @@ TEST(Velocity, OptionsAreRefusedOutOfRange) {
       {{"--site=10,-180.1", "--radec=1,2", start}, "option --site must be"},
       {{"--site=10,5,10001", "--radec=1,2", start}, "option --site must be"},
       {{"--site=10,5,-1001", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10", "--radec=1,2", start}, "option --site must be"},
       {{"--site=10,5,1,2", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,x", "--radec=1,2", start}, "option --site takes a number (got 'x')"},
-      {{"--radec=1,2", start}, "option --site is needed"},
       {{"--site=10,5", "--radec=360,2", start}, "option --radec must be RA_DEG,DEC_DEG"},
       {{"--site=10,5", "--radec=-0.1,2", start}, "option --radec must be"},
       {{"--site=10,5", "--radec=1,90.5", start}, "option --radec must be"},
@@ -173,10 +171,6 @@ TEST(Velocity, OptionsAreRefusedOutOfRange) {
       {{"--site=10,5", "--azel=10,-1", start}, "option --azel must be AZ_DEG,EL_DEG"},
       {{"--site=10,5", "--azel=360,10", start}, "option --azel must be"},
       {{"--site=10,5", "--azel=10,90.1", start}, "option --azel must be"},
-      {{"--site=10,5", start}, "give exactly one pointing"},
-      {{"--site=10,5", "--radec=1,2", "--azel=1,2", start}, "give exactly one pointing"},
-      {{"--site=10,5", "--radec=1,2"}, "option --start is needed"},
-      {{"--site=10,5", "--radec=1,2", "--start=12:00:00"}, "option --start must be an ISO 8601"},
   };
   for (const OptionCase& c : cases) {
     const test::RunResult r = test::run_tool(run_iqvelocity, c.args);
