@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <utility>
 #include <sstream>
 
 #include "astro/observation_options.hpp"
 #include "astro/sky.hpp"
 #include "io/text_format.hpp"
+#include "io/tool_error.hpp"
 #include "iqvelocity.hpp"
 #include "test_support.hpp"
 
@@ -199,6 +201,21 @@ TEST(Velocity, PrintsThePointingAndTheCorrections) {
   // The galactic centre: RA 266.405, Dec -28.936.
   EXPECT_NEAR(centre.ra_deg, 266.40499, 1e-4);
   EXPECT_NEAR(centre.dec_deg, -28.93617, 1e-4);
+}
+
+TEST(Velocity, FrameOptionPicksTheCorrection) {
+  const VelocityCorrections c{1.5, -2.5, 5e-6};
+  const std::pair<const char*, double> cases[] = {{nullptr, 0.0}, {"topo", 0.0}, {"bary", 1.5}, {"lsrk", -2.5}};
+  for (const auto& [word, correction] : cases) {
+    GivenOptions given;
+    if (word) given.add("--frame", std::string(word));
+    EXPECT_EQ(correction_kms(frame_option(given), c), correction) << (word ? word : "none");
+  }
+  for (const char* word : {"LSRK", "helio", ""}) {
+    GivenOptions given;
+    given.add("--frame", std::string(word));
+    EXPECT_THROW(frame_option(given), ToolError) << word;
+  }
 }
 
 }  // namespace

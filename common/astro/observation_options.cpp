@@ -106,6 +106,26 @@ std::vector<OptionSpec> observation_options() {
        .help = "the time in UTC, ISO 8601: YYYY-MM-DDTHH:MM[:SS[.fff]][Z]"}};
 }
 
+VelocityFrame frame_option(const GivenOptions& given) {
+  const auto text = given.value("--frame");
+  if (!text || *text == "topo") return VelocityFrame::topocentric;
+  if (*text == "bary") return VelocityFrame::barycentric;
+  require_option(*text == "lsrk", "--frame", "topo, bary or lsrk (got '" + *text + "')");
+  return VelocityFrame::lsrk;
+}
+
+double correction_kms(VelocityFrame frame, const VelocityCorrections& corrections) {
+  switch (frame) {
+    case VelocityFrame::barycentric:
+      return corrections.barycentric_kms;
+    case VelocityFrame::lsrk:
+      return corrections.lsrk_kms;
+    case VelocityFrame::topocentric:
+      break;
+  }
+  return 0.0;
+}
+
 Observation observation_from_options(const GivenOptions& given) {
   Observation observation;
   observation.site = site_option(given);

@@ -25,4 +25,17 @@ struct Observation {
 // option and its valid ranges for anything missing, malformed or out of range.
 Observation observation_from_options(const GivenOptions& given);
 
+// The frame a program reports velocities in, from --frame topo|bary|lsrk.
+enum class VelocityFrame { topocentric, barycentric, lsrk };
+inline constexpr OptionSpec kFrameOption{
+    .name = "--frame",
+    .argument = "topo|bary|lsrk",
+    .help = "the frame of the velocities: as measured at the site, barycentric or\nkinematic LSR"};
+
+// The frame --frame names (topocentric when it is not given); a ToolError for any other word.
+VelocityFrame frame_option(const GivenOptions& given);
+
+// The correction, km/s, that turns a topocentric radial velocity into one in `frame`.
+double correction_kms(VelocityFrame frame, const VelocityCorrections& corrections);
+
 }  // namespace iq
