@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "io/header_fields.hpp"
 #include "io/capture_reader.hpp"
 #include "cli/command.hpp"
 #include "io/output_file.hpp"
@@ -418,6 +419,12 @@ TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSet
   rows = shape.rows;
   settings.keys = {shape.min_key, shape.max_key};
   settings.search = read_search_header(shape.comments);
+  // speccal's header places its bins like a waterfall's, before any capture's metadata does.
+  CaptureMetadata header;
+  for (const std::string& comment : shape.comments) {
+    if (comment.starts_with("# speccal ")) take_tuning_fields(fields_of(comment), header);
+  }
+  fill_from_metadata(settings, header);
   const auto recognised = recognise_table(shape);
   if (!options.kind) {
     if (recognised) return *recognised;
