@@ -15,8 +15,8 @@
 // k - d, positive in both ratios, so B's ratio is moved d bins up onto A's bins and the two are
 // averaged. Only the bins both halves cover are written, numbered as A's.
 //
-// The table written starts with a header line "# speccal" (with sample_rate_hz= and
-// centre_frequency_hz= when known) and a line saying what a row holds; then one line per bin,
+// The table written starts with a header line "# speccal points=N" (the input's bins; with
+// sample_rate_hz= and centre_frequency_hz= when known) and a line saying what a row holds; then one line per bin,
 // "%ld    %.17g", the bin number, four blanks and the calibrated value with every digit of the
 // double. The tables read may start with comment lines: iqwaterfall's header gives the rate and
 // centre, and a waterfall of one row reads as a spectrum.
@@ -296,9 +296,11 @@ Spectrum switched_average(const Spectrum& a_ratio, const Spectrum& b_ratio, std:
   return average;
 }
 
-// The output's header: the rate and centre its bins are placed by, and what a row holds.
-std::string header_text(std::optional<double> rate_hz, std::optional<double> centre_hz, bool switched) {
-  std::string header = "# speccal";
+// The output's header: the bins of the whole spectrum, the rate and centre that place them (a
+// bin is rate / points wide, also where a switched table holds fewer), and what a row holds.
+std::string header_text(std::size_t points, std::optional<double> rate_hz, std::optional<double> centre_hz,
+                        bool switched) {
+  std::string header = "# speccal points=" + std::to_string(points);
   if (rate_hz) header += " sample_rate_hz=" + all_digits_text(*rate_hz);
   if (centre_hz) header += " centre_frequency_hz=" + all_digits_text(*centre_hz);
   return header + (switched
@@ -346,8 +348,9 @@ int calibration_run(Run& run) {
   if (options.order) baseline = fit_outside_line(calibrated, options, fitted);
 
   OutputFile table(outfile, {on.id, off.id});
-  table.write(tuning ? header_text(tuning->rate_hz, tuning->centre_a_hz, true)
-                     : header_text(on.header.sample_rate_hz, on.header.centre_frequency_hz, false));
+  table.write(tuning
+                  ? header_text(on.values.size(), tuning->rate_hz, tuning->centre_a_hz, true)
+                  : header_text(on.values.size(), on.header.sample_rate_hz, on.header.centre_frequency_hz, false));
   const double residual_squares = write_calibrated(table, calibrated, baseline, options);
   table.commit();
   run.out() << cformat("On=%s    Off=%s    Outfile=%s   Bins=%zu\n", on.name.c_str(), off.name.c_str(),
