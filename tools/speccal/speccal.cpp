@@ -64,8 +64,9 @@ const Command kCommand{
     .summary =
         "Calibrates a spectrum against a reference taken off the source through the same receiver:\n"
         "writes (on - off) / off per bin, so that the passband shape divides out. Both tables are\n"
-        "spectrum tables of the same bins (as iqspec writes them); a reference bin of 0 or less is\n"
-        "refused. The output has the same two columns, the value with every digit (\"%.17g\").\n"
+        "spectrum tables of the same bins (as iqspec writes them, or one-row waterfalls); a\n"
+        "reference bin of 0 or less is refused. The output has the same two columns, the value\n"
+        "with every digit (\"%.17g\"), after two header lines.\n"
         "With --switch the tables are two tunings of the same sky, a whole number of bins apart:\n"
         "each calibrates the other and the two are shifted onto the first one's bins and averaged.",
     .parameters = {text_parameter("on table"), text_parameter("off table"), text_parameter("out table")},
@@ -83,15 +84,15 @@ const Command kCommand{
          {.name = "--switch",
           .alias = "-s",
           .help = "frequency switching: the tables are two tunings A and B; writes\n"
-                  "((A - B) / B + (B - A) / A moved onto A's bins) / 2 on the bins both cover"},
+                  "((A - B) / B + (B - A) / A moved onto A's bins) / 2 on the\nbins both cover"},
          {.name = "--centres",
           .argument = "A_MHZ,B_MHZ",
-          .help = "the two tunings' centres (instead of the tables' headers); needs --switch"},
+          .help = "the two tunings' centres (instead of the tables' headers);\nneeds --switch"},
          {.name = "--centers", .argument = "A_MHZ,B_MHZ", .help = "the same as --centres"},
          {.name = "--rate",
           .alias = "-r",
           .argument = "MHZ",
-          .help = "the complex sample rate (instead of the tables' headers); needs --switch"}},
+          .help = "the complex sample rate (instead of the tables' headers);\nneeds --switch"}},
     .usage_on_console = false,
 };
 
