@@ -179,22 +179,45 @@ drift_bins=$(awk -v d=$drift -v t=$night_seconds -v b=$wf_bin_hz 'BEGIN { printf
 found_drift_bins=$(awk -v d=$found_drift -v t=$night_seconds -v b=$wf_bin_hz 'BEGIN { printf "%.1f", d * t / b }')
 # The velocity: the power-weighted centre of the calibrated line (the bins above half its
 # peak around it), and the flatness of the baseline: the spread of the bins away from it.
-read -r found_velocity baseline_rms < <(awk -v c=$night_centre -v r=$rate -v n=$cal_points -v rest=$rest '
-  { bin[NR] = $1; v[NR] = $2; if (NR == 1 || $2 > v[top]) top = NR }
+# speccal's table starts with two header lines ("# ..."), passed over.
+line_velocity() {  # line_velocity <calibrated table>: the velocity and the baseline's rms
+  awk -v c=$night_centre -v r=$rate -v n=$cal_points -v rest=$rest '
+  /^#/ { next }
+  { ++rows; bin[rows] = $1; v[rows] = $2 + 0; if (rows == 1 || v[rows] > v[top]) top = rows }
   END {
     for (lo = top; lo > 1 && v[lo - 1] > v[top] / 2; --lo) {}
-    for (hi = top; hi < NR && v[hi + 1] > v[top] / 2; ++hi) {}
+    for (hi = top; hi < rows && v[hi + 1] > v[top] / 2; ++hi) {}
     for (k = lo; k <= hi; ++k) { sw += v[k]; sk += v[k] * bin[k] }
     f = c + sk / sw * r / n
-    for (k = 1; k <= NR; ++k) if (k < lo - 10 || k > hi + 10) { ss += v[k] * v[k]; ++count }
+    for (k = 1; k <= rows; ++k) if (k < lo - 10 || k > hi + 10) { ss += v[k] * v[k]; ++count }
     printf "%.2f %.3f\n", 299792.458 * (rest - f) / rest, sqrt(ss / count)
-  }' night_calibrated.txt)
+  }' "$1"
+}
+read -r found_velocity baseline_rms < <(line_velocity night_calibrated.txt)
 velocity_bin=$(awk -v r=$rate -v n=$cal_points -v rest=$rest 'BEGIN { printf "%.3f", 299792.458 * r / n / rest }')
 within() {  # within <found> <expected> <one bin>
   awk -v a="$1" -v b="$2" -v w="$3" 'BEGIN { d = a - b; print (d < 0 ? -d : d) <= w ? "within one bin" : "NOT within one bin" }'
 }
 drift_check=$(within "$found_drift_bins" "$drift_bins" 1)
 velocity_check=$(within "$found_velocity" "$velocity" "$velocity_bin")
+
+# -- 6. Frequency switching: no sky without the line, so the same sky is taken twice, the second
+# time tuned 0.3 MHz higher (128 bins of 1024); each tuning is the other's reference. The line
+# keeps its sky frequency (its offset 0.3 MHz lower in the second capture), the interference
+# tone its offset from the tuned frequency. Each capture's whole spectrum is one iqwaterfall row
+# at full precision, with the rate and centre in its header for speccal --switch.
+switch_mhz=0.3
+high_centre=$(awk -v c=$night_centre -v s=$switch_mhz 'BEGIN { printf "%.1f", c + s }')
+high_line_hz=$(awk -v f=$line_start_hz -v s=$switch_mhz 'BEGIN { printf "%.3f", f - s * 1e6 }')
+step "Frequency switching: the same sky tuned $switch_mhz MHz higher, each tuning the other's reference"
+run "$bin/iqsim" night_high.bin --force --rate $rate --seconds $night_seconds --seed 23 --noise 8 \
+  --tone "$high_line_hz,1.5,$drift" --tone -400000,0.7 --passband 30 --centre $high_centre \
+  --start 2026-12-07T01:50:00Z
+run "$bin/iqwaterfall" night_on.bin night_on_full.txt $cal_points 0
+run "$bin/iqwaterfall" night_high.bin night_high_full.txt $cal_points 0
+run "$bin/speccal" night_on_full.txt night_high_full.txt night_switched.txt --switch
+read -r switched_velocity switched_rms < <(line_velocity night_switched.txt)
+switched_check=$(within "$switched_velocity" "$velocity" "$velocity_bin")
 
 # -- Pictures -----------------------------------------------------------------------------------
 plot() {  # plot <table> [iqplot options]
@@ -222,11 +245,13 @@ if command -v gnuplot > /dev/null 2>&1; then
   plot night_off.txt --velocity --title "Hydrogen-line night: off the source (the passband's shape alone)"
   plot night_calibrated.txt --velocity --metadata night_on.bin --xrange -150:50 \
     --title "Hydrogen-line night: (on - off) / off, a flat baseline and the line"
+  plot night_switched.txt --velocity --xrange -150:50 \
+    --title "Frequency switching: two tunings 0.3 MHz apart, shifted and averaged"
   pictures="pictures:      $out/*.png"
 else
   pictures="no pictures: gnuplot is not installed (Debian: apt-get install gnuplot-nox, then make demo again)"
 fi
-rm -f hline.bin pulsar.bin offperiod.bin quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin
+rm -f hline.bin pulsar.bin offperiod.bin quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin night_high.bin
 rm -f ./*.sigmf-meta
 
 row() { printf '%-46s %s\n' "$1" "$2"; }
@@ -252,6 +277,8 @@ row "line drift $drift Hz/s = $drift_bins bins of $wf_bin_hz Hz" \
     "iqwaterfall: $wf_rows rows, drift $found_drift Hz/s = $found_drift_bins bins ($drift_check)"
 row "line at $velocity km/s (bins of $velocity_bin km/s)" \
     "speccal: line at $found_velocity km/s ($velocity_check), baseline rms $baseline_rms"
+row "the same, tunings $switch_mhz MHz apart" \
+    "speccal --switch: line at $switched_velocity km/s ($switched_check), rms $switched_rms"
 echo
 echo "Tables:        $out/*.txt"
 echo "Console lines: $log"

@@ -30,8 +30,9 @@ void write_spectrum(const std::string& path, int first, int count, const std::fu
 // The value column of a written table.
 std::vector<double> values_of(const std::string& path) {
   std::vector<double> values;
-  for (const std::string& line : test::read_lines(path))
-    values.push_back(std::stod(line.substr(line.find("    "))));
+  for (const std::string& line : test::read_lines(path)) {
+    if (!line.starts_with('#')) values.push_back(std::stod(line.substr(line.find("    "))));
+  }
   return values;
 }
 
@@ -107,7 +108,7 @@ TEST_F(SpeccalTest, RemovesAPassbandAndABaselineAndLeavesTheLine) {
     const auto values = values_of(cal);
     ASSERT_EQ(values.size(), 512u);
     for (int bin = -256; bin < 256; ++bin) {
-      EXPECT_NEAR(values[bin + 256], line(bin), 1.1e-5) << "order " << c.order << ", bin " << bin;
+      EXPECT_NEAR(values[bin + 256], line(bin), 1e-9) << "order " << c.order << ", bin " << bin;
     }
   }
 }

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Text formatting: format_fixed3 writes exactly what printf's "%.3f" writes.
+// Text formatting: format_fixed3 writes exactly what printf's "%.3f" writes, and
+// format_all_digits what "%.17g" writes, which reads back as the same double.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -57,6 +59,34 @@ TEST(TextFormat, Fixed3IsPrintfsFixed3) {
   }
   for (const double value : values) {
     ASSERT_EQ(fixed3(value), cformat("%.3f", value)) << cformat("%a", value);
+  }
+}
+
+TEST(TextFormat, AllDigitsIsPrintfs17gAndReadsBack) {
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.1,
+                                1.0 / 3.0,
+                                0.017,
+                                1e-5,
+                                123456789.0,
+                                1e17,
+                                1e-320,
+                                -2.5e300,
+                                std::numeric_limits<double>::min(),
+                                std::numeric_limits<double>::max()};
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 100000; ++i) {
+    const std::uint64_t bits = random();
+    values.push_back(std::ldexp(static_cast<double>(bits >> 11), static_cast<int>(bits % 120) - 100));
+  }
+  for (const double value : values) {
+    char text[32];
+    const std::string written(text, format_all_digits(text, value));
+    ASSERT_EQ(written, cformat("%.17g", value)) << cformat("%a", value);
+    ASSERT_EQ(all_digits_text(value), written);
+    const double back = std::strtod(written.c_str(), nullptr);
+    ASSERT_EQ(std::memcmp(&back, &value, sizeof value), 0) << written;
   }
 }
 

@@ -31,7 +31,7 @@ SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t poi
 }
 
 void append_spectrum_lines(std::string& text, const SpectrumAccumulator& spectrum, std::int64_t frames,
-                           std::int32_t first, std::int32_t last) {
+                           std::int32_t first, std::int32_t last, SpectrumDigits digits) {
   const std::int32_t half = spectrum.points() / 2;
   for (std::int32_t i = first; i < last; ++i) {
     // "%ld    %3.3f\n" without printf's cost, which a waterfall pays once per row:
@@ -40,7 +40,8 @@ void append_spectrum_lines(std::string& text, const SpectrumAccumulator& spectru
     char line[400];  // a bin number, four blanks, any double with three decimals
     char* end = std::to_chars(line, line + 24, static_cast<long>(i - half)).ptr;
     end = std::copy_n("    ", 4, end);
-    end = format_fixed3(end, spectrum.line_mean(i, frames));
+    const double mean = spectrum.line_mean(i, frames);
+    end = digits == SpectrumDigits::kAll ? format_all_digits(end, mean) : format_fixed3(end, mean);
     *end++ = '\n';
     text.append(line, end);
   }

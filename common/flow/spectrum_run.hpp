@@ -43,8 +43,12 @@ SpectrumAccumulator accumulate_spectrum(CaptureReader& capture, std::int32_t poi
 
 // out_dat: writes N lines "%ld    %3.3f\n" from bin -N/2 to N/2 - 1, each the bin's line_mean.
 void write_spectrum_table(OutputFile& table, const SpectrumAccumulator& spectrum, std::int64_t frames);
+// How a spectrum line prints its value: "%3.3f" as iqspec does, or "%.17g", every digit of the
+// double, for the tables that keep a weak capture's powers whole.
+enum class SpectrumDigits { kThreeDecimals, kAll };
 // The lines [first, last) of that table (line 0 is bin -N/2), appended to `text`.
 void append_spectrum_lines(std::string& text, const SpectrumAccumulator& spectrum, std::int64_t frames,
-                           std::int32_t first, std::int32_t last);
+                           std::int32_t first, std::int32_t last,
+                           SpectrumDigits digits = SpectrumDigits::kThreeDecimals);
 
 }  // namespace iq

@@ -63,4 +63,13 @@ char* format_fixed3(char* first, double value) {
   return first;
 }
 
+char* format_all_digits(char* first, double value) {
+  return std::to_chars(first, first + 32, value, std::chars_format::general, 17).ptr;
+}
+
+std::string all_digits_text(double value) {
+  char text[32];
+  return std::string(text, format_all_digits(text, value));
+}
+
 }  // namespace iq

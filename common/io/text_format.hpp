@@ -15,4 +15,11 @@ std::string cformat(const char* format, ...) __attribute__((format(printf, 1, 2)
 // exact, many times faster than printf for the tables that print one value a line.
 char* format_fixed3(char* first, double value);
 
+// Writes `value` as printf's "%.17g" does: every digit a double carries, so that the text reads
+// back as the same double. Needs room for 32 characters.
+char* format_all_digits(char* first, double value);
+
+// The same as a string.
+std::string all_digits_text(double value);
+
 }  // namespace iq

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "io/header_fields.hpp"
 #include "io/capture_reader.hpp"
 #include "cli/command.hpp"
 #include "io/output_file.hpp"
@@ -402,6 +403,24 @@ void check_velocity(const PlotSettings& settings, TableKind kind) {
   }
 }
 
+// speccal's header places its bins like a waterfall's, before any capture's metadata does:
+// the bins of the whole spectrum (a switched table holds fewer), the rate and the centre.
+void read_calibrated_header(const std::vector<std::string>& comments, PlotSettings& settings) {
+  CaptureMetadata header;
+  for (const std::string& comment : comments) {
+    if (!comment.starts_with("# speccal ")) continue;
+    const std::vector<std::string> fields = fields_of(comment);
+    take_tuning_fields(fields, header);
+    for (const std::string& field : fields) {
+      std::int64_t points = 0;
+      if (field.starts_with("points=") && whole_field(field.substr(7), points) && points > 0) {
+        settings.points = points;
+      }
+    }
+  }
+  fill_from_metadata(settings, header);
+}
+
 // The table's kind (given, or told from its layout) and its number of rows.
 TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSettings& settings,
                          std::int64_t& rows) {
@@ -418,6 +437,7 @@ TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSet
   rows = shape.rows;
   settings.keys = {shape.min_key, shape.max_key};
   settings.search = read_search_header(shape.comments);
+  read_calibrated_header(shape.comments, settings);
   const auto recognised = recognise_table(shape);
   if (!options.kind) {
     if (recognised) return *recognised;

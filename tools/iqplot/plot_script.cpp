@@ -28,8 +28,9 @@ Axis x_axis(const PlotSettings& s) {
                      samples_per_video_point(*s.rate_mhz, *s.video_band_khz) >= 1.0;
   switch (s.kind) {
     case TableKind::kSpectrum:
-    case TableKind::kCalibrated:
       return spectral_axis(s, s.rows);
+    case TableKind::kCalibrated:  // speccal's header may give the points of a wider spectrum
+      return spectral_axis(s, s.points > 0 ? s.points : s.rows);
     case TableKind::kWaterfall:
       return spectral_axis(s, s.points);
     case TableKind::kPowerTrace: {

@@ -38,6 +38,7 @@ struct PlotSettings {
   std::optional<double> video_band_khz;     // video band given to powtrace / modspec
   std::optional<double> velocity_rest_mhz;  // a velocity axis about this rest frequency
   // A waterfall: `rows` complete rows of `points` bins, each the mean of frames_per_row frames,
+  // (a calibrated table: its bins are rate / points wide when its header gives points),
   // the first starting at start_utc ("YYYY-MM-DDTHH:MM:SS[.f]Z") when that is known.
   std::int64_t points = 0;
   std::int64_t frames_per_row = 0;

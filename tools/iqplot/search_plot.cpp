@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "header_fields.hpp"
+#include "io/header_fields.hpp"
 #include "io/text_format.hpp"
 #include "spectral_axis.hpp"
 

@@ -55,6 +55,16 @@ bool is_search_table(const TableShape& shape) {
   return shape.decimals[0] == 12 && shape.decimals[1] == 4 && shape.decimals[2] == 6 && shape.decimals[3] == 3;
 }
 
+// speccal's table: a header line "# speccal" (its values carry every digit, so their decimals
+// vary), or (written before it had one) values with five decimals.
+bool is_calibrated_table(const TableShape& shape) {
+  if (shape.columns != 2) return false;
+  for (const std::string& comment : shape.comments) {
+    if (comment == "# speccal" || comment.starts_with("# speccal ")) return true;
+  }
+  return shape.decimals[0] <= 0 && shape.decimals[1] == 5;
+}
+
 }  // namespace
 
 std::string_view table_kind_name(TableKind kind) {
@@ -140,12 +150,12 @@ TableShape scan_table(TableReader& table, const std::string& name) {
 
 std::optional<TableKind> recognise_table(const TableShape& shape) {
   if (shape.rows > 0 && is_search_table(shape)) return TableKind::kSearch;
+  if (shape.rows > 0 && is_calibrated_table(shape)) return TableKind::kCalibrated;
   if (shape.rows == 0 || shape.decimals[0] > 0) return std::nullopt;
   const int values = shape.decimals[1];
   if (shape.columns == 2) {
     if (values == 8) return TableKind::kPowerTrace;
     if (values == 6) return TableKind::kModulation;
-    if (values == 5) return TableKind::kCalibrated;
     if (values != 3) return std::nullopt;
     // A level table has 256 rows from -128 whose mean counts per 512 bytes add up to 512 (to
     // within the rounding to three decimals); a 256-point spectrum has the same layout.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "io/text_format.hpp"
-#include "header_fields.hpp"
+#include "io/header_fields.hpp"
 #include "io/tool_error.hpp"
 #include "spectral_axis.hpp"
 

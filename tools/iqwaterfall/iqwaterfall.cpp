@@ -8,10 +8,15 @@
 //   # iqwaterfall points=1024 frames_per_row=4687 sample_rate_hz=2400000 centre_frequency_hz=1420405751.768
 //   start_utc=2026-12-07T01:00:00Z # one block per row of frames, oldest first, each ended by a blank line; a
 //   line: bin (from -N/2), mean power -512    1234.567
-//   ...                      N lines "%ld    %3.3f", the table iqspec writes for the row's frames
+//   ...                      N lines "%ld    %.17g": iqspec's values for the row's frames, every digit
 //   511    1230.001
 //   (blank line)
 //   -512    1229.870         the next row
+//
+// The values are printed with every digit of the double iqspec computes ("%.17g", which reads
+// back as the same double), so that a weak capture's small powers keep their precision; rounded
+// to three decimals they are iqspec's table. 0 frames per row makes one row of every whole
+// frame of a capture file: the capture's averaged spectrum, at full precision.
 //
 // The first line holds key=value fields separated by one blank: points and frames_per_row
 // always; sample_rate_hz, centre_frequency_hz (shortest decimal that reads back as the same
@@ -65,11 +70,13 @@ const Command kCommand{
         "the mean power per bin exactly as iqspec computes it for those frames. \"-\" reads a live\n"
         "stream on standard input: each row is written as soon as its frames are in, and the run\n"
         "ends at the stream's end or at Ctrl-C (SIGINT), SIGTERM or SIGHUP, keeping every complete\n"
-        "row. The rate, centre and start time come from <capture>.sigmf-meta when it is there.",
+        "row. 0 frames per row makes one row of the whole capture file. Values carry every digit\n"
+        "(\"%.17g\"). The rate, centre and start time come from <capture>.sigmf-meta when it is there.",
     // The frames per row are checked against the point count (a row's bytes must fit 64 bits).
     .parameters = {text_parameter("capture|-"), text_parameter("table"),
                    points_parameter("points", kSpectrumMaxPoints, "a power of two from 1 to 131072"),
-                   whole_parameter("frames per row", INT64_MIN, INT64_MAX, "from 1 to (2^63 - 1) / (2 x points)")},
+                   whole_parameter("frames per row", INT64_MIN, INT64_MAX,
+                                   "from 0 (one row of the whole capture) to (2^63 - 1) / (2 x points)")},
     .options = {{.name = "--rate",
                  .alias = "-r",
                  .argument = "MHZ",
@@ -160,7 +167,7 @@ class RowWriter {
       const ItemRange lines = share_of(row_.points(), static_cast<std::int64_t>(c), shares);
       texts_[c].clear();
       append_spectrum_lines(texts_[c], row_, frames_per_row_, static_cast<std::int32_t>(lines.begin),
-                            static_cast<std::int32_t>(lines.end));
+                            static_cast<std::int32_t>(lines.end), SpectrumDigits::kAll);
     });
     for (const std::string& text : texts_) table_.write(text);
     table_.write("\n");
@@ -187,10 +194,15 @@ struct RunFigures {
   std::int64_t left_out = 0;        // bytes past the last complete row
 };
 
-// A capture file without a whole row would give a table of no row. Frames are counted as
-// waterfall_of_file counts them.
+// The whole frames of a capture file. Its length is counted one byte long, as iqspec counts it,
+// so that a row equals iqspec's table of the same frames cut out of the capture.
+std::int64_t whole_frames(const CaptureReader& capture, std::int32_t points) {
+  return ((capture.length() + 1) / points) / 2;
+}
+
+// A capture file without a whole row would give a table of no row.
 void require_whole_row(const CaptureReader& capture, std::int32_t points, std::int64_t frames_per_row) {
-  const std::int64_t frames = ((capture.length() + 1) / points) / 2;
+  const std::int64_t frames = whole_frames(capture, points);
   if (frames >= frames_per_row) return;
   throw ToolError(cformat("%s holds no whole row: %lld bytes, %lld whole frames of the %lld a row takes",
                           capture.path().c_str(), static_cast<long long>(capture.length()),
@@ -200,12 +212,9 @@ void require_whole_row(const CaptureReader& capture, std::int32_t points, std::i
 // A capture file: its length says how many rows there are before any is read.
 RunFigures waterfall_of_file(CaptureReader& capture, OutputFile& table, std::int32_t points,
                              std::int64_t frames_per_row, std::ostream& out) {
-  // The length is counted one byte long, as iqspec counts it, so that a row equals iqspec's
-  // table of the same frames cut out of the capture.
-  const std::int64_t file_end = capture.length() + 1;
-  const std::int64_t frames = (file_end / points) / 2;
+  const std::int64_t frames = whole_frames(capture, points);
   RunFigures figures;
-  figures.bytes = file_end - 1;
+  figures.bytes = capture.length();
   figures.rows = frames / frames_per_row;
   const std::int64_t used = figures.rows * frames_per_row;
   figures.partial_frames = frames - used;
@@ -265,13 +274,28 @@ FileId standard_input_id() {
   return FileId{info.st_dev, info.st_ino};
 }
 
-// A row's byte count must fit 64 bits.
+// A row's byte count must fit 64 bits; 0 stands for the whole capture.
 std::int64_t frames_per_row_argument(const Run& run, std::int32_t points) {
   const std::int64_t most = INT64_MAX / (2 * std::int64_t{points});
   const std::int64_t frames_per_row = run.whole(3);
-  if (frames_per_row < 1 || frames_per_row > most)
-    run.refuse(3, cformat("a whole number from 1 to %lld", static_cast<long long>(most)));
+  if (frames_per_row < 0 || frames_per_row > most) {
+    run.refuse(
+        3, cformat("a whole number from 0 (one row of the whole capture) to %lld", static_cast<long long>(most)));
+  }
   return frames_per_row;
+}
+
+// The frames of one row of the whole capture (0 frames per row): every whole frame of a file.
+std::int64_t whole_capture_row(const std::optional<CaptureReader>& capture, std::int32_t points) {
+  if (!capture)
+    throw ToolError("0 frames per row (one row of the whole capture) needs a capture file, not a stream");
+  const std::int64_t frames = whole_frames(*capture, points);
+  if (frames == 0) {
+    throw ToolError(cformat("%s holds no whole frame: %lld bytes, a frame of %d points takes %lld",
+                            capture->path().c_str(), static_cast<long long>(capture->length()), points,
+                            2 * static_cast<long long>(points)));
+  }
+  return frames;
 }
 
 // The capture file, measured; nothing for a live stream on standard input.
@@ -293,10 +317,11 @@ int waterfall_run(Run& run) {
   const CaptureMetadata given = given_metadata(run.options());
   run.convert_numbers();
   const std::int32_t n = run.whole32(2);
-  const std::int64_t frames_per_row = frames_per_row_argument(run, n);
+  std::int64_t frames_per_row = frames_per_row_argument(run, n);
 
   std::optional<CaptureReader> capture = open_waterfall_input(infile);
   const bool live = !capture;
+  if (frames_per_row == 0) frames_per_row = whole_capture_row(capture, n);
   CaptureMetadata meta = read_capture_metadata(infile, kTool, run.err());
   if (capture) require_whole_row(*capture, n, frames_per_row);
   if (given.sample_rate_hz) meta.sample_rate_hz = given.sample_rate_hz;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Splitting and reading the fields of a table's header line.
-#include "header_fields.hpp"
+#include "io/header_fields.hpp"
 
 #include <cerrno>
 #include <cmath>
@@ -30,6 +30,26 @@ std::vector<std::string> fields_of(const std::string& line) {
     at = stop;
   }
   return fields;
+}
+
+std::string take_tuning_fields(const std::vector<std::string>& fields, CaptureMetadata& meta) {
+  std::string bad;
+  for (const std::string& field : fields) {
+    const auto equals = field.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = field.substr(0, equals);
+    std::optional<double>* slot = key == "sample_rate_hz"        ? &meta.sample_rate_hz
+                                  : key == "centre_frequency_hz" ? &meta.centre_frequency_hz
+                                                                 : nullptr;
+    if (slot == nullptr || *slot) continue;
+    double number = 0.0;
+    if (number_field(field.substr(equals + 1), number)) {
+      *slot = number;
+    } else if (bad.empty()) {
+      bad = field;
+    }
+  }
+  return bad;
 }
 
 }  // namespace iq
