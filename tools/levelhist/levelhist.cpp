@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/capture_reader.hpp"
+#include "io/read_buffer.hpp"
 #include "cli/console_texts.hpp"
 #include "io/output_file.hpp"
 #include "arith/precision.hpp"
@@ -118,7 +119,7 @@ int levels_run(Run& run) {
 
   capture.show_progress(chunks * kLevelChunkBytes);
   LevelCounter counter;
-  std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
+  ReadBuffer buffer(CaptureReader::kDefaultBufferBytes);
   for (std::int64_t left = chunks * kLevelChunkBytes; left > 0;) {
     const auto take =
         static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
