@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "arith/precision.hpp"
+#include "dsp/chunk_workers.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/video_detection.hpp"
 #include "dsp/spectrum.hpp"
@@ -309,6 +310,28 @@ TEST(FastPaths, DirectReadsEqualTheFileByteByByte) {
   auto& pipe = piped.reader;
   ASSERT_TRUE(pipe.has_value());
   EXPECT_EQ(run(*pipe), expected);
+}
+
+// Counted in parts on 1 to 3 threads, from a read position inside the buffer, the level counts
+// equal a count byte by byte, 255 past the end; the read position moves on by the count.
+TEST(FastPaths, LevelCountsInPartsEqualTheCountByteByByte) {
+  test::ScratchDir dir;
+  const auto bytes = test::random_bytes(100003, 11);
+  test::write_bytes(dir.path("cap.bin"), bytes);
+  for (const std::int64_t count : {std::int64_t{0}, std::int64_t{99990}, std::int64_t{100100}}) {
+    LevelCounts expected{};
+    for (std::int64_t k = 3; k < 3 + count; ++k) ++expected[k < 100003 ? bytes[static_cast<std::size_t>(k)] : 255];
+    for (const unsigned threads : {1u, 2u, 3u}) {
+      for (const std::int64_t part : {std::int64_t{61}, std::int64_t{4097}, std::int64_t{1} << 22}) {
+        set_worker_thread_count(threads);
+        auto capture = CaptureReader::open(dir.path("cap.bin"), 64);
+        for (int k = 0; k < 3; ++k) capture->next_byte();
+        EXPECT_EQ(count_levels(*capture, count, part), expected) << count << " " << threads << " " << part;
+        EXPECT_EQ(capture->next_byte(), 3 + count < 100003 ? bytes[static_cast<std::size_t>(3 + count)] : 255);
+      }
+    }
+  }
+  set_worker_thread_count(0);
 }
 
 }  // namespace
