@@ -8,10 +8,12 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "arith/precision.hpp"
+#include "dsp/chunk_workers.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/video_detection.hpp"
 #include "dsp/spectrum.hpp"
@@ -19,6 +21,7 @@
 #include "dsp/vector_target.hpp"
 #include "dsp/capture_format.hpp"
 #include "io/capture_reader.hpp"
+#include "io/read_buffer.hpp"
 #include "io/fixed_format.hpp"
 #include "io/text_format.hpp"
 #include "iqdump.hpp"
@@ -145,6 +148,28 @@ TEST(FastPaths, PowerSumsEqualAdditionsOneByOne) {
   });
 }
 
+// A capture read from a pipe that a writer thread fills `piece` bytes at a time.
+struct PipedCapture {
+  PipedCapture(const std::vector<std::uint8_t>& bytes, std::size_t piece, std::size_t buffer) {
+    int ends[2];
+    if (::pipe(ends) != 0) return;
+    writer = std::thread([&bytes, piece, fd = ends[1]] {
+      for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        if (::write(fd, bytes.data() + at, std::min(piece, bytes.size() - at)) <= 0) break;
+      }
+      ::close(fd);
+    });
+    reader = CaptureReader::open("/dev/fd/" + std::to_string(ends[0]), buffer);
+    ::close(ends[0]);
+  }
+  ~PipedCapture() {
+    reader.reset();  // a writer still writing sees the pipe closed
+    if (writer.joinable()) writer.join();
+  }
+  std::thread writer;
+  std::optional<CaptureReader> reader;
+};
+
 // The workers read a seekable capture at offsets, a pipe is read in sequence: from a read
 // position inside the reader's buffer both give the same sums and leave the position after
 // the frames.
@@ -166,21 +191,12 @@ TEST(FastPaths, SpectrumReadsFilesAtOffsetsAndPipesInSequence) {
   EXPECT_EQ(accumulate_spectrum(*file, kPoints, kFrames, 2).sums(), expected);
   EXPECT_EQ(file->next_byte(), bytes.back());
   EXPECT_EQ(file->next_byte(), 255);
-  int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
-  std::thread writer([&, fd = ends[1]] {
-    for (std::size_t at = 0; at < bytes.size(); at += 77) {
-      if (::write(fd, bytes.data() + at, std::min<std::size_t>(77, bytes.size() - at)) <= 0) break;
-    }
-    ::close(fd);
-  });
-  auto pipe = CaptureReader::open("/dev/fd/" + std::to_string(ends[0]), 64);
-  ::close(ends[0]);
+  PipedCapture piped(bytes, 77, 64);
+  auto& pipe = piped.reader;
   ASSERT_TRUE(pipe.has_value());
   EXPECT_FALSE(pipe->reads_at_offsets());
   for (int k = 0; k < 5; ++k) pipe->next_byte();
   EXPECT_EQ(accumulate_spectrum(*pipe, kPoints, kFrames + 7, 2).sums(), past_end);
-  writer.join();
 }
 
 TEST(FastPaths, SpectrumOnWorkersEqualsThePlainLoop) {
@@ -259,6 +275,63 @@ TEST(FastPaths, BufferedReadsEqualTheFileByteByByte) {
       });
   EXPECT_EQ(normalise_cu8(0x7F), -0.00390625);
   EXPECT_EQ(normalise_cu8(0x80), +0.00390625);
+}
+
+// Long requests into cache-line aligned room are read past the buffer: mixed with buffered
+// reads and single bytes, from files with several buffer sizes and from a pipe that delivers
+// odd pieces, they give the file's bytes in order and 255 past its end.
+TEST(FastPaths, DirectReadsEqualTheFileByteByByte) {
+  test::ScratchDir dir;
+  const auto bytes = test::random_bytes(300007, 7);
+  test::write_bytes(dir.path("cap.bin"), bytes);
+  // (where the room starts in an aligned buffer, its length); one byte is read after each.
+  const std::pair<std::size_t, std::size_t> requests[] = {{0, 5000}, {0, 70000}, {64, 4096},    {16, 9000},
+                                                          {0, 4095}, {0, 4096},  {128, 100000}, {0, 150000}};
+  std::size_t asked = 0;
+  for (const auto& request : requests) asked += request.second + 1;
+  std::vector<std::uint8_t> expected(bytes);
+  expected.resize(asked, 255);  // the requests reach past the end
+  const auto run = [&](CaptureReader& reader) {
+    std::vector<std::uint8_t> got;
+    ReadBuffer room(200000);
+    for (const auto& [offset, length] : requests) {
+      const auto span = std::span(room).subspan(offset, length);
+      reader.read(span);
+      got.insert(got.end(), span.begin(), span.end());
+      got.push_back(reader.next_byte());
+    }
+    return got;
+  };
+  for (const std::size_t buffer : {std::size_t{64}, std::size_t{4096}, CaptureReader::kDefaultBufferBytes}) {
+    auto file = CaptureReader::open(dir.path("cap.bin"), buffer);
+    EXPECT_EQ(run(*file), expected) << "buffer " << buffer;
+  }
+  PipedCapture piped(bytes, 4999, CaptureReader::kDefaultBufferBytes);
+  auto& pipe = piped.reader;
+  ASSERT_TRUE(pipe.has_value());
+  EXPECT_EQ(run(*pipe), expected);
+}
+
+// Counted in parts on 1 to 3 threads, from a read position inside the buffer, the level counts
+// equal a count byte by byte, 255 past the end; the read position moves on by the count.
+TEST(FastPaths, LevelCountsInPartsEqualTheCountByteByByte) {
+  test::ScratchDir dir;
+  const auto bytes = test::random_bytes(100003, 11);
+  test::write_bytes(dir.path("cap.bin"), bytes);
+  for (const std::int64_t count : {std::int64_t{0}, std::int64_t{99990}, std::int64_t{100100}}) {
+    LevelCounts expected{};
+    for (std::int64_t k = 3; k < 3 + count; ++k) ++expected[k < 100003 ? bytes[static_cast<std::size_t>(k)] : 255];
+    for (const unsigned threads : {1u, 2u, 3u}) {
+      for (const std::int64_t part : {std::int64_t{61}, std::int64_t{4097}, std::int64_t{1} << 22}) {
+        set_worker_thread_count(threads);
+        auto capture = CaptureReader::open(dir.path("cap.bin"), 64);
+        for (int k = 0; k < 3; ++k) capture->next_byte();
+        EXPECT_EQ(count_levels(*capture, count, part), expected) << count << " " << threads << " " << part;
+        EXPECT_EQ(capture->next_byte(), 3 + count < 100003 ? bytes[static_cast<std::size_t>(3 + count)] : 255);
+      }
+    }
+  }
+  set_worker_thread_count(0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "flow/frame_pump.hpp"
+#include "io/read_buffer.hpp"
 #include "io/text_format.hpp"
 
 namespace iq {
@@ -28,7 +29,7 @@ class FoldFeed final : public FrameConsumer {
  private:
   static constexpr std::size_t kChunkSamples = std::size_t{1} << 16;
   Folder& folder_;
-  std::vector<std::uint8_t> chunk_;
+  ReadBuffer chunk_;
 };
 
 }  // namespace

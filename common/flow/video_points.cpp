@@ -13,7 +13,7 @@ constexpr std::size_t kChunkSamples = std::size_t{1} << 15;
 // Takes samples (frames of one complex sample) a chunk at a time into the point sums.
 class PointFeed final : public FrameConsumer {
  public:
-  PointFeed(VideoPointSums& sums, std::vector<std::uint8_t>& chunk, std::span<double> values)
+  PointFeed(VideoPointSums& sums, ReadBuffer& chunk, std::span<double> values)
       : sums_(sums), chunk_(chunk), values_(values) {}
   std::size_t batch_frames() override { return kChunkSamples; }
   std::span<std::uint8_t> room(std::size_t count) override { return std::span(chunk_).first(2 * count); }
@@ -23,7 +23,7 @@ class PointFeed final : public FrameConsumer {
 
  private:
   VideoPointSums& sums_;
-  std::vector<std::uint8_t>& chunk_;
+  ReadBuffer& chunk_;
   std::span<double> values_;
   std::size_t next_ = 0;
 };

@@ -8,6 +8,7 @@
 
 #include "dsp/video_detection.hpp"
 #include "io/capture_reader.hpp"
+#include "io/read_buffer.hpp"
 
 namespace iq {
 
@@ -24,7 +25,7 @@ class VideoPointReader {
   CaptureReader& capture_;
   VideoDetector detector_;
   VideoPointSums sums_;
-  std::vector<std::uint8_t> chunk_;
+  ReadBuffer chunk_;
 };
 
 }  // namespace iq

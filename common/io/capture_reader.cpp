@@ -122,12 +122,15 @@ void CaptureReader::fail_read(int error) const {
 
 void CaptureReader::refill() {
   pos_ = end_ = 0;
+  end_ = read_direct(buffer_);
+}
+
+std::size_t CaptureReader::read_direct(std::span<std::uint8_t> out) {
   while (!at_eof_) {
-    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    const ssize_t got = ::read(fd_, out.data(), out.size());
     if (got > 0) {
-      end_ = static_cast<std::size_t>(got);
       consumed(got);
-      return;
+      return static_cast<std::size_t>(got);
     }
     if (got == 0) {
       at_eof_ = true;
@@ -135,11 +138,23 @@ void CaptureReader::refill() {
       fail_read(errno);
     }
   }
+  return 0;
 }
 
 void CaptureReader::read(std::span<std::uint8_t> out) {
   std::size_t done = 0;
   while (done < out.size()) {
+    // With nothing buffered, a long request into an aligned destination is read straight into
+    // `out` in reads of at most a buffer: no second copy, and the kernel's copy stays in cache.
+    if (pos_ == end_ && out.size() - done >= kDirectReadBytes && read_aligned(out.data() + done)) {
+      const std::size_t got = read_direct(out.subspan(done, std::min(out.size() - done, buffer_.size())));
+      if (got == 0) {
+        std::memset(out.data() + done, kPastEnd, out.size() - done);
+        return;
+      }
+      done += got;
+      continue;
+    }
     if (pos_ == end_) {
       refill();
       if (pos_ == end_) {

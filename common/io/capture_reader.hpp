@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "io/progress_meter.hpp"
+#include "io/read_buffer.hpp"
 
 namespace iq {
 
@@ -78,12 +79,18 @@ class CaptureReader {
   // bytes are read or skipped. Does nothing when standard error is not a terminal.
   void show_progress(std::int64_t bytes_to_consume, ProgressMeter::Clock clock = {});
 
-  static constexpr std::size_t kDefaultBufferBytes = std::size_t{1} << 20;
+  // A quarter of a megabyte: the kernel's copy into it stays in the second-level cache.
+  static constexpr std::size_t kDefaultBufferBytes = std::size_t{1} << 18;
 
  private:
   static constexpr std::uint8_t kPastEnd = 255;
   CaptureReader(int fd, std::string path, std::int64_t length, FileId id, std::size_t buffer_bytes);
   void refill();
+  // One read() into `out` (at most its size): the bytes it gave, 0 at the end of the file.
+  std::size_t read_direct(std::span<std::uint8_t> out);
+  // Requests at least this long into a cache-line aligned destination bypass the buffer when it
+  // is empty.
+  static constexpr std::size_t kDirectReadBytes = std::size_t{1} << 12;
   void consumed(std::int64_t bytes) {
     if (progress_) progress_->update(consumed_ += bytes);
   }
@@ -92,7 +99,7 @@ class CaptureReader {
   std::string path_;
   std::int64_t length_ = 0;
   FileId id_;
-  std::vector<std::uint8_t> buffer_;
+  ReadBuffer buffer_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool at_eof_ = false;

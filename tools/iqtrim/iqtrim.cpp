@@ -12,6 +12,7 @@
 #include "dsp/capture_format.hpp"
 #include "io/capture_reach.hpp"
 #include "io/capture_reader.hpp"
+#include "io/read_buffer.hpp"
 #include "cli/console_texts.hpp"
 #include "io/lag_origin.hpp"
 #include "io/output_file.hpp"
@@ -86,7 +87,7 @@ int trim_run(Run& run) {
   OutputFile cut(newfile, {old_capture.id()}, OutputKind::capture(bytes));
   old_capture.skip(skip);
   old_capture.show_progress(bytes);
-  std::vector<std::uint8_t> transfer(static_cast<std::size_t>(TransferSchedule::kTransferBytes));
+  ReadBuffer transfer(static_cast<std::size_t>(TransferSchedule::kTransferBytes));
   for (TransferSchedule schedule(bytes); !schedule.done();) {
     const std::span<std::uint8_t> chunk(transfer.data(), static_cast<std::size_t>(schedule.next()));
     old_capture.read(chunk);

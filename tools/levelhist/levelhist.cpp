@@ -4,10 +4,13 @@
 #include "levelhist.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
+#include "dsp/chunk_workers.hpp"
 #include "io/capture_reader.hpp"
+#include "io/read_buffer.hpp"
 #include "cli/console_texts.hpp"
 #include "io/output_file.hpp"
 #include "arith/precision.hpp"
@@ -82,6 +85,69 @@ LevelCounts LevelCounter::totals() const {
   return sums;
 }
 
+namespace {
+
+// Counts `bytes` bytes from the read position on, in sequence.
+LevelCounts count_in_sequence(CaptureReader& capture, std::int64_t bytes) {
+  LevelCounter counter;
+  ReadBuffer buffer(CaptureReader::kDefaultBufferBytes);
+  for (std::int64_t left = bytes; left > 0;) {
+    const auto take =
+        static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+    const std::span<std::uint8_t> piece(buffer.data(), take);
+    capture.read(piece);
+    counter.add(piece);
+    left -= static_cast<std::int64_t>(take);
+  }
+  return counter.totals();
+}
+
+// Counts the `bytes` bytes from `offset` on, read at their offsets; 0 or the errno of a failed read.
+int count_part(const CaptureReader& capture, std::int64_t offset, std::int64_t bytes, LevelCounts& counts) {
+  LevelCounter counter;
+  ReadBuffer buffer(std::min<std::size_t>(CaptureReader::kDefaultBufferBytes, static_cast<std::size_t>(bytes)));
+  for (std::int64_t done = 0; done < bytes;) {
+    const auto take =
+        static_cast<std::size_t>(std::min<std::int64_t>(bytes - done, static_cast<std::int64_t>(buffer.size())));
+    const std::span<std::uint8_t> piece(buffer.data(), take);
+    if (const int error = capture.read_at(offset + done, piece); error != 0) return error;
+    counter.add(piece);
+    done += static_cast<std::int64_t>(take);
+  }
+  counts = counter.totals();
+  return 0;
+}
+
+}  // namespace
+
+LevelCounts count_levels(CaptureReader& capture, std::int64_t bytes, std::int64_t part_bytes) {
+  const unsigned threads = worker_thread_count();
+  if (threads < 2 || !capture.reads_at_offsets()) return count_in_sequence(capture, bytes);
+  ChunkWorkers workers(threads);
+  std::vector<LevelCounts> parts(threads);
+  LevelCounts totals{};
+  // A batch of one part a thread; the read position (and progress line) moves on by the batch.
+  for (std::int64_t start = capture.position(), left = bytes; left > 0;) {
+    const std::int64_t batch = std::min<std::int64_t>(left, part_bytes * threads);
+    std::atomic<int> failure{0};
+    workers.run(threads, [&](std::size_t p) {
+      const ItemRange range = share_of(batch, static_cast<std::int64_t>(p), threads);
+      parts[p] = {};
+      if (const int error = count_part(capture, start + range.begin, range.end - range.begin, parts[p]);
+          error != 0)
+        failure = error;
+    });
+    if (failure != 0) capture.fail_read(failure);
+    for (const LevelCounts& part : parts) {
+      for (std::size_t v = 0; v < totals.size(); ++v) totals[v] += part[v];
+    }
+    capture.skip(batch);
+    start += batch;
+    left -= batch;
+  }
+  return totals;
+}
+
 std::string level_table(const LevelCounts& counts, std::int64_t chunks) {
   const extended divisor = static_cast<double>(chunks);
   std::string text;
@@ -117,17 +183,8 @@ int levels_run(Run& run) {
   run.out() << cformat("Number of Bytes = %lld\n", static_cast<long long>(file_end));
 
   capture.show_progress(chunks * kLevelChunkBytes);
-  LevelCounter counter;
-  std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
-  for (std::int64_t left = chunks * kLevelChunkBytes; left > 0;) {
-    const auto take =
-        static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
-    const std::span<std::uint8_t> piece(buffer.data(), take);
-    capture.read(piece);
-    counter.add(piece);
-    left -= static_cast<std::int64_t>(take);
-  }
-  table.write(level_table(counter.totals(), chunks));
+  const LevelCounts counts = count_levels(capture, chunks * kLevelChunkBytes);
+  table.write(level_table(counts, chunks));
   table.commit();
   run.out() << cformat(texts::kInfileOutfileLine, infile.c_str(), outfile.c_str());
   if (chunks == 0) no_whole_unit(infile, "chunk of 512 bytes");

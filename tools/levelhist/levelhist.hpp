@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/arguments.hpp"
+#include "io/capture_reader.hpp"
 
 namespace iq {
 
@@ -37,6 +38,12 @@ class LevelCounter {
   std::array<std::array<std::uint32_t, 256>, kLanes> lanes_{};
   LevelCounts flushed_{};
 };
+
+// The counts of the next `bytes` bytes of `capture` (255 past its end). Where it can seek, the
+// worker threads read and count parts of `part_bytes` at their offsets; the counts are integers,
+// so their totals are those of one count in sequence.
+LevelCounts count_levels(CaptureReader& capture, std::int64_t bytes,
+                         std::int64_t part_bytes = std::int64_t{1} << 22);
 
 // The table: for each byte value v from 0 to 255 the line "%d    %3.3f\n" with the level
 // v - 128 and the count rounded to single precision over the chunk count (0 / 0 when there is
