@@ -247,6 +247,8 @@ if command -v gnuplot > /dev/null 2>&1; then
     --title "Hydrogen-line night: (on - off) / off, a flat baseline and the line"
   plot night_switched.txt --velocity --xrange -150:50 \
     --title "Frequency switching: two tunings 0.3 MHz apart, shifted and averaged"
+  plot night_on_full.txt --velocity --title "Frequency switching: the night tuned to $night_centre MHz, one row of the whole capture"
+  plot night_high_full.txt --velocity --title "Frequency switching: the same sky tuned to $high_centre MHz, one row of the whole capture"
   pictures="pictures:      $out/*.png"
 else
   pictures="no pictures: gnuplot is not installed (Debian: apt-get install gnuplot-nox, then make demo again)"
