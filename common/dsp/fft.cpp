@@ -13,6 +13,7 @@
 #include "dsp/capture_format.hpp"
 #include "arith/precision.hpp"
 #include "arith/whole_numbers.hpp"
+#include "dsp/fft_bound.hpp"
 #include "dsp/fft_scalar.hpp"
 
 namespace iq {
@@ -94,6 +95,13 @@ FftPlan::FftPlan(std::int32_t n, int sign) : n_(n), sign_(sign) {
     const double w = twiddles_[2].re;
     first_stages_exact_ = twiddles_[2].im == -1.0 && std::fabs(w) <= 0x1p-40 && std::fmod(w, 0x1p-52) == 0.0;
   }
+  // The plain stages' bound: the stages not exact on bytes can err; |w|^2 rounded upwards.
+  double largest_squared = 0.0;
+  for (const FftTwiddle& w : twiddles_) largest_squared = std::fmax(largest_squared, w.re * w.re + w.im * w.im);
+  const auto stages = static_cast<unsigned>(std::countr_zero(static_cast<std::uint32_t>(n)));
+  const auto exact = static_cast<unsigned>(std::countr_zero(exact_on_bytes_below()));
+  plain_bound_per_norm_ = plain_fft_bound_per_norm(
+      static_cast<std::size_t>(n), stages > exact ? stages - exact : 0, largest_squared * (1.0 + 0x1p-50));
 }
 
 void FftPlan::transform(double* data) const {
@@ -114,6 +122,42 @@ void FftPlan::transform(double* data) const {
   }
   butterfly_stages<butterfly_extended>(data, static_cast<std::size_t>(n_), twiddles_.data());
   divide_inverse(data);
+}
+
+namespace {
+
+// The butterflies that point k of the result depends on: in the stage with half-span h, the
+// one of each group whose points agree with k in their low bits (k mod h).
+template <void (*kButterfly)(double&, double&, double&, double&, double, double)>
+void point_stages(double* data, std::size_t n, std::size_t k, const FftTwiddle* twiddles) {
+  for (std::size_t half = 1; half < n; half *= 2) {
+    const std::size_t r = k & (half - 1);
+    const FftTwiddle w = twiddles[half - 1 + r];
+    for (std::size_t group = r; group < n; group += 2 * half) {
+      double* p = data + 2 * group;
+      double* q = p + 2 * half;
+      kButterfly(p[0], p[1], q[0], q[1], w.re, w.im);
+    }
+  }
+}
+
+}  // namespace
+
+std::pair<double, double> FftPlan::transform_bytes_point(const std::uint8_t* bytes, std::size_t k,
+                                                         std::vector<double>& work) const {
+  const auto n = static_cast<std::size_t>(n_);
+  work.resize(2 * n);
+  for (std::size_t i = 0; i < 2 * n; ++i) work[i] = kNormalisedCu8[bytes[i]];
+  for (std::size_t s = 0; s < swaps_.size(); s += 2) {
+    std::swap(work[2 * swaps_[s]], work[2 * swaps_[s + 1]]);
+    std::swap(work[2 * swaps_[s] + 1], work[2 * swaps_[s + 1] + 1]);
+  }
+  if (!kHardwareExtended && twiddles_fit_vector_) {
+    point_stages<butterfly_fast>(work.data(), n, k, twiddles_.data());
+  } else {
+    point_stages<butterfly_extended>(work.data(), n, k, twiddles_.data());
+  }
+  return {work[2 * k], work[2 * k + 1]};
 }
 
 void FftPlan::divide_inverse(double* data) const {
@@ -228,10 +272,8 @@ void reverse_samples(const std::uint8_t* from, std::uint16_t* to, std::size_t n)
 
 bool FftPlan::lanes_serve_bytes() const { return sign_ == -1 && twiddles_fit_vector_ && fft_vector_supported(); }
 
-const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const> frames,
-                                             FftLaneWork& work) const {
+double* FftPlan::fill_byte_lanes(std::span<const std::uint8_t* const> frames, FftLaneWork& work) const {
   if (frames.size() > kFftLanes) throw std::invalid_argument("too many frames for the FFT lanes");
-  if (!lanes_serve_bytes()) return nullptr;
   const auto n = static_cast<std::size_t>(n_);
   const std::size_t lanes = frames.size();
   double* data = work.values(16 * n);
@@ -254,9 +296,41 @@ const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const
     std::fill_n(point + lanes, kFftLanes - lanes, 0.0);
     std::fill_n(point + 8 + lanes, kFftLanes - lanes, 0.0);
   }
+  return data;
+}
+
+const double* FftPlan::transform_bytes_lanes(std::span<const std::uint8_t* const> frames,
+                                             FftLaneWork& work) const {
+  if (!lanes_serve_bytes()) return nullptr;
+  double* data = fill_byte_lanes(frames, work);
   // The first stages are exact on normalised bytes (above).
-  const std::size_t exact_below = first_stages_exact_ ? 4 : 2;
-  if (!fft_stages_vector(data, n, twiddles_.data(), exact_below, false)) return nullptr;
+  if (!fft_stages_vector(data, static_cast<std::size_t>(n_), twiddles_.data(), exact_on_bytes_below(), false))
+    return nullptr;
+  return data;
+}
+
+const double* FftPlan::transform_bytes_plain(const std::uint8_t* first, std::size_t stride, std::size_t count,
+                                             FftLaneWork& work, double* norms) const {
+  if (count > kFftLanes) throw std::invalid_argument("too many frames for the FFT lanes");
+  if (!lanes_serve_bytes()) return nullptr;
+  const auto n = static_cast<std::size_t>(n_);
+  double* data = work.values(16 * n);
+  double squares[kFftLanes];
+  std::size_t done_below = 4;
+  if (n < 4 || reversed_.empty() || !first_stages_exact_ ||
+      !fft_fill_two_stages(first, stride, count, reversed_.data(), n, twiddles_.data(), data, squares)) {
+    const std::uint8_t* frames[kFftLanes];
+    for (std::size_t l = 0; l < count; ++l) frames[l] = first + l * stride;
+    fill_byte_lanes(std::span(frames, count), work);
+    for (std::size_t l = 0; l < count; ++l) squares[l] = -1.0;
+    done_below = 1;
+  }
+  for (std::size_t l = 0; l < count; ++l) {
+    // The sum of squares is exact: each square a multiple of 2^-16 below 1, at most 2^31 of them.
+    norms[l] =
+        squares[l] >= 0.0 ? std::sqrt(squares[l]) * (1.0 + 0x1p-30) : byte_frame_norm(first + l * stride, n);
+  }
+  if (!fft_stages_plain(data, n, twiddles_.data(), done_below)) return nullptr;
   return data;
 }
 

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "dsp/fft_lanes.hpp"
@@ -58,6 +59,21 @@ class FftPlan {
   // Whether transform_bytes_lanes serves: a forward plan and the vector evaluation chosen.
   bool lanes_serve_bytes() const;
 
+  // Up to kFftLanes frames of capture bytes, frame l at first + l stride, transformed side by
+  // side in plain double arithmetic with no proof (lane layout as transform_bytes_lanes): every
+  // value lies within plain_bound(norms[l]) of the one transform gives its frame, norms[l]
+  // receiving an upper bound of frame l's 2-norm (dsp/fft_bound.hpp). Two bytes after the last
+  // frame must be readable. Returns nullptr where transform_bytes_lanes would.
+  const double* transform_bytes_plain(const std::uint8_t* first, std::size_t stride, std::size_t count,
+                                      FftLaneWork& work, double* norms) const;
+  // Point k of what transform gives for the frame of 2n capture bytes `bytes` (normalised as
+  // normalise_cu8 does), through only the n - 1 butterflies it depends on: its real and
+  // imaginary parts. `work` is resized to 2n doubles. Forward plans.
+  std::pair<double, double> transform_bytes_point(const std::uint8_t* bytes, std::size_t k,
+                                                  std::vector<double>& work) const;
+  // The distance bound of transform_bytes_plain for a frame of 2-norm at most `norm`.
+  double plain_bound(double norm) const { return plain_bound_per_norm_ * norm + 0x1p-1000; }
+
   std::int32_t size() const { return n_; }
   int sign() const { return sign_; }
 
@@ -72,6 +88,11 @@ class FftPlan {
   static constexpr std::int32_t kReversedTable = 4096;
   std::vector<std::uint32_t> reversed_;  // bit reversal of every index, up to kReversedTable points
   bool first_stages_exact_ = false;      // the second stage's twiddles keep it exact on bytes (fft.cpp)
+  double plain_bound_per_norm_ = 0.0;    // dsp/fft_bound.hpp
+  // Puts up to kFftLanes frames of bytes into lane layout in `work`, in bit-reversed order.
+  double* fill_byte_lanes(std::span<const std::uint8_t* const> frames, FftLaneWork& work) const;
+  // The stages exact on normalised bytes: those with half-spans below this.
+  std::size_t exact_on_bytes_below() const { return first_stages_exact_ ? 4 : 2; }
 };
 
 }  // namespace iq

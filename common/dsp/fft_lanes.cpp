@@ -296,34 +296,46 @@ HWY_INLINE void butterfly(double* p, double* q, FftTwiddle w, RedoList& redo) {
   redo.keep(!hn::AllTrue(d, proven));
 }
 
-// The butterfly on points p and q in plain double arithmetic, for stages whose every step the
-// caller has proven exact (then each is the extended butterfly's value, zero signs included:
-// the operations are the extended butterfly's, and exact results round alike).
-HWY_INLINE void butterfly_exact(double* p, double* q, FftTwiddle w) {
+constexpr std::size_t kPoint = 2 * kFftLanes;  // doubles per point in lane layout
+
+// The plain butterfly (below) on values in registers.
+HWY_INLINE void butterfly_registers(V& p_re, V& p_im, V& q_re, V& q_im, V w_re, V w_im) {
+  const V t_re = hn::MulSub(w_re, q_re, hn::Mul(w_im, q_im));
+  const V t_im = hn::MulAdd(w_re, q_im, hn::Mul(w_im, q_re));
+  q_re = hn::Sub(p_re, t_re);
+  q_im = hn::Sub(p_im, t_im);
+  p_re = hn::Add(p_re, t_re);
+  p_im = hn::Add(p_im, t_im);
+}
+
+// The butterfly on points p and q in plain double arithmetic with fused products where the
+// target has them: no proof; the caller bounds the transform's distance from the extended
+// evaluation as a whole (dsp/fft_bound.hpp).
+HWY_INLINE void butterfly_plain(double* p, double* q, FftTwiddle w) {
   const D d;
   const V w_re = hn::Set(d, w.re);
   const V w_im = hn::Set(d, w.im);
   for (std::size_t lane = 0; lane < kFftLanes; lane += hn::Lanes(d)) {
-    const V p_re = hn::LoadU(d, p + lane);
-    const V p_im = hn::LoadU(d, p + kFftLanes + lane);
-    const V q_re = hn::LoadU(d, q + lane);
-    const V q_im = hn::LoadU(d, q + kFftLanes + lane);
-    const V t_re = hn::Sub(hn::Mul(w_re, q_re), hn::Mul(w_im, q_im));
-    const V t_im = hn::Add(hn::Mul(w_re, q_im), hn::Mul(w_im, q_re));
-    hn::StoreU(hn::Sub(p_re, t_re), d, q + lane);
-    hn::StoreU(hn::Sub(p_im, t_im), d, q + kFftLanes + lane);
-    hn::StoreU(hn::Add(p_re, t_re), d, p + lane);
-    hn::StoreU(hn::Add(p_im, t_im), d, p + kFftLanes + lane);
+    V p_re = hn::LoadU(d, p + lane);
+    V p_im = hn::LoadU(d, p + kFftLanes + lane);
+    V q_re = hn::LoadU(d, q + lane);
+    V q_im = hn::LoadU(d, q + kFftLanes + lane);
+    butterfly_registers(p_re, p_im, q_re, q_im, w_re, w_im);
+    hn::StoreU(q_re, d, q + lane);
+    hn::StoreU(q_im, d, q + kFftLanes + lane);
+    hn::StoreU(p_re, d, p + lane);
+    hn::StoreU(p_im, d, p + kFftLanes + lane);
   }
 }
 
-constexpr std::size_t kPoint = 2 * kFftLanes;  // doubles per point in lane layout
-
-// One stage of exact butterflies with half-span `half` over points [begin, end).
-void stage_exact(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w) {
+// One stage of plain butterflies with half-span `half` over points [begin, end). Stages whose
+// every step the caller has proven exact take it too: then each butterfly is the extended
+// one's value, zero signs included (a fused product of exact products is exact as well, and
+// exact results round alike).
+void stage_plain(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w) {
   for (std::size_t group = begin; group < end; group += 2 * half) {
     double* p = data + kPoint * group;
-    for (std::size_t k = 0; k < half; ++k) butterfly_exact(p + kPoint * k, p + kPoint * (k + half), w[k]);
+    for (std::size_t k = 0; k < half; ++k) butterfly_plain(p + kPoint * k, p + kPoint * (k + half), w[k]);
   }
 }
 
@@ -374,6 +386,24 @@ void stage_pair(double* data, std::size_t n, std::size_t half, const FftTwiddle*
   }
 }
 
+// The stages with half-spans `half` and 2 `half` over points [begin, end) in one pass of plain
+// butterflies (as stage_pair): the data is read once for two stages.
+void stage_pair_plain(double* data, std::size_t begin, std::size_t end, std::size_t half, const FftTwiddle* w1,
+                      const FftTwiddle* w2) {
+  for (std::size_t group = begin; group < end; group += 4 * half) {
+    double* a = data + kPoint * group;
+    double* b = a + kPoint * half;
+    double* c = b + kPoint * half;
+    double* e = c + kPoint * half;
+    for (std::size_t k = 0; k < half; ++k) {
+      butterfly_plain(a + kPoint * k, b + kPoint * k, w1[k]);
+      butterfly_plain(c + kPoint * k, e + kPoint * k, w1[k]);
+      butterfly_plain(a + kPoint * k, c + kPoint * k, w2[k]);
+      butterfly_plain(b + kPoint * k, e + kPoint * k, w2[half + k]);
+    }
+  }
+}
+
 bool HasKernel() { return true; }
 
 // Whether every value is finite and at most kMostInput in magnitude.
@@ -395,7 +425,7 @@ bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::
   for (std::size_t begin = 0; begin < n; begin += block) {
     for (std::size_t half = 1; half < block; half *= 2) {
       if (half < exact_below) {
-        stage_exact(data, begin, begin + block, half, twiddles + (half - 1));
+        stage_plain(data, begin, begin + block, half, twiddles + (half - 1));
       } else {
         stage(data, begin, begin + block, half, twiddles + (half - 1), redo);
       }
@@ -410,6 +440,83 @@ bool StagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::
       stage(data, 0, n, half, twiddles + (half - 1), redo);
       half *= 2;
     }
+  }
+  return true;
+}
+
+// Plain stages from half-span `half` up to (not including) `end_half` over points [begin, end),
+// two at a time where they fit.
+void stages_plain(double* data, std::size_t begin, std::size_t end, std::size_t half, std::size_t end_half,
+                  const FftTwiddle* twiddles) {
+  while (half < end_half) {
+    if (4 * half <= end_half) {
+      stage_pair_plain(data, begin, end, half, twiddles + (half - 1), twiddles + (2 * half - 1));
+      half *= 4;
+    } else {
+      stage_plain(data, begin, end, half, twiddles + (half - 1));
+      half *= 2;
+    }
+  }
+}
+
+bool PlainStagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t first_half) {
+  const std::size_t block = std::min(n, kBlockPoints);
+  for (std::size_t begin = 0; begin < n; begin += block)
+    stages_plain(data, begin, begin + block, std::min(first_half, block), block, twiddles);
+  stages_plain(data, 0, n, std::max(first_half, block), n, twiddles);
+  return true;
+}
+
+// The normalised value (b - 127.5) / 128 = (2b - 255) / 256 of the bytes in the low eight bits
+// of each lane of v.
+template <class DI, class D>
+HWY_INLINE hn::Vec<D> normalised_bytes(DI di, D d, hn::Vec<DI> v) {
+  const auto byte = hn::And(v, hn::Set(di, 0xff));
+  const auto centred = hn::Sub(hn::Add(byte, byte), hn::Set(di, 255));
+  return hn::Mul(hn::PromoteTo(d, centred), hn::Set(d, 0x1p-8));
+}
+
+// Four points (a, b, c, e) of a vector of lanes in registers.
+struct FourPoints {
+  V re[4];
+  V im[4];
+};
+
+bool FillKernel(const std::uint8_t* first, std::size_t stride, std::size_t lanes, const std::uint32_t* reversed,
+                std::size_t n, const FftTwiddle* twiddles, double* data, double* squares) {
+  const D d;
+  const hn::Rebind<std::int32_t, D> di;
+  const std::size_t count = hn::Lanes(d);
+  const V w[3][2] = {{hn::Set(d, twiddles[0].re), hn::Set(d, twiddles[0].im)},
+                     {hn::Set(d, twiddles[1].re), hn::Set(d, twiddles[1].im)},
+                     {hn::Set(d, twiddles[2].re), hn::Set(d, twiddles[2].im)}};
+  const auto* base = reinterpret_cast<const std::int32_t*>(first);
+  for (std::size_t lane = 0; lane < kFftLanes; lane += count) {
+    // Byte offsets of each lane's frame; lanes past `lanes` read the first frame and are zeroed.
+    const auto index = hn::Add(hn::Iota(di, 0), hn::Set(di, static_cast<std::int32_t>(lane)));
+    const auto used = hn::Lt(index, hn::Set(di, static_cast<std::int32_t>(lanes)));
+    const auto frame = hn::IfThenElseZero(used, hn::Mul(index, hn::Set(di, static_cast<std::int32_t>(stride))));
+    const auto used_d = hn::Lt(hn::Iota(d, static_cast<double>(lane)), hn::Set(d, static_cast<double>(lanes)));
+    V sum = hn::Zero(d);
+    for (std::size_t i = 0; i < n; i += 4) {
+      FourPoints x;
+      for (std::size_t j = 0; j < 4; ++j) {
+        const auto offset = hn::Add(frame, hn::Set(di, static_cast<std::int32_t>(2 * reversed[i + j])));
+        const auto sample = hn::GatherOffset(di, base, offset);
+        x.re[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, sample));
+        x.im[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, hn::ShiftRight<8>(sample)));
+        sum = hn::MulAdd(x.re[j], x.re[j], hn::MulAdd(x.im[j], x.im[j], sum));
+      }
+      butterfly_registers(x.re[0], x.im[0], x.re[1], x.im[1], w[0][0], w[0][1]);
+      butterfly_registers(x.re[2], x.im[2], x.re[3], x.im[3], w[0][0], w[0][1]);
+      butterfly_registers(x.re[0], x.im[0], x.re[2], x.im[2], w[1][0], w[1][1]);
+      butterfly_registers(x.re[1], x.im[1], x.re[3], x.im[3], w[2][0], w[2][1]);
+      for (std::size_t j = 0; j < 4; ++j) {
+        hn::StoreU(x.re[j], d, data + kPoint * (i + j) + lane);
+        hn::StoreU(x.im[j], d, data + kPoint * (i + j) + kFftLanes + lane);
+      }
+    }
+    hn::StoreU(sum, d, squares + lane);
   }
   return true;
 }
@@ -442,6 +549,11 @@ bool ButterflyKernel(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchec
 
 bool HasKernel() { return false; }
 bool StagesKernel(double*, std::size_t, const FftTwiddle*, std::size_t, bool) { return false; }
+bool PlainStagesKernel(double*, std::size_t, const FftTwiddle*, std::size_t) { return false; }
+bool FillKernel(const std::uint8_t*, std::size_t, std::size_t, const std::uint32_t*, std::size_t,
+                const FftTwiddle*, double*, double*) {
+  return false;
+}
 bool ButterflyKernel(ButterflyLanes&, FftTwiddle, ButterflyLanes*, unsigned*) { return false; }
 
 #endif
@@ -455,6 +567,8 @@ namespace iq {
 
 HWY_EXPORT(HasKernel);
 HWY_EXPORT(StagesKernel);
+HWY_EXPORT(PlainStagesKernel);
+HWY_EXPORT(FillKernel);
 HWY_EXPORT(ButterflyKernel);
 
 using namespace fft_lane_constants;
@@ -476,6 +590,16 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
 bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below,
                        bool check_range) {
   return HWY_DYNAMIC_DISPATCH(StagesKernel)(data, n, twiddles, exact_below, check_range);
+}
+
+bool fft_stages_plain(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t first_half) {
+  return HWY_DYNAMIC_DISPATCH(PlainStagesKernel)(data, n, twiddles, first_half);
+}
+
+bool fft_fill_two_stages(const std::uint8_t* first, std::size_t stride, std::size_t lanes,
+                         const std::uint32_t* reversed, std::size_t n, const FftTwiddle* twiddles, double* data,
+                         double* squares) {
+  return HWY_DYNAMIC_DISPATCH(FillKernel)(first, stride, lanes, reversed, n, twiddles, data, squares);
 }
 
 unsigned butterfly_lanes_vector(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchecked) {

@@ -57,6 +57,23 @@ bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count);
 bool fft_stages_vector(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t exact_below,
                        bool check_range);
 
+// The same stages in plain double arithmetic (fused products where the target has them), with
+// no proof: for callers that bound the distance of the whole transform from the extended
+// evaluation themselves (dsp/fft_bound.hpp). Stages with half-spans below `first_half` are taken
+// as done. Returns false where fft_stages_vector has no kernel.
+bool fft_stages_plain(double* data, std::size_t n, const FftTwiddle* twiddles, std::size_t first_half);
+
+// Up to kFftLanes frames of capture bytes into lane layout (as fft_stages_vector takes it, unused
+// lanes zero) with the first two stages done, each step exact as the stages' on normalised bytes
+// (FftPlan); squares[l] receives lane l's sum of squared normalised values, exact. Frame l
+// starts at first + l stride; sample reversed[i] of a frame becomes point i (n a multiple of 4,
+// `reversed` the bit reversal of n points, `twiddles` the table's first three factors). Reads
+// four bytes at each sample: two bytes after the last frame must be readable. Returns false
+// where fft_stages_vector has no kernel.
+bool fft_fill_two_stages(const std::uint8_t* first, std::size_t stride, std::size_t lanes,
+                         const std::uint32_t* reversed, std::size_t n, const FftTwiddle* twiddles, double* data,
+                         double* squares);
+
 // Eight butterflies with one twiddle by the vector evaluation, on arrays of lane values, for
 // tests: returns the mask of lanes that were redone in extended precision; `unchecked`, if
 // given, receives the vector results before any lane was redone.

@@ -8,6 +8,7 @@
 #include "dsp/capture_format.hpp"
 #include "dsp/spectrum_power.hpp"
 #include "dsp/fft.hpp"
+#include "dsp/fft_bound.hpp"
 #include "arith/extended_sum.hpp"
 #include "arith/precision.hpp"
 #include "dsp/chunk_workers.hpp"
@@ -93,10 +94,11 @@ SpectrumFrames::SpectrumFrames(std::int32_t points, std::int64_t frames, unsigne
   batch_ = std::max<std::size_t>(kFftLanes * workers_.threads(), kBatchBytes / (2 * n_));
   transform_shares_ = std::min<std::size_t>((batch_ + kFftLanes - 1) / kFftLanes, 2 * workers_.threads());
   lane_work_.resize(transform_shares_);
-  bytes_.resize(batch_ * 2 * n_);
+  bytes_.resize(batch_ * 2 * n_ + kBytesPastFrames);
   frame_.assign(transform_shares_, std::vector<double>(2 * n_));
   frame_power_.assign(transform_shares_, std::vector<float>(n_));
   power_.resize((batch_ + kFftLanes - 1) / kFftLanes * kFftLanes * n_);
+  plain_ = plan_.lanes_serve_bytes() && n_ <= kPlainMostPoints;
 }
 
 void SpectrumFrames::transform_frames(std::size_t share, std::size_t first, std::size_t last, float* power) {
@@ -108,6 +110,31 @@ void SpectrumFrames::transform_frames(std::size_t share, std::size_t first, std:
     plan_.transform(frame.data());
     SpectrumAccumulator::frame_power(frame, frame_power);
     for (std::size_t k = 0; k < n; ++k) power[kFftLanes * k + f - first] = frame_power[k];
+  }
+}
+
+void SpectrumFrames::transform_plain(std::size_t share, std::size_t first, std::size_t count, float* power) {
+  double norms[kFftLanes];
+  const std::uint8_t* bytes = bytes_.data() + first * 2 * n_;
+  const double* data = plan_.transform_bytes_plain(bytes, 2 * n_, count, lane_work_[share], norms);
+  double distance[kFftLanes] = {};
+  for (std::size_t l = 0; l < count; ++l) distance[l] = plan_.plain_bound(norms[l]);
+  std::uint32_t unproven[kMostPointRedos];
+  const std::size_t found = lane_power_near(data, n_, count, distance, power, unproven, kMostPointRedos);
+  if (found == 0) return;
+  // A bin too near a rounding boundary of single precision is redone exactly: alone, through the
+  // butterflies it depends on, or with its whole frame when its frame has many such bins.
+  if (found > kMostPointRedos) {
+    // The list is cut short: any frame of the group may have more.
+    for (std::size_t l = 0; l < count; ++l) transform_frames(share, first + l, first + l + 1, power + l);
+    return;
+  }
+  for (std::size_t i = 0; i < found; ++i) {
+    const std::size_t k = unproven[i] / kFftLanes;
+    const std::size_t l = unproven[i] % kFftLanes;
+    const auto [re, im] = plan_.transform_bytes_point(bytes + l * 2 * n_, k, frame_[share]);
+    const double bin[2] = {re, im};
+    frame_power_extended(bin, power + unproven[i], 1);
   }
 }
 
@@ -125,7 +152,12 @@ void SpectrumFrames::transform(std::size_t count, const FrameFill& fill) {
       const std::uint8_t* group[kFftLanes];
       if (fill) fill(first, std::span(bytes_.data() + first * 2 * n, (last - first) * 2 * n));
       for (std::size_t f = first; f < last; ++f) group[f - first] = bytes_.data() + f * 2 * n;
-      const double* data = plan_.transform_bytes_lanes(std::span(group, last - first), lane_work_[c]);
+      if (plain_) {
+        transform_plain(c, first, last - first, power);
+        continue;
+      }
+      const auto frames = std::span(group, last - first);
+      const double* data = plan_.transform_bytes_lanes(frames, lane_work_[c]);
       if (data != nullptr) {
         lane_power_fastest(data, n, power);
       } else {

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "dsp/cache_line.hpp"
 #include "dsp/chunk_workers.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/fft_lanes.hpp"
@@ -64,6 +65,10 @@ class SpectrumAccumulator {
 // a run of frames into batches and spectra gives the sums of the plain frame-by-frame loop.
 class SpectrumFrames {
  public:
+  // The largest transform that takes the plain evaluation (dsp/fft_bound.hpp); larger ones prove
+  // every butterfly. The bound grows as the square root of the points, and with it the share of
+  // bins to redo: past 8192 points the proven butterflies are faster (measured on x86-64).
+  static constexpr std::size_t kPlainMostPoints = 8192;
   // `frames`: how many frames the run will transform at most (fewer threads for a short run),
   // or a negative count when that is not known. threads: 0 means worker_thread_count().
   SpectrumFrames(std::int32_t points, std::int64_t frames, unsigned threads = 0);
@@ -89,12 +94,21 @@ class SpectrumFrames {
   std::size_t batch_;
   std::size_t transform_shares_;
   std::vector<FftLaneWork> lane_work_;
-  std::vector<std::uint8_t> bytes_;
+  CacheLineBytes bytes_;  // read() fills it: a cache line apart, it is copied several times faster
   std::vector<std::vector<double>> frame_;  // per share: one frame, for frames the lanes do not take
   std::vector<std::vector<float>> frame_power_;
   std::vector<float> power_;  // groups of kFftLanes frames, each in lane layout
+  // Whether the groups take the plain transform, proven frame by frame (transform_plain).
+  bool plain_ = false;
   // Transforms the group of frames [first, last) of the batch one by one, powers to `power`.
   void transform_frames(std::size_t share, std::size_t first, std::size_t last, float* power);
+  // Transforms a group of frames side by side in plain double arithmetic; the powers of a frame
+  // not proven to be the defined ones are redone by transform_frames.
+  void transform_plain(std::size_t share, std::size_t first, std::size_t count, float* power);
+  // Unproven bins of a group redone one by one; more, and the group's frames are redone whole.
+  static constexpr std::size_t kMostPointRedos = 16;
+  // Bytes after the last frame that transform_bytes_plain may read.
+  static constexpr std::size_t kBytesPastFrames = 2;
 };
 
 // Normalises 2N capture bytes into the frame layout the FFT takes (I real, Q imaginary).

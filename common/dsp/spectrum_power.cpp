@@ -21,6 +21,8 @@
 #include "dsp/spectrum_power.hpp"
 #include "dsp/spectrum.hpp"
 
+#include <bit>
+#include <cmath>
 #include <cstdint>
 
 #include "arith/precision.hpp"
@@ -37,7 +39,21 @@ constexpr double kBelowOne = 1.0 - 0x1p-53;  // f kBelowOne lies in the binade b
 constexpr double kSingleHalfGap = 0x1p-24;   // half a single-precision gap over its binade
 constexpr double kRelativeBound = 0x1p-50;
 constexpr double kAbsoluteBound = 0x1p-1000;
+constexpr double kSpreadRoundUp = 1.0 + 0x1p-40;
 constexpr std::uint64_t kExponentBits = 0x7ff0000000000000u;
+
+// StoreNearPowers (below) for one bin.
+inline bool bin_power_near(double re, double im, double distance, float& power) {
+  const double s = re * re + im * im;
+  const auto single = static_cast<float>(s);
+  const auto f = static_cast<double>(single);
+  const double binade = std::bit_cast<double>(std::bit_cast<std::uint64_t>(f * kBelowOne) & kExponentBits);
+  const double magnitude = std::fabs(re) + std::fabs(im);
+  const double spread = distance * ((magnitude + magnitude) + distance);
+  const double bound = (s * kRelativeBound + kAbsoluteBound) + spread * kSpreadRoundUp;
+  power = single;
+  return std::fabs(s - f) + bound < binade * kSingleHalfGap;
+}
 
 inline float power_extended(double re, double im) {
   const extended r = re;
@@ -56,11 +72,16 @@ using namespace spectrum_power_detail;
 
 #if HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
 
-// Stores the single-precision powers re² + im² of a vector of points at `power`; false when a
-// lane's double power lies too near a rounding boundary of single precision for its rounding to
-// be the extended power's (the caller then redoes those points in extended precision).
+// Stores the single-precision powers re² + im² of a vector of points at `power` and returns the
+// lanes whose rounding is not proven to be the extended power's: the double power lies too near
+// a rounding boundary of single precision (see above). With `distance` (per lane) the values may
+// be up to that far from the extended transform's (a plain transform, dsp/fft_bound.hpp): with
+// X' = (re, im) and the defined X within distance d of it, | |X|^2 - |X'|^2 | <= d (2 |X'| + d) <= d (2 (|re| +
+// |im|) + d), which the bound adds to E (with 2^-40 of it for that term's own roundings; the relative error of the
+// extended square of |X|, 2^-63 of |X'|^2 plus that term, is inside E's other parts). Returns the lanes not
+// proven.
 template <class D>
-HWY_INLINE bool StoreProvenPowers(D d, hn::Vec<D> re, hn::Vec<D> im, float* power) {
+HWY_INLINE hn::Mask<D> StoreNearPowers(D d, hn::Vec<D> re, hn::Vec<D> im, hn::Vec<D> distance, float* power) {
   const hn::Rebind<float, D> df;
   const hn::RebindToUnsigned<D> du;
   const auto s = hn::Add(hn::Mul(re, re), hn::Mul(im, im));
@@ -68,9 +89,46 @@ HWY_INLINE bool StoreProvenPowers(D d, hn::Vec<D> re, hn::Vec<D> im, float* powe
   const auto f = hn::PromoteTo(d, single);
   const auto binade = hn::And(hn::BitCast(du, hn::Mul(f, hn::Set(d, kBelowOne))), hn::Set(du, kExponentBits));
   const auto half_gap = hn::Mul(hn::BitCast(d, binade), hn::Set(d, kSingleHalfGap));
-  const auto bound = hn::Add(hn::Mul(s, hn::Set(d, kRelativeBound)), hn::Set(d, kAbsoluteBound));
+  const auto magnitude = hn::Add(hn::Abs(re), hn::Abs(im));
+  const auto spread = hn::Mul(distance, hn::Add(hn::Add(magnitude, magnitude), distance));
+  const auto bound = hn::Add(hn::Add(hn::Mul(s, hn::Set(d, kRelativeBound)), hn::Set(d, kAbsoluteBound)),
+                             hn::Mul(spread, hn::Set(d, kSpreadRoundUp)));
   hn::StoreU(single, df, power);
-  return hn::AllTrue(d, hn::Lt(hn::Add(hn::Abs(hn::Sub(s, f)), bound), half_gap));
+  return hn::Not(hn::Lt(hn::Add(hn::Abs(hn::Sub(s, f)), bound), half_gap));
+}
+
+// The powers of exact transform values: false when a lane is not proven (the caller then redoes
+// those points in extended precision).
+template <class D>
+HWY_INLINE bool StoreProvenPowers(D d, hn::Vec<D> re, hn::Vec<D> im, float* power) {
+  return hn::AllFalse(d, StoreNearPowers(d, re, im, hn::Zero(d), power));
+}
+
+bool NearLanePowerKernel(const double* data, std::size_t points, std::size_t frames, const double* distance,
+                         float* power, std::uint32_t* unproven, std::size_t capacity, std::size_t* found) {
+  using D = hn::CappedTag<double, 8>;
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  std::size_t count = 0;
+  for (std::size_t l = 0; l < frames; l += lanes) {
+    const auto lane_distance = hn::LoadU(d, distance + l);
+    const auto used = hn::FirstN(d, frames - l);
+    for (std::size_t k = 0; k < points; ++k) {
+      const double* point = data + 16 * k;
+      const auto failed = hn::And(used, StoreNearPowers(d, hn::LoadU(d, point + l), hn::LoadU(d, point + 8 + l),
+                                                        lane_distance, power + 8 * k + l));
+      if (HWY_UNLIKELY(!hn::AllFalse(d, failed))) {
+        std::uint8_t bits[8] = {};
+        hn::StoreMaskBits(d, failed, bits);
+        for (unsigned b = bits[0]; b != 0; b &= b - 1) {
+          if (count < capacity) unproven[count] = static_cast<std::uint32_t>(8 * k + l + std::countr_zero(b));
+          ++count;
+        }
+      }
+    }
+  }
+  *found = count;
+  return true;
 }
 
 bool FramePowerKernel(const double* frame, float* power, std::size_t bins) {
@@ -109,6 +167,10 @@ bool LanePowerKernel(const double* data, std::size_t points, float* power) {
 #else  // no kernel on this target
 
 bool FramePowerKernel(const double*, float*, std::size_t) { return false; }
+bool NearLanePowerKernel(const double*, std::size_t, std::size_t, const double*, float*, std::uint32_t*,
+                         std::size_t, std::size_t*) {
+  return false;
+}
 bool LanePowerKernel(const double*, std::size_t, float*) { return false; }
 
 #endif
@@ -122,6 +184,26 @@ namespace iq {
 
 HWY_EXPORT(FramePowerKernel);
 HWY_EXPORT(LanePowerKernel);
+HWY_EXPORT(NearLanePowerKernel);
+
+std::size_t lane_power_near(const double* data, std::size_t points, std::size_t frames, const double* distance,
+                            float* power, std::uint32_t* unproven, std::size_t capacity) {
+  std::size_t found = 0;
+  if (vector_kernels_on() &&
+      HWY_DYNAMIC_DISPATCH(NearLanePowerKernel)(data, points, frames, distance, power, unproven, capacity, &found))
+    return found;
+  // Without the kernel, the same test bin by bin.
+  for (std::size_t k = 0; k < points; ++k) {
+    for (std::size_t l = 0; l < frames; ++l) {
+      if (spectrum_power_detail::bin_power_near(data[16 * k + l], data[16 * k + 8 + l], distance[l],
+                                                power[8 * k + l]))
+        continue;
+      if (found < capacity) unproven[found] = static_cast<std::uint32_t>(8 * k + l);
+      ++found;
+    }
+  }
+  return found;
+}
 
 void frame_power_extended(const double* frame, float* power, std::size_t bins) {
   for (std::size_t k = 0; k < bins; ++k) {
