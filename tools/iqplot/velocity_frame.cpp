@@ -35,11 +35,14 @@ std::optional<std::string> apply_velocity_frame(const GivenOptions& given, const
     // The axis is drawn once for every row: the middle of the whole, each row's own noted.
     const double row = row_seconds(settings);
     middle = row * static_cast<double>(settings.rows) / 2.0;
-    const double first = correction_kms(frame, corrections_at(observation, later_by(observation.start, row / 2)));
-    const double last =
-        correction_kms(frame, corrections_at(observation, later_by(observation.start, 2.0 * middle - row / 2)));
     where = "the middle of the waterfall";
-    rows = cformat(" (the first row's middle %+.4f km/s, the last row's %+.4f km/s)", first, last);
+    if (settings.rows > 1) {
+      const auto at = [&](double seconds) {
+        return correction_kms(frame, corrections_at(observation, later_by(observation.start, seconds)));
+      };
+      rows = cformat(" (the first row's middle %+.4f km/s, the last row's %+.4f km/s)", at(row / 2),
+                     at(2.0 * middle - row / 2));
+    }
   } else if (capture_seconds) {
     middle = *capture_seconds / 2.0;
     where = "the middle of the capture";
