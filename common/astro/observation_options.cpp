@@ -54,11 +54,10 @@ Site site_option(const GivenOptions& given, const ObservationDefaults& defaults)
   if (!text && defaults.site) return *defaults.site;
   if (!text) throw needed("--site", kSiteRange, "core:geolocation", defaults);
   const std::vector<double> v = numbers("--site", *text, 2, 3, kSiteRange);
-  const Site site{v[0], v[1], v.size() == 3 ? v[2] : 0.0};
-  require_option(within(site.latitude_deg, -90.0, 90.0) && within(site.longitude_deg, -180.0, 180.0) &&
-                     within(site.height_m, -1000.0, 10000.0),
-                 "--site", kSiteRange);
-  return site;
+  // The ranges a capture's metadata takes a site in.
+  const Geolocation place{v[0], v[1], v.size() == 3 ? v[2] : 0.0};
+  require_option(geolocation_in_range(place), "--site", kSiteRange);
+  return Site{place.latitude_deg, place.longitude_deg, place.height_m};
 }
 
 UtcInstant start_option(const GivenOptions& given, const ObservationDefaults& defaults) {
