@@ -140,27 +140,32 @@ grab_bin=$(awk 'NR == 1 || $2 > best { best = $2; bin = $1 } END { print bin }' 
 grab_expected=$(awk -v r=$rate 'BEGIN { printf "%d", -300000 / (r * 1e6 / 512) - 0.5 }')
 
 # -- 5. Hydrogen-line night: a drifting line, an off-source reference, calibration, velocity --
-# The line is a tone whose frequency drifts linearly; at mid-capture it sits at the radial
-# velocity put in (radio convention, v = c (rest - f) / rest). The receiver's passband rises and
-# falls by 30 % across the band, the same for the capture on the source and the reference off it
-# (another stretch of sky: another seed, no line); a steady interference tone is in both.
-# iqsim records the rate, centre and start beside each capture; the other tools read them.
+# The observer stands at a site and points at the galactic plane; the line is put in at a known
+# LSRK radial velocity (radio convention, v = c (rest - f) / rest) at mid-capture, and iqsim
+# places it at the topocentric frequency that the site, pointing and time give. Its frequency
+# drifts linearly through that middle. The receiver's passband rises and falls by 30 % across
+# the band, the same for the capture on the source and the reference off it (another stretch
+# of sky: another seed, no line); a steady interference tone is in both. iqsim records the rate,
+# centre, start and site beside each capture; the other tools read them.
 rest=1420.405751768      # MHz, the hydrogen line's rest frequency
 night_centre=1420.4      # MHz, where the receiver is tuned
 night_seconds=8
-velocity=-50             # km/s at mid-capture
+site=52.2,-4.1,120       # degrees north, degrees east, metres
+pointing=120,0           # galactic longitude and latitude, degrees
+night_start=2026-12-07T01:30:00Z
+night_middle=2026-12-07T01:30:04Z
+velocity=-50             # km/s, LSRK, at mid-capture
 drift=1000               # Hz per second
 wf_points=8192
 wf_frames=58             # frames per waterfall row: 0.198 s
 cal_points=1024
-line_start_hz=$(awk -v rest=$rest -v v=$velocity -v c=$night_centre -v d=$drift -v t=$night_seconds \
-  'BEGIN { printf "%.3f", (rest * (1 - v / 299792.458) - c) * 1e6 - d * t / 2 }')
-step "Hydrogen-line night: a line drifting $drift Hz/s at $velocity km/s mid-capture, on and off the source"
+sky=(--site $site --galactic $pointing --frame lsrk)
+step "Hydrogen-line night: a line drifting $drift Hz/s at LSRK $velocity km/s mid-capture, on and off the source"
 run "$bin/iqsim" night_on.bin --force --rate $rate --seconds $night_seconds --seed 21 --noise 8 \
-  --tone "$line_start_hz,1.5,$drift" --tone -400000,0.7 --passband 30 --centre $night_centre \
-  --start 2026-12-07T01:30:00Z
+  --line "$velocity,1.5,$drift" "${sky[@]}" --tone -400000,0.7 --passband 30 --centre $night_centre \
+  --start $night_start
 run "$bin/iqsim" night_off.bin --force --rate $rate --seconds $night_seconds --seed 22 --noise 8 \
-  --tone -400000,0.7 --passband 30 --centre $night_centre --start 2026-12-07T01:40:00Z
+  --tone -400000,0.7 --passband 30 --centre $night_centre --start 2026-12-07T01:40:00Z --site $site
 run "$bin/iqwaterfall" night_on.bin night_waterfall.txt $wf_points $wf_frames
 run "$bin/iqspec" night_on.bin night_on.txt $cal_points
 run "$bin/iqspec" night_off.bin night_off.txt $cal_points
@@ -193,31 +198,36 @@ line_velocity() {  # line_velocity <calibrated table>: the velocity and the base
     printf "%.2f %.3f\n", 299792.458 * (rest - f) / rest, sqrt(ss / count)
   }' "$1"
 }
+# speccal's velocities are topocentric: iqvelocity's correction at mid-capture turns them LSRK.
 read -r found_velocity baseline_rms < <(line_velocity night_calibrated.txt)
+correction=$("$bin/iqvelocity" --site $site --galactic $pointing --start $night_middle | sed -n 's/^lsrk_kms=//p')
+lsrk() { awk -v v="$1" -v c="$correction" 'BEGIN { printf "%.2f", v + c }'; }
+found_lsrk=$(lsrk "$found_velocity")
 velocity_bin=$(awk -v r=$rate -v n=$cal_points -v rest=$rest 'BEGIN { printf "%.3f", 299792.458 * r / n / rest }')
 within() {  # within <found> <expected> <one bin>
   awk -v a="$1" -v b="$2" -v w="$3" 'BEGIN { d = a - b; print (d < 0 ? -d : d) <= w ? "within one bin" : "NOT within one bin" }'
 }
 drift_check=$(within "$found_drift_bins" "$drift_bins" 1)
-velocity_check=$(within "$found_velocity" "$velocity" "$velocity_bin")
+velocity_check=$(within "$found_lsrk" "$velocity" "$velocity_bin")
 
 # -- 6. Frequency switching: no sky without the line, so the same sky is taken twice, the second
 # time tuned 0.3 MHz higher (128 bins of 1024); each tuning is the other's reference. The line
-# keeps its sky frequency (its offset 0.3 MHz lower in the second capture), the interference
+# keeps its velocity and so its sky frequency (its offset 0.3 MHz lower in the second capture;
+# twenty minutes later the correction has moved by a few metres per second), the interference
 # tone its offset from the tuned frequency. Each capture's whole spectrum is one iqwaterfall row
 # at full precision, with the rate and centre in its header for speccal --switch.
 switch_mhz=0.3
 high_centre=$(awk -v c=$night_centre -v s=$switch_mhz 'BEGIN { printf "%.1f", c + s }')
-high_line_hz=$(awk -v f=$line_start_hz -v s=$switch_mhz 'BEGIN { printf "%.3f", f - s * 1e6 }')
 step "Frequency switching: the same sky tuned $switch_mhz MHz higher, each tuning the other's reference"
 run "$bin/iqsim" night_high.bin --force --rate $rate --seconds $night_seconds --seed 23 --noise 8 \
-  --tone "$high_line_hz,1.5,$drift" --tone -400000,0.7 --passband 30 --centre $high_centre \
+  --line "$velocity,1.5,$drift" "${sky[@]}" --tone -400000,0.7 --passband 30 --centre $high_centre \
   --start 2026-12-07T01:50:00Z
 run "$bin/iqwaterfall" night_on.bin night_on_full.txt $cal_points 0
 run "$bin/iqwaterfall" night_high.bin night_high_full.txt $cal_points 0
 run "$bin/speccal" night_on_full.txt night_high_full.txt night_switched.txt --switch
 read -r switched_velocity switched_rms < <(line_velocity night_switched.txt)
-switched_check=$(within "$switched_velocity" "$velocity" "$velocity_bin")
+switched_lsrk=$(lsrk "$switched_velocity")
+switched_check=$(within "$switched_lsrk" "$velocity" "$velocity_bin")
 
 # -- Pictures -----------------------------------------------------------------------------------
 plot() {  # plot <table> [iqplot options]
@@ -239,16 +249,21 @@ if command -v gnuplot > /dev/null 2>&1; then
   plot pair_correlation.txt --rate $rate --title "Two receivers: correlation before alignment"
   plot aligned_correlation.txt --rate $rate --title "Two receivers: correlation after iqtrim"
   plot grab.txt --rate $rate --title "grabspec with iqsim as the capture program"
-  # The night's tables take the rate, centre and start from the captures' metadata.
-  plot night_waterfall.txt --velocity --xrange -56:-44 --title "Hydrogen-line night: the line drifting through the band"
-  plot night_on.txt --velocity --title "Hydrogen-line night: on the source (the passband's shape and the line)"
-  plot night_off.txt --velocity --title "Hydrogen-line night: off the source (the passband's shape alone)"
-  plot night_calibrated.txt --velocity --metadata night_on.bin --xrange -150:50 \
+  # The night's tables take the rate, centre, start and site from the captures' metadata; their
+  # velocities are LSRK, for the pointing.
+  frame=(--velocity --frame lsrk --galactic $pointing)
+  plot night_waterfall.txt "${frame[@]}" --metadata night_on.bin --xrange -56:-44 \
+    --title "Hydrogen-line night: the line drifting through the band"
+  plot night_on.txt "${frame[@]}" --title "Hydrogen-line night: on the source (the passband's shape and the line)"
+  plot night_off.txt "${frame[@]}" --title "Hydrogen-line night: off the source (the passband's shape alone)"
+  plot night_calibrated.txt "${frame[@]}" --metadata night_on.bin --xrange -150:50 \
     --title "Hydrogen-line night: (on - off) / off, a flat baseline and the line"
-  plot night_switched.txt --velocity --xrange -150:50 \
+  plot night_switched.txt "${frame[@]}" --metadata night_on.bin --xrange -150:50 \
     --title "Frequency switching: two tunings 0.3 MHz apart, shifted and averaged"
-  plot night_on_full.txt --velocity --title "Frequency switching: the night tuned to $night_centre MHz, one row of the whole capture"
-  plot night_high_full.txt --velocity --title "Frequency switching: the same sky tuned to $high_centre MHz, one row of the whole capture"
+  plot night_on_full.txt "${frame[@]}" --metadata night_on.bin \
+    --title "Frequency switching: the night tuned to $night_centre MHz, one row of the whole capture"
+  plot night_high_full.txt "${frame[@]}" --metadata night_high.bin \
+    --title "Frequency switching: the same sky tuned to $high_centre MHz, one row of the whole capture"
   pictures="pictures:      $out/*.png"
 else
   pictures="no pictures: gnuplot is not installed (Debian: apt-get install gnuplot-nox, then make demo again)"
@@ -277,10 +292,11 @@ row "second receiver $delay samples late" "lagscan: \"1 on 2\" lag $lag_before; 
 row "grabspec's capture: tone at -300000 Hz = bin $grab_expected" "grabspec: strongest bin $grab_bin"
 row "line drift $drift Hz/s = $drift_bins bins of $wf_bin_hz Hz" \
     "iqwaterfall: $wf_rows rows, drift $found_drift Hz/s = $found_drift_bins bins ($drift_check)"
-row "line at $velocity km/s (bins of $velocity_bin km/s)" \
-    "speccal: line at $found_velocity km/s ($velocity_check), baseline rms $baseline_rms"
+row "line at LSRK $velocity km/s (bins of $velocity_bin km/s)" \
+    "speccal: line at $found_velocity km/s topocentric, LSRK $found_lsrk km/s ($velocity_check), baseline rms $baseline_rms"
+row "site $site, galactic $pointing" "iqvelocity: LSRK correction $correction km/s at $night_middle"
 row "the same, tunings $switch_mhz MHz apart" \
-    "speccal --switch: line at $switched_velocity km/s ($switched_check), rms $switched_rms"
+    "speccal --switch: line at LSRK $switched_lsrk km/s ($switched_check), rms $switched_rms"
 echo
 echo "Tables:        $out/*.txt"
 echo "Console lines: $log"

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "io/capture_metadata.hpp"
+#include "io/tool_error.hpp"
 #include "io/capture_reader.hpp"
 #include "test_support.hpp"
 
@@ -18,11 +19,12 @@ namespace {
 
 TEST(CaptureMetadata, WhatIsWrittenIsReadBack) {
   test::ScratchDir dir;
-  const CaptureMetadata cases[] = {{2.4e6, 1420.405751768e6, "2026-12-07T01:30:00Z"},
-                                   {2048000.0, std::nullopt, std::nullopt},
-                                   {std::nullopt, 100e6, "2026-02-28T23:59:59.25Z"},
-                                   {1.0 / 3.0, 0.0, std::nullopt},
-                                   {}};
+  const CaptureMetadata cases[] = {
+      {2.4e6, 1420.405751768e6, "2026-12-07T01:30:00Z", Geolocation{52.5, -4.25, 120.5}},
+      {2048000.0, std::nullopt, std::nullopt, Geolocation{-90.0, 180.0, -1000.0}},
+      {std::nullopt, 100e6, "2026-02-28T23:59:59.25Z", std::nullopt},
+      {1.0 / 3.0, 0.0, std::nullopt, Geolocation{1.0 / 3.0, 0.1, 0.0}},
+      {}};
   for (const CaptureMetadata& meta : cases) {
     write_capture_metadata(dir.path("sky.bin"), meta);
     std::ostringstream err;
@@ -31,6 +33,25 @@ TEST(CaptureMetadata, WhatIsWrittenIsReadBack) {
     EXPECT_EQ(back.sample_rate_hz, meta.sample_rate_hz);
     EXPECT_EQ(back.centre_frequency_hz, meta.centre_frequency_hz);
     EXPECT_EQ(back.datetime_utc, meta.datetime_utc);
+    ASSERT_EQ(back.geolocation.has_value(), meta.geolocation.has_value());
+    if (meta.geolocation) {
+      EXPECT_EQ(back.geolocation->latitude_deg, meta.geolocation->latitude_deg);
+      EXPECT_EQ(back.geolocation->longitude_deg, meta.geolocation->longitude_deg);
+      EXPECT_EQ(back.geolocation->height_m, meta.geolocation->height_m);
+    }
+  }
+  // GeoJSON puts the longitude first.
+  CaptureMetadata placed;
+  placed.geolocation = Geolocation{52.5, -4.25, 120.5};
+  write_capture_metadata(dir.path("sky.bin"), placed);
+  EXPECT_NE(test::read_text(dir.path("sky.sigmf-meta"))
+                .find("\"coordinates\": [\n                -4.25,\n                52.5,"),
+            std::string::npos)
+      << test::read_text(dir.path("sky.sigmf-meta"));
+  for (const Geolocation& outside :
+       {Geolocation{90.5, 0, 0}, Geolocation{0, -180.5, 0}, Geolocation{0, 0, 10001}}) {
+    placed.geolocation = outside;
+    EXPECT_THROW(write_capture_metadata(dir.path("sky.bin"), placed), ToolError);
   }
 }
 
@@ -71,7 +92,7 @@ TEST(CaptureMetadata, NamesItsCaptureUnlessTheNamesPair) {
                                                        {"d/sky.cu8", "d/sky.cu8.sigmf-meta"},
                                                        {"d/sky.sigmf-data", "d/sky.sigmf-meta"}};
   for (const auto& [capture, meta] : cases) {
-    write_capture_metadata(dir.path(capture), {2.4e6, std::nullopt, std::nullopt});
+    write_capture_metadata(dir.path(capture), {2.4e6, std::nullopt, std::nullopt, std::nullopt});
     const std::string text = test::read_text(dir.path(meta));
     const std::string name = std::string(capture).substr(2);
     const bool compliant = name.ends_with(".sigmf-data");
@@ -155,18 +176,18 @@ TEST(CaptureMetadata, AFieldThatCannotBeUsedIsLeftOutAlone) {
   const Case cases[] = {
       {"{\"global\": {\"core:sample_rate\": 2e6}, \"captures\": [{\"core:frequency\": -1, \"core:datetime\": "
        "\"2026-12-07T01:30:00Z\"}]}",
-       {2e6, std::nullopt, "2026-12-07T01:30:00Z"},
+       {2e6, std::nullopt, "2026-12-07T01:30:00Z", std::nullopt},
        "\"core:frequency\" of captures[0]"},
       {"{\"global\": {\"core:sample_rate\": 0}, \"captures\": [{\"core:frequency\": 0}]}",
-       {std::nullopt, 0.0, std::nullopt},
+       {std::nullopt, 0.0, std::nullopt, std::nullopt},
        "\"core:sample_rate\""},
       {"{\"global\": {\"core:sample_rate\": 2e6}, \"captures\": [{\"core:frequency\": 1e9, \"core:datetime\": "
        "\"2026-12-07T02:30:00+01:00\"}, {\"core:datetime\": \"later\"}]}",
-       {2e6, 1e9, "2026-12-07T01:30:00Z"},
+       {2e6, 1e9, "2026-12-07T01:30:00Z", std::nullopt},
        ""},
       {"{\"global\": {\"core:sample_rate\": 2e6}, \"captures\": [{\"core:frequency\": 1e9, \"core:datetime\": "
        "\"2026-12-07T01:30\"}]}",
-       {2e6, 1e9, std::nullopt},
+       {2e6, 1e9, std::nullopt, std::nullopt},
        "\"core:datetime\" of captures[0]"},
       {"{\"global\": {}, \"captures\": [{\"core:frequency\": 1e9}, {\"core:frequency\": 1e9}, "
        "{\"core:frequency\": "
@@ -174,6 +195,35 @@ TEST(CaptureMetadata, AFieldThatCannotBeUsedIsLeftOutAlone) {
        {},
        "captures[0] and captures[2]"},
       {"{\"global\": {\"core:sample_rate\": 2e6, \"core:datatype\": \"ri8\"}}", {}, "\"core:datatype\""},
+      // A GeoJSON point: longitude, latitude and a height that may be left out.
+      {"{\"global\": {\"core:sample_rate\": 2e6, \"core:geolocation\": {\"type\": \"Point\", \"coordinates\": "
+       "[-4.25, 52.5]}}}",
+       {2e6, std::nullopt, std::nullopt, Geolocation{52.5, -4.25, 0.0}},
+       ""},
+      {"{\"global\": {\"core:sample_rate\": 2e6, \"core:geolocation\": {\"type\": \"Point\", \"coordinates\": "
+       "[-4.25, 52.5, 10000]}}}",
+       {2e6, std::nullopt, std::nullopt, Geolocation{52.5, -4.25, 10000.0}},
+       ""},
+      {"{\"global\": {\"core:sample_rate\": 2e6, \"core:geolocation\": {\"type\": \"Point\", \"coordinates\": "
+       "[52.5, 91]}}}",
+       {2e6, std::nullopt, std::nullopt, std::nullopt},
+       "\"core:geolocation\""},
+      {"{\"global\": {\"core:geolocation\": {\"type\": \"Point\", \"coordinates\": [180.5, 0]}}}",
+       {},
+       "\"core:geolocation\""},
+      {"{\"global\": {\"core:geolocation\": {\"type\": \"Point\", \"coordinates\": [5, 50, -1001]}}}",
+       {},
+       "\"core:geolocation\""},
+      {"{\"global\": {\"core:geolocation\": {\"type\": \"Polygon\", \"coordinates\": [5, 50]}}}",
+       {},
+       "\"core:geolocation\""},
+      {"{\"global\": {\"core:geolocation\": {\"type\": \"Point\", \"coordinates\": [5]}}}",
+       {},
+       "\"core:geolocation\""},
+      {"{\"global\": {\"core:geolocation\": {\"type\": \"Point\", \"coordinates\": [5, \"50\"]}}}",
+       {},
+       "\"core:geolocation\""},
+      {"{\"global\": {\"core:geolocation\": [5, 50]}}", {}, "\"core:geolocation\""},
   };
   for (const Case& c : cases) {
     std::ofstream(dir.path("a.sigmf-meta")) << c.json;
@@ -182,6 +232,11 @@ TEST(CaptureMetadata, AFieldThatCannotBeUsedIsLeftOutAlone) {
     EXPECT_EQ(meta.sample_rate_hz, c.kept.sample_rate_hz) << c.json;
     EXPECT_EQ(meta.centre_frequency_hz, c.kept.centre_frequency_hz) << c.json;
     EXPECT_EQ(meta.datetime_utc, c.kept.datetime_utc) << c.json;
+    EXPECT_EQ(meta.geolocation.has_value(), c.kept.geolocation.has_value()) << c.json;
+    if (meta.geolocation && c.kept.geolocation) {
+      EXPECT_EQ(meta.geolocation->latitude_deg, c.kept.geolocation->latitude_deg) << c.json;
+      EXPECT_EQ(meta.geolocation->height_m, c.kept.geolocation->height_m) << c.json;
+    }
     const std::string line = err.str();
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), *c.reported == '\0' ? 0 : 1) << line;
     EXPECT_NE(line.find(c.reported), std::string::npos) << line;

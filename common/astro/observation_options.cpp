@@ -41,22 +41,31 @@ std::vector<double> numbers(std::string_view option, const std::string& text, st
 
 bool within(double value, double least, double most) { return value >= least && value <= most; }
 
-Site site_option(const GivenOptions& given) {
-  const auto text = given.value("--site");
-  if (!text) throw ToolError("option --site is needed: " + std::string(kSiteRange));
-  const std::vector<double> v = numbers("--site", *text, 2, 3, kSiteRange);
-  const Site site{v[0], v[1], v.size() == 3 ? v[2] : 0.0};
-  require_option(within(site.latitude_deg, -90.0, 90.0) && within(site.longitude_deg, -180.0, 180.0) &&
-                     within(site.height_m, -1000.0, 10000.0),
-                 "--site", kSiteRange);
-  return site;
+// The refusal of a missing option: its form, and the metadata's field that may stand for it.
+ToolError needed(std::string_view option, std::string_view form, std::string_view field,
+                 const ObservationDefaults& defaults) {
+  std::string why = "option " + std::string(option) + " is needed: " + std::string(form);
+  if (defaults.from_metadata) why += " (or the capture's SigMF metadata with " + std::string(field) + ")";
+  return ToolError(why);
 }
 
-UtcInstant start_option(const GivenOptions& given) {
+Site site_option(const GivenOptions& given, const ObservationDefaults& defaults) {
+  const auto text = given.value("--site");
+  if (!text && defaults.site) return *defaults.site;
+  if (!text) throw needed("--site", kSiteRange, "core:geolocation", defaults);
+  const std::vector<double> v = numbers("--site", *text, 2, 3, kSiteRange);
+  // The ranges a capture's metadata takes a site in.
+  const Geolocation place{v[0], v[1], v.size() == 3 ? v[2] : 0.0};
+  require_option(geolocation_in_range(place), "--site", kSiteRange);
+  return Site{place.latitude_deg, place.longitude_deg, place.height_m};
+}
+
+UtcInstant start_option(const GivenOptions& given, const ObservationDefaults& defaults) {
   const auto text = given.value("--start");
   constexpr std::string_view kRange =
       "an ISO 8601 UTC date and time from 1900 to 2100, YYYY-MM-DDTHH:MM[:SS[.fff]][Z]";
-  if (!text) throw ToolError("option --start is needed: " + std::string(kRange));
+  if (!text && defaults.start) return *defaults.start;
+  if (!text) throw needed("--start", kRange, "core:datetime", defaults);
   const auto instant = parse_utc(*text);
   if (!instant) throw ToolError("option --start must be " + std::string(kRange) + " (got '" + *text + "')");
   return *instant;
@@ -70,25 +79,26 @@ std::vector<double> angle_pair(std::string_view option, const std::string& text,
   return v;
 }
 
-Equatorial pointing_option(const GivenOptions& given, const Site& site, const UtcInstant& start) {
+void read_pointing(const GivenOptions& given, Observation& observation) {
   int count = 0;
   for (const std::string_view option : kPointings) count += given.has(option) ? 1 : 0;
   if (count != 1) throw ToolError("give exactly one pointing: --radec, --galactic or --azel");
   if (const auto text = given.value("--radec")) {
     const std::vector<double> v = angle_pair("--radec", *text, -90.0, kRadecRange);
-    return {v[0], v[1]};
+    observation.pointing = {v[0], v[1]};
+  } else if (const auto galactic = given.value("--galactic")) {
+    const std::vector<double> v = angle_pair("--galactic", *galactic, -90.0, kGalacticRange);
+    observation.pointing = galactic_to_icrs(v[0], v[1]);
+  } else {
+    const std::vector<double> v = angle_pair("--azel", *given.value("--azel"), 0.0, kAzelRange);
+    observation.azel_deg = {v[0], v[1]};
+    observation.pointing = pointing_at(observation, observation.start);
   }
-  if (const auto text = given.value("--galactic")) {
-    const std::vector<double> v = angle_pair("--galactic", *text, -90.0, kGalacticRange);
-    return galactic_to_icrs(v[0], v[1]);
-  }
-  const std::vector<double> v = angle_pair("--azel", *given.value("--azel"), 0.0, kAzelRange);
-  return horizontal_to_icrs(v[0], v[1], site, start);
 }
 
 }  // namespace
 
-std::vector<OptionSpec> observation_options() {
+std::vector<OptionSpec> site_and_pointing_options() {
   return {
       {.name = "--site",
        .argument = "LAT,LON[,HEIGHT_M]",
@@ -100,10 +110,21 @@ std::vector<OptionSpec> observation_options() {
       {.name = "--azel",
        .argument = "AZ_DEG,EL_DEG",
        .help = "the pointing in azimuth (from north through east) and elevation at\nthe site and start time, "
-               "without refraction"},
-      {.name = "--start",
-       .argument = "TIME",
-       .help = "the time in UTC, ISO 8601: YYYY-MM-DDTHH:MM[:SS[.fff]][Z]"}};
+               "without refraction"}};
+}
+
+Command with_frame_options(Command command) {
+  command.options.push_back(kFrameOption);
+  for (const OptionSpec& option : site_and_pointing_options()) command.options.push_back(option);
+  return command;
+}
+
+std::vector<OptionSpec> observation_options() {
+  std::vector<OptionSpec> options = site_and_pointing_options();
+  options.push_back({.name = "--start",
+                     .argument = "TIME",
+                     .help = "the time in UTC, ISO 8601: YYYY-MM-DDTHH:MM[:SS[.fff]][Z]"});
+  return options;
 }
 
 VelocityFrame frame_option(const GivenOptions& given) {
@@ -126,12 +147,48 @@ double correction_kms(VelocityFrame frame, const VelocityCorrections& correction
   return 0.0;
 }
 
-Observation observation_from_options(const GivenOptions& given) {
+std::string_view frame_name(VelocityFrame frame) {
+  switch (frame) {
+    case VelocityFrame::barycentric:
+      return "Barycentric";
+    case VelocityFrame::lsrk:
+      return "LSRK";
+    case VelocityFrame::topocentric:
+      break;
+  }
+  return "Topocentric";
+}
+
+std::optional<Site> site_from_options(const GivenOptions& given) {
+  if (!given.has("--site")) return std::nullopt;
+  return site_option(given, {});
+}
+
+ObservationDefaults observation_defaults(const CaptureMetadata& meta) {
+  ObservationDefaults defaults;
+  defaults.from_metadata = true;
+  if (const auto& place = meta.geolocation) {
+    defaults.site = Site{place->latitude_deg, place->longitude_deg, place->height_m};
+  }
+  if (meta.datetime_utc) defaults.start = parse_utc(*meta.datetime_utc);
+  return defaults;
+}
+
+Observation observation_from_options(const GivenOptions& given, const ObservationDefaults& defaults) {
   Observation observation;
-  observation.site = site_option(given);
-  observation.start = start_option(given);
-  observation.pointing = pointing_option(given, observation.site, observation.start);
+  observation.site = site_option(given, defaults);
+  observation.start = start_option(given, defaults);
+  read_pointing(given, observation);
   return observation;
+}
+
+Equatorial pointing_at(const Observation& observation, const UtcInstant& time) {
+  if (!observation.azel_deg) return observation.pointing;
+  return horizontal_to_icrs((*observation.azel_deg)[0], (*observation.azel_deg)[1], observation.site, time);
+}
+
+VelocityCorrections corrections_at(const Observation& observation, const UtcInstant& time) {
+  return velocity_corrections(observation.site, pointing_at(observation, time), time);
 }
 
 }  // namespace iq

@@ -15,6 +15,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "io/text_format.hpp"
+
 namespace iq {
 
 namespace {
@@ -76,6 +78,12 @@ std::optional<UtcInstant> parse_utc(std::string_view text) {
   const int status = eraDtf2d("UTC", year, month, day, hour, minute, seconds, &instant.jd1, &instant.jd2);
   if (status != 0 && status != 1) return std::nullopt;
   return instant;
+}
+
+std::string utc_text(const UtcInstant& time) {
+  int year = 0, month = 0, day = 0, hmsf[4] = {0, 0, 0, 0};
+  eraD2dtf("UTC", 3, time.jd1, time.jd2, &year, &month, &day, hmsf);
+  return cformat("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", year, month, day, hmsf[0], hmsf[1], hmsf[2], hmsf[3]);
 }
 
 DynamicalTimes dynamical_times(const UtcInstant& time, const Site& site) {

@@ -5,9 +5,15 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace iq {
+
+// The rest frequency of the hydrogen line (21 cm), MHz.
+inline constexpr double kHydrogenRestMhz = 1420.405751768;
+// The speed of light in km/s.
+inline constexpr double kLightKmPerS = 299792.458;
 
 // A place on the Earth (WGS84): degrees north, degrees east, metres above the ellipsoid.
 struct Site {
@@ -28,6 +34,11 @@ struct UtcInstant {
   double jd2 = 0.0;
 };
 
+// The instant `seconds` after `time` (a leap second on the way is not counted).
+inline UtcInstant later_by(const UtcInstant& time, double seconds) {
+  return {time.jd1, time.jd2 + seconds / 86400.0};
+}
+
 // The years the Earth's ephemeris covers (ERFA's epv00: 1900 to 2100).
 inline constexpr int kFirstYear = 1900;
 inline constexpr int kLastYear = 2100;
@@ -35,6 +46,9 @@ inline constexpr int kLastYear = 2100;
 // An ISO 8601 UTC date and time, "YYYY-MM-DDTHH:MM[:SS[.fff]][Z]" (a blank may stand for the
 // T), in the years kFirstYear .. kLastYear; nothing for any other text or an impossible date.
 std::optional<UtcInstant> parse_utc(std::string_view text);
+
+// "YYYY-MM-DDTHH:MM:SS.fffZ", the instant to the millisecond.
+std::string utc_text(const UtcInstant& time);
 
 // Terrestrial and barycentric dynamical time of a UTC instant, two-part Julian dates.
 struct DynamicalTimes {

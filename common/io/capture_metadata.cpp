@@ -168,6 +168,24 @@ std::optional<double> centre_frequency(const Json& captures, std::vector<std::st
   return first;
 }
 
+// A GeoJSON point {"type": "Point", "coordinates": [longitude, latitude(, altitude m)]} in
+// the ranges a site is taken in; nothing for anything else.
+std::optional<Geolocation> geolocation_point(const Json& value) {
+  if (!value.is_object()) return std::nullopt;
+  const auto type = value.find("type");
+  const auto coordinates = value.find("coordinates");
+  if (type == value.end() || *type != "Point" || coordinates == value.end() || !coordinates->is_array() ||
+      coordinates->size() < 2 || coordinates->size() > 3) {
+    return std::nullopt;
+  }
+  for (const Json& number : *coordinates) {
+    if (!number.is_number() || !std::isfinite(number.get<double>())) return std::nullopt;
+  }
+  const Geolocation place{(*coordinates)[1].get<double>(), (*coordinates)[0].get<double>(),
+                          coordinates->size() == 3 ? (*coordinates)[2].get<double>() : 0.0};
+  return geolocation_in_range(place) ? std::optional(place) : std::nullopt;
+}
+
 // The fields of a well-formed file, each kept when it can be used; `problems` gets one line
 // for each field that cannot.
 CaptureMetadata usable_fields(const Json& root, std::vector<std::string>& problems) {
@@ -178,6 +196,14 @@ CaptureMetadata usable_fields(const Json& root, std::vector<std::string>& proble
       meta.sample_rate_hz = rate->get<double>();
     } else {
       problems.emplace_back("\"core:sample_rate\" is not a number above 0");
+    }
+  }
+  if (const auto place = global.find("core:geolocation"); place != global.end()) {
+    meta.geolocation = geolocation_point(*place);
+    if (!meta.geolocation) {
+      problems.emplace_back(
+          "\"core:geolocation\" is not a GeoJSON point [longitude, latitude(, altitude)] within -180 to 180 "
+          "degrees east, -90 to 90 degrees north and -1000 to 10000 m");
     }
   }
   const auto captures = root.find("captures");
@@ -309,6 +335,11 @@ std::string lower_case(std::string text) {
 
 }  // namespace
 
+bool geolocation_in_range(const Geolocation& place) {
+  return place.latitude_deg >= -90.0 && place.latitude_deg <= 90.0 && place.longitude_deg >= -180.0 &&
+         place.longitude_deg <= 180.0 && place.height_m >= kLeastHeightM && place.height_m <= kMostHeightM;
+}
+
 std::string metadata_path_for(const std::string& capture_path) {
   for (std::string_view suffix : {std::string_view(".bin"), std::string_view(".sigmf-data")}) {
     if (ends_with(capture_path, suffix)) {
@@ -366,6 +397,10 @@ void write_capture_metadata(const std::string& capture_path, const CaptureMetada
   if (meta.datetime_utc && !utc_datetime_seconds(*meta.datetime_utc)) {
     throw ToolError("metadata: the start time must be a UTC time like 2026-12-07T01:30:00Z");
   }
+  if (meta.geolocation && !geolocation_in_range(*meta.geolocation)) {
+    throw ToolError(
+        "metadata: the site must lie within -90 to 90 degrees north, -180 to 180 east, -1000 to 10000 m");
+  }
   // Written in a fixed key order (ordered_json) so that the same capture gives the same file.
   nlohmann::ordered_json global;
   global["core:datatype"] = kDatatype;
@@ -374,6 +409,10 @@ void write_capture_metadata(const std::string& capture_path, const CaptureMetada
   // A SigMF reader finds the samples of "x.sigmf-meta" in "x.sigmf-data", or else in the file
   // this field names, in the metadata's own folder.
   if (!ends_with(capture_path, ".sigmf-data")) global["core:dataset"] = file_name_of(capture_path);
+  if (const auto& place = meta.geolocation) {
+    global["core:geolocation"] = {{"type", "Point"},
+                                  {"coordinates", {place->longitude_deg, place->latitude_deg, place->height_m}}};
+  }
   nlohmann::ordered_json segment;
   segment["core:sample_start"] = 0;
   if (meta.centre_frequency_hz) segment["core:frequency"] = *meta.centre_frequency_hz;

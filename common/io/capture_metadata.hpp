@@ -11,10 +11,23 @@
 
 namespace iq {
 
+// Where a capture was made (WGS84): degrees north, degrees east, metres above the ellipsoid.
+struct Geolocation {
+  double latitude_deg = 0.0;
+  double longitude_deg = 0.0;
+  double height_m = 0.0;
+};
+
+// The ranges a geolocation is taken in, the same as those of a site typed on a command line.
+inline constexpr double kLeastHeightM = -1000.0;
+inline constexpr double kMostHeightM = 10000.0;
+bool geolocation_in_range(const Geolocation& place);
+
 struct CaptureMetadata {
   std::optional<double> sample_rate_hz;       // core:sample_rate
   std::optional<double> centre_frequency_hz;  // captures[0] core:frequency
   std::optional<std::string> datetime_utc;    // captures[0] core:datetime, ISO 8601 "…Z"
+  std::optional<Geolocation> geolocation;     // core:geolocation, a GeoJSON point (height 0 if left out)
 };
 
 // The metadata file that belongs to a capture: the capture's name with a final ".bin" or
@@ -41,7 +54,8 @@ CaptureMetadata read_capture_metadata(const std::string& capture_path, const std
 
 // Writes the metadata file for a capture (datatype "cu8", and unless the capture is named
 // "<base>.sigmf-data", its file name as the dataset); throws ToolError on failure, and on
-// values the reader would refuse (a rate that is not above 0, a malformed time).
+// values the reader would refuse (a rate that is not above 0, a malformed time, a place out of
+// range).
 void write_capture_metadata(const std::string& capture_path, const CaptureMetadata& meta);
 
 // Seconds since 1970-01-01 00:00:00 UTC of a time written "YYYY-MM-DDTHH:MM:SS[.fraction]Z"

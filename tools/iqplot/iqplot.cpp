@@ -20,6 +20,7 @@
 
 #include "io/header_fields.hpp"
 #include "io/capture_reader.hpp"
+#include "astro/observation_options.hpp"
 #include "cli/command.hpp"
 #include "io/output_file.hpp"
 #include "io/table_reader.hpp"
@@ -29,6 +30,7 @@
 #include "plot_script.hpp"
 #include "search_plot.hpp"
 #include "spectral_axis.hpp"
+#include "velocity_frame.hpp"
 #include "waterfall_plot.hpp"
 #include "table_kind.hpp"
 #include "io/text_format.hpp"
@@ -56,6 +58,9 @@ const Command kCommand{
         "is told from the table's layout. The capture's rate, centre and start come from its SigMF\n"
         "metadata when there is some: a waterfall's header, --metadata, or the capture named like\n"
         "the table (night.txt: night.sigmf-meta); the options override them.\n"
+        "A velocity axis is topocentric unless --frame asks for the barycentric or the LSRK\n"
+        "frame: the correction, for the site (--site or the metadata's core:geolocation), the\n"
+        "pointing and the middle of the capture (or of a waterfall's rows), is printed.\n"
         "The picture's name ends in .png or .svg, which chooses its format.\n"
         "Needs gnuplot (Debian: apt-get install gnuplot-nox); IQTOOLS_GNUPLOT names another\n"
         "gnuplot program.",
@@ -95,7 +100,8 @@ const Command kCommand{
           .argument_optional = true},
          {.name = "--start",
           .argument = "TIME",
-          .help = "the capture's start, UTC, as 2026-12-07T01:30:00Z: a\nwaterfall's time axis in UTC"},
+          .help = "the capture's start, UTC, as 2026-12-07T01:30:00Z: a\nwaterfall's time axis in UTC, the time "
+                  "of a velocity frame"},
          {.name = "--metadata",
           .alias = "-m",
           .argument = "CAPTURE",
@@ -111,6 +117,9 @@ const Command kCommand{
          {.name = "--size", .argument = "WIDTHxHEIGHT", .help = "picture size in pixels (default 900x540)"}},
     .usage_on_console = false,
 };
+
+// The options above with the frame, site and pointing that a barycentric or LSRK axis needs.
+const Command kPlotCommand = with_frame_options(kCommand);
 
 constexpr const char* kGetGnuplot = "gnuplot is not installed; install it with: apt-get install gnuplot-nox";
 
@@ -480,7 +489,8 @@ int plot_run(Run& run) {
   std::int64_t rows = 0;
   const TableKind kind = identify_table(options, table, settings, rows);
   require_option(!options.settings.decibels || kind == TableKind::kSpectrum, "--db", "given for a spectrum only");
-  fill_from_metadata(settings, table_metadata(options.table, options.metadata, run.err()));
+  const CaptureMetadata meta = table_metadata(options.table, options.metadata, run.err());
+  fill_from_metadata(settings, meta);
   check_velocity(settings, kind);
   // The rate may come from the capture's metadata; a centre without any rate is refused.
   require_option(!settings.centre_mhz || settings.rate_mhz, "--centre",
@@ -491,6 +501,8 @@ int plot_run(Run& run) {
   // shell command; a path with a folder part is always a plain file.
   settings.table = options.table.front() == '/' ? options.table : "./" + options.table;
   settings.rows = rows;
+  const std::optional<std::string> frame_line = apply_velocity_frame(
+      run.options(), meta, table_capture_seconds(options.table, options.metadata, settings.rate_mhz), settings);
   check_x_range(settings);
   if (settings.title.empty()) {
     settings.title =
@@ -505,13 +517,14 @@ int plot_run(Run& run) {
   run.out() << cformat("Table=%s    Kind=%s    Rows=%lld    Picture=%s\n", options.table.c_str(),
                        std::string(table_kind_name(kind)).c_str(), static_cast<long long>(rows),
                        options.picture.c_str());
+  if (frame_line) run.out() << *frame_line;
   return kExitSuccess;
 }
 
 }  // namespace
 
 int run_iqplot(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_program(kCommand, args, out, err, plot_run);
+  return run_program(kPlotCommand, args, out, err, plot_run);
 }
 
 }  // namespace iq

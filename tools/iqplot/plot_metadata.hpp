@@ -19,6 +19,11 @@ namespace iq {
 CaptureMetadata table_metadata(const std::string& table, const std::optional<std::string>& capture,
                                std::ostream& err);
 
+// The length in seconds of that capture at `rate_mhz` when the capture itself is there (a
+// regular file), else nothing.
+std::optional<double> table_capture_seconds(const std::string& table, const std::optional<std::string>& capture,
+                                            std::optional<double> rate_mhz);
+
 // Fills the rate, centre and start the settings do not have yet (the options come first).
 void fill_from_metadata(PlotSettings& settings, const CaptureMetadata& meta);
 

@@ -33,10 +33,12 @@ struct PlotSettings {
   std::int64_t rows = 0;                     // the table's row count (a spectrum's bins, a profile's bins)
   std::pair<double, double> keys{0.0, 0.0};  // the smallest and largest value of column 1
   std::string title;
-  std::optional<double> rate_mhz;           // complex sample rate of the capture
-  std::optional<double> centre_mhz;         // frequency the receiver was tuned to
-  std::optional<double> video_band_khz;     // video band given to powtrace / modspec
-  std::optional<double> velocity_rest_mhz;  // a velocity axis about this rest frequency
+  std::optional<double> rate_mhz;              // complex sample rate of the capture
+  std::optional<double> centre_mhz;            // frequency the receiver was tuned to
+  std::optional<double> video_band_khz;        // video band given to powtrace / modspec
+  std::optional<double> velocity_rest_mhz;     // a velocity axis about this rest frequency
+  std::string velocity_frame = "Topocentric";  // the frame the axis names
+  double velocity_correction_kms = 0.0;        // added to the topocentric velocity for that frame
   // A waterfall: `rows` complete rows of `points` bins, each the mean of frames_per_row frames,
   // (a calibrated table: its bins are rate / points wide when its header gives points),
   // the first starting at start_utc ("YYYY-MM-DDTHH:MM:SS[.f]Z") when that is known.

@@ -15,10 +15,14 @@ Axis spectral_axis(const PlotSettings& s, std::int64_t points) {
   const std::string frequency = script_number(centre) + " + $1 * " + script_number(bin_mhz);
   if (s.velocity_rest_mhz && s.centre_mhz) {
     const double rest = *s.velocity_rest_mhz;
-    return {script_number(kLightKmPerS) + " * (" + script_number(rest) + " - (" + frequency + ")) / " +
-                script_number(rest),
-            "Radial velocity (km/s, radio convention, rest frequency " + script_number(rest) + " MHz)",
-            -kLightKmPerS * bin_mhz / rest, kLightKmPerS * (rest - centre) / rest};
+    const double correction = s.velocity_correction_kms;
+    std::string velocity = script_number(kLightKmPerS) + " * (" + script_number(rest) + " - (" + frequency +
+                           ")) / " + script_number(rest);
+    if (correction != 0.0) velocity += " + " + script_number(correction);
+    return {velocity,
+            s.velocity_frame + " radial velocity (km/s, radio convention, rest frequency " + script_number(rest) +
+                " MHz)",
+            -kLightKmPerS * bin_mhz / rest, kLightKmPerS * (rest - centre) / rest + correction};
   }
   return {frequency, s.centre_mhz ? "Frequency (MHz)" : "Offset from the centre frequency (MHz)", bin_mhz, centre};
 }

@@ -7,14 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "astro/sky.hpp"
 #include "plot_script.hpp"
 
 namespace iq {
-
-// The rest frequency of the hydrogen line (21 cm), the default of --velocity.
-inline constexpr double kHydrogenRestMhz = 1420.405751768;
-// The speed of light in km/s.
-inline constexpr double kLightKmPerS = 299792.458;
 
 // An axis of a plot: a gnuplot expression of the table's columns, its label, and the same
 // mapping in numbers (value = offset + scale * column 1) to check ranges and choose ticks.
@@ -32,7 +28,7 @@ std::string script_number(double value);
 // The axis for bins numbered from -points/2 in column 1: bin numbers without a rate; with a
 // rate the frequency in MHz (absolute with a centre, otherwise the offset from it); with
 // velocity_rest_mhz (which needs the rate and the centre) the radial velocity in km/s in the
-// radio convention, v = c (rest - f) / rest.
+// radio convention, v = c (rest - f) / rest, plus the settings' correction to their frame.
 Axis spectral_axis(const PlotSettings& settings, std::int64_t points);
 
 }  // namespace iq

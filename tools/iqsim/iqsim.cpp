@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "astro/observation_options.hpp"
 #include "cli/command.hpp"
 #include "io/capture_metadata.hpp"
 #include "time/clock.hpp"
@@ -21,6 +22,7 @@
 #include "io/progress_meter.hpp"
 #include "io/text_format.hpp"
 #include "sky_generator.hpp"
+#include "spectral_lines.hpp"
 #include "io/tool_error.hpp"
 #include "cli/tool_main.hpp"
 
@@ -38,7 +40,9 @@ const Command kCommand{
         "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
         "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
         "capture's name with .bin replaced by, or else followed by, .sigmf-meta). \"-\" writes the\n"
-        "capture to standard output, a pipe to another program, without metadata.",
+        "capture to standard output, a pipe to another program, without metadata. --site goes\n"
+        "into the metadata too. A --line is a tone at a radial velocity in the --frame, placed at\n"
+        "the topocentric frequency that the site, pointing and middle of the capture give.",
     .parameters = {text_parameter("capture file")},
     .options =
         {{.name = "--rate", .alias = "-r", .argument = "MHZ", .help = "complex sample rate in MHz (default 2.4)"},
@@ -88,9 +92,23 @@ const Command kCommand{
          {.name = "--start",
           .argument = "TIME",
           .help = "the capture's start for the metadata, UTC, as\n2026-12-07T01:30:00Z (default now)"},
+         {.name = "--line",
+          .argument = "KM_S[,AMPLITUDE[,DRIFT]]",
+          .help =
+              "a spectral line at this radial velocity (radio convention) in the\n--frame (default topo) at "
+              "the middle of the capture, a tone of\nAMPLITUDE steps (default 20) drifting DRIFT Hz per second; "
+              "needs\n--centre, and for bary or lsrk the site and a pointing (the time:\n--start, or now); may be "
+              "repeated"},
+         {.name = "--rest",
+          .argument = "MHZ",
+          .help = "the lines' rest frequency (default 1420.405751768, the hydrogen\nline)"},
          {.name = "--force", .alias = "-f", .help = "replace the capture file if it exists"}},
     .usage_on_console = false,
 };
+
+// The options above with the frame, site and pointing of the lines; the site also goes into
+// the metadata.
+const Command kSimCommand = with_frame_options(kCommand);
 
 // The metadata's rate and centre within what SigMF readers take: from 1 Hz and to 1 THz.
 constexpr double kLeastRateMhz = 1e-6;
@@ -103,22 +121,27 @@ struct SimOptions {
   std::string capture;
   SkySettings sky;
   std::optional<double> centre_mhz;
-  std::optional<std::string> start;
+  std::string start;  // the capture's start, UTC: --start or the time of the run
+  std::optional<Site> site;
+  std::vector<LineRequest> lines;
+  double rest_mhz = kHydrogenRestMhz;
   std::int64_t samples = 2400000;
   std::optional<double> seconds;
   bool force = false;
 };
 
-Tone parse_tone(const std::string& text) {
+// "PLACE[,AMPLITUDE[,DRIFT]]": a tone's offset in Hz (--tone) or a line's velocity (--line),
+// with the amplitude and drift the two share.
+Tone parse_tone(std::string_view option, const std::string& text, std::string_view form) {
   Tone tone;
   const auto comma = text.find(',');
-  tone.offset_hz = option_number("--tone", text.substr(0, comma));
+  tone.offset_hz = option_number(option, text.substr(0, comma));
   std::string rest = comma == std::string::npos ? "" : text.substr(comma + 1);
   const auto second_comma = rest.find(',');
-  if (comma != std::string::npos) tone.amplitude = option_number("--tone", rest.substr(0, second_comma));
+  if (comma != std::string::npos) tone.amplitude = option_number(option, rest.substr(0, second_comma));
   if (second_comma != std::string::npos)
-    tone.drift_hz_per_s = option_number("--tone", rest.substr(second_comma + 1));
-  require_option(tone.amplitude >= 0.0, "--tone", "HZ[,AMPLITUDE[,DRIFT]] with an amplitude of 0 or more");
+    tone.drift_hz_per_s = option_number(option, rest.substr(second_comma + 1));
+  require_option(tone.amplitude >= 0.0, option, std::string(form) + " with an amplitude of 0 or more");
   return tone;
 }
 
@@ -169,7 +192,9 @@ SkySettings sky_options(const GivenOptions& given) {
   if (const auto seed = given.value("--seed"))
     sky.seed = static_cast<std::uint64_t>(option_whole("--seed", *seed));
   number_option(given, "--noise", sky.noise, at_least_zero, "a standard deviation of 0 or more");
-  for (const std::string& tone : given.values("--tone")) sky.tones.push_back(parse_tone(tone));
+  for (const std::string& tone : given.values("--tone")) {
+    sky.tones.push_back(parse_tone("--tone", tone, "HZ[,AMPLITUDE[,DRIFT]]"));
+  }
   sky_pulse_options(given, sky.pulse);
   if (const auto delay = given.value("--delay")) {
     // An early receiver first runs through |delay| samples of the sky: bounded, so that
@@ -184,6 +209,24 @@ SkySettings sky_options(const GivenOptions& given) {
   }
   if (const auto passband = given.value("--passband")) sky.passband = parse_passband(*passband);
   return sky;
+}
+
+void line_options(const GivenOptions& given, SimOptions& options) {
+  for (const std::string& text : given.values("--line")) {
+    const Tone fields = parse_tone("--line", text, "KM_S[,AMPLITUDE[,DRIFT]]");
+    options.lines.push_back({fields.offset_hz, fields.amplitude, fields.drift_hz_per_s});
+  }
+  if (const auto rest = given.value("--rest")) {
+    options.rest_mhz = option_number("--rest", *rest);
+    require_option(options.rest_mhz > 0.0 && options.rest_mhz <= kMostMhz, "--rest",
+                   "a rest frequency above 0 and up to 1000000 MHz");
+  }
+  if (options.lines.empty()) {
+    if (given.has("--frame"))
+      throw ToolError("option --frame names the frame of --line's velocities: give --line");
+    return;
+  }
+  if (!options.centre_mhz) throw ToolError("option --line needs --centre: a line is placed against the tuning");
 }
 
 SimOptions sim_options(const Run& run) {
@@ -208,11 +251,13 @@ SimOptions sim_options(const Run& run) {
     require_option(*options.centre_mhz >= 0.0 && *options.centre_mhz <= kMostMhz, "--centre",
                    "a frequency from 0 to 1000000 MHz");
   }
-  options.start = given.value("--start");
-  if (options.start) {
-    require_option(utc_datetime_seconds(*options.start).has_value(), "--start",
-                   "a UTC time like 2026-12-07T01:30:00Z");
+  const auto start = given.value("--start");
+  if (start) {
+    require_option(utc_datetime_seconds(*start).has_value(), "--start", "a UTC time like 2026-12-07T01:30:00Z");
   }
+  options.start = start ? *start : utc_datetime_text(SystemClock().now());
+  options.site = site_from_options(given);
+  line_options(given, options);
   return options;
 }
 
@@ -223,7 +268,9 @@ void write_metadata(const SimOptions& options) {
   CaptureMetadata meta;
   meta.sample_rate_hz = options.sky.rate_mhz * 1e6;
   if (options.centre_mhz) meta.centre_frequency_hz = *options.centre_mhz * 1e6;
-  meta.datetime_utc = options.start ? *options.start : utc_datetime_text(SystemClock().now());
+  meta.datetime_utc = options.start;
+  if (const auto& site = options.site)
+    meta.geolocation = Geolocation{site->latitude_deg, site->longitude_deg, site->height_m};
   write_capture_metadata(options.capture, meta);
 }
 
@@ -268,9 +315,29 @@ OutputFile capture_output(const SimOptions& options, std::int64_t bytes) {
   return OutputFile(options.capture, {}, OutputKind::capture(INT64_MAX));
 }
 
+// The lines placed as tones among the sky's; their console lines.
+std::vector<std::string> add_lines(const GivenOptions& given, SimOptions& options) {
+  if (options.lines.empty()) return {};
+  const VelocityFrame frame = frame_option(given);
+  std::optional<Observation> observation;
+  if (frame != VelocityFrame::topocentric) observation = observation_from_options(given);
+  const LinePlacement where{.rest_mhz = options.rest_mhz,
+                            .centre_mhz = *options.centre_mhz,
+                            .rate_mhz = options.sky.rate_mhz,
+                            .seconds = static_cast<double>(options.samples) / (options.sky.rate_mhz * 1e6),
+                            .start = *parse_utc(options.start)};
+  std::vector<std::string> reports;
+  for (const PlacedLine& line : place_lines(options.lines, where, frame, observation)) {
+    options.sky.tones.push_back(line.tone);
+    reports.push_back(line.report);
+  }
+  return reports;
+}
+
 int simulate_run(Run& run) {
-  const SimOptions options = sim_options(run);
+  SimOptions options = sim_options(run);
   require_option(options.samples <= INT64_MAX / 2, "--samples", "a count whose byte size fits 64 bits");
+  const std::vector<std::string> reports = add_lines(run.options(), options);
   const std::int64_t bytes = 2 * options.samples;
   OutputFile capture = capture_output(options, bytes);
   SkyGenerator sky(options.sky);
@@ -284,13 +351,15 @@ int simulate_run(Run& run) {
   }
   capture.commit();
   write_metadata(options);
+  // Standard output may be the capture itself.
+  for (const std::string& report : reports) (options.capture == "-" ? run.err() : run.out()) << report;
   return kExitSuccess;
 }
 
 }  // namespace
 
 int run_iqsim(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_program(kCommand, args, out, err, simulate_run);
+  return run_program(kSimCommand, args, out, err, simulate_run);
 }
 
 }  // namespace iq
