@@ -54,7 +54,10 @@ std::vector<OptionSpec> kelvin_and_flag_options() {
           {.name = "--flag",
            .argument = "K",
            .help = "flag bins more than K median absolute deviations from the running\nmedian; fits skip them"},
-          {.name = "--flag-window", .argument = "BINS", .help = "the running median's width, odd, 3 to 1001 (31)"},
+          {.name = "--flag-window",
+           .argument = "BINS",
+           .help = "the running median's width, odd, 3 to 1001 (9); narrower than\nthe lines, wider than the "
+                   "interference"},
           {.name = "--dc",
            .argument = "flag|interpolate",
            .help = "flag bin 0, or replace it by the mean of bins -1 and 1"}};

@@ -43,7 +43,7 @@ struct CalOptions {
   std::optional<YFactorOptions> y_factor;
   std::optional<DiodeOptions> diode;
   std::optional<double> flag_k;
-  std::size_t flag_window = 31;
+  std::size_t flag_window = 9;
   DcBin dc = DcBin::kept;
   std::optional<ReportOptions> report;
   bool outside_line(std::int64_t bin) const { return !line || bin < line->from || bin > line->to; }

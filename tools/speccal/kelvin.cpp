@@ -27,7 +27,7 @@ void require_positive(const SpectrumTable& table, const char* option) {
 }  // namespace
 
 KelvinScale y_factor_scale(const SpectrumTable& hot, const SpectrumTable& cold, double t_hot, double t_cold) {
-  require_same_bins(hot, cold);
+  require_same_bins(hot, cold, "--cold");
   require_positive(hot, "--hot");
   require_positive(cold, "--cold");
   KelvinScale scale{std::vector<double>(hot.values.size()), std::vector<double>(hot.values.size())};
@@ -46,7 +46,7 @@ KelvinScale y_factor_scale(const SpectrumTable& hot, const SpectrumTable& cold, 
 }
 
 KelvinScale diode_scale(const SpectrumTable& diode, const SpectrumTable& off, double t_cal) {
-  require_same_bins(diode, off);
+  require_same_bins(diode, off, "--diode");
   KelvinScale scale{std::vector<double>(diode.values.size()), std::nullopt};
   for (std::size_t i = 0; i < diode.values.size(); ++i) {
     const double excess = diode.values[i] - off.values[i];

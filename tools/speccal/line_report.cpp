@@ -84,7 +84,7 @@ std::string line_report(const LineReportInput& in) {
   if (!fit) {
     throw ToolError(
         cformat("the fit of %d Gaussian component%s to the %zu unflagged bins of the line window "
-                "did not converge",
+                "failed: too few bins, or no convergence",
                 in.components, in.components == 1 ? "" : "s", points.velocity.size()));
   }
   const double channel = in.axis.channel_kms();

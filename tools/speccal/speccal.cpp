@@ -15,11 +15,26 @@
 // k - d, positive in both ratios, so B's ratio is moved d bins up onto A's bins and the two are
 // averaged. Only the bins both halves cover are written, numbered as A's.
 //
+// Kelvin (kelvin.hpp): with a hot and a cold load of temperatures T_hot > T_cold, per bin
+//   Y = P_hot / P_cold,  T_rx = (T_hot - Y T_cold) / (Y - 1),  T_sys = T_rx + T_cold;
+// with a noise diode of temperature T_cal switched on over the off reference,
+//   T_sys = T_cal P_off / (P_diode - P_off).
+// The off reference is taken to have that T_sys (the cold load is the off sky), so that
+//   T_A = (on - off) / off * T_sys
+// per bin: the reference maps to its system temperature and the source's excess to kelvin.
+//
+// Then, in this order: bin 0 interpolated (--dc), interference flagged (flags.hpp, --flag) and
+// bin 0 flagged (--dc flag), the baseline fitted to the unflagged bins outside the line window
+// and removed, and the line window's unflagged bins fitted and reported (line_report.hpp).
+// Everything is computed before the output is created, so a refusal writes nothing.
+//
 // The table written starts with a header line "# speccal points=N" (the input's bins; with
-// sample_rate_hz= and centre_frequency_hz= when known) and a line saying what a row holds; then one line per bin,
-// "%ld    %.17g", the bin number, four blanks and the calibrated value with every digit of the
-// double. The tables read may start with comment lines: iqwaterfall's header gives the rate and
-// centre, and a waterfall of one row reads as a spectrum.
+// sample_rate_hz= and centre_frequency_hz= when known) and a line saying what a row holds; then
+// "# kelvin: ...", "# dc bin 0: ..." and "# flagged bins: N ..." with "# flagged: B B ..." lines
+// where they apply; then one line per bin, "%ld    %.17g", the bin number, four blanks and the
+// calibrated value with every digit of the double. The tables read may start with comment
+// lines: iqwaterfall's header gives the rate and centre, and a waterfall of one row reads as a
+// spectrum.
 #include "speccal.hpp"
 
 #include <algorithm>
@@ -209,7 +224,7 @@ std::optional<KelvinScale> read_kelvin_scale(const CalOptions& options, const Sp
   if (options.y_factor) {
     const SpectrumTable hot = read_spectrum(options.y_factor->hot);
     const SpectrumTable cold = read_spectrum(options.y_factor->cold);
-    require_same_bins(on, hot);
+    require_same_bins(on, hot, "--hot");
     extra = {hot.id, cold.id};
     return y_factor_scale(hot, cold, options.y_factor->t_hot, options.y_factor->t_cold);
   }

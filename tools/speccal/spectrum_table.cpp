@@ -62,15 +62,16 @@ SpectrumTable read_spectrum(const std::string& name) {
   return table;
 }
 
-void require_same_bins(const SpectrumTable& on, const SpectrumTable& off) {
+void require_same_bins(const SpectrumTable& on, const SpectrumTable& off, const char* option) {
+  const std::string by = option ? std::string("option ") + option + ": " : "";
   if (on.values.size() != off.values.size()) {
-    throw ToolError(cformat("the tables differ in length: %s has %zu bins, %s has %zu", on.name.c_str(),
-                            on.values.size(), off.name.c_str(), off.values.size()));
+    throw ToolError(by + cformat("the tables differ in length: %s has %zu bins, %s has %zu", on.name.c_str(),
+                                 on.values.size(), off.name.c_str(), off.values.size()));
   }
   if (on.first_bin != off.first_bin) {
-    throw ToolError(cformat("the tables differ in their bins: %s starts at bin %lld, %s at bin %lld",
-                            on.name.c_str(), static_cast<long long>(on.first_bin), off.name.c_str(),
-                            static_cast<long long>(off.first_bin)));
+    throw ToolError(by + cformat("the tables differ in their bins: %s starts at bin %lld, %s at bin %lld",
+                                 on.name.c_str(), static_cast<long long>(on.first_bin), off.name.c_str(),
+                                 static_cast<long long>(off.first_bin)));
   }
 }
 

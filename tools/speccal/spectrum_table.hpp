@@ -31,7 +31,8 @@ struct SpectrumTable : Spectrum {
 // a spectrum; a second row is refused. Anything else is refused in one line naming the table.
 SpectrumTable read_spectrum(const std::string& name);
 
-// A ToolError naming both tables unless they hold the same number of bins from the same bin.
-void require_same_bins(const SpectrumTable& a, const SpectrumTable& b);
+// A ToolError naming both tables (after "option <option>: " when one is given) unless they hold
+// the same number of bins from the same bin.
+void require_same_bins(const SpectrumTable& a, const SpectrumTable& b, const char* option = nullptr);
 
 }  // namespace iq
