@@ -19,18 +19,6 @@ constexpr double kColumnPerKelvinKms = 1.823e18;
 // FWHM / sigma of a Gaussian, 2 sqrt(2 ln 2).
 constexpr double kFwhmPerSigma = 2.3548200450309493;
 
-const char* frame_name(VelocityFrame frame) {
-  switch (frame) {
-    case VelocityFrame::barycentric:
-      return "bary";
-    case VelocityFrame::lsrk:
-      return "lsrk";
-    case VelocityFrame::topocentric:
-      break;
-  }
-  return "topo";
-}
-
 struct WindowPoints {
   std::vector<double> velocity;
   std::vector<double> value;
@@ -94,9 +82,9 @@ std::string line_report(const LineReportInput& in) {
   const double integral = sum * channel;
   const double bins = static_cast<double>(points.value.size() + points.flagged_velocity.size());
   const double integral_err = in.rms * channel * std::sqrt(bins);
-  std::string text =
-      cformat("line_units=%s\nframe=%s\nvelocity_correction_kms=%.4f\nrest_frequency_mhz=%.9f\n",
-              in.kelvin ? "K" : "ratio", frame_name(in.axis.frame), in.axis.correction_kms, in.axis.rest_hz / 1e6);
+  std::string text = cformat("line_units=%s\nframe=%s\nvelocity_correction_kms=%.4f\nrest_frequency_mhz=%.9f\n",
+                             in.kelvin ? "K" : "ratio", std::string(frame_word(in.axis.frame)).c_str(),
+                             in.axis.correction_kms, in.axis.rest_hz / 1e6);
   text += cformat("channel_kms=%.6f\nfitted_bins=%zu\nbaseline_rms=%.6g\n", channel, points.value.size(), in.rms);
   text += component_lines(*fit);
   text += cformat("integral_kms=%.6g\nintegral_err_kms=%.6g\n", integral, integral_err);
