@@ -8,11 +8,11 @@
 #include <functional>
 #include <random>
 
-#include "astro/sky.hpp"
 #include "baseline_fit.hpp"
 #include "flags.hpp"
 #include "gauss_fit.hpp"
 #include "io/tool_error.hpp"
+#include "iqvelocity.hpp"
 #include "kelvin.hpp"
 #include "line_report.hpp"
 #include "io/text_format.hpp"
@@ -294,14 +294,16 @@ TEST_F(SpeccalTest, ReportsTheLineInKelvinOnTheVelocityAxis) {
   EXPECT_NEAR(reported(result.out, "column_density_err_cm2"), 1.823e18 * integral_err,
               1e-4 * 1.823e18 * integral_err);
   EXPECT_NEAR(column_density_cm2(100.0), 1.823e20, 1e6);
-  // In another frame every velocity moves by iqvelocity's correction.
-  const Site site{52.0, 5.0, 10.0};
-  const VelocityCorrections v =
-      velocity_corrections(site, galactic_to_icrs(120.0, 0.0), *parse_utc("2026-01-01T00:00"));
-  for (const auto& [frame, correction] : {std::pair{"lsrk", v.lsrk_kms}, std::pair{"bary", v.barycentric_kms}}) {
+  // In another frame every velocity moves by the correction iqvelocity prints.
+  const std::vector<std::string> place{"--site", "52,5,10", "--galactic", "120,0", "--start", "2026-01-01T00:00"};
+  const test::RunResult velocity = run_tool(run_iqvelocity, place);
+  ASSERT_EQ(velocity.status, 0) << velocity.err;
+  const double lsrk = reported("\n" + velocity.out, "lsrk_kms");
+  const double bary = reported("\n" + velocity.out, "barycentric_kms");
+  for (const auto& [frame, correction] : {std::pair{"lsrk", lsrk}, std::pair{"bary", bary}}) {
     std::vector<std::string> options = common;
-    options.insert(options.end(),
-                   {"--frame", frame, "--site", "52,5,10", "--galactic", "120,0", "--start", "2026-01-01T00:00"});
+    options.insert(options.end(), {"--frame", frame});
+    options.insert(options.end(), place.begin(), place.end());
     const auto moved = run(options);
     ASSERT_EQ(moved.status, 0) << moved.err;
     EXPECT_NE(moved.out.find(cformat("\nframe=%s\nvelocity_correction_kms=%.4f\n", frame, correction)),
