@@ -210,6 +210,7 @@ TEST(Velocity, FrameOptionPicksTheCorrection) {
     GivenOptions given;
     if (word) given.add("--frame", std::string(word));
     EXPECT_EQ(correction_kms(frame_option(given), c), correction) << (word ? word : "none");
+    if (word) EXPECT_EQ(frame_word(frame_option(given)), word);
   }
   for (const char* word : {"LSRK", "helio", ""}) {
     GivenOptions given;

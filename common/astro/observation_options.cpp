@@ -135,6 +135,18 @@ VelocityFrame frame_option(const GivenOptions& given) {
   return VelocityFrame::lsrk;
 }
 
+std::string_view frame_word(VelocityFrame frame) {
+  switch (frame) {
+    case VelocityFrame::barycentric:
+      return "bary";
+    case VelocityFrame::lsrk:
+      return "lsrk";
+    case VelocityFrame::topocentric:
+      break;
+  }
+  return "topo";
+}
+
 double correction_kms(VelocityFrame frame, const VelocityCorrections& corrections) {
   switch (frame) {
     case VelocityFrame::barycentric:

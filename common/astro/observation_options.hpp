@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "astro/sky.hpp"
@@ -58,6 +59,9 @@ inline constexpr OptionSpec kFrameOption{
 
 // The frame --frame names (topocentric when it is not given); a ToolError for any other word.
 VelocityFrame frame_option(const GivenOptions& given);
+
+// The word --frame takes for a frame: "topo", "bary" or "lsrk".
+std::string_view frame_word(VelocityFrame frame);
 
 // The correction, km/s, that turns a topocentric radial velocity into one in `frame`.
 double correction_kms(VelocityFrame frame, const VelocityCorrections& corrections);

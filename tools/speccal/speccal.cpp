@@ -15,11 +15,26 @@
 // k - d, positive in both ratios, so B's ratio is moved d bins up onto A's bins and the two are
 // averaged. Only the bins both halves cover are written, numbered as A's.
 //
+// Kelvin (kelvin.hpp): with a hot and a cold load of temperatures T_hot > T_cold, per bin
+//   Y = P_hot / P_cold,  T_rx = (T_hot - Y T_cold) / (Y - 1),  T_sys = T_rx + T_cold;
+// with a noise diode of temperature T_cal switched on over the off reference,
+//   T_sys = T_cal P_off / (P_diode - P_off).
+// The off reference is taken to have that T_sys (the cold load is the off sky), so that
+//   T_A = (on - off) / off * T_sys
+// per bin: the reference maps to its system temperature and the source's excess to kelvin.
+//
+// Then, in this order: bin 0 interpolated (--dc), interference flagged (flags.hpp, --flag) and
+// bin 0 flagged (--dc flag), the baseline fitted to the unflagged bins outside the line window
+// and removed, and the line window's unflagged bins fitted and reported (line_report.hpp).
+// Everything is computed before the output is created, so a refusal writes nothing.
+//
 // The table written starts with a header line "# speccal points=N" (the input's bins; with
-// sample_rate_hz= and centre_frequency_hz= when known) and a line saying what a row holds; then one line per bin,
-// "%ld    %.17g", the bin number, four blanks and the calibrated value with every digit of the
-// double. The tables read may start with comment lines: iqwaterfall's header gives the rate and
-// centre, and a waterfall of one row reads as a spectrum.
+// sample_rate_hz= and centre_frequency_hz= when known) and a line saying what a row holds; then
+// "# kelvin: ...", "# dc bin 0: ..." and "# flagged bins: N ..." with "# flagged: B B ..." lines
+// where they apply; then one line per bin, "%ld    %.17g", the bin number, four blanks and the
+// calibrated value with every digit of the double. The tables read may start with comment
+// lines: iqwaterfall's header gives the rate and centre, and a waterfall of one row reads as a
+// spectrum.
 #include "speccal.hpp"
 
 #include <algorithm>
@@ -30,6 +45,11 @@
 #include <vector>
 
 #include "baseline_fit.hpp"
+#include "cal_options.hpp"
+#include "flags.hpp"
+#include "kelvin.hpp"
+#include "line_report.hpp"
+#include "spectrum_table.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 #include "io/header_fields.hpp"
@@ -42,180 +62,12 @@ namespace iq {
 
 namespace {
 
-constexpr const char* kSpeccalUsage =
-    "Usage: speccal <on table> <off table> <out table> [options]   (speccal -h lists the options)";
-
-constexpr int kMaxOrder = 10;
-// Four times iqspec's largest table: more lines than this is no spectrum.
-constexpr std::int64_t kMaxBins = std::int64_t{1} << 19;
-// A spectrum line is a bin number and a value: a few tens of characters; a header line more.
-constexpr std::size_t kMaxLineLength = 1000;
 // How far from a whole number of bins two tunings may be and still be shifted onto each other.
 constexpr double kWholeBinTolerance = 1e-6;
 
-struct LineWindow {
-  std::int64_t from = 0;
-  std::int64_t to = 0;
-};
-
-const Command kCommand{
-    .tool = "speccal",
-    .usage = kSpeccalUsage,
-    .summary =
-        "Calibrates a spectrum against a reference taken off the source through the same receiver:\n"
-        "writes (on - off) / off per bin, so that the passband shape divides out. Both tables are\n"
-        "spectrum tables of the same bins (as iqspec writes them, or one-row waterfalls); a\n"
-        "reference bin of 0 or less is refused. The output has the same two columns, the value\n"
-        "with every digit (\"%.17g\"), after two header lines.\n"
-        "With --switch the tables are two tunings of the same sky, a whole number of bins apart:\n"
-        "each calibrates the other and the two are shifted onto the first one's bins and averaged.",
-    .parameters = {text_parameter("on table"), text_parameter("off table"), text_parameter("out table")},
-    .options =
-        {{.name = "--baseline",
-          .alias = "-b",
-          .argument = "ORDER",
-          .help = "subtract a polynomial of this order (0 to 10), fitted by least\n"
-                  "squares to the calibrated bins outside the line window"},
-         {.name = "--line",
-          .alias = "-l",
-          .argument = "FROM:TO",
-          .help =
-              "the line window in bin numbers (both included), left out of the\nbaseline fit; needs --baseline"},
-         {.name = "--switch",
-          .alias = "-s",
-          .help = "frequency switching: the tables are two tunings A and B; writes\n"
-                  "((A - B) / B + (B - A) / A moved onto A's bins) / 2 on the\nbins both cover"},
-         {.name = "--centres",
-          .argument = "A_MHZ,B_MHZ",
-          .help = "the two tunings' centres (instead of the tables' headers);\nneeds --switch"},
-         {.name = "--centers", .argument = "A_MHZ,B_MHZ", .help = "the same as --centres"},
-         {.name = "--rate",
-          .alias = "-r",
-          .argument = "MHZ",
-          .help = "the complex sample rate (instead of the tables' headers);\nneeds --switch"}},
-    .usage_on_console = false,
-};
-
-struct CalOptions {
-  std::optional<int> order;
-  std::optional<LineWindow> line;
-  bool switched = false;
-  std::optional<double> centre_a_hz, centre_b_hz, rate_hz;
-  bool outside_line(std::int64_t bin) const { return !line || bin < line->from || bin > line->to; }
-};
-
-LineWindow parse_line(const std::string& option, const std::string& text) {
-  const auto colon = text.find(':', 1);
-  const char* range = "FROM:TO, two bin numbers with FROM at most TO";
-  require_option(colon != std::string::npos, option, range);
-  const LineWindow line{option_whole(option, text.substr(0, colon)), option_whole(option, text.substr(colon + 1))};
-  require_option(line.from <= line.to, option, range);
-  return line;
-}
-
-CalOptions cal_options(const GivenOptions& given) {
-  CalOptions options;
-  if (const auto order = given.value("--baseline")) {
-    const std::int64_t value = option_whole("--baseline", *order);
-    require_option(value >= 0 && value <= kMaxOrder, "--baseline", "an order from 0 to 10");
-    options.order = static_cast<int>(value);
-  }
-  if (const auto line = given.value("--line")) options.line = parse_line("--line", *line);
-  if (options.line && !options.order) {
-    throw ToolError("option --line needs --baseline (the window is what the baseline fit leaves out)");
-  }
-  options.switched = given.has("--switch");
-  for (const char* name : {"--centres", "--centers"}) {
-    const auto centres = given.value(name);
-    if (!centres) continue;
-    const auto comma = centres->find(',');
-    require_option(comma != std::string::npos, name, "A_MHZ,B_MHZ, the two centres in MHz");
-    options.centre_a_hz = option_number(name, centres->substr(0, comma)) * 1e6;
-    options.centre_b_hz = option_number(name, centres->substr(comma + 1)) * 1e6;
-  }
-  if (const auto rate = given.value("--rate")) {
-    const double mhz = option_number("--rate", *rate);
-    require_option(mhz > 0.0, "--rate", "a rate above 0 MHz");
-    options.rate_hz = mhz * 1e6;
-  }
-  if ((options.centre_a_hz || options.rate_hz) && !options.switched) {
-    throw ToolError("options --centres and --rate need --switch (they place the two tunings)");
-  }
-  return options;
-}
-
-// Bins and their values; calibrated spectra are held the same way.
-struct Spectrum {
-  std::int64_t first_bin = 0;
-  std::vector<double> values;
-  std::int64_t bin(std::size_t i) const { return first_bin + static_cast<std::int64_t>(i); }
-};
-
-struct SpectrumTable : Spectrum {
-  std::string name;
-  FileId id;
-  // The rate and centre of a header line's sample_rate_hz= and centre_frequency_hz=, if any.
-  CaptureMetadata header;
-};
-
-// Reads a spectrum table: lines of a bin number and a finite value, the bins running up by
-// one. Comment lines ("#") and blank lines are passed over, so a waterfall of one row reads as
-// a spectrum; a second row is refused. Anything else is refused in one line naming the table.
-SpectrumTable read_spectrum(const std::string& name) {
-  TableReader text(name, kMaxLineLength);
-  SpectrumTable table;
-  table.name = name;
-  table.id = text.id();
-  std::string line;
-  bool after_blank = false;
-  while (text.next_line(line)) {
-    const auto refuse = [&](const std::string& why) {
-      return ToolError(name + " is not a spectrum table: line " + std::to_string(text.line_number()) + " " + why);
-    };
-    const std::vector<std::string> fields = fields_of(line);
-    if (!fields.empty() && fields[0].starts_with('#')) {
-      const std::string bad = take_tuning_fields(fields, table.header);
-      if (!bad.empty()) throw refuse("has " + bad + ", not a number");
-      continue;
-    }
-    after_blank = after_blank || (fields.empty() && !table.values.empty());
-    if (fields.empty()) continue;
-    if (fields.size() != 2)
-      throw refuse("has " + std::to_string(fields.size()) + " fields, not a bin and a value");
-    std::int64_t bin = 0;
-    double value = 0.0;
-    if (!whole_field(fields[0], bin)) throw refuse("starts with '" + fields[0] + "', not a bin number");
-    if (!number_field(fields[1], value)) throw refuse("holds '" + fields[1] + "', not a finite value");
-    if (after_blank && bin == table.first_bin) {
-      throw refuse(
-          "starts a second row of spectra: a waterfall of several rows (iqwaterfall with 0 frames "
-          "per row writes one)");
-    }
-    if (table.values.empty()) {
-      table.first_bin = bin;
-    } else if (bin != table.bin(table.values.size())) {
-      throw refuse("has bin " + fields[0] + " after bin " + std::to_string(table.bin(table.values.size() - 1)));
-    }
-    if (static_cast<std::int64_t>(table.values.size()) == kMaxBins) {
-      throw refuse("goes beyond " + std::to_string(kMaxBins) + " bins");
-    }
-    table.values.push_back(value);
-  }
-  if (table.values.empty()) throw ToolError(name + " is not a spectrum table: it has no bins");
-  return table;
-}
-
 // (on - off) / off per bin, for two tables of the same bins.
 Spectrum calibrate(const SpectrumTable& on, const SpectrumTable& off) {
-  if (on.values.size() != off.values.size()) {
-    throw ToolError(cformat("the tables differ in length: %s has %zu bins, %s has %zu", on.name.c_str(),
-                            on.values.size(), off.name.c_str(), off.values.size()));
-  }
-  if (on.first_bin != off.first_bin) {
-    throw ToolError(cformat("the tables differ in their bins: %s starts at bin %lld, %s at bin %lld",
-                            on.name.c_str(), static_cast<long long>(on.first_bin), off.name.c_str(),
-                            static_cast<long long>(off.first_bin)));
-  }
+  require_same_bins(on, off);
   Spectrum calibrated{on.first_bin, std::vector<double>(on.values.size())};
   for (std::size_t i = 0; i < on.values.size(); ++i) {
     if (!(off.values[i] > 0.0)) {
@@ -228,12 +80,14 @@ Spectrum calibrate(const SpectrumTable& on, const SpectrumTable& off) {
   return calibrated;
 }
 
-// The baseline fitted to the calibrated bins outside the line window, and how many there were.
-Baseline fit_outside_line(const Spectrum& calibrated, const CalOptions& options, std::size_t& fitted) {
+// The baseline fitted to the calibrated bins outside the line window and not flagged, and how
+// many there were.
+Baseline fit_outside_line(const Spectrum& calibrated, const CalOptions& options, const std::vector<bool>& flagged,
+                          std::size_t& fitted) {
   std::vector<double> fit_bins;
   std::vector<double> fit_values;
   for (std::size_t i = 0; i < calibrated.values.size(); ++i) {
-    if (!options.outside_line(calibrated.bin(i))) continue;
+    if (!options.outside_line(calibrated.bin(i)) || flagged[i]) continue;
     fit_bins.push_back(static_cast<double>(calibrated.bin(i)));
     fit_values.push_back(calibrated.values[i]);
   }
@@ -310,27 +164,192 @@ std::string header_text(std::size_t points, std::optional<double> rate_hz, std::
                        : "\n# (on - off) / off per bin; a line: bin, value\n");
 }
 
-// Writes the calibrated bins, less the baseline when there is one; the baseline's sum of
-// squared residuals outside the line window.
-double write_calibrated(OutputFile& table, const Spectrum& calibrated, const std::optional<Baseline>& baseline,
-                        const CalOptions& options) {
+// Flagged bin numbers per header line: short enough for any table reader's line.
+constexpr std::size_t kFlagsPerLine = 40;
+
+// What a run computes before anything is written.
+struct Calibration {
+  Spectrum spectrum;          // calibrated, in kelvin when scaled, less the baseline if any
+  std::vector<bool> flagged;  // per bin of `spectrum`
+  std::optional<Tuning> tuning;
+  std::optional<KelvinScale> kelvin;
+  std::optional<Baseline> baseline;
+  std::size_t fitted = 0;
+  double rms = 0.0;
+  std::string report;
+};
+
+// The header lines after the first two: the kelvin scale, the DC bin and the flagged bins.
+std::string flag_header(const CalOptions& options, const Calibration& c) {
+  std::string text;
+  if (options.y_factor) {
+    text += cformat("# kelvin: the value times T_sys of its bin, by Y factor (T_hot %g K, T_cold %g K)\n",
+                    options.y_factor->t_hot, options.y_factor->t_cold);
+  }
+  if (options.diode)
+    text +=
+        cformat("# kelvin: the value times T_sys of its bin, by noise diode (T_cal %g K)\n", options.diode->t_cal);
+  if (options.dc == DcBin::flagged) text += "# dc bin 0: flagged\n";
+  if (options.dc == DcBin::interpolated) text += "# dc bin 0: interpolated, the mean of bins -1 and 1\n";
+  if (!options.flag_k && options.dc != DcBin::flagged) return text;
+  const auto count = static_cast<std::size_t>(std::count(c.flagged.begin(), c.flagged.end(), true));
+  text += cformat("# flagged bins: %zu", count);
+  if (options.flag_k)
+    text += cformat(" (more than %g MADs from the median of %zu bins)", *options.flag_k, options.flag_window);
+  std::size_t on_line = 0;
+  for (std::size_t i = 0; i < c.flagged.size(); ++i) {
+    if (!c.flagged[i]) continue;
+    if (on_line++ % kFlagsPerLine == 0) text += "\n# flagged:";
+    text += ' ';
+    text += std::to_string(c.spectrum.bin(i));
+  }
+  return text + "\n";
+}
+
+void write_values(OutputFile& table, const Spectrum& spectrum) {
   std::string lines;
-  double residual_squares = 0.0;
-  for (std::size_t i = 0; i < calibrated.values.size(); ++i) {
-    const std::int64_t bin = calibrated.bin(i);
-    double value = calibrated.values[i];
-    if (baseline) {
-      value -= baseline->value(static_cast<double>(bin));
-      if (options.outside_line(bin)) residual_squares += value * value;
-    }
-    lines += std::to_string(bin) + "    " + all_digits_text(value) + "\n";
+  for (std::size_t i = 0; i < spectrum.values.size(); ++i) {
+    lines += std::to_string(spectrum.bin(i)) + "    " + all_digits_text(spectrum.values[i]) + "\n";
     if (lines.size() > (std::size_t{1} << 16)) {
       table.write(lines);
       lines.clear();
     }
   }
   table.write(lines);
-  return residual_squares;
+}
+
+// The kelvin scale of the options' reference tables, on the on-table's bins; `extra` takes their ids.
+std::optional<KelvinScale> read_kelvin_scale(const CalOptions& options, const SpectrumTable& on,
+                                             const SpectrumTable& off, std::vector<FileId>& extra) {
+  if (options.y_factor) {
+    const SpectrumTable hot = read_spectrum(options.y_factor->hot);
+    const SpectrumTable cold = read_spectrum(options.y_factor->cold);
+    require_same_bins(on, hot, "--hot");
+    extra = {hot.id, cold.id};
+    return y_factor_scale(hot, cold, options.y_factor->t_hot, options.y_factor->t_cold);
+  }
+  if (!options.diode) return std::nullopt;
+  const SpectrumTable diode = read_spectrum(options.diode->diode);
+  extra = {diode.id};
+  return diode_scale(diode, off, options.diode->t_cal);
+}
+
+// Bin 0 replaced by the mean of its neighbours, or flagged.
+void treat_dc(Spectrum& spectrum, DcBin dc, std::vector<bool>& flagged) {
+  if (dc == DcBin::kept) return;
+  const std::int64_t zero = -spectrum.first_bin;
+  const auto size = static_cast<std::int64_t>(spectrum.values.size());
+  const bool has_neighbours = zero >= 1 && zero + 1 < size;
+  if (zero < 0 || zero >= size || (dc == DcBin::interpolated && !has_neighbours)) {
+    throw ToolError(dc == DcBin::flagged
+                        ? "option --dc flag needs bin 0 in the calibrated table"
+                        : "option --dc interpolate needs bins -1, 0 and 1 in the calibrated table");
+  }
+  const auto at = static_cast<std::size_t>(zero);
+  if (dc == DcBin::flagged) {
+    flagged[at] = true;
+  } else {
+    spectrum.values[at] = (spectrum.values[at - 1] + spectrum.values[at + 1]) / 2.0;
+  }
+}
+
+// Removes the baseline from every bin; the rms of what is left outside the window, unflagged.
+double subtract_baseline(Spectrum& spectrum, const Baseline& baseline, const CalOptions& options,
+                         const std::vector<bool>& flagged) {
+  double residual_squares = 0.0;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < spectrum.values.size(); ++i) {
+    const std::int64_t bin = spectrum.bin(i);
+    spectrum.values[i] -= baseline.value(static_cast<double>(bin));
+    if (options.outside_line(bin) && !flagged[i]) {
+      residual_squares += spectrum.values[i] * spectrum.values[i];
+      ++count;
+    }
+  }
+  return std::sqrt(residual_squares / static_cast<double>(count));
+}
+
+// The velocity axis of the report: rest frequency, rate and centre from the options, else the
+// switched tuning's or the on-table's header; the frame's correction at the site and time.
+VelocityAxis velocity_axis(const ReportOptions& report, const CalOptions& options, const SpectrumTable& on,
+                           const std::optional<Tuning>& tuning) {
+  const std::optional<double> rate = options.rate_hz ? options.rate_hz
+                                     : tuning        ? tuning->rate_hz
+                                                     : on.header.sample_rate_hz;
+  const std::optional<double> centre = report.centre_hz ? report.centre_hz
+                                       : tuning         ? tuning->centre_a_hz
+                                                        : on.header.centre_frequency_hz;
+  if (!rate || !centre) {
+    throw ToolError(
+        "option --report needs the sample rate and the centre frequency: give --rate and --centre, "
+        "or an on-table whose header gives them");
+  }
+  VelocityAxis axis{report.rest_hz, *centre, *rate / static_cast<double>(on.values.size()), report.frame, 0.0};
+  if (report.observation) {
+    const Observation& o = *report.observation;
+    axis.correction_kms = correction_kms(report.frame, velocity_corrections(o.site, o.pointing, o.start));
+  }
+  return axis;
+}
+
+// Calibrates, scales, flags, removes the baseline and fits the line: everything but the writing.
+Calibration calibrate_all(const CalOptions& options, const SpectrumTable& on, const SpectrumTable& off,
+                          std::vector<FileId>& extra) {
+  Calibration c;
+  c.spectrum = calibrate(on, off);
+  if (options.switched) {
+    c.tuning = switch_tuning(on, off, options);
+    c.spectrum = switched_average(c.spectrum, calibrate(off, on), c.tuning->shift);
+  }
+  c.kelvin = read_kelvin_scale(options, on, off, extra);
+  if (c.kelvin) {
+    for (std::size_t i = 0; i < c.spectrum.values.size(); ++i) {
+      c.spectrum.values[i] *= c.kelvin->system[static_cast<std::size_t>(c.spectrum.bin(i) - on.first_bin)];
+    }
+  }
+  c.flagged.assign(c.spectrum.values.size(), false);
+  if (options.dc == DcBin::interpolated) treat_dc(c.spectrum, options.dc, c.flagged);
+  if (options.flag_k) c.flagged = outlier_flags(c.spectrum.values, *options.flag_k, options.flag_window);
+  if (options.dc == DcBin::flagged) treat_dc(c.spectrum, options.dc, c.flagged);
+  if (options.order) {
+    c.baseline = fit_outside_line(c.spectrum, options, c.flagged, c.fitted);
+    c.rms = subtract_baseline(c.spectrum, *c.baseline, options, c.flagged);
+  }
+  if (options.report) {
+    c.report =
+        line_report({c.spectrum, c.flagged, *options.line, velocity_axis(*options.report, options, on, c.tuning),
+                     options.report->components, c.rms, c.kelvin.has_value()});
+  }
+  return c;
+}
+
+// The console's lines after the first: the switch, the temperatures, the flags and the baseline.
+std::string console_text(const CalOptions& options, const Calibration& c, const SpectrumTable& on,
+                         const SpectrumTable& off) {
+  std::string text;
+  if (c.tuning) {
+    text += cformat("Switched: %s is tuned %lld bins %s %s; bins %lld to %lld, as %s's, are in both\n",
+                    off.name.c_str(), static_cast<long long>(std::abs(c.tuning->shift)),
+                    c.tuning->shift > 0 ? "above" : "below", on.name.c_str(),
+                    static_cast<long long>(c.spectrum.first_bin),
+                    static_cast<long long>(c.spectrum.bin(c.spectrum.values.size() - 1)), on.name.c_str());
+  }
+  if (c.kelvin) {
+    text += cformat("T_sys=%.2f K (median over %zu bins)\n", median_of(c.kelvin->system), c.kelvin->system.size());
+    if (c.kelvin->receiver) {
+      text += cformat("T_rx=%.2f K (median over %zu bins)\n", median_of(*c.kelvin->receiver),
+                      c.kelvin->receiver->size());
+    }
+  }
+  if (options.flag_k || options.dc == DcBin::flagged) {
+    text +=
+        cformat("Flagged %zu of %zu bins\n",
+                static_cast<std::size_t>(std::count(c.flagged.begin(), c.flagged.end(), true)), c.flagged.size());
+  }
+  if (c.baseline) {
+    text += cformat("Baseline order %d fitted to %zu bins, rms residual %.5f\n", *options.order, c.fitted, c.rms);
+  }
+  return text + c.report;
 }
 
 int calibration_run(Run& run) {
@@ -338,42 +357,27 @@ int calibration_run(Run& run) {
   const SpectrumTable on = read_spectrum(run.text(0));
   const SpectrumTable off = read_spectrum(run.text(1));
   const std::string& outfile = run.text(2);
-  Spectrum calibrated = calibrate(on, off);
-  std::optional<Tuning> tuning;
-  if (options.switched) {
-    tuning = switch_tuning(on, off, options);
-    calibrated = switched_average(calibrated, calibrate(off, on), tuning->shift);
-  }
-  std::optional<Baseline> baseline;
-  std::size_t fitted = 0;
-  if (options.order) baseline = fit_outside_line(calibrated, options, fitted);
+  std::vector<FileId> extra;
+  const Calibration c = calibrate_all(options, on, off, extra);
+  extra.resize(2, on.id);
 
-  OutputFile table(outfile, {on.id, off.id});
-  table.write(tuning
-                  ? header_text(on.values.size(), tuning->rate_hz, tuning->centre_a_hz, true)
+  OutputFile table(outfile, {on.id, off.id, extra[0], extra[1]});
+  table.write(c.tuning
+                  ? header_text(on.values.size(), c.tuning->rate_hz, c.tuning->centre_a_hz, true)
                   : header_text(on.values.size(), on.header.sample_rate_hz, on.header.centre_frequency_hz, false));
-  const double residual_squares = write_calibrated(table, calibrated, baseline, options);
+  table.write(flag_header(options, c));
+  write_values(table, c.spectrum);
   table.commit();
   run.out() << cformat("On=%s    Off=%s    Outfile=%s   Bins=%zu\n", on.name.c_str(), off.name.c_str(),
-                       outfile.c_str(), calibrated.values.size());
-  if (tuning) {
-    run.out() << cformat("Switched: %s is tuned %lld bins %s %s; bins %lld to %lld, as %s's, are in both\n",
-                         off.name.c_str(), static_cast<long long>(std::abs(tuning->shift)),
-                         tuning->shift > 0 ? "above" : "below", on.name.c_str(),
-                         static_cast<long long>(calibrated.first_bin),
-                         static_cast<long long>(calibrated.bin(calibrated.values.size() - 1)), on.name.c_str());
-  }
-  if (baseline) {
-    run.out() << cformat("Baseline order %d fitted to %zu bins, rms residual %.5f\n", *options.order, fitted,
-                         std::sqrt(residual_squares / static_cast<double>(fitted)));
-  }
+                       outfile.c_str(), c.spectrum.values.size())
+            << console_text(options, c, on, off);
   return kExitSuccess;
 }
 
 }  // namespace
 
 int run_speccal(const ToolArgs& args, std::ostream& out, std::ostream& err) {
-  return run_program(kCommand, args, out, err, calibration_run);
+  return run_program(speccal_command(), args, out, err, calibration_run);
 }
 
 }  // namespace iq
