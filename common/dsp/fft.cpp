@@ -317,7 +317,7 @@ const double* FftPlan::transform_bytes_plain(const std::uint8_t* first, std::siz
   double* data = work.values(16 * n);
   double squares[kFftLanes];
   std::size_t done_below = 4;
-  if (n < 4 || reversed_.empty() || !first_stages_exact_ ||
+  if (n < 8 || stride % 4 != 0 || reversed_.empty() || !first_stages_exact_ ||
       !fft_fill_two_stages(first, stride, count, reversed_.data(), n, twiddles_.data(), data, squares)) {
     const std::uint8_t* frames[kFftLanes];
     for (std::size_t l = 0; l < count; ++l) frames[l] = first + l * stride;

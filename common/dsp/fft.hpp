@@ -62,8 +62,8 @@ class FftPlan {
   // Up to kFftLanes frames of capture bytes, frame l at first + l stride, transformed side by
   // side in plain double arithmetic with no proof (lane layout as transform_bytes_lanes): every
   // value lies within plain_bound(norms[l]) of the one transform gives its frame, norms[l]
-  // receiving an upper bound of frame l's 2-norm (dsp/fft_bound.hpp). Two bytes after the last
-  // frame must be readable. Returns nullptr where transform_bytes_lanes would.
+  // receiving an upper bound of frame l's 2-norm (dsp/fft_bound.hpp). Returns nullptr where
+  // transform_bytes_lanes would.
   const double* transform_bytes_plain(const std::uint8_t* first, std::size_t stride, std::size_t count,
                                       FftLaneWork& work, double* norms) const;
   // Point k of what transform gives for the frame of 2n capture bytes `bytes` (normalised as

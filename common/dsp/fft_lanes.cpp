@@ -482,6 +482,21 @@ struct FourPoints {
   V im[4];
 };
 
+// The first two stages on four consecutive points, twiddles w[0] (stage 1), w[1] and w[2].
+HWY_INLINE void first_two_stages(FourPoints& x, const V (&w)[3][2]) {
+  butterfly_registers(x.re[0], x.im[0], x.re[1], x.im[1], w[0][0], w[0][1]);
+  butterfly_registers(x.re[2], x.im[2], x.re[3], x.im[3], w[0][0], w[0][1]);
+  butterfly_registers(x.re[0], x.im[0], x.re[2], x.im[2], w[1][0], w[1][1]);
+  butterfly_registers(x.re[1], x.im[1], x.re[3], x.im[3], w[2][0], w[2][1]);
+}
+
+HWY_INLINE void store_points(const FourPoints& x, D d, double* at) {
+  for (std::size_t j = 0; j < 4; ++j) {
+    hn::StoreU(x.re[j], d, at + kPoint * j);
+    hn::StoreU(x.im[j], d, at + kPoint * j + kFftLanes);
+  }
+}
+
 bool FillKernel(const std::uint8_t* first, std::size_t stride, std::size_t lanes, const std::uint32_t* reversed,
                 std::size_t n, const FftTwiddle* twiddles, double* data, double* squares) {
   const D d;
@@ -498,23 +513,26 @@ bool FillKernel(const std::uint8_t* first, std::size_t stride, std::size_t lanes
     const auto frame = hn::IfThenElseZero(used, hn::Mul(index, hn::Set(di, static_cast<std::int32_t>(stride))));
     const auto used_d = hn::Lt(hn::Iota(d, static_cast<double>(lane)), hn::Set(d, static_cast<double>(lanes)));
     V sum = hn::Zero(d);
-    for (std::size_t i = 0; i < n; i += 4) {
+    // Points i and i + n/2 take the neighbouring samples r and r + 1 (r = reversed(i), even):
+    // one four-byte read serves both.
+    const std::size_t half = n / 2;
+    for (std::size_t i = 0; i < half; i += 4) {
       FourPoints x;
+      FourPoints y;
       for (std::size_t j = 0; j < 4; ++j) {
         const auto offset = hn::Add(frame, hn::Set(di, static_cast<std::int32_t>(2 * reversed[i + j])));
-        const auto sample = hn::GatherOffset(di, base, offset);
-        x.re[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, sample));
-        x.im[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, hn::ShiftRight<8>(sample)));
+        const auto samples = hn::GatherOffset(di, base, offset);
+        x.re[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, samples));
+        x.im[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, hn::ShiftRight<8>(samples)));
+        y.re[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, hn::ShiftRight<16>(samples)));
+        y.im[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, hn::ShiftRight<24>(samples)));
         sum = hn::MulAdd(x.re[j], x.re[j], hn::MulAdd(x.im[j], x.im[j], sum));
+        sum = hn::MulAdd(y.re[j], y.re[j], hn::MulAdd(y.im[j], y.im[j], sum));
       }
-      butterfly_registers(x.re[0], x.im[0], x.re[1], x.im[1], w[0][0], w[0][1]);
-      butterfly_registers(x.re[2], x.im[2], x.re[3], x.im[3], w[0][0], w[0][1]);
-      butterfly_registers(x.re[0], x.im[0], x.re[2], x.im[2], w[1][0], w[1][1]);
-      butterfly_registers(x.re[1], x.im[1], x.re[3], x.im[3], w[2][0], w[2][1]);
-      for (std::size_t j = 0; j < 4; ++j) {
-        hn::StoreU(x.re[j], d, data + kPoint * (i + j) + lane);
-        hn::StoreU(x.im[j], d, data + kPoint * (i + j) + kFftLanes + lane);
-      }
+      first_two_stages(x, w);
+      store_points(x, d, data + kPoint * i + lane);
+      first_two_stages(y, w);
+      store_points(y, d, data + kPoint * (i + half) + lane);
     }
     hn::StoreU(sum, d, squares + lane);
   }

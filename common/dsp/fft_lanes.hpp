@@ -66,10 +66,9 @@ bool fft_stages_plain(double* data, std::size_t n, const FftTwiddle* twiddles, s
 // Up to kFftLanes frames of capture bytes into lane layout (as fft_stages_vector takes it, unused
 // lanes zero) with the first two stages done, each step exact as the stages' on normalised bytes
 // (FftPlan); squares[l] receives lane l's sum of squared normalised values, exact. Frame l
-// starts at first + l stride; sample reversed[i] of a frame becomes point i (n a multiple of 4,
-// `reversed` the bit reversal of n points, `twiddles` the table's first three factors). Reads
-// four bytes at each sample: two bytes after the last frame must be readable. Returns false
-// where fft_stages_vector has no kernel.
+// starts at first + l stride (stride a multiple of four); sample reversed[i] of a frame becomes
+// point i (n a power of two from 8, `reversed` the bit reversal of n points, `twiddles` the
+// table's first three factors). Returns false where fft_stages_vector has no kernel.
 bool fft_fill_two_stages(const std::uint8_t* first, std::size_t stride, std::size_t lanes,
                          const std::uint32_t* reversed, std::size_t n, const FftTwiddle* twiddles, double* data,
                          double* squares);

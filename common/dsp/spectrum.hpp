@@ -107,8 +107,6 @@ class SpectrumFrames {
   void transform_plain(std::size_t share, std::size_t first, std::size_t count, float* power);
   // Unproven bins of a group redone one by one; more, and the group's frames are redone whole.
   static constexpr std::size_t kMostPointRedos = 16;
-  // Bytes after the last frame that transform_bytes_plain may read.
-  static constexpr std::size_t kBytesPastFrames = 2;
 };
 
 // Normalises 2N capture bytes into the frame layout the FFT takes (I real, Q imaginary).
