@@ -70,14 +70,22 @@ std::vector<double> angle_pair(std::string_view option, const std::string& text,
   return v;
 }
 
+}  // namespace
+
+std::optional<Equatorial> radec_from_options(const GivenOptions& given) {
+  const auto text = given.value("--radec");
+  if (!text) return std::nullopt;
+  const std::vector<double> v = angle_pair("--radec", *text, -90.0, kRadecRange);
+  return Equatorial{v[0], v[1]};
+}
+
+namespace {
+
 Equatorial pointing_option(const GivenOptions& given, const Site& site, const UtcInstant& start) {
   int count = 0;
   for (const std::string_view option : kPointings) count += given.has(option) ? 1 : 0;
   if (count != 1) throw ToolError("give exactly one pointing: --radec, --galactic or --azel");
-  if (const auto text = given.value("--radec")) {
-    const std::vector<double> v = angle_pair("--radec", *text, -90.0, kRadecRange);
-    return {v[0], v[1]};
-  }
+  if (const auto radec = radec_from_options(given)) return *radec;
   if (const auto text = given.value("--galactic")) {
     const std::vector<double> v = angle_pair("--galactic", *text, -90.0, kGalacticRange);
     return galactic_to_icrs(v[0], v[1]);
@@ -104,6 +112,13 @@ std::vector<OptionSpec> observation_options() {
       {.name = "--start",
        .argument = "TIME",
        .help = "the time in UTC, ISO 8601: YYYY-MM-DDTHH:MM[:SS[.fff]][Z]"}};
+}
+
+OptionSpec observation_option(std::string_view name) {
+  for (const OptionSpec& option : observation_options()) {
+    if (option.name == name) return option;
+  }
+  throw ToolError("no observation option " + std::string(name));
 }
 
 VelocityFrame frame_option(const GivenOptions& given) {

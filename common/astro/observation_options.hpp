@@ -3,7 +3,9 @@
 // once for every program that uses them, and their reading with the refusals of bad values.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "astro/sky.hpp"
@@ -13,6 +15,12 @@ namespace iq {
 
 // --site, --radec, --galactic, --azel and --start, for a command's option list.
 std::vector<OptionSpec> observation_options();
+
+// One of them, by name ("--radec").
+OptionSpec observation_option(std::string_view name);
+
+// The ICRS direction --radec gives, or nothing when it is not given.
+std::optional<Equatorial> radec_from_options(const GivenOptions& given);
 
 // What the options give: the site, the start and the pointing as ICRS.
 struct Observation {

@@ -28,6 +28,9 @@ struct UtcInstant {
   double jd2 = 0.0;
 };
 
+// The modified Julian date of an instant, MJD = JD - 2400000.5, its whole days kept exact.
+inline double modified_julian_date(double jd1, double jd2) { return (jd1 - 2400000.5) + jd2; }
+
 // The years the Earth's ephemeris covers (ERFA's epv00: 1900 to 2100).
 inline constexpr int kFirstYear = 1900;
 inline constexpr int kLastYear = 2100;
