@@ -41,7 +41,9 @@ std::vector<double> numbers(std::string_view option, const std::string& text, st
 
 bool within(double value, double least, double most) { return value >= least && value <= most; }
 
-Site site_option(const GivenOptions& given) {
+}  // namespace
+
+Site site_from_options(const GivenOptions& given) {
   const auto text = given.value("--site");
   if (!text) throw ToolError("option --site is needed: " + std::string(kSiteRange));
   const std::vector<double> v = numbers("--site", *text, 2, 3, kSiteRange);
@@ -52,7 +54,7 @@ Site site_option(const GivenOptions& given) {
   return site;
 }
 
-UtcInstant start_option(const GivenOptions& given) {
+UtcInstant start_from_options(const GivenOptions& given) {
   const auto text = given.value("--start");
   constexpr std::string_view kRange =
       "an ISO 8601 UTC date and time from 1900 to 2100, YYYY-MM-DDTHH:MM[:SS[.fff]][Z]";
@@ -61,6 +63,8 @@ UtcInstant start_option(const GivenOptions& given) {
   if (!instant) throw ToolError("option --start must be " + std::string(kRange) + " (got '" + *text + "')");
   return *instant;
 }
+
+namespace {
 
 // Two angles: the first from 0 to 360 (excluded), the second from `second_least` to 90.
 std::vector<double> angle_pair(std::string_view option, const std::string& text, double second_least,
@@ -143,8 +147,8 @@ double correction_kms(VelocityFrame frame, const VelocityCorrections& correction
 
 Observation observation_from_options(const GivenOptions& given) {
   Observation observation;
-  observation.site = site_option(given);
-  observation.start = start_option(given);
+  observation.site = site_from_options(given);
+  observation.start = start_from_options(given);
   observation.pointing = pointing_option(given, observation.site, observation.start);
   return observation;
 }

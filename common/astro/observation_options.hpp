@@ -19,6 +19,11 @@ std::vector<OptionSpec> observation_options();
 // One of them, by name ("--radec").
 OptionSpec observation_option(std::string_view name);
 
+// The site --site gives and the time --start gives; a ToolError naming the option when it is
+// missing, malformed or out of range.
+Site site_from_options(const GivenOptions& given);
+UtcInstant start_from_options(const GivenOptions& given);
+
 // The ICRS direction --radec gives, or nothing when it is not given.
 std::optional<Equatorial> radec_from_options(const GivenOptions& given);
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "barycentre_report.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/folding.hpp"
@@ -37,6 +38,18 @@ constexpr const char* kTool = "cyclesearch";
 // Trials a search takes at most (the table keeps one line each).
 constexpr std::int64_t kMaxTrials = 100000;
 
+std::vector<OptionSpec> search_option_list() {
+  std::vector<OptionSpec> options = {
+      {.name = "--subints",
+       .argument = "N",
+       .help = "sub-integrations (default: enough that the pulse drifts less than\n"
+               "one bin across one of them at the edge of the span)"},
+      {.name = "--threshold", .argument = "SIGMA", .help = "significance that counts as a detection (default 5)"},
+      {.name = "--profile", .argument = "FILE", .help = "the best trial's profile, in cyclestack's table layout"}};
+  for (const OptionSpec& option : barycentre_options()) options.push_back(option);
+  return options;
+}
+
 const Command kCommand{
     .tool = kTool,
     .usage = kCyclesearchUsage,
@@ -52,16 +65,7 @@ const Command kCommand{
                    number_parameter("period (ms)", "ms", kFoldPeriod.range),
                    number_parameter("span", "", "a relative half-width above 0 and at most 0.5"),
                    whole_parameter("trials", 1, kMaxTrials)},
-    .options = {{.name = "--subints",
-                 .argument = "N",
-                 .help = "sub-integrations (default: enough that the pulse drifts less than\n"
-                         "one bin across one of them at the edge of the span)"},
-                {.name = "--threshold",
-                 .argument = "SIGMA",
-                 .help = "significance that counts as a detection (default 5)"},
-                {.name = "--profile",
-                 .argument = "FILE",
-                 .help = "the best trial's profile, in cyclestack's table layout"}},
+    .options = search_option_list(),
     .usage_on_console = false,
 };
 
@@ -140,8 +144,9 @@ std::string search_header(const SearchResult& result, double threshold_sigma) {
 constexpr const char* kEdgeWarning =
     "best trial at the edge of the span: the period may lie outside the span; widen it";
 
-void write_search_table(OutputFile& file, const SearchResult& result, double threshold_sigma) {
-  std::string lines = search_header(result, threshold_sigma);
+void write_search_table(OutputFile& file, const SearchResult& result, double threshold_sigma,
+                        const std::string& more_header) {
+  std::string lines = search_header(result, threshold_sigma) + more_header;
   if (result.best_at_edge) lines += cformat("# warning: %s\n", kEdgeWarning);
   for (const TrialResult& trial : result.trials) {
     const ProfileStatistics& s = trial.statistics;
@@ -256,6 +261,7 @@ int search_run(Run& run) {
   const SearchOptions options = search_options(run);
   const std::string& infile = run.text(0);
   const std::string& outfile = run.text(1);
+  const std::optional<BarycentreRequest> barycentre = barycentre_request(run.options(), infile, run.err());
   std::string why;
   auto capture = CaptureReader::open(infile, CaptureReader::kDefaultBufferBytes, &why);
   if (!capture) throw ToolError("Can't open file " + infile + ": " + why);
@@ -279,13 +285,21 @@ int search_run(Run& run) {
   const SearchResult result =
       search_periods(table, plan.geometry, plan.split, periods_ms, moments.mean(), moments.variance(), &workers);
 
-  write_search_table(table_file, result, options.threshold_sigma);
+  const double best_ms = result.trials[result.best].period_ms;
+  std::optional<BarycentricResult> barycentric;
+  if (barycentre) {
+    const double seconds = static_cast<double>(plan.samples) / (run.number(2) * 1e6);
+    barycentric = barycentric_result(*barycentre, best_ms, seconds);
+  }
+  write_search_table(table_file, result, options.threshold_sigma,
+                     barycentric ? barycentric_header(*barycentric) : std::string());
   table_file.commit();
   if (profile_file) {
     write_fold_table(*profile_file, result.best_profile.sums, result.best_profile.counts);
     profile_file->commit();
   }
   print_verdict(run.out(), result, moments, options.threshold_sigma);
+  if (barycentric) print_barycentric(run.out(), *barycentric, best_ms);
   run.out() << cformat("\nInfile=%s    Outfile=%s\n", infile.c_str(), outfile.c_str());
   return kExitSuccess;
 }
