@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <optional>
 #include <string_view>
 
@@ -30,6 +31,12 @@ struct UtcInstant {
 
 // The modified Julian date of an instant, MJD = JD - 2400000.5, its whole days kept exact.
 inline double modified_julian_date(double jd1, double jd2) { return (jd1 - 2400000.5) + jd2; }
+
+// The UTC instant of a modified Julian date in UTC.
+inline UtcInstant utc_of_mjd(double mjd) {
+  const double day = std::floor(mjd);
+  return {2400000.5 + day, mjd - day};
+}
 
 // The years the Earth's ephemeris covers (ERFA's epv00: 1900 to 2100).
 inline constexpr int kFirstYear = 1900;

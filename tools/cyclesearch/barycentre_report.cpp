@@ -18,7 +18,24 @@ std::vector<OptionSpec> barycentre_options() {
   return options;
 }
 
-std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const std::string& capture_path,
+// The start from --start, else the input's.
+UtcInstant start_of(const GivenOptions& given, const ObservationDefaults& defaults, std::ostream& err) {
+  if (given.has("--start")) return start_from_options(given);
+  if (defaults.start) return *defaults.start;
+  std::optional<UtcInstant> start;
+  if (defaults.capture_path) {
+    const CaptureMetadata meta = read_capture_metadata(*defaults.capture_path, "cyclesearch", err);
+    if (meta.datetime_utc) start = parse_utc(*meta.datetime_utc);
+  }
+  if (!start) {
+    throw ToolError(
+        "the start of the data is not known: give --start TIME, or keep it in the capture's SigMF "
+        "metadata (core:datetime) or the file's header");
+  }
+  return *start;
+}
+
+std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const ObservationDefaults& defaults,
                                                     std::ostream& err) {
   if (!given.has("--site") && !given.has("--radec")) {
     if (given.has("--start")) throw ToolError("option --start is for the barycentre: give --site and --radec too");
@@ -26,21 +43,10 @@ std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, c
   }
   BarycentreRequest request;
   request.site = site_from_options(given);
-  const auto source = radec_from_options(given);
+  const auto source = given.has("--radec") ? radec_from_options(given) : defaults.source;
   if (!source) throw ToolError("option --radec is needed for the barycentre: the source's RA_DEG,DEC_DEG");
   request.source = *source;
-  if (given.has("--start")) {
-    request.start = start_from_options(given);
-    return request;
-  }
-  const CaptureMetadata meta = read_capture_metadata(capture_path, "cyclesearch", err);
-  const auto start = meta.datetime_utc ? parse_utc(*meta.datetime_utc) : std::nullopt;
-  if (!start) {
-    throw ToolError(
-        "the start of the capture is not known: give --start TIME or keep core:datetime in its SigMF "
-        "metadata");
-  }
-  request.start = *start;
+  request.start = start_of(given, defaults, err);
   return request;
 }
 

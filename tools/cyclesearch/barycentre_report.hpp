@@ -23,10 +23,18 @@ struct BarycentreRequest {
   UtcInstant start;
 };
 
-// Nothing when neither --site nor --radec is given (--start alone is refused); otherwise both,
-// and the start from --start or else the capture's SigMF metadata, each refused by name when
-// missing or malformed.
-std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const std::string& capture_path,
+// What the input says where the options say nothing: the start and the source from a pulsar
+// file's header, or the capture whose SigMF metadata may give the start.
+struct ObservationDefaults {
+  std::optional<UtcInstant> start;
+  std::optional<Equatorial> source;
+  std::optional<std::string> capture_path;
+};
+
+// Nothing when neither --site nor --radec is given (--start alone is refused); otherwise the
+// site, the source (--radec or the header's) and the start (--start, the header's or the
+// capture's metadata), each refused by name when missing or malformed.
+std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const ObservationDefaults& defaults,
                                                     std::ostream& err);
 
 // The topocentric period of data lasting `seconds` from the request's start, referred to the

@@ -17,10 +17,12 @@
 #include "cli/tool_main.hpp"
 #include "dsp/folding.hpp"
 #include "dsp/period_search.hpp"
+#include "dsp/series_fold.hpp"
 #include "dsp/significance.hpp"
 #include "flow/fold_run.hpp"
 #include "io/capture_reader.hpp"
 #include "io/output_file.hpp"
+#include "io/pulsar_files.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 #include "runs/fold_tool.hpp"
@@ -58,7 +60,10 @@ const Command kCommand{
         "forms the profile at each of <trials> periods from period * (1 - span) to\n"
         "period * (1 + span) by shifting and adding them. The table has one line per trial: period\n"
         "(ms), chi-square of the profile against its mean, reduced chi-square, peak S/N. The\n"
-        "console names the best trial, its on-pulse phase and its significance.",
+        "console names the best trial, its on-pulse phase and its significance. <capture> may also be\n"
+        "a pulsar file (SIGPROC .fil or .tim, PRESTO .dat with its .inf), whose header gives the\n"
+        "sample time: the clock rate is then given as -. With --site and the source (--radec, or\n"
+        "the file's header) the best period and the epoch are referred to the barycentre too.",
     .parameters = {text_parameter("capture"), text_parameter("table"),
                    number_parameter("clock rate (MHz)", "MHz", kFoldClock.range),
                    whole_parameter("bins", 2, kMaxFoldPoints),
@@ -118,6 +123,22 @@ void fold_subints(CaptureReader& capture, const FoldGeometry& geometry, const Su
   }
 }
 
+// Folds the first split.samples samples of a pulsar file's series into the sub-integrations,
+// with the moments of their values for the noise.
+void fold_series_subints(PulsarSamples& samples, const FoldGeometry& geometry, const SubintSplit& split,
+                         SubintTable& table, SeriesMoments& moments) {
+  constexpr std::int64_t kChunk = 1 << 16;
+  std::vector<double> values;
+  for (std::int64_t k = 0; k < split.subints; ++k) {
+    for (std::int64_t s = split.first(k); s < split.first(k + 1); s += kChunk) {
+      values.resize(static_cast<std::size_t>(std::min(kChunk, split.first(k + 1) - s)));
+      samples.read(values);
+      moments.add(values);
+      fold_series(geometry, s, values, table.sums(k), table.counts(k));
+    }
+  }
+}
+
 // ln of the probability that noise gives the best trial's chi-square in one of the distinct
 // trials.
 double log_search_probability(const SearchResult& result) {
@@ -167,27 +188,75 @@ struct SearchPlan {
   std::int64_t trials = 0;
   std::int64_t samples = 0;  // whole blocks of one sample per bin, as cyclestack folds them
   double periods = 0.0;
+  double clock_mhz = 0.0;
   SubintSplit split{0, 1};
 };
 
-SearchPlan plan_geometry(const Run& run, const CaptureReader& capture) {
+// What is searched: a capture's power per sample, or the series of a pulsar file, whose header
+// gives the sample time.
+struct SearchInput {
+  CaptureReader reader;  // the capture, or the file of the pulsar file's samples
+  std::optional<PulsarHeader> header;
+};
+
+constexpr const char* kClockFromHeader =
+    "the clock rate '-' is for the pulsar files (.fil, .tim, .dat with .inf), whose header gives the sample time";
+
+SearchInput open_search_input(const Run& run) {
+  const std::string& infile = run.text(0);
+  std::optional<PulsarHeader> header;
+  if (is_pulsar_file_name(infile)) {
+    header = read_pulsar_header(infile);
+    if (run.text(2) != "-") {
+      throw ToolError(cformat("the sample time of %s comes from its header (%.9g s): give the clock rate as -",
+                              infile.c_str(), header->tsamp_s));
+    }
+  } else if (run.text(2) == "-") {
+    throw ToolError(kClockFromHeader);
+  }
+  const std::string& path = header ? header->data_path : infile;
+  std::string why;
+  auto reader = CaptureReader::open(path, CaptureReader::kDefaultBufferBytes, &why);
+  if (!reader) throw ToolError("Can't open file " + path + ": " + why);
+  if (reader->length() < 0) throw ToolError("Can't measure the length of file " + reader->path());
+  return SearchInput{std::move(*reader), header};
+}
+
+// The numbers of the command line; a pulsar file's clock is its header's.
+double checked_clock(const Run& run, const SearchInput& input) {
+  if (!input.header) {
+    run.convert_numbers();
+    return run.number(2);
+  }
+  for (std::size_t k = 3; k < 7; ++k) {
+    if (k == 4 || k == 5) {
+      run.number(k);
+    } else {
+      run.whole(k);
+    }
+  }
+  return 1e-6 / input.header->tsamp_s;
+}
+
+SearchPlan plan_geometry(const Run& run, const SearchInput& input) {
   SearchPlan plan;
-  run.convert_numbers();
-  const double clock_mhz = run.number(2);
+  const double clock_mhz = checked_clock(run, input);
   const std::int32_t bins = run.whole32(3);
   plan.period_ms = run.number(4);
   plan.geometry = fold_geometry(clock_mhz, bins, plan.period_ms);
-  check_fold_clock_and_period(plan.geometry, clock_mhz, run.text(2), run.text(4));
+  check_fold_clock_and_period(plan.geometry, clock_mhz, input.header ? cformat("%.17g", clock_mhz) : run.text(2),
+                              run.text(4));
   plan.span = run.number(5);
   if (!(std::isfinite(plan.span) && plan.span > 0.0 && plan.span <= 0.5)) run.refuse(5);
   plan.trials = run.whole(6);
-  if (capture.length() < 0) throw ToolError("Can't measure the length of file " + capture.path());
-  plan.samples = capture.length() / (2 * static_cast<std::int64_t>(bins)) * bins;
+  plan.clock_mhz = clock_mhz;
+  plan.samples = input.header ? input.header->samples : input.reader.length() / (2 * std::int64_t{bins}) * bins;
   check_phase_range(run.text(4), plan.geometry, plan.samples);
   plan.periods = plan.samples > 0 ? plan.geometry.phase_value(plan.samples) / bins : 0.0;
   if (plan.periods < 1.0) {
-    throw ToolError(cformat("the capture holds less than one period: %lld samples folded, one period is %.0f",
-                            static_cast<long long>(plan.samples), bins / plan.geometry.res));
+    throw ToolError(cformat("the %s holds less than one period: %lld samples folded, one period is %.0f",
+                            input.header ? "file" : "capture", static_cast<long long>(plan.samples),
+                            bins / plan.geometry.res));
   }
   return plan;
 }
@@ -234,9 +303,8 @@ void print_plan(std::ostream& out, const SearchPlan& plan, const std::vector<dou
   out.flush();
 }
 
-void print_verdict(std::ostream& out, const SearchResult& result, const PowerMoments& moments,
+void print_verdict(std::ostream& out, const SearchResult& result, double mean, double variance,
                    double threshold_sigma) {
-  const double mean = moments.mean();
   const TrialResult& best = result.trials[result.best];
   const ProfileStatistics& s = best.statistics;
   const OnPulse window = on_pulse(result.best_profile, mean, s.peak_bin);
@@ -244,8 +312,7 @@ void print_verdict(std::ostream& out, const SearchResult& result, const PowerMom
   // Noise gives a chi-square this large more often than not: no evidence, 0 sigma rather than
   // the negative equivalent.
   const double sigma = std::max(0.0, gaussian_sigma(log_search));
-  out << cformat("Noise: mean power %.6g per sample, variance %.6g (from the folded samples)\n", mean,
-                 moments.variance());
+  out << cformat("Noise: mean power %.6g per sample, variance %.6g (from the folded samples)\n", mean, variance);
   out << cformat("Best period=%.12f ms   chi2=%.4f   dof=%d   reduced chi2=%.6f   peak S/N=%.3f\n", best.period_ms,
                  s.chi2, s.dof, s.reduced_chi2, s.peak_snr);
   out << cformat("On-pulse phase %.3f to %.3f (peak at %.3f)\n", window.first_phase, window.last_phase,
@@ -257,38 +324,63 @@ void print_verdict(std::ostream& out, const SearchResult& result, const PowerMom
   if (result.best_at_edge) out << "Warning: " << kEdgeWarning << '\n';
 }
 
+// The start and the source a pulsar file's header gives, or the start in a capture's metadata.
+std::optional<BarycentreRequest> barycentre_of(const Run& run, const SearchInput& input) {
+  ObservationDefaults defaults;
+  if (input.header) {
+    if (input.header->tstart_mjd) defaults.start = utc_of_mjd(*input.header->tstart_mjd);
+    if (input.header->ra_deg && input.header->dec_deg) {
+      defaults.source = Equatorial{*input.header->ra_deg, *input.header->dec_deg};
+    }
+  } else {
+    defaults.capture_path = run.text(0);
+  }
+  return barycentre_request(run.options(), defaults, run.err());
+}
+
+// Folds the samples into the sub-integrations: their mean and variance.
+std::pair<double, double> fold_input(SearchInput& input, const SearchPlan& plan, SubintTable& table) {
+  if (input.header) {
+    SeriesMoments moments;
+    PulsarSamples samples(input.reader, *input.header);
+    fold_series_subints(samples, plan.geometry, plan.split, table, moments);
+    return {moments.mean(), moments.variance()};
+  }
+  PowerMoments moments;
+  input.reader.show_progress(plan.samples * 2);
+  fold_subints(input.reader, plan.geometry, plan.split, table, moments);
+  return {moments.mean(), moments.variance()};
+}
+
 int search_run(Run& run) {
   const SearchOptions options = search_options(run);
   const std::string& infile = run.text(0);
   const std::string& outfile = run.text(1);
-  const std::optional<BarycentreRequest> barycentre = barycentre_request(run.options(), infile, run.err());
-  std::string why;
-  auto capture = CaptureReader::open(infile, CaptureReader::kDefaultBufferBytes, &why);
-  if (!capture) throw ToolError("Can't open file " + infile + ": " + why);
-  SearchPlan plan = plan_geometry(run, *capture);
+  SearchInput input = open_search_input(run);
+  const std::optional<BarycentreRequest> barycentre = barycentre_of(run, input);
+  SearchPlan plan = plan_geometry(run, input);
   plan.split = SubintSplit{plan.samples, plan_subints(plan, options)};
 
   // Created before the scan, so that an output that cannot be written is reported at once;
   // each appears under its name only when complete.
-  OutputFile table_file(outfile, {capture->id()});
+  const FileId input_id = input.reader.id();
+  OutputFile table_file(outfile, {input_id});
   std::optional<OutputFile> profile_file;
-  if (options.profile) profile_file.emplace(*options.profile, std::initializer_list<FileId>{capture->id()});
+  if (options.profile) profile_file.emplace(*options.profile, std::initializer_list<FileId>{input_id});
 
   const std::vector<double> periods_ms = trial_periods(plan.period_ms, plan.span, plan.trials);
-  print_plan(run.out(), plan, periods_ms, capture->length());
+  print_plan(run.out(), plan, periods_ms, input.reader.length());
 
   SubintTable table(plan.geometry.points, plan.split.subints);
-  PowerMoments moments;
-  capture->show_progress(plan.samples * 2);
-  fold_subints(*capture, plan.geometry, plan.split, table, moments);
+  const auto [mean, variance] = fold_input(input, plan, table);
   ChunkWorkers workers(worker_thread_count());
   const SearchResult result =
-      search_periods(table, plan.geometry, plan.split, periods_ms, moments.mean(), moments.variance(), &workers);
+      search_periods(table, plan.geometry, plan.split, periods_ms, mean, variance, &workers);
 
   const double best_ms = result.trials[result.best].period_ms;
   std::optional<BarycentricResult> barycentric;
   if (barycentre) {
-    const double seconds = static_cast<double>(plan.samples) / (run.number(2) * 1e6);
+    const double seconds = static_cast<double>(plan.samples) / (plan.clock_mhz * 1e6);
     barycentric = barycentric_result(*barycentre, best_ms, seconds);
   }
   write_search_table(table_file, result, options.threshold_sigma,
@@ -298,7 +390,7 @@ int search_run(Run& run) {
     write_fold_table(*profile_file, result.best_profile.sums, result.best_profile.counts);
     profile_file->commit();
   }
-  print_verdict(run.out(), result, moments, options.threshold_sigma);
+  print_verdict(run.out(), result, mean, variance, options.threshold_sigma);
   if (barycentric) print_barycentric(run.out(), *barycentric, best_ms);
   run.out() << cformat("\nInfile=%s    Outfile=%s\n", infile.c_str(), outfile.c_str());
   return kExitSuccess;
