@@ -17,28 +17,6 @@ namespace {
 
 using test::run_tool;
 
-// The format's pieces: a keyword is its int32 length and characters; a value an int32 or a
-// float64, little-endian (this test runs on little-endian machines only).
-struct HandBuilt {
-  std::string bytes;
-  HandBuilt& word(const std::string& text) {
-    const auto length = static_cast<std::int32_t>(text.size());
-    bytes.append(reinterpret_cast<const char*>(&length), 4);
-    bytes += text;
-    return *this;
-  }
-  HandBuilt& integer(const std::string& key, std::int32_t value) {
-    word(key);
-    bytes.append(reinterpret_cast<const char*>(&value), 4);
-    return *this;
-  }
-  HandBuilt& real(const std::string& key, double value) {
-    word(key);
-    bytes.append(reinterpret_cast<const char*>(&value), 8);
-    return *this;
-  }
-};
-
 TEST(IqfilterbankTest, HeaderIsTheFormatsKeywordByKeyword) {
   static_assert(std::endian::native == std::endian::little);
   test::ScratchDir dir;
@@ -48,7 +26,7 @@ TEST(IqfilterbankTest, HeaderIsTheFormatsKeywordByKeyword) {
       run_tool(run_iqfilterbank, {in, fil, "64", "10", "--rate", "2.4", "--centre", "430", "--start",
                                   "2026-12-07T06:00:00Z", "--source", "B0329+54", "--radec", "53.2475,-54.5"});
   ASSERT_EQ(result.status, 0) << result.err;
-  HandBuilt expected;
+  test::SigprocBytes expected;
   expected.word("HEADER_START").integer("telescope_id", 0).integer("machine_id", 0).integer("data_type", 1);
   expected.word("rawdatafile").word(in).word("source_name").word("B0329+54");
   // 53.2475 degrees is 3h 32m 59.4s; -54.5 degrees is -54d 30m 0s.
