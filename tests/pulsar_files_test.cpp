@@ -130,6 +130,16 @@ TEST(PulsarFilesTest, EightBitChannelsAddUp) {
   test::write_bytes(dir.path("b.fil"), bytes);
   EXPECT_EQ(read_pulsar_header(dir.path("b.fil")).samples, 2);
   EXPECT_EQ(samples_of(dir.path("b.fil"), 2), (std::vector<double>{6.0, 753.0}));
+  // Channel c taken c samples later: one sample, the first row's first, the second's second...
+  for (std::uint8_t b : {10, 20, 30}) bytes.push_back(b);
+  test::write_bytes(dir.path("b.fil"), bytes);
+  const PulsarHeader header = read_pulsar_header(dir.path("b.fil"));
+  auto data = CaptureReader::open(dir.path("b.fil"));
+  PulsarSamples shifted(*data, header, {0, 1, 2});
+  EXPECT_EQ(shifted.samples(), 1);
+  std::vector<double> value(1);
+  shifted.read(value);
+  EXPECT_EQ(value[0], 1.0 + 251.0 + 30.0);
 }
 
 TEST(PulsarFilesTest, MalformedHeadersAreRefusedNamingTheKeyword) {

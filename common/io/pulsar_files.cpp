@@ -2,6 +2,7 @@
 // Reading the pulsar software's headers keyword by keyword, and their samples.
 #include "io/pulsar_files.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -251,28 +252,43 @@ PulsarHeader read_pulsar_header(const std::string& path) {
   return presto_header(path);
 }
 
-PulsarSamples::PulsarSamples(CaptureReader& data, const PulsarHeader& header)
-    : data_(data), nchans_(header.nchans), bytes_per_value_(header.nbits / 8) {
+PulsarSamples::PulsarSamples(CaptureReader& data, const PulsarHeader& header, std::vector<std::int64_t> shifts)
+    : data_(data),
+      nchans_(header.nchans),
+      bytes_per_value_(header.nbits / 8),
+      shifts_(shifts.empty() ? std::vector<std::int64_t>(static_cast<std::size_t>(header.nchans), 0)
+                             : std::move(shifts)),
+      depth_(*std::max_element(shifts_.begin(), shifts_.end()) + 1),
+      samples_(std::max<std::int64_t>(0, header.samples - (depth_ - 1))),
+      rows_(static_cast<std::size_t>(depth_ * nchans_)),
+      bytes_(static_cast<std::size_t>(nchans_ * bytes_per_value_)) {
   data_.seek(header.data_offset);
 }
 
-void PulsarSamples::read(std::span<double> out) {
-  const std::size_t values = out.size() * static_cast<std::size_t>(nchans_);
-  bytes_.resize(values * static_cast<std::size_t>(bytes_per_value_));
+void PulsarSamples::load_row() {
   data_.read(bytes_);
-  for (std::size_t s = 0; s < out.size(); ++s) {
-    double sum = 0.0;
-    for (std::int32_t c = 0; c < nchans_; ++c) {
-      const std::size_t k = s * static_cast<std::size_t>(nchans_) + static_cast<std::size_t>(c);
-      if (bytes_per_value_ == 1) {
-        sum += bytes_[k];
-      } else {
-        std::uint32_t word = 0;
-        for (int b = 0; b < 4; ++b) word |= static_cast<std::uint32_t>(bytes_[4 * k + b]) << (8 * b);
-        sum += static_cast<double>(std::bit_cast<float>(word));
-      }
+  double* row = rows_.data() + (loaded_ % depth_) * nchans_;
+  for (std::size_t c = 0; c < static_cast<std::size_t>(nchans_); ++c) {
+    if (bytes_per_value_ == 1) {
+      row[c] = bytes_[c];
+    } else {
+      std::uint32_t word = 0;
+      for (std::size_t b = 0; b < 4; ++b) word |= static_cast<std::uint32_t>(bytes_[4 * c + b]) << (8 * b);
+      row[c] = static_cast<double>(std::bit_cast<float>(word));
     }
-    out[s] = sum;
+  }
+  ++loaded_;
+}
+
+void PulsarSamples::read(std::span<double> out) {
+  for (double& value : out) {
+    while (loaded_ < next_ + depth_) load_row();
+    double sum = 0.0;
+    for (std::size_t c = 0; c < static_cast<std::size_t>(nchans_); ++c) {
+      sum += rows_[static_cast<std::size_t>(((next_ + shifts_[c]) % depth_) * nchans_) + c];
+    }
+    value = sum;
+    ++next_;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "io/capture_reader.hpp"
 
@@ -36,18 +37,30 @@ struct PulsarHeader {
 // and the keyword that is missing, malformed or contradicts another or the file's length.
 PulsarHeader read_pulsar_header(const std::string& path);
 
-// Reads consecutive time samples of a pulsar file: each the sum over its channels.
+// Reads consecutive time samples of a pulsar file: each the sum over its channels, channel c
+// taken `shifts[c]` samples later (none when `shifts` is empty), so that a dispersed pulse adds
+// up in one sample. Holds the last max(shifts) + 1 samples of every channel.
 class PulsarSamples {
  public:
-  PulsarSamples(CaptureReader& data, const PulsarHeader& header);
-  // Fills `out` with the next samples (as many as it holds; within header.samples).
+  PulsarSamples(CaptureReader& data, const PulsarHeader& header, std::vector<std::int64_t> shifts = {});
+  // The samples there are: the header's less the largest shift.
+  std::int64_t samples() const { return samples_; }
+  // Fills `out` with the next samples (as many as it holds, within samples()).
   void read(std::span<double> out);
 
  private:
+  void load_row();
+
   CaptureReader& data_;
   std::int32_t nchans_;
   std::int32_t bytes_per_value_;
+  std::vector<std::int64_t> shifts_;
+  std::int64_t depth_;  // rows held: the largest shift + 1
+  std::int64_t samples_;
+  std::vector<double> rows_;  // row r of the file at slot r % depth_
   std::vector<std::uint8_t> bytes_;
+  std::int64_t loaded_ = 0;
+  std::int64_t next_ = 0;
 };
 
 }  // namespace iq

@@ -15,6 +15,7 @@
 #include "barycentre_report.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
+#include "dsp/dispersion.hpp"
 #include "dsp/folding.hpp"
 #include "dsp/period_search.hpp"
 #include "dsp/series_fold.hpp"
@@ -47,7 +48,10 @@ std::vector<OptionSpec> search_option_list() {
        .help = "sub-integrations (default: enough that the pulse drifts less than\n"
                "one bin across one of them at the edge of the span)"},
       {.name = "--threshold", .argument = "SIGMA", .help = "significance that counts as a detection (default 5)"},
-      {.name = "--profile", .argument = "FILE", .help = "the best trial's profile, in cyclestack's table layout"}};
+      {.name = "--profile", .argument = "FILE", .help = "the best trial's profile, in cyclestack's table layout"},
+      {.name = "--dm",
+       .argument = "DM",
+       .help = "dedisperses a filterbank's channels (.fil) at DM pc cm^-3 before\nfolding"}};
   for (const OptionSpec& option : barycentre_options()) options.push_back(option);
   return options;
 }
@@ -197,7 +201,24 @@ struct SearchPlan {
 struct SearchInput {
   CaptureReader reader;  // the capture, or the file of the pulsar file's samples
   std::optional<PulsarHeader> header;
+  std::vector<std::int64_t> shifts;  // the channels' dispersion delays in samples (none: DM 0)
+  std::int64_t samples() const {
+    const std::int64_t most = shifts.empty() ? 0 : *std::max_element(shifts.begin(), shifts.end());
+    return std::max<std::int64_t>(0, header->samples - most);
+  }
 };
+
+// The dispersion delays of a filterbank's channels at --dm.
+std::vector<std::int64_t> dispersion_shifts(const GivenOptions& given, const std::optional<PulsarHeader>& header) {
+  const auto text = given.value("--dm");
+  if (!text) return {};
+  const double dm = option_number("--dm", *text);
+  require_option(std::isfinite(dm) && dm >= 0.0, "--dm", "a dispersion measure of 0 or more pc cm^-3");
+  if (!header || header->nchans < 2) {
+    throw ToolError("option --dm needs the channels of a filterbank (.fil): write one with iqfilterbank");
+  }
+  return channel_shifts(dm, header->fch1_mhz, header->foff_mhz, header->nchans, header->tsamp_s);
+}
 
 constexpr const char* kClockFromHeader =
     "the clock rate '-' is for the pulsar files (.fil, .tim, .dat with .inf), whose header gives the sample time";
@@ -219,7 +240,8 @@ SearchInput open_search_input(const Run& run) {
   auto reader = CaptureReader::open(path, CaptureReader::kDefaultBufferBytes, &why);
   if (!reader) throw ToolError("Can't open file " + path + ": " + why);
   if (reader->length() < 0) throw ToolError("Can't measure the length of file " + reader->path());
-  return SearchInput{std::move(*reader), header};
+  std::vector<std::int64_t> shifts = dispersion_shifts(run.options(), header);
+  return SearchInput{std::move(*reader), header, std::move(shifts)};
 }
 
 // The numbers of the command line; a pulsar file's clock is its header's.
@@ -250,7 +272,7 @@ SearchPlan plan_geometry(const Run& run, const SearchInput& input) {
   if (!(std::isfinite(plan.span) && plan.span > 0.0 && plan.span <= 0.5)) run.refuse(5);
   plan.trials = run.whole(6);
   plan.clock_mhz = clock_mhz;
-  plan.samples = input.header ? input.header->samples : input.reader.length() / (2 * std::int64_t{bins}) * bins;
+  plan.samples = input.header ? input.samples() : input.reader.length() / (2 * std::int64_t{bins}) * bins;
   check_phase_range(run.text(4), plan.geometry, plan.samples);
   plan.periods = plan.samples > 0 ? plan.geometry.phase_value(plan.samples) / bins : 0.0;
   if (plan.periods < 1.0) {
@@ -324,6 +346,12 @@ void print_verdict(std::ostream& out, const SearchResult& result, double mean, d
   if (result.best_at_edge) out << "Warning: " << kEdgeWarning << '\n';
 }
 
+void print_dedispersion(std::ostream& out, const SearchInput& input, const std::string& dm) {
+  const std::int64_t most = *std::max_element(input.shifts.begin(), input.shifts.end());
+  out << cformat("Dedispersed at DM %s pc cm^-3: channels delayed by up to %lld samples (%.6f ms)\n", dm.c_str(),
+                 static_cast<long long>(most), static_cast<double>(most) * input.header->tsamp_s * 1e3);
+}
+
 // The start and the source a pulsar file's header gives, or the start in a capture's metadata.
 std::optional<BarycentreRequest> barycentre_of(const Run& run, const SearchInput& input) {
   ObservationDefaults defaults;
@@ -342,7 +370,7 @@ std::optional<BarycentreRequest> barycentre_of(const Run& run, const SearchInput
 std::pair<double, double> fold_input(SearchInput& input, const SearchPlan& plan, SubintTable& table) {
   if (input.header) {
     SeriesMoments moments;
-    PulsarSamples samples(input.reader, *input.header);
+    PulsarSamples samples(input.reader, *input.header, input.shifts);
     fold_series_subints(samples, plan.geometry, plan.split, table, moments);
     return {moments.mean(), moments.variance()};
   }
@@ -369,6 +397,7 @@ int search_run(Run& run) {
   if (options.profile) profile_file.emplace(*options.profile, std::initializer_list<FileId>{input_id});
 
   const std::vector<double> periods_ms = trial_periods(plan.period_ms, plan.span, plan.trials);
+  if (!input.shifts.empty()) print_dedispersion(run.out(), input, *run.options().value("--dm"));
   print_plan(run.out(), plan, periods_ms, input.reader.length());
 
   SubintTable table(plan.geometry.points, plan.split.subints);
