@@ -75,5 +75,20 @@ TEST(DispersionTest, ADispersedPulseIsStrongestAtItsDm) {
   EXPECT_GT(at_dm, 2.0 * beyond);
 }
 
+TEST(DispersionTest, ARangeOfDmTrialsFindsThePulsesDmWithinOneStep) {
+  test::ScratchDir dir;
+  write_dispersed_pulse(dir.path("p.fil"));
+  const auto result = run_tool(
+      run_cyclesearch, {dir.path("p.fil"), dir.path("t.txt"), "-", "50", "10", "0.001", "9", "--dm", "0:60:4"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto figure = [&](const std::string& key) {
+    return std::strtod(result.out.c_str() + result.out.find(key) + key.size(), nullptr);
+  };
+  EXPECT_NEAR(figure("Best DM="), 26.8, 4.0);
+  EXPECT_GT(figure("pc cm^-3   chi2="), 2.0 * figure("(at DM 0.0000: chi2="));
+  // The table: one line per DM and period trial, 16 DMs of 9 trials, after two header lines.
+  EXPECT_EQ(test::read_lines(dir.path("t.txt")).size(), 2u + 16u * 9u);
+}
+
 }  // namespace
 }  // namespace iq

@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "barycentre_report.hpp"
+#include "dm_trials.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/dispersion.hpp"
@@ -50,8 +52,9 @@ std::vector<OptionSpec> search_option_list() {
       {.name = "--threshold", .argument = "SIGMA", .help = "significance that counts as a detection (default 5)"},
       {.name = "--profile", .argument = "FILE", .help = "the best trial's profile, in cyclestack's table layout"},
       {.name = "--dm",
-       .argument = "DM",
-       .help = "dedisperses a filterbank's channels (.fil) at DM pc cm^-3 before\nfolding"}};
+       .argument = "DM|FROM:TO[:STEP]",
+       .help = "dedisperses a filterbank's channels (.fil) at DM pc cm^-3 before\nfolding, or at each "
+               "trial DM of a range (default step: one sample\nacross the band)"}};
   for (const OptionSpec& option : barycentre_options()) options.push_back(option);
   return options;
 }
@@ -201,23 +204,27 @@ struct SearchPlan {
 struct SearchInput {
   CaptureReader reader;  // the capture, or the file of the pulsar file's samples
   std::optional<PulsarHeader> header;
-  std::vector<std::int64_t> shifts;  // the channels' dispersion delays in samples (none: DM 0)
+  std::vector<double> dms;                        // --dm's trials (none: no dedispersion)
+  std::vector<std::vector<std::int64_t>> shifts;  // per DM trial, the channels' delays in samples
+  // The samples every DM trial holds: the file's less the largest delay.
   std::int64_t samples() const {
-    const std::int64_t most = shifts.empty() ? 0 : *std::max_element(shifts.begin(), shifts.end());
+    std::int64_t most = 0;
+    for (const auto& delays : shifts) most = std::max(most, *std::max_element(delays.begin(), delays.end()));
     return std::max<std::int64_t>(0, header->samples - most);
   }
 };
 
-// The dispersion delays of a filterbank's channels at --dm.
-std::vector<std::int64_t> dispersion_shifts(const GivenOptions& given, const std::optional<PulsarHeader>& header) {
+// The DM trials of --dm and their channel delays.
+void plan_dispersion(const GivenOptions& given, SearchInput& input) {
   const auto text = given.value("--dm");
-  if (!text) return {};
-  const double dm = option_number("--dm", *text);
-  require_option(std::isfinite(dm) && dm >= 0.0, "--dm", "a dispersion measure of 0 or more pc cm^-3");
-  if (!header || header->nchans < 2) {
+  if (!text) return;
+  if (!input.header || input.header->nchans < 2) {
     throw ToolError("option --dm needs the channels of a filterbank (.fil): write one with iqfilterbank");
   }
-  return channel_shifts(dm, header->fch1_mhz, header->foff_mhz, header->nchans, header->tsamp_s);
+  const PulsarHeader& h = *input.header;
+  input.dms = dm_trials(*text, h);
+  for (const double dm : input.dms)
+    input.shifts.push_back(channel_shifts(dm, h.fch1_mhz, h.foff_mhz, h.nchans, h.tsamp_s));
 }
 
 constexpr const char* kClockFromHeader =
@@ -240,8 +247,9 @@ SearchInput open_search_input(const Run& run) {
   auto reader = CaptureReader::open(path, CaptureReader::kDefaultBufferBytes, &why);
   if (!reader) throw ToolError("Can't open file " + path + ": " + why);
   if (reader->length() < 0) throw ToolError("Can't measure the length of file " + reader->path());
-  std::vector<std::int64_t> shifts = dispersion_shifts(run.options(), header);
-  return SearchInput{std::move(*reader), header, std::move(shifts)};
+  SearchInput input{std::move(*reader), header, {}, {}};
+  plan_dispersion(run.options(), input);
+  return input;
 }
 
 // The numbers of the command line; a pulsar file's clock is its header's.
@@ -347,9 +355,17 @@ void print_verdict(std::ostream& out, const SearchResult& result, double mean, d
 }
 
 void print_dedispersion(std::ostream& out, const SearchInput& input, const std::string& dm) {
-  const std::int64_t most = *std::max_element(input.shifts.begin(), input.shifts.end());
-  out << cformat("Dedispersed at DM %s pc cm^-3: channels delayed by up to %lld samples (%.6f ms)\n", dm.c_str(),
-                 static_cast<long long>(most), static_cast<double>(most) * input.header->tsamp_s * 1e3);
+  const std::int64_t most = input.header->samples - input.samples();
+  const double most_ms = static_cast<double>(most) * input.header->tsamp_s * 1e3;
+  if (input.dms.size() == 1) {
+    out << cformat("Dedispersed at DM %s pc cm^-3: channels delayed by up to %lld samples (%.6f ms)\n", dm.c_str(),
+                   static_cast<long long>(most), most_ms);
+    return;
+  }
+  out << cformat(
+      "Dedispersed at %zu DMs from %.4f to %.4f pc cm^-3: channels delayed by up to %lld samples (%.6f "
+      "ms)\n",
+      input.dms.size(), input.dms.front(), input.dms.back(), static_cast<long long>(most), most_ms);
 }
 
 // The start and the source a pulsar file's header gives, or the start in a capture's metadata.
@@ -367,10 +383,12 @@ std::optional<BarycentreRequest> barycentre_of(const Run& run, const SearchInput
 }
 
 // Folds the samples into the sub-integrations: their mean and variance.
-std::pair<double, double> fold_input(SearchInput& input, const SearchPlan& plan, SubintTable& table) {
+std::pair<double, double> fold_input(SearchInput& input, const SearchPlan& plan, SubintTable& table,
+                                     std::size_t dm_trial) {
   if (input.header) {
     SeriesMoments moments;
-    PulsarSamples samples(input.reader, *input.header, input.shifts);
+    PulsarSamples samples(input.reader, *input.header,
+                          input.shifts.empty() ? std::vector<std::int64_t>() : input.shifts[dm_trial]);
     fold_series_subints(samples, plan.geometry, plan.split, table, moments);
     return {moments.mean(), moments.variance()};
   }
@@ -378,6 +396,58 @@ std::pair<double, double> fold_input(SearchInput& input, const SearchPlan& plan,
   input.reader.show_progress(plan.samples * 2);
   fold_subints(input.reader, plan.geometry, plan.split, table, moments);
   return {moments.mean(), moments.variance()};
+}
+
+// The search at one DM trial (the only one without --dm).
+struct DmSearch {
+  double dm = 0.0;
+  SearchResult result;
+  double mean = 0.0, variance = 0.0;
+  double chi2() const { return result.trials[result.best].statistics.chi2; }
+};
+
+std::vector<DmSearch> search_every_dm(SearchInput& input, const SearchPlan& plan,
+                                      const std::vector<double>& periods_ms, std::ostream& out) {
+  std::vector<DmSearch> searches;
+  ChunkWorkers workers(worker_thread_count());
+  for (std::size_t k = 0; k < std::max<std::size_t>(1, input.dms.size()); ++k) {
+    DmSearch search;
+    search.dm = input.dms.empty() ? 0.0 : input.dms[k];
+    SubintTable table(plan.geometry.points, plan.split.subints);
+    std::tie(search.mean, search.variance) = fold_input(input, plan, table, k);
+    search.result =
+        search_periods(table, plan.geometry, plan.split, periods_ms, search.mean, search.variance, &workers);
+    if (input.dms.size() > 1) {
+      out << cformat("DM=%.4f   best period=%.12f ms   chi2=%.4f\n", search.dm,
+                     search.result.trials[search.result.best].period_ms, search.chi2());
+    }
+    searches.push_back(std::move(search));
+  }
+  return searches;
+}
+
+// The DM trial of largest chi-square; its trials count as distinct once per DM trial.
+DmSearch best_of(const std::vector<DmSearch>& searches) {
+  DmSearch best = *std::max_element(searches.begin(), searches.end(),
+                                    [](const DmSearch& a, const DmSearch& b) { return a.chi2() < b.chi2(); });
+  best.result.distinct *= static_cast<std::int64_t>(searches.size());
+  return best;
+}
+
+void write_dm_table(OutputFile& file, const std::vector<DmSearch>& searches, const DmSearch& best,
+                    double threshold_sigma, const std::string& more_header) {
+  std::string lines = search_header(best.result, threshold_sigma) + more_header;
+  lines += cformat("# best_dm=%.4f dm_trials=%zu; a line: DM, period (ms), chi2, reduced chi2, peak S/N\n",
+                   best.dm, searches.size());
+  for (const DmSearch& search : searches) {
+    for (const TrialResult& trial : search.result.trials) {
+      const ProfileStatistics& s = trial.statistics;
+      lines += cformat("%.4f   %.12f   %.4f   %.6f   %.3f\n", search.dm, trial.period_ms, s.chi2, s.reduced_chi2,
+                       s.peak_snr);
+    }
+    file.write(lines);
+    lines.clear();
+  }
 }
 
 int search_run(Run& run) {
@@ -397,14 +467,11 @@ int search_run(Run& run) {
   if (options.profile) profile_file.emplace(*options.profile, std::initializer_list<FileId>{input_id});
 
   const std::vector<double> periods_ms = trial_periods(plan.period_ms, plan.span, plan.trials);
-  if (!input.shifts.empty()) print_dedispersion(run.out(), input, *run.options().value("--dm"));
+  if (!input.dms.empty()) print_dedispersion(run.out(), input, *run.options().value("--dm"));
   print_plan(run.out(), plan, periods_ms, input.reader.length());
-
-  SubintTable table(plan.geometry.points, plan.split.subints);
-  const auto [mean, variance] = fold_input(input, plan, table);
-  ChunkWorkers workers(worker_thread_count());
-  const SearchResult result =
-      search_periods(table, plan.geometry, plan.split, periods_ms, mean, variance, &workers);
+  const std::vector<DmSearch> searches = search_every_dm(input, plan, periods_ms, run.out());
+  const DmSearch best = best_of(searches);
+  const SearchResult& result = best.result;
 
   const double best_ms = result.trials[result.best].period_ms;
   std::optional<BarycentricResult> barycentric;
@@ -412,14 +479,22 @@ int search_run(Run& run) {
     const double seconds = static_cast<double>(plan.samples) / (plan.clock_mhz * 1e6);
     barycentric = barycentric_result(*barycentre, best_ms, seconds);
   }
-  write_search_table(table_file, result, options.threshold_sigma,
-                     barycentric ? barycentric_header(*barycentric) : std::string());
+  const std::string more_header = barycentric ? barycentric_header(*barycentric) : std::string();
+  if (searches.size() > 1) {
+    write_dm_table(table_file, searches, best, options.threshold_sigma, more_header);
+  } else {
+    write_search_table(table_file, result, options.threshold_sigma, more_header);
+  }
   table_file.commit();
   if (profile_file) {
     write_fold_table(*profile_file, result.best_profile.sums, result.best_profile.counts);
     profile_file->commit();
   }
-  print_verdict(run.out(), result, mean, variance, options.threshold_sigma);
+  print_verdict(run.out(), result, best.mean, best.variance, options.threshold_sigma);
+  if (searches.size() > 1) {
+    run.out() << cformat("Best DM=%.4f pc cm^-3   chi2=%.4f   (at DM %.4f: chi2=%.4f)\n", best.dm, best.chi2(),
+                         searches.front().dm, searches.front().chi2());
+  }
   if (barycentric) print_barycentric(run.out(), *barycentric, best_ms);
   run.out() << cformat("\nInfile=%s    Outfile=%s\n", infile.c_str(), outfile.c_str());
   return kExitSuccess;
