@@ -8,6 +8,7 @@
 
 #include "cyclesearch.hpp"
 #include "dsp/dispersion.hpp"
+#include "iqfilterbank.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -88,6 +89,31 @@ TEST(DispersionTest, ARangeOfDmTrialsFindsThePulsesDmWithinOneStep) {
   EXPECT_GT(figure("pc cm^-3   chi2="), 2.0 * figure("(at DM 0.0000: chi2="));
   // The table: one line per DM and period trial, 16 DMs of 9 trials, after two header lines.
   EXPECT_EQ(test::read_lines(dir.path("t.txt")).size(), 2u + 16u * 9u);
+}
+
+// A capture cut into channels inside the search is the filterbank iqfilterbank writes of it with
+// one frame per sample: the same table at every DM. The capture ends 3 bytes into a frame of 2
+// channels and one byte short of the next: counted as iqspec counts frames, that frame is there.
+TEST(DispersionTest, ACaptureCutIntoChannelsSearchesAsItsFilterbank) {
+  test::ScratchDir dir;
+  test::write_bytes(dir.path("cap.bin"), test::random_bytes(2 * 16 * 3000 + 3, 21));
+  for (const char* channels : {"2", "16"}) {
+    ASSERT_EQ(run_tool(run_iqfilterbank, {dir.path("cap.bin"), dir.path("c.fil"), channels, "1", "--rate", "2.4",
+                                          "--centre", "430", "--start", "2026-12-07T01:00:00Z"})
+                  .status,
+              0);
+    for (const char* dm : {"0", "40", "0:60:20"}) {
+      const std::vector<std::string> search = {"16", "1", "0.01", "7", "--dm", dm};
+      std::vector<std::string> from_capture = {dir.path("cap.bin"), dir.path("a.txt"), "2.4"};
+      from_capture.insert(from_capture.end(), search.begin(), search.end());
+      from_capture.insert(from_capture.end(), {"--channels", channels, "--centre", "430"});
+      std::vector<std::string> from_file = {dir.path("c.fil"), dir.path("b.txt"), "-"};
+      from_file.insert(from_file.end(), search.begin(), search.end());
+      ASSERT_EQ(run_tool(run_cyclesearch, from_capture).status, 0) << channels << " " << dm;
+      ASSERT_EQ(run_tool(run_cyclesearch, from_file).status, 0) << channels << " " << dm;
+      EXPECT_EQ(test::read_text(dir.path("a.txt")), test::read_text(dir.path("b.txt"))) << channels << " " << dm;
+    }
+  }
 }
 
 }  // namespace

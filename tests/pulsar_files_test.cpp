@@ -31,7 +31,7 @@ std::string data_of(const std::string& path) {
 std::vector<double> samples_of(const std::string& path, std::size_t count) {
   const PulsarHeader header = read_pulsar_header(path);
   auto data = CaptureReader::open(header.data_path);
-  PulsarSamples samples(*data, header);
+  PulsarSamples samples(file_rows(*data, header), header);
   std::vector<double> values(count);
   samples.read(values);
   return values;
@@ -135,7 +135,7 @@ TEST(PulsarFilesTest, EightBitChannelsAddUp) {
   test::write_bytes(dir.path("b.fil"), bytes);
   const PulsarHeader header = read_pulsar_header(dir.path("b.fil"));
   auto data = CaptureReader::open(dir.path("b.fil"));
-  PulsarSamples shifted(*data, header, {0, 1, 2});
+  PulsarSamples shifted(file_rows(*data, header), header, {0, 1, 2});
   EXPECT_EQ(shifted.samples(), 1);
   std::vector<double> value(1);
   shifted.read(value);

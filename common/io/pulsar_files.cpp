@@ -252,40 +252,44 @@ PulsarHeader read_pulsar_header(const std::string& path) {
   return presto_header(path);
 }
 
-PulsarSamples::PulsarSamples(CaptureReader& data, const PulsarHeader& header, std::vector<std::int64_t> shifts)
-    : data_(data),
+ChannelRows file_rows(CaptureReader& data, const PulsarHeader& header) {
+  data.seek(header.data_offset);
+  const auto bytes_per_value = static_cast<std::size_t>(header.nbits / 8);
+  return [&data, bytes_per_value, bytes = std::vector<std::uint8_t>()](std::span<double> row) mutable {
+    bytes.resize(row.size() * bytes_per_value);
+    data.read(bytes);
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      if (bytes_per_value == 1) {
+        row[c] = bytes[c];
+      } else {
+        std::uint32_t word = 0;
+        for (std::size_t b = 0; b < 4; ++b) word |= static_cast<std::uint32_t>(bytes[4 * c + b]) << (8 * b);
+        row[c] = static_cast<double>(std::bit_cast<float>(word));
+      }
+    }
+  };
+}
+
+PulsarSamples::PulsarSamples(ChannelRows rows, const PulsarHeader& header, std::vector<std::int64_t> shifts)
+    : rows_source_(std::move(rows)),
       nchans_(header.nchans),
-      bytes_per_value_(header.nbits / 8),
       shifts_(shifts.empty() ? std::vector<std::int64_t>(static_cast<std::size_t>(header.nchans), 0)
                              : std::move(shifts)),
       depth_(*std::max_element(shifts_.begin(), shifts_.end()) + 1),
       samples_(std::max<std::int64_t>(0, header.samples - (depth_ - 1))),
-      rows_(static_cast<std::size_t>(depth_ * nchans_)),
-      bytes_(static_cast<std::size_t>(nchans_ * bytes_per_value_)) {
-  data_.seek(header.data_offset);
-}
-
-void PulsarSamples::load_row() {
-  data_.read(bytes_);
-  double* row = rows_.data() + (loaded_ % depth_) * nchans_;
-  for (std::size_t c = 0; c < static_cast<std::size_t>(nchans_); ++c) {
-    if (bytes_per_value_ == 1) {
-      row[c] = bytes_[c];
-    } else {
-      std::uint32_t word = 0;
-      for (std::size_t b = 0; b < 4; ++b) word |= static_cast<std::uint32_t>(bytes_[4 * c + b]) << (8 * b);
-      row[c] = static_cast<double>(std::bit_cast<float>(word));
-    }
-  }
-  ++loaded_;
-}
+      rows_(static_cast<std::size_t>(depth_ * nchans_)) {}
 
 void PulsarSamples::read(std::span<double> out) {
+  const auto channels = static_cast<std::size_t>(nchans_);
   for (double& value : out) {
-    while (loaded_ < next_ + depth_) load_row();
+    while (loaded_ < next_ + depth_) {
+      rows_source_(
+          std::span<double>(rows_.data() + static_cast<std::size_t>(loaded_ % depth_) * channels, channels));
+      ++loaded_;
+    }
     double sum = 0.0;
-    for (std::size_t c = 0; c < static_cast<std::size_t>(nchans_); ++c) {
-      sum += rows_[static_cast<std::size_t>(((next_ + shifts_[c]) % depth_) * nchans_) + c];
+    for (std::size_t c = 0; c < channels; ++c) {
+      sum += rows_[static_cast<std::size_t>((next_ + shifts_[c]) % depth_) * channels + c];
     }
     value = sum;
     ++next_;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,28 +38,30 @@ struct PulsarHeader {
 // and the keyword that is missing, malformed or contradicts another or the file's length.
 PulsarHeader read_pulsar_header(const std::string& path);
 
-// Reads consecutive time samples of a pulsar file: each the sum over its channels, channel c
+// Fills its span with the next time sample's values, one per channel.
+using ChannelRows = std::function<void(std::span<double>)>;
+
+// The rows of a pulsar file's samples from its data file, read from its first sample on.
+ChannelRows file_rows(CaptureReader& data, const PulsarHeader& header);
+
+// Reads consecutive time samples of channel rows: each the sum over its channels, channel c
 // taken `shifts[c]` samples later (none when `shifts` is empty), so that a dispersed pulse adds
-// up in one sample. Holds the last max(shifts) + 1 samples of every channel.
+// up in one sample. Holds the last max(shifts) + 1 rows.
 class PulsarSamples {
  public:
-  PulsarSamples(CaptureReader& data, const PulsarHeader& header, std::vector<std::int64_t> shifts = {});
+  PulsarSamples(ChannelRows rows, const PulsarHeader& header, std::vector<std::int64_t> shifts = {});
   // The samples there are: the header's less the largest shift.
   std::int64_t samples() const { return samples_; }
   // Fills `out` with the next samples (as many as it holds, within samples()).
   void read(std::span<double> out);
 
  private:
-  void load_row();
-
-  CaptureReader& data_;
+  ChannelRows rows_source_;
   std::int32_t nchans_;
-  std::int32_t bytes_per_value_;
   std::vector<std::int64_t> shifts_;
   std::int64_t depth_;  // rows held: the largest shift + 1
   std::int64_t samples_;
-  std::vector<double> rows_;  // row r of the file at slot r % depth_
-  std::vector<std::uint8_t> bytes_;
+  std::vector<double> rows_;  // row r at slot r % depth_
   std::int64_t loaded_ = 0;
   std::int64_t next_ = 0;
 };

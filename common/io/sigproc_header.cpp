@@ -49,6 +49,11 @@ double sigproc_declination(double dec_deg) {
   return std::copysign(sexagesimal_number(std::fabs(dec_deg)), dec_deg);
 }
 
+ChannelFrequencies channel_frequencies(double centre_hz, double rate_hz, std::int32_t channels) {
+  const double channel_hz = rate_hz / channels;
+  return {(centre_hz + (channels / 2 - 1) * channel_hz) / 1e6, -channel_hz / 1e6};
+}
+
 std::string filterbank_header_bytes(const FilterbankHeader& header) {
   std::string bytes;
   append_text(bytes, "HEADER_START");

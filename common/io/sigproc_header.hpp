@@ -23,6 +23,14 @@ struct FilterbankHeader {
   std::int32_t nchans = 0;
 };
 
+// The centre frequency of the first (highest) of `channels` channels of a band of `rate_hz`
+// around `centre_hz`, and the step from one channel to the next (negative), both in MHz.
+struct ChannelFrequencies {
+  double fch1_mhz = 0.0;
+  double foff_mhz = 0.0;
+};
+ChannelFrequencies channel_frequencies(double centre_hz, double rate_hz, std::int32_t channels);
+
 // The header's bytes: telescope_id and machine_id 0 (unknown), data_type 1, then the fields,
 // nbits 32 and nifs 1.
 std::string filterbank_header_bytes(const FilterbankHeader& header);

@@ -15,20 +15,25 @@
 
 #include "barycentre_report.hpp"
 #include "dm_trials.hpp"
+#include "astro/sky.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/dispersion.hpp"
 #include "dsp/folding.hpp"
 #include "dsp/period_search.hpp"
 #include "dsp/series_fold.hpp"
+#include "flow/capture_channels.hpp"
 #include "dsp/significance.hpp"
 #include "flow/fold_run.hpp"
 #include "io/capture_reader.hpp"
+#include "io/capture_metadata.hpp"
 #include "io/output_file.hpp"
+#include "io/sigproc_header.hpp"
 #include "io/pulsar_files.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 #include "runs/fold_tool.hpp"
+#include "runs/spectrum_rows.hpp"
 
 namespace iq {
 
@@ -51,6 +56,13 @@ std::vector<OptionSpec> search_option_list() {
                "one bin across one of them at the edge of the span)"},
       {.name = "--threshold", .argument = "SIGMA", .help = "significance that counts as a detection (default 5)"},
       {.name = "--profile", .argument = "FILE", .help = "the best trial's profile, in cyclestack's table layout"},
+      {.name = "--channels",
+       .argument = "N",
+       .help = "cuts a capture into N channels (a power of two from 2 to 8192), one\nsample per frame of N "
+               "points, for --dm"},
+      {.name = "--centre",
+       .argument = "MHZ",
+       .help = "the capture's tuned frequency for --channels (instead of the\nmetadata's)"},
       {.name = "--dm",
        .argument = "DM|FROM:TO[:STEP]",
        .help = "dedisperses a filterbank's channels (.fil) at DM pc cm^-3 before\nfolding, or at each "
@@ -206,6 +218,10 @@ struct SearchInput {
   std::optional<PulsarHeader> header;
   std::vector<double> dms;                        // --dm's trials (none: no dedispersion)
   std::vector<std::vector<std::int64_t>> shifts;  // per DM trial, the channels' delays in samples
+  bool channelised = false;                       // a capture cut into channels by --channels
+  ChannelRows rows() {
+    return channelised ? capture_channel_rows(reader, header->nchans) : file_rows(reader, *header);
+  }
   // The samples every DM trial holds: the file's less the largest delay.
   std::int64_t samples() const {
     std::int64_t most = 0;
@@ -214,12 +230,44 @@ struct SearchInput {
   }
 };
 
+// A capture cut into --channels channels, one sample per frame: the header the metadata, --centre
+// and the clock rate give.
+void channelise(const Run& run, SearchInput& input) {
+  const std::int64_t channels = option_whole("--channels", *run.options().value("--channels"));
+  require_option(channels >= 2 && channels <= 8192 && std::has_single_bit(static_cast<std::uint64_t>(channels)),
+                 "--channels", "a power of two from 2 to 8192");
+  const double rate_mhz = run.number(2);
+  if (!(rate_mhz > 0.0)) run.refuse(2);
+  const CaptureMetadata meta = read_capture_metadata(run.text(0), "cyclesearch", run.err());
+  std::optional<double> centre_hz = meta.centre_frequency_hz;
+  if (const auto centre = run.options().value("--centre")) centre_hz = option_number("--centre", *centre) * 1e6;
+  if (!centre_hz) {
+    throw ToolError(
+        "option --channels needs the centre frequency: give --centre MHZ or keep it in the capture's "
+        "SigMF metadata");
+  }
+  PulsarHeader header;
+  header.format = "channelised capture";
+  header.data_path = run.text(0);
+  header.nchans = static_cast<std::int32_t>(channels);
+  header.samples = whole_frames(input.reader, header.nchans);
+  header.tsamp_s = static_cast<double>(channels) / (rate_mhz * 1e6);
+  const ChannelFrequencies frequencies = channel_frequencies(*centre_hz, rate_mhz * 1e6, header.nchans);
+  header.fch1_mhz = frequencies.fch1_mhz;
+  header.foff_mhz = frequencies.foff_mhz;
+  if (const auto start = meta.datetime_utc ? parse_utc(*meta.datetime_utc) : std::nullopt) {
+    header.tstart_mjd = modified_julian_date(start->jd1, start->jd2);
+  }
+  input.header = header;
+  input.channelised = true;
+}
+
 // The DM trials of --dm and their channel delays.
 void plan_dispersion(const GivenOptions& given, SearchInput& input) {
   const auto text = given.value("--dm");
   if (!text) return;
   if (!input.header || input.header->nchans < 2) {
-    throw ToolError("option --dm needs the channels of a filterbank (.fil): write one with iqfilterbank");
+    throw ToolError("option --dm needs channels: a filterbank (.fil), or a capture with --channels N");
   }
   const PulsarHeader& h = *input.header;
   input.dms = dm_trials(*text, h);
@@ -247,7 +295,11 @@ SearchInput open_search_input(const Run& run) {
   auto reader = CaptureReader::open(path, CaptureReader::kDefaultBufferBytes, &why);
   if (!reader) throw ToolError("Can't open file " + path + ": " + why);
   if (reader->length() < 0) throw ToolError("Can't measure the length of file " + reader->path());
-  SearchInput input{std::move(*reader), header, {}, {}};
+  SearchInput input{std::move(*reader), header, {}, {}, false};
+  if (run.options().has("--channels")) {
+    if (header) throw ToolError("option --channels is for captures: " + infile + " is a " + header->format);
+    channelise(run, input);
+  }
   plan_dispersion(run.options(), input);
   return input;
 }
@@ -387,7 +439,7 @@ std::pair<double, double> fold_input(SearchInput& input, const SearchPlan& plan,
                                      std::size_t dm_trial) {
   if (input.header) {
     SeriesMoments moments;
-    PulsarSamples samples(input.reader, *input.header,
+    PulsarSamples samples(input.rows(), *input.header,
                           input.shifts.empty() ? std::vector<std::int64_t>() : input.shifts[dm_trial]);
     fold_series_subints(samples, plan.geometry, plan.split, table, moments);
     return {moments.mean(), moments.variance()};

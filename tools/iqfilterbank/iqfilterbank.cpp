@@ -99,8 +99,9 @@ FilterbankHeader filterbank_header(const Run& run, const CaptureMetadata& meta, 
   }
   header.tstart_mjd = modified_julian_date(start->jd1, start->jd2);
   header.tsamp_s = static_cast<double>(frames_per_sample) * channels / rate_hz;
-  header.fch1_mhz = (centre_hz + (channels / 2 - 1) * channel_hz) / 1e6;
-  header.foff_mhz = -channel_hz / 1e6;
+  const ChannelFrequencies frequencies = channel_frequencies(centre_hz, rate_hz, channels);
+  header.fch1_mhz = frequencies.fch1_mhz;
+  header.foff_mhz = frequencies.foff_mhz;
   header.nchans = channels;
   const double lowest_hz = centre_hz - channels / 2 * channel_hz;
   if (!(lowest_hz > 0.0)) {
