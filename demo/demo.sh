@@ -118,6 +118,18 @@ quiet_sigma=$(tail -n 8 "$log" | sed -n 's/.*Significance=\([^ ]*\).*/\1/p')
 quiet_verdict=$(tail -n 8 "$log" | grep -E '^(detected|no detection) ' | sed 's/ (.*//')
 quiet_mean=$(awk '/^#/ { next } { s += $3; ++n } END { printf "%.2f", s / n }' quiet_search.txt)
 
+# -- 2c. The pulsar software's format and the barycentre: the same capture as a filterbank -----
+site=52.2,0.09,20            # the observer: degrees north, degrees east, metres
+source_radec=53.2475,54.5788 # the source (ICRS degrees), written into the filterbank's header
+night_start=2026-12-07T01:00:00Z
+step "Filterbank: the period search's capture in 64 channels, searched again and referred to the barycentre"
+run "$bin/iqfilterbank" offperiod.bin offperiod.fil 64 20 --rate $rate --centre 430 --start $night_start \
+  --source DEMO --radec $source_radec
+run "$bin/cyclesearch" offperiod.fil filterbank_search.txt - $bins $period_ms $span $trials --site $site
+fil_ms=$(tail -n 12 "$log" | sed -n 's/^Best period=\([^ ]*\).*/\1/p')
+bary_ms=$(tail -n 12 "$log" | sed -n 's/^Barycentric period=\([^ ]*\).*/\1/p')
+v_over_c=$(tail -n 12 "$log" | sed -n 's/.*v\/c=\([^ ]*\).*/\1/p')
+
 # -- 3. Two receivers: the same sky, the second one 1234 samples later --------------------------
 delay=1234
 window=1000
@@ -268,7 +280,7 @@ if command -v gnuplot > /dev/null 2>&1; then
 else
   pictures="no pictures: gnuplot is not installed (Debian: apt-get install gnuplot-nox, then make demo again)"
 fi
-rm -f hline.bin pulsar.bin offperiod.bin quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin night_high.bin
+rm -f hline.bin pulsar.bin offperiod.bin offperiod.fil quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin night_high.bin
 rm -f ./*.sigmf-meta
 
 row() { printf '%-46s %s\n' "$1" "$2"; }
@@ -287,6 +299,8 @@ row "pulse on from phase $phase to $(awk -v p=$phase -v d=$duty 'BEGIN { printf 
     "cyclesearch: pulse from phase $search_first to $search_last, $search_sigma sigma: $search_verdict"
 row "" "chi2 $best_chi2 there, $typed_chi2 at $period_ms ms, where cyclestack"
 row "" "  shows the pulse displaced to phase $typed_first to $typed_last"
+row "the same as a filterbank, site $site" "cyclesearch of the .fil: best $fil_ms ms; at the barycentre $bary_ms ms"
+row "source $source_radec on $night_start" "  (observer's v/c toward the source $v_over_c)"
 row "noise only" "cyclesearch: reduced chi2 $quiet_mean over the trials ($quiet_best at best), $quiet_sigma sigma: $quiet_verdict"
 row "second receiver $delay samples late" "lagscan: \"1 on 2\" lag $lag_before; after iqtrim: $lag_after"
 row "grabspec's capture: tone at -300000 Hz = bin $grab_expected" "grabspec: strongest bin $grab_bin"

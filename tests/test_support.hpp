@@ -81,6 +81,29 @@ void expect_twins(const std::string& what, int trials, Make make, Fast fast, Pla
   }
 }
 
+// A SIGPROC header built by hand from the format's description: a keyword is its int32 length
+// and characters; a value an int32 or a float64, little-endian (the tests run on little-endian
+// machines only).
+struct SigprocBytes {
+  std::string bytes;
+  SigprocBytes& word(const std::string& text) {
+    const auto length = static_cast<std::int32_t>(text.size());
+    bytes.append(reinterpret_cast<const char*>(&length), 4);
+    bytes += text;
+    return *this;
+  }
+  SigprocBytes& integer(const std::string& key, std::int32_t value) {
+    word(key);
+    bytes.append(reinterpret_cast<const char*>(&value), 4);
+    return *this;
+  }
+  SigprocBytes& real(const std::string& key, double value) {
+    word(key);
+    bytes.append(reinterpret_cast<const char*>(&value), 8);
+    return *this;
+  }
+};
+
 // Seconds since the epoch of day `day` (days since 1970-01-01) at hh:mm:ss UTC.
 constexpr std::int64_t utc(std::int64_t day, int hh, int mm, int ss) {
   return day * 86400 + hh * 3600 + mm * 60 + ss;

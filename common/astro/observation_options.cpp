@@ -98,6 +98,17 @@ void read_pointing(const GivenOptions& given, Observation& observation) {
 
 }  // namespace
 
+Site site_from_options_or_refuse(const GivenOptions& given) { return site_option(given, {}); }
+
+UtcInstant start_from_options(const GivenOptions& given) { return start_option(given, {}); }
+
+std::optional<Equatorial> radec_from_options(const GivenOptions& given) {
+  const auto text = given.value("--radec");
+  if (!text) return std::nullopt;
+  const std::vector<double> v = angle_pair("--radec", *text, -90.0, kRadecRange);
+  return Equatorial{v[0], v[1]};
+}
+
 std::vector<OptionSpec> site_and_pointing_options() {
   return {
       {.name = "--site",
@@ -125,6 +136,13 @@ std::vector<OptionSpec> observation_options() {
                      .argument = "TIME",
                      .help = "the time in UTC, ISO 8601: YYYY-MM-DDTHH:MM[:SS[.fff]][Z]"});
   return options;
+}
+
+OptionSpec observation_option(std::string_view name) {
+  for (const OptionSpec& option : observation_options()) {
+    if (option.name == name) return option;
+  }
+  throw ToolError("no observation option " + std::string(name));
 }
 
 VelocityFrame frame_option(const GivenOptions& given) {

@@ -125,21 +125,28 @@ Vector3 unit_vector(const Equatorial& direction) {
   return to_vector(p);
 }
 
-Vector3 observer_barycentric_velocity(const Site& site, const UtcInstant& time) {
+ObserverState observer_barycentric_state(const Site& site, const UtcInstant& time) {
   const DynamicalTimes t = dynamical_times(time, site);
   double heliocentric[2][3], barycentric[2][3];
   eraEpv00(t.tdb1, t.tdb2, heliocentric, barycentric);
-  // The site on the turning Earth (m/s, intermediate frame), turned to the GCRS by the inverse
-  // of the celestial-to-intermediate matrix.
-  double site_pv[2][3], c2i[3][3], site_gcrs[3];
+  // The site on the turning Earth (m and m/s, intermediate frame), turned to the GCRS by the
+  // inverse of the celestial-to-intermediate matrix.
+  double site_pv[2][3], c2i[3][3], site_gcrs[2][3];
   eraPvtob(site.longitude_deg * ERFA_DD2R, site.latitude_deg * ERFA_DD2R, site.height_m, 0.0, 0.0, 0.0,
            eraEra00(time.jd1, time.jd2), site_pv);
   eraC2i06a(t.tt1, t.tt2, c2i);
-  eraTrxp(c2i, site_pv[1], site_gcrs);
+  eraTrxpv(c2i, site_pv, site_gcrs);
   constexpr double kAuPerDayInKms = ERFA_DAU / ERFA_DAYSEC / 1000.0;
-  Vector3 v{};
-  for (int k = 0; k < 3; ++k) v[k] = barycentric[1][k] * kAuPerDayInKms + site_gcrs[k] / 1000.0;
-  return v;
+  ObserverState state;
+  for (int k = 0; k < 3; ++k) {
+    state.position_m[k] = barycentric[0][k] * ERFA_DAU + site_gcrs[0][k];
+    state.velocity_kms[k] = barycentric[1][k] * kAuPerDayInKms + site_gcrs[1][k] / 1000.0;
+  }
+  return state;
+}
+
+Vector3 observer_barycentric_velocity(const Site& site, const UtcInstant& time) {
+  return observer_barycentric_state(site, time).velocity_kms;
 }
 
 Vector3 lsrk_solar_motion() {
@@ -161,6 +168,17 @@ VelocityCorrections velocity_corrections(const Site& site, const Equatorial& poi
   c.lsrk_kms = c.barycentric_kms + dot(lsrk_solar_motion(), n);
   c.v_over_c = c.barycentric_kms * 1000.0 / ERFA_CMPS;
   return c;
+}
+
+BarycentricTiming barycentric_timing(const Site& site, const Equatorial& source, const UtcInstant& time) {
+  const Vector3 n = unit_vector(source);
+  const ObserverState state = observer_barycentric_state(site, time);
+  const DynamicalTimes t = dynamical_times(time, site);
+  BarycentricTiming timing;
+  timing.v_over_c = dot(state.velocity_kms, n) * 1000.0 / ERFA_CMPS;
+  timing.roemer_s = dot(state.position_m, n) / ERFA_CMPS;
+  timing.tdb_mjd = modified_julian_date(t.tdb1, t.tdb2);
+  return timing;
 }
 
 }  // namespace iq

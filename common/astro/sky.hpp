@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,15 @@ inline UtcInstant later_by(const UtcInstant& time, double seconds) {
   return {time.jd1, time.jd2 + seconds / 86400.0};
 }
 
+// The modified Julian date of an instant, MJD = JD - 2400000.5, its whole days kept exact.
+inline double modified_julian_date(double jd1, double jd2) { return (jd1 - 2400000.5) + jd2; }
+
+// The UTC instant of a modified Julian date in UTC.
+inline UtcInstant utc_of_mjd(double mjd) {
+  const double day = std::floor(mjd);
+  return {2400000.5 + day, mjd - day};
+}
+
 // The years the Earth's ephemeris covers (ERFA's epv00: 1900 to 2100).
 inline constexpr int kFirstYear = 1900;
 inline constexpr int kLastYear = 2100;
@@ -71,6 +81,15 @@ using Vector3 = std::array<double, 3>;
 // The unit vector of an ICRS direction.
 Vector3 unit_vector(const Equatorial& direction);
 
+// The observer's position (m) and velocity (km/s) relative to the solar-system barycentre, on
+// ICRS axes: the Earth's (epv00) plus the site's on the turning Earth (pvtob, polar motion 0,
+// UT1 = UTC).
+struct ObserverState {
+  Vector3 position_m{};
+  Vector3 velocity_kms{};
+};
+ObserverState observer_barycentric_state(const Site& site, const UtcInstant& time);
+
 // The observer's velocity relative to the solar-system barycentre, km/s on ICRS axes: the
 // Earth's (epv00) plus the site's turning with the Earth (pvtob, polar motion 0, UT1 = UTC).
 Vector3 observer_barycentric_velocity(const Site& site, const UtcInstant& time);
@@ -87,5 +106,17 @@ struct VelocityCorrections {
   double v_over_c = 0.0;
 };
 VelocityCorrections velocity_corrections(const Site& site, const Equatorial& pointing, const UtcInstant& time);
+
+// A pulsar's timing seen from `site` at `time` and referred to the solar-system barycentre,
+// the source in direction `source`: the observer's barycentric velocity toward it over c
+// (a period measured at the site is P (1 + v_over_c) at the barycentre), the Roemer delay
+// r . n / c (a pulse reaches the barycentre that many seconds after the site), and the time
+// at the site in TDB as an MJD.
+struct BarycentricTiming {
+  double v_over_c = 0.0;
+  double roemer_s = 0.0;
+  double tdb_mjd = 0.0;
+};
+BarycentricTiming barycentric_timing(const Site& site, const Equatorial& source, const UtcInstant& time);
 
 }  // namespace iq

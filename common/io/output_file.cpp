@@ -72,6 +72,8 @@ std::string temp_pattern(const std::string& final_path) {
 
 // A PNG file's first eight bytes.
 constexpr std::string_view kPngSignature("\x89PNG\r\n\x1a\n", 8);
+// A SIGPROC file's first sixteen bytes: the length of HEADER_START, then the keyword.
+constexpr std::string_view kSigprocSignature("\x0c\0\0\0HEADER_START", 16);
 
 // Throws ToolError when the existing file `path` (with `info`) may not be the output: an input,
 // a folder, a file the user may not write, or one that `kind` may not replace.
@@ -102,9 +104,10 @@ std::optional<std::string> OutputKind::refusal(const std::string& path, const st
         "only a file no larger than itself, so that swapped names never lose a recording",
         path.c_str(), static_cast<long long>(size), static_cast<long long>(largest_replaced_));
   }
-  const std::string noun = what_ == What::kTable     ? "a table"
-                           : what_ == What::kPicture ? "a picture"
-                                                     : "capture metadata";
+  const std::string noun = what_ == What::kTable        ? "a table"
+                           : what_ == What::kPicture    ? "a picture"
+                           : what_ == What::kPulsarData ? "pulsar data"
+                                                        : "capture metadata";
   if (what_ != What::kMetadata) {
     if (const auto suffix = capture_suffix(path)) {
       return path + " is a capture (its name ends in " + *suffix + "); it is never replaced by " + noun;
@@ -116,6 +119,7 @@ std::optional<std::string> OutputKind::refusal(const std::string& path, const st
   const auto head = read_head(path);
   if (!head || !looks_binary(*head)) return std::nullopt;
   if (what_ == What::kPicture && head->starts_with(kPngSignature)) return std::nullopt;
+  if (what_ == What::kPulsarData && head->starts_with(kSigprocSignature)) return std::nullopt;
   return path + " holds binary data, like a capture (it starts \"" + quoted_start(*head) +
          "\"); it is never replaced by " + noun;
 }

@@ -37,6 +37,8 @@ class OutputKind {
   static OutputKind table() { return OutputKind(What::kTable, 0); }
   // A PNG or SVG picture: replaces what a table replaces, and a PNG picture.
   static OutputKind picture() { return OutputKind(What::kPicture, 0); }
+  // Data for the pulsar software (a SIGPROC file): replaces what a table replaces, and such a file.
+  static OutputKind pulsar_data() { return OutputKind(What::kPulsarData, 0); }
   // A capture's SigMF metadata (JSON text, named .sigmf-meta): replaces text only.
   static OutputKind capture_metadata() { return OutputKind(What::kMetadata, 0); }
   // A capture: replaces only a file of at most `largest_replaced` bytes, whatever it holds.
@@ -47,7 +49,7 @@ class OutputKind {
   std::optional<std::string> refusal(const std::string& path, const std::string& target, std::int64_t size) const;
 
  private:
-  enum class What { kTable, kPicture, kMetadata, kCapture };
+  enum class What { kTable, kPicture, kPulsarData, kMetadata, kCapture };
   OutputKind(What what, std::int64_t largest_replaced) : what_(what), largest_replaced_(largest_replaced) {}
   What what_;
   std::int64_t largest_replaced_;

@@ -10,19 +10,30 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "barycentre_report.hpp"
+#include "dm_trials.hpp"
+#include "astro/sky.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
+#include "dsp/dispersion.hpp"
 #include "dsp/folding.hpp"
 #include "dsp/period_search.hpp"
+#include "dsp/series_fold.hpp"
+#include "flow/capture_channels.hpp"
 #include "dsp/significance.hpp"
 #include "flow/fold_run.hpp"
 #include "io/capture_reader.hpp"
+#include "io/capture_metadata.hpp"
 #include "io/output_file.hpp"
+#include "io/sigproc_header.hpp"
+#include "io/pulsar_files.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 #include "runs/fold_tool.hpp"
+#include "runs/spectrum_rows.hpp"
 
 namespace iq {
 
@@ -37,6 +48,29 @@ constexpr const char* kTool = "cyclesearch";
 // Trials a search takes at most (the table keeps one line each).
 constexpr std::int64_t kMaxTrials = 100000;
 
+std::vector<OptionSpec> search_option_list() {
+  std::vector<OptionSpec> options = {
+      {.name = "--subints",
+       .argument = "N",
+       .help = "sub-integrations (default: enough that the pulse drifts less than\n"
+               "one bin across one of them at the edge of the span)"},
+      {.name = "--threshold", .argument = "SIGMA", .help = "significance that counts as a detection (default 5)"},
+      {.name = "--profile", .argument = "FILE", .help = "the best trial's profile, in cyclestack's table layout"},
+      {.name = "--channels",
+       .argument = "N",
+       .help = "cuts a capture into N channels (a power of two from 2 to 8192), one\nsample per frame of N "
+               "points, for --dm"},
+      {.name = "--centre",
+       .argument = "MHZ",
+       .help = "the capture's tuned frequency for --channels (instead of the\nmetadata's)"},
+      {.name = "--dm",
+       .argument = "DM|FROM:TO[:STEP]",
+       .help = "dedisperses a filterbank's channels (.fil) at DM pc cm^-3 before\nfolding, or at each "
+               "trial DM of a range (default step: one sample\nacross the band)"}};
+  for (const OptionSpec& option : barycentre_options()) options.push_back(option);
+  return options;
+}
+
 const Command kCommand{
     .tool = kTool,
     .usage = kCyclesearchUsage,
@@ -45,23 +79,17 @@ const Command kCommand{
         "forms the profile at each of <trials> periods from period * (1 - span) to\n"
         "period * (1 + span) by shifting and adding them. The table has one line per trial: period\n"
         "(ms), chi-square of the profile against its mean, reduced chi-square, peak S/N. The\n"
-        "console names the best trial, its on-pulse phase and its significance.",
+        "console names the best trial, its on-pulse phase and its significance. <capture> may also be\n"
+        "a pulsar file (SIGPROC .fil or .tim, PRESTO .dat with its .inf), whose header gives the\n"
+        "sample time: the clock rate is then given as -. With --site and the source (--radec, or\n"
+        "the file's header) the best period and the epoch are referred to the barycentre too.",
     .parameters = {text_parameter("capture"), text_parameter("table"),
                    number_parameter("clock rate (MHz)", "MHz", kFoldClock.range),
                    whole_parameter("bins", 2, kMaxFoldPoints),
                    number_parameter("period (ms)", "ms", kFoldPeriod.range),
                    number_parameter("span", "", "a relative half-width above 0 and at most 0.5"),
                    whole_parameter("trials", 1, kMaxTrials)},
-    .options = {{.name = "--subints",
-                 .argument = "N",
-                 .help = "sub-integrations (default: enough that the pulse drifts less than\n"
-                         "one bin across one of them at the edge of the span)"},
-                {.name = "--threshold",
-                 .argument = "SIGMA",
-                 .help = "significance that counts as a detection (default 5)"},
-                {.name = "--profile",
-                 .argument = "FILE",
-                 .help = "the best trial's profile, in cyclestack's table layout"}},
+    .options = search_option_list(),
     .usage_on_console = false,
 };
 
@@ -114,6 +142,22 @@ void fold_subints(CaptureReader& capture, const FoldGeometry& geometry, const Su
   }
 }
 
+// Folds the first split.samples samples of a pulsar file's series into the sub-integrations,
+// with the moments of their values for the noise.
+void fold_series_subints(PulsarSamples& samples, const FoldGeometry& geometry, const SubintSplit& split,
+                         SubintTable& table, SeriesMoments& moments) {
+  constexpr std::int64_t kChunk = 1 << 16;
+  std::vector<double> values;
+  for (std::int64_t k = 0; k < split.subints; ++k) {
+    for (std::int64_t s = split.first(k); s < split.first(k + 1); s += kChunk) {
+      values.resize(static_cast<std::size_t>(std::min(kChunk, split.first(k + 1) - s)));
+      samples.read(values);
+      moments.add(values);
+      fold_series(geometry, s, values, table.sums(k), table.counts(k));
+    }
+  }
+}
+
 // ln of the probability that noise gives the best trial's chi-square in one of the distinct
 // trials.
 double log_search_probability(const SearchResult& result) {
@@ -140,8 +184,9 @@ std::string search_header(const SearchResult& result, double threshold_sigma) {
 constexpr const char* kEdgeWarning =
     "best trial at the edge of the span: the period may lie outside the span; widen it";
 
-void write_search_table(OutputFile& file, const SearchResult& result, double threshold_sigma) {
-  std::string lines = search_header(result, threshold_sigma);
+void write_search_table(OutputFile& file, const SearchResult& result, double threshold_sigma,
+                        const std::string& more_header) {
+  std::string lines = search_header(result, threshold_sigma) + more_header;
   if (result.best_at_edge) lines += cformat("# warning: %s\n", kEdgeWarning);
   for (const TrialResult& trial : result.trials) {
     const ProfileStatistics& s = trial.statistics;
@@ -162,27 +207,138 @@ struct SearchPlan {
   std::int64_t trials = 0;
   std::int64_t samples = 0;  // whole blocks of one sample per bin, as cyclestack folds them
   double periods = 0.0;
+  double clock_mhz = 0.0;
   SubintSplit split{0, 1};
 };
 
-SearchPlan plan_geometry(const Run& run, const CaptureReader& capture) {
+// What is searched: a capture's power per sample, or the series of a pulsar file, whose header
+// gives the sample time.
+struct SearchInput {
+  CaptureReader reader;  // the capture, or the file of the pulsar file's samples
+  std::optional<PulsarHeader> header;
+  std::vector<double> dms;                        // --dm's trials (none: no dedispersion)
+  std::vector<std::vector<std::int64_t>> shifts;  // per DM trial, the channels' delays in samples
+  bool channelised = false;                       // a capture cut into channels by --channels
+  ChannelRows rows() {
+    return channelised ? capture_channel_rows(reader, header->nchans) : file_rows(reader, *header);
+  }
+  // The samples every DM trial holds: the file's less the largest delay.
+  std::int64_t samples() const {
+    std::int64_t most = 0;
+    for (const auto& delays : shifts) most = std::max(most, *std::max_element(delays.begin(), delays.end()));
+    return std::max<std::int64_t>(0, header->samples - most);
+  }
+};
+
+// A capture cut into --channels channels, one sample per frame: the header the metadata, --centre
+// and the clock rate give.
+void channelise(const Run& run, SearchInput& input) {
+  const std::int64_t channels = option_whole("--channels", *run.options().value("--channels"));
+  require_option(channels >= 2 && channels <= 8192 && std::has_single_bit(static_cast<std::uint64_t>(channels)),
+                 "--channels", "a power of two from 2 to 8192");
+  const double rate_mhz = run.number(2);
+  if (!(rate_mhz > 0.0)) run.refuse(2);
+  const CaptureMetadata meta = read_capture_metadata(run.text(0), "cyclesearch", run.err());
+  std::optional<double> centre_hz = meta.centre_frequency_hz;
+  if (const auto centre = run.options().value("--centre")) centre_hz = option_number("--centre", *centre) * 1e6;
+  if (!centre_hz) {
+    throw ToolError(
+        "option --channels needs the centre frequency: give --centre MHZ or keep it in the capture's "
+        "SigMF metadata");
+  }
+  PulsarHeader header;
+  header.format = "channelised capture";
+  header.data_path = run.text(0);
+  header.nchans = static_cast<std::int32_t>(channels);
+  header.samples = whole_frames(input.reader, header.nchans);
+  header.tsamp_s = static_cast<double>(channels) / (rate_mhz * 1e6);
+  const ChannelFrequencies frequencies = channel_frequencies(*centre_hz, rate_mhz * 1e6, header.nchans);
+  header.fch1_mhz = frequencies.fch1_mhz;
+  header.foff_mhz = frequencies.foff_mhz;
+  if (const auto start = meta.datetime_utc ? parse_utc(*meta.datetime_utc) : std::nullopt) {
+    header.tstart_mjd = modified_julian_date(start->jd1, start->jd2);
+  }
+  input.header = header;
+  input.channelised = true;
+}
+
+// The DM trials of --dm and their channel delays.
+void plan_dispersion(const GivenOptions& given, SearchInput& input) {
+  const auto text = given.value("--dm");
+  if (!text) return;
+  if (!input.header || input.header->nchans < 2) {
+    throw ToolError("option --dm needs channels: a filterbank (.fil), or a capture with --channels N");
+  }
+  const PulsarHeader& h = *input.header;
+  input.dms = dm_trials(*text, h);
+  for (const double dm : input.dms)
+    input.shifts.push_back(channel_shifts(dm, h.fch1_mhz, h.foff_mhz, h.nchans, h.tsamp_s));
+}
+
+constexpr const char* kClockFromHeader =
+    "the clock rate '-' is for the pulsar files (.fil, .tim, .dat with .inf), whose header gives the sample time";
+
+SearchInput open_search_input(const Run& run) {
+  const std::string& infile = run.text(0);
+  std::optional<PulsarHeader> header;
+  if (is_pulsar_file_name(infile)) {
+    header = read_pulsar_header(infile);
+    if (run.text(2) != "-") {
+      throw ToolError(cformat("the sample time of %s comes from its header (%.9g s): give the clock rate as -",
+                              infile.c_str(), header->tsamp_s));
+    }
+  } else if (run.text(2) == "-") {
+    throw ToolError(kClockFromHeader);
+  }
+  const std::string& path = header ? header->data_path : infile;
+  std::string why;
+  auto reader = CaptureReader::open(path, CaptureReader::kDefaultBufferBytes, &why);
+  if (!reader) throw ToolError("Can't open file " + path + ": " + why);
+  if (reader->length() < 0) throw ToolError("Can't measure the length of file " + reader->path());
+  SearchInput input{std::move(*reader), header, {}, {}, false};
+  if (run.options().has("--channels")) {
+    if (header) throw ToolError("option --channels is for captures: " + infile + " is a " + header->format);
+    channelise(run, input);
+  }
+  plan_dispersion(run.options(), input);
+  return input;
+}
+
+// The numbers of the command line; a pulsar file's clock is its header's.
+double checked_clock(const Run& run, const SearchInput& input) {
+  if (!input.header) {
+    run.convert_numbers();
+    return run.number(2);
+  }
+  for (std::size_t k = 3; k < 7; ++k) {
+    if (k == 4 || k == 5) {
+      run.number(k);
+    } else {
+      run.whole(k);
+    }
+  }
+  return 1e-6 / input.header->tsamp_s;
+}
+
+SearchPlan plan_geometry(const Run& run, const SearchInput& input) {
   SearchPlan plan;
-  run.convert_numbers();
-  const double clock_mhz = run.number(2);
+  const double clock_mhz = checked_clock(run, input);
   const std::int32_t bins = run.whole32(3);
   plan.period_ms = run.number(4);
   plan.geometry = fold_geometry(clock_mhz, bins, plan.period_ms);
-  check_fold_clock_and_period(plan.geometry, clock_mhz, run.text(2), run.text(4));
+  check_fold_clock_and_period(plan.geometry, clock_mhz, input.header ? cformat("%.17g", clock_mhz) : run.text(2),
+                              run.text(4));
   plan.span = run.number(5);
   if (!(std::isfinite(plan.span) && plan.span > 0.0 && plan.span <= 0.5)) run.refuse(5);
   plan.trials = run.whole(6);
-  if (capture.length() < 0) throw ToolError("Can't measure the length of file " + capture.path());
-  plan.samples = capture.length() / (2 * static_cast<std::int64_t>(bins)) * bins;
+  plan.clock_mhz = clock_mhz;
+  plan.samples = input.header ? input.samples() : input.reader.length() / (2 * std::int64_t{bins}) * bins;
   check_phase_range(run.text(4), plan.geometry, plan.samples);
   plan.periods = plan.samples > 0 ? plan.geometry.phase_value(plan.samples) / bins : 0.0;
   if (plan.periods < 1.0) {
-    throw ToolError(cformat("the capture holds less than one period: %lld samples folded, one period is %.0f",
-                            static_cast<long long>(plan.samples), bins / plan.geometry.res));
+    throw ToolError(cformat("the %s holds less than one period: %lld samples folded, one period is %.0f",
+                            input.header ? "file" : "capture", static_cast<long long>(plan.samples),
+                            bins / plan.geometry.res));
   }
   return plan;
 }
@@ -229,9 +385,8 @@ void print_plan(std::ostream& out, const SearchPlan& plan, const std::vector<dou
   out.flush();
 }
 
-void print_verdict(std::ostream& out, const SearchResult& result, const PowerMoments& moments,
+void print_verdict(std::ostream& out, const SearchResult& result, double mean, double variance,
                    double threshold_sigma) {
-  const double mean = moments.mean();
   const TrialResult& best = result.trials[result.best];
   const ProfileStatistics& s = best.statistics;
   const OnPulse window = on_pulse(result.best_profile, mean, s.peak_bin);
@@ -239,8 +394,7 @@ void print_verdict(std::ostream& out, const SearchResult& result, const PowerMom
   // Noise gives a chi-square this large more often than not: no evidence, 0 sigma rather than
   // the negative equivalent.
   const double sigma = std::max(0.0, gaussian_sigma(log_search));
-  out << cformat("Noise: mean power %.6g per sample, variance %.6g (from the folded samples)\n", mean,
-                 moments.variance());
+  out << cformat("Noise: mean power %.6g per sample, variance %.6g (from the folded samples)\n", mean, variance);
   out << cformat("Best period=%.12f ms   chi2=%.4f   dof=%d   reduced chi2=%.6f   peak S/N=%.3f\n", best.period_ms,
                  s.chi2, s.dof, s.reduced_chi2, s.peak_snr);
   out << cformat("On-pulse phase %.3f to %.3f (peak at %.3f)\n", window.first_phase, window.last_phase,
@@ -252,40 +406,148 @@ void print_verdict(std::ostream& out, const SearchResult& result, const PowerMom
   if (result.best_at_edge) out << "Warning: " << kEdgeWarning << '\n';
 }
 
+void print_dedispersion(std::ostream& out, const SearchInput& input, const std::string& dm) {
+  const std::int64_t most = input.header->samples - input.samples();
+  const double most_ms = static_cast<double>(most) * input.header->tsamp_s * 1e3;
+  if (input.dms.size() == 1) {
+    out << cformat("Dedispersed at DM %s pc cm^-3: channels delayed by up to %lld samples (%.6f ms)\n", dm.c_str(),
+                   static_cast<long long>(most), most_ms);
+    return;
+  }
+  out << cformat(
+      "Dedispersed at %zu DMs from %.4f to %.4f pc cm^-3: channels delayed by up to %lld samples (%.6f "
+      "ms)\n",
+      input.dms.size(), input.dms.front(), input.dms.back(), static_cast<long long>(most), most_ms);
+}
+
+// The start and the source a pulsar file's header gives, or the start in a capture's metadata.
+std::optional<BarycentreRequest> barycentre_of(const Run& run, const SearchInput& input) {
+  ObservationDefaults defaults;
+  if (input.header) {
+    if (input.header->tstart_mjd) defaults.start = utc_of_mjd(*input.header->tstart_mjd);
+    if (input.header->ra_deg && input.header->dec_deg) {
+      defaults.source = Equatorial{*input.header->ra_deg, *input.header->dec_deg};
+    }
+  } else {
+    defaults.capture_path = run.text(0);
+  }
+  return barycentre_request(run.options(), defaults, run.err());
+}
+
+// Folds the samples into the sub-integrations: their mean and variance.
+std::pair<double, double> fold_input(SearchInput& input, const SearchPlan& plan, SubintTable& table,
+                                     std::size_t dm_trial) {
+  if (input.header) {
+    SeriesMoments moments;
+    PulsarSamples samples(input.rows(), *input.header,
+                          input.shifts.empty() ? std::vector<std::int64_t>() : input.shifts[dm_trial]);
+    fold_series_subints(samples, plan.geometry, plan.split, table, moments);
+    return {moments.mean(), moments.variance()};
+  }
+  PowerMoments moments;
+  input.reader.show_progress(plan.samples * 2);
+  fold_subints(input.reader, plan.geometry, plan.split, table, moments);
+  return {moments.mean(), moments.variance()};
+}
+
+// The search at one DM trial (the only one without --dm).
+struct DmSearch {
+  double dm = 0.0;
+  SearchResult result;
+  double mean = 0.0, variance = 0.0;
+  double chi2() const { return result.trials[result.best].statistics.chi2; }
+};
+
+std::vector<DmSearch> search_every_dm(SearchInput& input, const SearchPlan& plan,
+                                      const std::vector<double>& periods_ms, std::ostream& out) {
+  std::vector<DmSearch> searches;
+  ChunkWorkers workers(worker_thread_count());
+  for (std::size_t k = 0; k < std::max<std::size_t>(1, input.dms.size()); ++k) {
+    DmSearch search;
+    search.dm = input.dms.empty() ? 0.0 : input.dms[k];
+    SubintTable table(plan.geometry.points, plan.split.subints);
+    std::tie(search.mean, search.variance) = fold_input(input, plan, table, k);
+    search.result =
+        search_periods(table, plan.geometry, plan.split, periods_ms, search.mean, search.variance, &workers);
+    if (input.dms.size() > 1) {
+      out << cformat("DM=%.4f   best period=%.12f ms   chi2=%.4f\n", search.dm,
+                     search.result.trials[search.result.best].period_ms, search.chi2());
+    }
+    searches.push_back(std::move(search));
+  }
+  return searches;
+}
+
+// The DM trial of largest chi-square; its trials count as distinct once per DM trial.
+DmSearch best_of(const std::vector<DmSearch>& searches) {
+  DmSearch best = *std::max_element(searches.begin(), searches.end(),
+                                    [](const DmSearch& a, const DmSearch& b) { return a.chi2() < b.chi2(); });
+  best.result.distinct *= static_cast<std::int64_t>(searches.size());
+  return best;
+}
+
+void write_dm_table(OutputFile& file, const std::vector<DmSearch>& searches, const DmSearch& best,
+                    double threshold_sigma, const std::string& more_header) {
+  std::string lines = search_header(best.result, threshold_sigma) + more_header;
+  lines += cformat("# best_dm=%.4f dm_trials=%zu; a line: DM, period (ms), chi2, reduced chi2, peak S/N\n",
+                   best.dm, searches.size());
+  for (const DmSearch& search : searches) {
+    for (const TrialResult& trial : search.result.trials) {
+      const ProfileStatistics& s = trial.statistics;
+      lines += cformat("%.4f   %.12f   %.4f   %.6f   %.3f\n", search.dm, trial.period_ms, s.chi2, s.reduced_chi2,
+                       s.peak_snr);
+    }
+    file.write(lines);
+    lines.clear();
+  }
+}
+
 int search_run(Run& run) {
   const SearchOptions options = search_options(run);
   const std::string& infile = run.text(0);
   const std::string& outfile = run.text(1);
-  std::string why;
-  auto capture = CaptureReader::open(infile, CaptureReader::kDefaultBufferBytes, &why);
-  if (!capture) throw ToolError("Can't open file " + infile + ": " + why);
-  SearchPlan plan = plan_geometry(run, *capture);
+  SearchInput input = open_search_input(run);
+  const std::optional<BarycentreRequest> barycentre = barycentre_of(run, input);
+  SearchPlan plan = plan_geometry(run, input);
   plan.split = SubintSplit{plan.samples, plan_subints(plan, options)};
 
   // Created before the scan, so that an output that cannot be written is reported at once;
   // each appears under its name only when complete.
-  OutputFile table_file(outfile, {capture->id()});
+  const FileId input_id = input.reader.id();
+  OutputFile table_file(outfile, {input_id});
   std::optional<OutputFile> profile_file;
-  if (options.profile) profile_file.emplace(*options.profile, std::initializer_list<FileId>{capture->id()});
+  if (options.profile) profile_file.emplace(*options.profile, std::initializer_list<FileId>{input_id});
 
   const std::vector<double> periods_ms = trial_periods(plan.period_ms, plan.span, plan.trials);
-  print_plan(run.out(), plan, periods_ms, capture->length());
+  if (!input.dms.empty()) print_dedispersion(run.out(), input, *run.options().value("--dm"));
+  print_plan(run.out(), plan, periods_ms, input.reader.length());
+  const std::vector<DmSearch> searches = search_every_dm(input, plan, periods_ms, run.out());
+  const DmSearch best = best_of(searches);
+  const SearchResult& result = best.result;
 
-  SubintTable table(plan.geometry.points, plan.split.subints);
-  PowerMoments moments;
-  capture->show_progress(plan.samples * 2);
-  fold_subints(*capture, plan.geometry, plan.split, table, moments);
-  ChunkWorkers workers(worker_thread_count());
-  const SearchResult result =
-      search_periods(table, plan.geometry, plan.split, periods_ms, moments.mean(), moments.variance(), &workers);
-
-  write_search_table(table_file, result, options.threshold_sigma);
+  const double best_ms = result.trials[result.best].period_ms;
+  std::optional<BarycentricResult> barycentric;
+  if (barycentre) {
+    const double seconds = static_cast<double>(plan.samples) / (plan.clock_mhz * 1e6);
+    barycentric = barycentric_result(*barycentre, best_ms, seconds);
+  }
+  const std::string more_header = barycentric ? barycentric_header(*barycentric) : std::string();
+  if (searches.size() > 1) {
+    write_dm_table(table_file, searches, best, options.threshold_sigma, more_header);
+  } else {
+    write_search_table(table_file, result, options.threshold_sigma, more_header);
+  }
   table_file.commit();
   if (profile_file) {
     write_fold_table(*profile_file, result.best_profile.sums, result.best_profile.counts);
     profile_file->commit();
   }
-  print_verdict(run.out(), result, moments, options.threshold_sigma);
+  print_verdict(run.out(), result, best.mean, best.variance, options.threshold_sigma);
+  if (searches.size() > 1) {
+    run.out() << cformat("Best DM=%.4f pc cm^-3   chi2=%.4f   (at DM %.4f: chi2=%.4f)\n", best.dm, best.chi2(),
+                         searches.front().dm, searches.front().chi2());
+  }
+  if (barycentric) print_barycentric(run.out(), *barycentric, best_ms);
   run.out() << cformat("\nInfile=%s    Outfile=%s\n", infile.c_str(), outfile.c_str());
   return kExitSuccess;
 }

@@ -28,13 +28,10 @@
 // only complete rows after each blank line.
 #include "iqwaterfall.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -51,6 +48,7 @@
 #include "io/output_file.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
+#include "runs/spectrum_rows.hpp"
 
 namespace iq {
 
@@ -77,39 +75,9 @@ const Command kCommand{
                    points_parameter("points", kSpectrumMaxPoints, "a power of two from 1 to 131072"),
                    whole_parameter("frames per row", INT64_MIN, INT64_MAX,
                                    "from 0 (one row of the whole capture) to (2^63 - 1) / (2 x points)")},
-    .options = {{.name = "--rate",
-                 .alias = "-r",
-                 .argument = "MHZ",
-                 .help = "the capture's complex sample rate (instead of the metadata's)"},
-                {.name = "--centre",
-                 .alias = "-c",
-                 .argument = "MHZ",
-                 .help = "the receiver's tuned frequency (instead of the metadata's)"},
-                {.name = "--center", .argument = "MHZ", .help = "the same as --centre"},
-                {.name = "--start",
-                 .argument = "TIME",
-                 .help = "the capture's start, YYYY-MM-DDTHH:MM:SS[.fraction]Z in UTC"}},
+    .options = capture_metadata_options(),
     .usage_on_console = false,
 };
-
-// What the options say of the capture; it overrides the metadata file.
-CaptureMetadata given_metadata(const GivenOptions& given) {
-  CaptureMetadata meta;
-  if (const auto rate = given.value("--rate")) {
-    const double mhz = option_number("--rate", *rate);
-    require_option(mhz > 0.0, "--rate", "a rate above 0 MHz");
-    meta.sample_rate_hz = mhz * 1e6;
-  }
-  for (const char* name : {"--centre", "--center"}) {
-    if (const auto centre = given.value(name)) meta.centre_frequency_hz = option_number(name, *centre) * 1e6;
-  }
-  if (const auto start = given.value("--start")) {
-    require_option(utc_datetime_seconds(*start).has_value(), "--start",
-                   "a UTC time YYYY-MM-DDTHH:MM:SS[.fraction]Z (got '" + *start + "')");
-    meta.datetime_utc = *start;
-  }
-  return meta;
-}
 
 // The shortest decimal text without an exponent that reads back as the same double.
 std::string shortest_text(double value) {
@@ -129,149 +97,50 @@ std::string header_text(std::int32_t points, std::int64_t frames_per_row, const 
          " a line: bin (from -N/2), mean power\n";
 }
 
-// Turns the frames of a run into rows: adds them to the row's spectrum in order and writes
-// each row as it is completed. A live table is flushed after every row.
-class RowWriter {
- public:
-  RowWriter(OutputFile& table, SpectrumFrames& batches, std::int32_t points, std::int64_t frames_per_row,
-            bool live)
-      : table_(table),
-        batches_(batches),
-        row_(points),
-        frames_per_row_(frames_per_row),
-        live_(live),
-        texts_(batches.workers().threads()) {}
-
-  // Frames the current row still lacks.
-  std::int64_t frames_wanted() const { return frames_per_row_ - in_row_; }
-  std::int64_t frames_in_row() const { return in_row_; }
-  std::int64_t rows() const { return rows_; }
-
-  // Adds the batch's frames [first, last).
-  void add(std::size_t first, std::size_t last) {
-    while (first < last) {
-      const auto take = static_cast<std::size_t>(
-          std::min<std::int64_t>(static_cast<std::int64_t>(last - first), frames_wanted()));
-      batches_.add(row_, first, first + take);
-      in_row_ += static_cast<std::int64_t>(take);
-      first += take;
-      if (in_row_ == frames_per_row_) write_row();
-    }
-  }
-
- private:
-  // The row's lines are formatted in shares on the workers, then written in order.
-  void write_row() {
-    const auto shares = static_cast<std::int64_t>(texts_.size());
-    batches_.workers().run(texts_.size(), [&](std::size_t c) {
-      const ItemRange lines = share_of(row_.points(), static_cast<std::int64_t>(c), shares);
-      texts_[c].clear();
-      append_spectrum_lines(texts_[c], row_, frames_per_row_, static_cast<std::int32_t>(lines.begin),
+// Writes each row as it is completed: its lines formatted in shares on the workers, then
+// written in order. A live table is flushed after every row.
+RowSink row_writer(OutputFile& table, std::int64_t frames_per_row, bool live) {
+  return [&table, frames_per_row, live, texts = std::vector<std::string>()](const SpectrumAccumulator& row,
+                                                                            ChunkWorkers& workers) mutable {
+    texts.resize(workers.threads());
+    const auto shares = static_cast<std::int64_t>(texts.size());
+    workers.run(texts.size(), [&](std::size_t c) {
+      const ItemRange lines = share_of(row.points(), static_cast<std::int64_t>(c), shares);
+      texts[c].clear();
+      append_spectrum_lines(texts[c], row, frames_per_row, static_cast<std::int32_t>(lines.begin),
                             static_cast<std::int32_t>(lines.end), SpectrumDigits::kAll);
     });
-    for (const std::string& text : texts_) table_.write(text);
-    table_.write("\n");
-    if (live_) table_.flush();
-    row_.clear();
-    in_row_ = 0;
-    ++rows_;
-  }
-
-  OutputFile& table_;
-  SpectrumFrames& batches_;
-  SpectrumAccumulator row_;
-  std::int64_t frames_per_row_;
-  bool live_;
-  std::vector<std::string> texts_;
-  std::int64_t in_row_ = 0;
-  std::int64_t rows_ = 0;
-};
-
-struct RunFigures {
-  std::int64_t bytes = 0;  // bytes of the capture or stream
-  std::int64_t rows = 0;
-  std::int64_t partial_frames = 0;  // whole frames of the partial last row
-  std::int64_t left_out = 0;        // bytes past the last complete row
-};
-
-// The whole frames of a capture file. Its length is counted one byte long, as iqspec counts it,
-// so that a row equals iqspec's table of the same frames cut out of the capture.
-std::int64_t whole_frames(const CaptureReader& capture, std::int32_t points) {
-  return ((capture.length() + 1) / points) / 2;
+    for (const std::string& text : texts) table.write(text);
+    table.write("\n");
+    if (live) table.flush();
+  };
 }
 
-// A capture file without a whole row would give a table of no row.
-void require_whole_row(const CaptureReader& capture, std::int32_t points, std::int64_t frames_per_row) {
-  const std::int64_t frames = whole_frames(capture, points);
-  if (frames >= frames_per_row) return;
-  throw ToolError(cformat("%s holds no whole row: %lld bytes, %lld whole frames of the %lld a row takes",
-                          capture.path().c_str(), static_cast<long long>(capture.length()),
-                          static_cast<long long>(frames), static_cast<long long>(frames_per_row)));
+void print_figures(std::ostream& out, const RowFigures& figures, std::int64_t frames_per_row) {
+  out << cformat("Number of Bytes = %lld   No. of FFTs=%lld   Rows=%lld\n", static_cast<long long>(figures.bytes),
+                 static_cast<long long>(figures.rows * frames_per_row), static_cast<long long>(figures.rows));
 }
 
 // A capture file: its length says how many rows there are before any is read.
-RunFigures waterfall_of_file(CaptureReader& capture, OutputFile& table, std::int32_t points,
+RowFigures waterfall_of_file(CaptureReader& capture, OutputFile& table, std::int32_t points,
                              std::int64_t frames_per_row, std::ostream& out) {
-  const std::int64_t frames = whole_frames(capture, points);
-  RunFigures figures;
-  figures.bytes = capture.length();
-  figures.rows = frames / frames_per_row;
-  const std::int64_t used = figures.rows * frames_per_row;
-  figures.partial_frames = frames - used;
-  figures.left_out = figures.bytes - used * 2 * points;
-  out << cformat("Number of Bytes = %lld   No. of FFTs=%lld   Rows=%lld\n", static_cast<long long>(figures.bytes),
-                 static_cast<long long>(used), static_cast<long long>(figures.rows));
-  if (used == 0) return figures;
-  capture.show_progress(used * 2 * points);
-  SpectrumFrames batches(points, used);
-  RowWriter rows(table, batches, points, frames_per_row, false);
-  SpectrumFeed feed(batches, [&](std::size_t count) { rows.add(0, count); });
-  pump_frames(capture, 2 * static_cast<std::size_t>(points), used, feed);
+  const RowFigures figures = file_rows(capture, points, frames_per_row);
+  print_figures(out, figures, frames_per_row);
+  spectrum_rows_of_file(capture, points, frames_per_row, figures, row_writer(table, frames_per_row, false));
   return figures;
 }
 
-const char* signal_name(int signal_number) {
-  switch (signal_number) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "a signal";
-  }
-}
-
 // A live stream: rows are written as their frames come in, until the stream ends.
-RunFigures waterfall_of_stream(LiveInput& input, OutputFile& table, std::int32_t points,
+RowFigures waterfall_of_stream(LiveInput& input, OutputFile& table, std::int32_t points,
                                std::int64_t frames_per_row, std::ostream& out, std::ostream& err) {
-  SpectrumFrames batches(points, -1);
-  RowWriter rows(table, batches, points, frames_per_row, true);
-  // A batch never reaches past the current row, so that the row is written as soon as its last
-  // frame is in.
-  SpectrumFeed feed(
-      batches, [&](std::size_t count) { rows.add(0, count); }, [&] { return rows.frames_wanted(); });
-  pump_stream(input, 2 * static_cast<std::size_t>(points), feed);
-  RunFigures figures;
-  figures.bytes = input.bytes_read();
-  figures.rows = rows.rows();
-  figures.partial_frames = rows.frames_in_row();
-  figures.left_out = figures.bytes - figures.rows * frames_per_row * 2 * points;
+  const RowFigures figures =
+      spectrum_rows_of_stream(input, points, frames_per_row, row_writer(table, frames_per_row, true));
   if (input.stop_signal() != 0) {
     err << cformat("%s: the stream was stopped by %s; the table keeps its %lld complete rows\n", kTool,
                    signal_name(input.stop_signal()), static_cast<long long>(figures.rows));
   }
-  out << cformat("Number of Bytes = %lld   No. of FFTs=%lld   Rows=%lld\n", static_cast<long long>(figures.bytes),
-                 static_cast<long long>(figures.rows * frames_per_row), static_cast<long long>(figures.rows));
+  print_figures(out, figures, frames_per_row);
   return figures;
-}
-
-// Standard input's device and inode, so that the table cannot replace the stream's file.
-FileId standard_input_id() {
-  struct stat info {};
-  if (::fstat(STDIN_FILENO, &info) != 0) throw ToolError(system_error_text("Can't read standard input", errno));
-  return FileId{info.st_dev, info.st_ino};
 }
 
 // A row's byte count must fit 64 bits; 0 stands for the whole capture.
@@ -298,18 +167,6 @@ std::int64_t whole_capture_row(const std::optional<CaptureReader>& capture, std:
   return frames;
 }
 
-// The capture file, measured; nothing for a live stream on standard input.
-std::optional<CaptureReader> open_waterfall_input(const std::string& infile) {
-  if (infile == "-") return std::nullopt;
-  std::string why;
-  auto capture = CaptureReader::open(infile, CaptureReader::kDefaultBufferBytes, &why);
-  if (!capture) throw ToolError("Can't open file " + infile + ": " + why);
-  if (capture->length() < 0) {
-    throw ToolError(infile + " has no length to measure (a pipe or device); give it as \"-\" on standard input");
-  }
-  return capture;
-}
-
 int waterfall_run(Run& run) {
   std::ostream& out = run.out();
   const std::string& infile = run.text(0);
@@ -319,18 +176,16 @@ int waterfall_run(Run& run) {
   const std::int32_t n = run.whole32(2);
   std::int64_t frames_per_row = frames_per_row_argument(run, n);
 
-  std::optional<CaptureReader> capture = open_waterfall_input(infile);
+  std::optional<CaptureReader> capture = open_capture_or_stream(infile);
   const bool live = !capture;
   if (frames_per_row == 0) frames_per_row = whole_capture_row(capture, n);
   CaptureMetadata meta = read_capture_metadata(infile, kTool, run.err());
-  if (capture) require_whole_row(*capture, n, frames_per_row);
-  if (given.sample_rate_hz) meta.sample_rate_hz = given.sample_rate_hz;
-  if (given.centre_frequency_hz) meta.centre_frequency_hz = given.centre_frequency_hz;
-  if (given.datetime_utc) meta.datetime_utc = given.datetime_utc;
+  if (capture) require_whole_row(*capture, n, frames_per_row, "row");
+  meta = with_given(meta, given);
 
   OutputFile table(outfile, {live ? standard_input_id() : capture->id()});
   table.write(header_text(n, frames_per_row, meta));
-  RunFigures figures;
+  RowFigures figures;
   if (live) {
     // Taken after the table exists, whose own interrupt clean-up it then stands in for: from
     // here on a stop signal ends the stream, and the table, already in place, keeps its rows.
@@ -343,18 +198,7 @@ int waterfall_run(Run& run) {
   table.commit();
   // A stream that ended before its first row filled gave nothing to look at: a failure, though
   // the table (its header alone) stays, as a live table's rows would.
-  if (figures.rows == 0) {
-    throw ToolError(
-        cformat("standard input ended before a whole row: %lld bytes, %lld whole frames of the %lld a row takes",
-                static_cast<long long>(figures.bytes), static_cast<long long>(figures.partial_frames),
-                static_cast<long long>(frames_per_row)));
-  }
-  if (figures.left_out > 0) {
-    run.err() << cformat(
-        "%s: left out a partial last row: %lld bytes, %lld whole frames of the %lld a row takes\n", kTool,
-        static_cast<long long>(figures.left_out), static_cast<long long>(figures.partial_frames),
-        static_cast<long long>(frames_per_row));
-  }
+  report_row_ends(run.err(), kTool, figures, frames_per_row, "row");
   out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d   Frames per row=%lld\n", infile.c_str(),
                  outfile.c_str(), n, static_cast<long long>(frames_per_row));
   return kExitSuccess;
