@@ -78,7 +78,11 @@ inline void redo_step(const LagTerms& terms, std::size_t first, std::size_t j, s
 
 // Vectors of lag positions summed side by side: enough independent chains to hide the
 // latency of a step.
-constexpr std::size_t kChains = 4;
+constexpr std::size_t kChains = 8;
+
+// Steps taken between two looks at their proofs: a batch with a step not proven is taken again
+// step by step from its start.
+constexpr std::size_t kBatchSteps = 8;
 
 // The cells of a double's bit pattern (see above): adding kHalfCell and keeping kCellIndex
 // rounds the magnitude to 24 bits, halves away from zero.
@@ -134,48 +138,90 @@ HWY_INLINE V step(D d, V sum, V weight, const double* factors, V bound, VU& apar
 
 std::size_t GroupLags() { return kChains * hn::Lanes(D()); }
 
+// Whether no lane of the steps whose cell differences `apart` gathered has ends in two cells.
+HWY_INLINE bool proven(VU apart) {
+  const DU du;
+  return hn::AllTrue(du, hn::Eq(hn::And(apart, hn::Set(du, kCellIndex)), hn::Zero(du)));
+}
+
+// Steps [j, stop) of the GroupLags() lag positions from `first`, from and back into `sums`,
+// each step proven or else redone in extended precision.
+HWY_NOINLINE void ProvenSteps(const LagTerms& terms, const double* bounds, std::size_t first, std::size_t j,
+                              std::size_t stop, double* sums) {
+  const D d;
+  const DU du;
+  const std::size_t lanes = hn::Lanes(d);
+  const double* high = terms.factors.high.data() + first;
+  double next[kChains * 16];
+  for (; j < stop; ++j) {
+    const V weight = hn::Set(d, terms.rounded_weights[j]);
+    const V bound = hn::Set(d, bounds[j]);
+    VU apart = hn::Zero(du);
+    for (std::size_t c = 0; c < kChains; ++c) {
+      const V sum = hn::LoadU(d, sums + c * lanes);
+      hn::StoreU(step(d, sum, weight, high + j + c * lanes, bound, apart), d, next + c * lanes);
+    }
+    if (proven(apart)) {
+      std::copy(next, next + kChains * lanes, sums);
+    } else {
+      redo_step(terms, first, j, kChains * lanes, sums);
+    }
+  }
+}
+
 // Coefficients of GroupLags() lag positions from `first`; bounds[j] is the error bound of
-// step j (reach_bounds).
+// step j (reach_bounds). The sums live in registers for a batch of steps whose proofs are
+// gathered and looked at once; a batch not proven is taken again by ProvenSteps.
 void SumGroup(const LagTerms& terms, const double* bounds, std::size_t first, float* out) {
   const D d;
   const DU du;
   const std::size_t lanes = hn::Lanes(d);
   const double* high = terms.factors.high.data() + first;
-  const VU index_bits = hn::Set(du, kCellIndex);
-  // The sums live in registers while steps are proven, each step's starting sums also kept in
-  // memory: at a step that is not proven, the extended evaluation redoes it from there.
-  double sums[kChains * 16] = {};
-  const std::size_t window = terms.weights.size();
   const double* rounded_weights = terms.rounded_weights.data();
-  std::size_t j = 0;
-  V s0 = hn::Zero(d), s1 = hn::Zero(d), s2 = hn::Zero(d), s3 = hn::Zero(d);
-  while (true) {
-    for (; j < window; ++j) {
-      hn::StoreU(s0, d, sums);
-      hn::StoreU(s1, d, sums + lanes);
-      hn::StoreU(s2, d, sums + 2 * lanes);
-      hn::StoreU(s3, d, sums + 3 * lanes);
-      const V weight = hn::Set(d, rounded_weights[j]);
-      const V bound = hn::Set(d, bounds[j]);
-      VU apart = hn::Zero(du);
-      s0 = step(d, s0, weight, high + j, bound, apart);
-      s1 = step(d, s1, weight, high + j + lanes, bound, apart);
-      s2 = step(d, s2, weight, high + j + 2 * lanes, bound, apart);
-      s3 = step(d, s3, weight, high + j + 3 * lanes, bound, apart);
-      if (HWY_UNLIKELY(!hn::AllTrue(du, hn::Eq(hn::And(apart, index_bits), hn::Zero(du))))) break;
+  const std::size_t window = terms.weights.size();
+  double sums[kChains * 16] = {};  // the sums at the start of the batch
+  V s0 = hn::Zero(d), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0, s7 = s0;
+  for (std::size_t j = 0; j < window;) {
+    const std::size_t stop = std::min(j + kBatchSteps, window);
+    VU apart = hn::Zero(du);
+    for (std::size_t k = j; k < stop; ++k) {
+      const V weight = hn::Set(d, rounded_weights[k]);
+      const V bound = hn::Set(d, bounds[k]);
+      const double* f = high + k;
+      s0 = step(d, s0, weight, f, bound, apart);
+      s1 = step(d, s1, weight, f + lanes, bound, apart);
+      s2 = step(d, s2, weight, f + 2 * lanes, bound, apart);
+      s3 = step(d, s3, weight, f + 3 * lanes, bound, apart);
+      s4 = step(d, s4, weight, f + 4 * lanes, bound, apart);
+      s5 = step(d, s5, weight, f + 5 * lanes, bound, apart);
+      s6 = step(d, s6, weight, f + 6 * lanes, bound, apart);
+      s7 = step(d, s7, weight, f + 7 * lanes, bound, apart);
     }
-    if (j == window) break;
-    redo_step(terms, first, j++, kChains * lanes, sums);
-    s0 = hn::LoadU(d, sums);
-    s1 = hn::LoadU(d, sums + lanes);
-    s2 = hn::LoadU(d, sums + 2 * lanes);
-    s3 = hn::LoadU(d, sums + 3 * lanes);
+    if (HWY_UNLIKELY(!proven(apart))) {
+      ProvenSteps(terms, bounds, first, j, stop, sums);
+      s0 = hn::LoadU(d, sums);
+      s1 = hn::LoadU(d, sums + lanes);
+      s2 = hn::LoadU(d, sums + 2 * lanes);
+      s3 = hn::LoadU(d, sums + 3 * lanes);
+      s4 = hn::LoadU(d, sums + 4 * lanes);
+      s5 = hn::LoadU(d, sums + 5 * lanes);
+      s6 = hn::LoadU(d, sums + 6 * lanes);
+      s7 = hn::LoadU(d, sums + 7 * lanes);
+    }
+    j = stop;
+    hn::StoreU(s0, d, sums);
+    hn::StoreU(s1, d, sums + lanes);
+    hn::StoreU(s2, d, sums + 2 * lanes);
+    hn::StoreU(s3, d, sums + 3 * lanes);
+    hn::StoreU(s4, d, sums + 4 * lanes);
+    hn::StoreU(s5, d, sums + 5 * lanes);
+    hn::StoreU(s6, d, sums + 6 * lanes);
+    hn::StoreU(s7, d, sums + 7 * lanes);
   }
   const hn::Rebind<float, D> df;
-  hn::StoreU(hn::DemoteTo(df, s0), df, out + first);
-  hn::StoreU(hn::DemoteTo(df, s1), df, out + first + lanes);
-  hn::StoreU(hn::DemoteTo(df, s2), df, out + first + 2 * lanes);
-  hn::StoreU(hn::DemoteTo(df, s3), df, out + first + 3 * lanes);
+  for (std::size_t c = 0; c < kChains; ++c) {
+    hn::StoreU(hn::DemoteTo(df, hn::LoadU(d, sums + c * lanes)), df, out + first + c * lanes);
+  }
 }
 
 #else  // no kernel on this target: the callers take the extended evaluation
