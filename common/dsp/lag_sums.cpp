@@ -64,15 +64,21 @@ void sum_group_extended(const LagTerms& terms, std::size_t first, float* out) {
   std::copy(sums, sums + K, out + first);
 }
 
-// The extended step of `count` lag positions from `first` at window entry j, on sums held as
-// doubles.
-inline void redo_step(const LagTerms& terms, std::size_t first, std::size_t j, std::size_t count, double* sums) {
+// Step j of `count` lag positions from `first`, on sums held as doubles: each lane by the
+// proven double step with its own, tighter bound (lag_step.hpp), else in extended precision.
+inline void redo_step(const LagTerms& terms, std::size_t first, std::size_t j, std::size_t count, double* sums,
+                      double margin) {
   const extended weight = terms.weights[j];
+  const double rounded_weight = terms.rounded_weights[j];
   const double* high = terms.factors.high.data() + first + j;
   const double* low = terms.factors.low.data() + first + j;
   for (std::size_t m = 0; m < count; ++m) {
-    const extended factor = static_cast<extended>(high[m]) + low[m];
-    sums[m] = static_cast<float>(static_cast<extended>(sums[m]) + weight * factor);
+    auto sum = static_cast<float>(sums[m]);  // a single-precision value: exact
+    if (!lag_step_double(sum, rounded_weight, high[m], margin)) {
+      const extended factor = static_cast<extended>(high[m]) + low[m];
+      sum = static_cast<float>(sum + weight * factor);
+    }
+    sums[m] = sum;
   }
 }
 
@@ -146,8 +152,8 @@ HWY_INLINE bool proven(VU apart) {
 
 // Steps [j, stop) of the GroupLags() lag positions from `first`, from and back into `sums`,
 // each step proven or else redone in extended precision.
-HWY_NOINLINE void ProvenSteps(const LagTerms& terms, const double* bounds, std::size_t first, std::size_t j,
-                              std::size_t stop, double* sums) {
+HWY_NOINLINE void ProvenSteps(const LagTerms& terms, const double* bounds, double margin, std::size_t first,
+                              std::size_t j, std::size_t stop, double* sums) {
   const D d;
   const DU du;
   const std::size_t lanes = hn::Lanes(d);
@@ -164,15 +170,16 @@ HWY_NOINLINE void ProvenSteps(const LagTerms& terms, const double* bounds, std::
     if (proven(apart)) {
       std::copy(next, next + kChains * lanes, sums);
     } else {
-      redo_step(terms, first, j, kChains * lanes, sums);
+      redo_step(terms, first, j, kChains * lanes, sums, margin);
     }
   }
 }
 
 // Coefficients of GroupLags() lag positions from `first`; bounds[j] is the error bound of
-// step j (reach_bounds). The sums live in registers for a batch of steps whose proofs are
-// gathered and looked at once; a batch not proven is taken again by ProvenSteps.
-void SumGroup(const LagTerms& terms, const double* bounds, std::size_t first, float* out) {
+// step j (reach_bounds), `margin` that of a step redone lane by lane. The sums live in
+// registers for a batch of steps whose proofs are gathered and looked at once; a batch not
+// proven is taken again by ProvenSteps.
+void SumGroup(const LagTerms& terms, const double* bounds, double margin, std::size_t first, float* out) {
   const D d;
   const DU du;
   const std::size_t lanes = hn::Lanes(d);
@@ -198,7 +205,7 @@ void SumGroup(const LagTerms& terms, const double* bounds, std::size_t first, fl
       s7 = step(d, s7, weight, f + 7 * lanes, bound, apart);
     }
     if (HWY_UNLIKELY(!proven(apart))) {
-      ProvenSteps(terms, bounds, first, j, stop, sums);
+      ProvenSteps(terms, bounds, margin, first, j, stop, sums);
       s0 = hn::LoadU(d, sums);
       s1 = hn::LoadU(d, sums + lanes);
       s2 = hn::LoadU(d, sums + 2 * lanes);
@@ -227,7 +234,7 @@ void SumGroup(const LagTerms& terms, const double* bounds, std::size_t first, fl
 #else  // no kernel on this target: the callers take the extended evaluation
 
 std::size_t GroupLags() { return 0; }
-void SumGroup(const LagTerms&, const double*, std::size_t, float*) {}
+void SumGroup(const LagTerms&, const double*, double, std::size_t, float*) {}
 
 #endif
 
@@ -256,7 +263,7 @@ void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, 
   std::size_t i = begin;
   if (group > 0 && begin + group <= end) {
     const std::vector<double> bounds = lag_sums_detail::reach_bounds(terms, begin, end, margin);
-    for (; i + group <= end; i += group) HWY_DYNAMIC_DISPATCH(SumGroup)(terms, bounds.data(), i, out);
+    for (; i + group <= end; i += group) HWY_DYNAMIC_DISPATCH(SumGroup)(terms, bounds.data(), margin, i, out);
   }
   sum_lags_extended(terms, i, end, out);
 }

@@ -16,12 +16,12 @@ constexpr std::size_t kChunkLags = 256;
 
 // Amplitude of a complex sample from its two bytes: the sum of squares of the normalised
 // components is exact in extended precision; its root is taken in double precision and then
-// rounded to single precision.
+// rounded to single precision. The components are odd multiples of 2^-8 below 1, so the sum is
+// a whole number of 2^-16 below 2^17 of them: exact in double precision too, where it is formed.
 float amplitude(std::uint8_t i_byte, std::uint8_t q_byte) {
-  const auto i = static_cast<float>(kNormalisedCu8[i_byte]);
-  const auto q = static_cast<float>(kNormalisedCu8[q_byte]);
-  const extended sum = static_cast<extended>(i) * i + static_cast<extended>(q) * q;
-  return static_cast<float>(std::sqrt(static_cast<double>(sum)));
+  const double i = kNormalisedCu8[i_byte];
+  const double q = kNormalisedCu8[q_byte];
+  return static_cast<float>(std::sqrt(i * i + q * q));
 }
 
 void block_amplitudes(std::span<const std::uint8_t> bytes, float* out) {
