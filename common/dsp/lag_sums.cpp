@@ -22,7 +22,8 @@
 // patterns from one midpoint between them (included) to the next (excluded) form a cell, and
 // adding 2^28 then clearing the low 29 bits maps every pattern of a cell to its
 // single-precision value. When both ends s - B and s + B land in one cell, Y lies in it,
-// strictly inside, so it is no tie and RN24(Y) is the cell's value: the step stores that. Ends
+// strictly inside, so it is no tie and RN24(Y) is the cell's value: the step stores that, taken
+// from the cell of s, which lies between the ends (one addition fewer on the chain of steps). Ends
 // of different signs or in different cells send the step to the extended evaluation (so does
 // every sum below 2^-120, whose ends straddle zero, and with them the subnormal range, whose
 // values are not on the cells). That happens about once in millions of steps.
@@ -131,7 +132,8 @@ using DU = hn::RebindToUnsigned<D>;
 using VU = hn::Vec<DU>;
 
 // One vector step: the new sum rounded to single precision (held as a double, see the cells
-// above); collects in `apart` the lanes whose two ends lie in different cells.
+// above) from the cell of the double sum itself, so that the next step need not wait for the
+// ends; collects in `apart` the lanes whose two ends lie in different cells.
 HWY_INLINE V step(D d, V sum, V weight, const double* factors, V bound, VU& apart) {
   const DU du;
   const VU half = hn::Set(du, kHalfCell);
@@ -139,7 +141,7 @@ HWY_INLINE V step(D d, V sum, V weight, const double* factors, V bound, VU& apar
   const VU below = hn::Add(hn::BitCast(du, hn::Sub(next, bound)), half);
   const VU above = hn::Add(hn::BitCast(du, hn::Add(next, bound)), half);
   apart = hn::Or(apart, hn::Xor(below, above));
-  return hn::BitCast(d, hn::And(above, hn::Set(du, kCellIndex)));
+  return hn::BitCast(d, hn::And(hn::Add(hn::BitCast(du, next), half), hn::Set(du, kCellIndex)));
 }
 
 std::size_t GroupLags() { return kChains * hn::Lanes(D()); }
