@@ -63,6 +63,39 @@ TEST(FastPaths, NumberFormattingEqualsPrintf) {
   }
 }
 
+TEST(FastPaths, SinglePrecisionFormattingEqualsPrintf) {
+  // Exact ties at 7 and 3 decimals (odd multiples of 2^-8 and 2^-4), their neighbours, signed
+  // zeros and values rounding to zero from below, the edge of the whole-number range at 12
+  // decimals and beyond it, and random bit patterns (infinities and not-a-number among them).
+  const auto make = [](std::mt19937_64& rng, int trial) {
+    std::vector<float> values{0.0f, -0.0f, -1e-9f, 9007.199f, 9008.0f, 3e38f, -INFINITY, std::nanf("")};
+    for (int k = -600; k <= 600; ++k) {
+      const float tie = static_cast<float>(k) / 256.0f;
+      values.insert(values.end(),
+                    {tie, std::nextafter(tie, 0.0f), std::nextafter(tie, 3.0f), static_cast<float>(k) / 16.0f});
+    }
+    for (int k = 0; trial > 0 && k < 2000; ++k) {
+      values.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(rng())));
+      values.push_back(std::uniform_real_distribution<float>(-2.0f, 2.0f)(rng));
+    }
+    return values;
+  };
+  const auto format = [](auto append) {
+    return [append](const std::vector<float>& values) {
+      std::string text;
+      for (const float v : values) {
+        for (const int decimals : {7, 12, 3, 0}) {
+          append(text, v, decimals);
+          text += ' ';
+        }
+      }
+      return text;
+    };
+  };
+  test::expect_twins("single precision", 20, make, format(append_fixed_float),
+                     format([](std::string& t, float v, int decimals) { t += cformat("%.*f", decimals, v); }));
+}
+
 TEST(FastPaths, DumpLinesEqualPrintf) {
   // Every byte pair, numbered from 0, around the 64-bit limit and from negative numbers.
   std::vector<std::uint8_t> pairs;

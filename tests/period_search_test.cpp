@@ -12,6 +12,7 @@
 #include "dsp/chunk_workers.hpp"
 #include "dsp/folding.hpp"
 #include "dsp/period_search.hpp"
+#include "dsp/power_units.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -53,6 +54,30 @@ TEST(PeriodSearchTest, FoldWithSquaresKeepsTheSumsAndCountsTheSquares) {
     for (std::int64_t s = 0; s < 200000; ++s) expected += power_units(bytes, s) * power_units(bytes, s);
     EXPECT_EQ(squares, expected);
   }
+}
+
+// On every vector target: the largest powers (bytes 0 and 255) in runs long enough to fill a
+// lane to its limit, mixed bytes, and lengths that end inside a vector or on an odd byte.
+TEST(PeriodSearchTest, PowerSquaresInVectorsEqualOneSampleAtATime) {
+  std::vector<std::vector<std::uint8_t>> runs = {std::vector<std::uint8_t>(40000, 0),
+                                                 std::vector<std::uint8_t>(40001, 255),
+                                                 test::random_bytes(8193, 5),
+                                                 test::random_bytes(37, 6),
+                                                 {}};
+  for (std::size_t k = 0; k < 3000; ++k) runs.back().push_back(k % 3 == 0 ? 0 : k % 3 == 1 ? 255 : 127);
+  test::for_each_vector_target([&](const std::string& target) {
+    for (const auto& run : runs) {
+      std::uint64_t plain_squares = 1;
+      std::uint64_t squares = 1;
+      const std::uint64_t plain = power_units_and_squares_plain(run.data(), run.size(), plain_squares);
+      EXPECT_EQ(power_units_and_squares(run.data(), run.size(), squares), plain) << target << ", " << run.size();
+      EXPECT_EQ(squares, plain_squares) << target << ", " << run.size();
+    }
+  });
+  std::uint64_t squares = 0;
+  const std::uint8_t sample[] = {0, 255, 7};
+  EXPECT_EQ(power_units_and_squares_plain(sample, 3, squares), 130050u);
+  EXPECT_EQ(squares, std::uint64_t{130050} * 130050);
 }
 
 TEST(PeriodSearchTest, SplitsIntoPartsOfEqualLengthWithoutOverflow) {

@@ -64,23 +64,6 @@ void add_power_run(double& sum, std::span<const std::uint8_t> iq) {
   }
 }
 
-// The power of the samples in `piece` (at most kExactRunSamples) as a whole number of 2^-16,
-// and the sum of its squares. The powers are formed from the bytes rather than looked up: the
-// same integers, and a loop the compiler vectorises.
-std::uint64_t power_units_and_squares(std::span<const std::uint8_t> piece, std::uint64_t& squares) {
-  std::uint64_t units = 0;
-  std::uint64_t square_units = 0;
-  for (std::size_t k = 0; k + 1 < piece.size(); k += 2) {
-    const std::int32_t i = 2 * piece[k] - 255;
-    const std::int32_t q = 2 * piece[k + 1] - 255;
-    const auto u = static_cast<std::uint64_t>(static_cast<std::uint32_t>(i * i + q * q));
-    units += u;
-    square_units += u * u;
-  }
-  squares += square_units;
-  return units;
-}
-
 void add_amplitude_run(double& sum, std::span<const std::uint8_t> iq) {
   const std::vector<double>& amplitude = amplitude_table();
   double s = sum;
@@ -105,9 +88,9 @@ std::uint64_t add_power_run_with_squares(double& sum, std::span<const std::uint8
     const std::size_t take = std::min(iq.size(), 2 * kExactRunSamples);
     const auto piece = iq.first(take);
     if (is_whole_power_units(sum)) {
-      sum += static_cast<double>(power_units_and_squares(piece, squares)) * kPowerUnit;
+      sum += static_cast<double>(power_units_and_squares(piece.data(), piece.size(), squares)) * kPowerUnit;
     } else {
-      power_units_and_squares(piece, squares);
+      power_units_and_squares(piece.data(), piece.size(), squares);
       add_power_run(sum, piece);
     }
     iq = iq.subspan(take);

@@ -22,7 +22,8 @@
 // patterns from one midpoint between them (included) to the next (excluded) form a cell, and
 // adding 2^28 then clearing the low 29 bits maps every pattern of a cell to its
 // single-precision value. When both ends s - B and s + B land in one cell, Y lies in it,
-// strictly inside, so it is no tie and RN24(Y) is the cell's value: the step stores that. Ends
+// strictly inside, so it is no tie and RN24(Y) is the cell's value: the step stores that, taken
+// from the cell of s, which lies between the ends (one addition fewer on the chain of steps). Ends
 // of different signs or in different cells send the step to the extended evaluation (so does
 // every sum below 2^-120, whose ends straddle zero, and with them the subnormal range, whose
 // values are not on the cells). That happens about once in millions of steps.
@@ -64,21 +65,31 @@ void sum_group_extended(const LagTerms& terms, std::size_t first, float* out) {
   std::copy(sums, sums + K, out + first);
 }
 
-// The extended step of `count` lag positions from `first` at window entry j, on sums held as
-// doubles.
-inline void redo_step(const LagTerms& terms, std::size_t first, std::size_t j, std::size_t count, double* sums) {
+// Step j of `count` lag positions from `first`, on sums held as doubles: each lane by the
+// proven double step with its own, tighter bound (lag_step.hpp), else in extended precision.
+inline void redo_step(const LagTerms& terms, std::size_t first, std::size_t j, std::size_t count, double* sums,
+                      double margin) {
   const extended weight = terms.weights[j];
+  const double rounded_weight = terms.rounded_weights[j];
   const double* high = terms.factors.high.data() + first + j;
   const double* low = terms.factors.low.data() + first + j;
   for (std::size_t m = 0; m < count; ++m) {
-    const extended factor = static_cast<extended>(high[m]) + low[m];
-    sums[m] = static_cast<float>(static_cast<extended>(sums[m]) + weight * factor);
+    auto sum = static_cast<float>(sums[m]);  // a single-precision value: exact
+    if (!lag_step_double(sum, rounded_weight, high[m], margin)) {
+      const extended factor = static_cast<extended>(high[m]) + low[m];
+      sum = static_cast<float>(sum + weight * factor);
+    }
+    sums[m] = sum;
   }
 }
 
 // Vectors of lag positions summed side by side: enough independent chains to hide the
 // latency of a step.
-constexpr std::size_t kChains = 4;
+constexpr std::size_t kChains = 8;
+
+// Steps taken between two looks at their proofs: a batch with a step not proven is taken again
+// step by step from its start.
+constexpr std::size_t kBatchSteps = 8;
 
 // The cells of a double's bit pattern (see above): adding kHalfCell and keeping kCellIndex
 // rounds the magnitude to 24 bits, halves away from zero.
@@ -121,7 +132,8 @@ using DU = hn::RebindToUnsigned<D>;
 using VU = hn::Vec<DU>;
 
 // One vector step: the new sum rounded to single precision (held as a double, see the cells
-// above); collects in `apart` the lanes whose two ends lie in different cells.
+// above) from the cell of the double sum itself, so that the next step need not wait for the
+// ends; collects in `apart` the lanes whose two ends lie in different cells.
 HWY_INLINE V step(D d, V sum, V weight, const double* factors, V bound, VU& apart) {
   const DU du;
   const VU half = hn::Set(du, kHalfCell);
@@ -129,59 +141,102 @@ HWY_INLINE V step(D d, V sum, V weight, const double* factors, V bound, VU& apar
   const VU below = hn::Add(hn::BitCast(du, hn::Sub(next, bound)), half);
   const VU above = hn::Add(hn::BitCast(du, hn::Add(next, bound)), half);
   apart = hn::Or(apart, hn::Xor(below, above));
-  return hn::BitCast(d, hn::And(above, hn::Set(du, kCellIndex)));
+  return hn::BitCast(d, hn::And(hn::Add(hn::BitCast(du, next), half), hn::Set(du, kCellIndex)));
 }
 
 std::size_t GroupLags() { return kChains * hn::Lanes(D()); }
 
-// Coefficients of GroupLags() lag positions from `first`; bounds[j] is the error bound of
-// step j (reach_bounds).
-void SumGroup(const LagTerms& terms, const double* bounds, std::size_t first, float* out) {
+// Whether no lane of the steps whose cell differences `apart` gathered has ends in two cells.
+HWY_INLINE bool proven(VU apart) {
+  const DU du;
+  return hn::AllTrue(du, hn::Eq(hn::And(apart, hn::Set(du, kCellIndex)), hn::Zero(du)));
+}
+
+// Steps [j, stop) of the GroupLags() lag positions from `first`, from and back into `sums`,
+// each step proven or else redone in extended precision.
+HWY_NOINLINE void ProvenSteps(const LagTerms& terms, const double* bounds, double margin, std::size_t first,
+                              std::size_t j, std::size_t stop, double* sums) {
   const D d;
   const DU du;
   const std::size_t lanes = hn::Lanes(d);
   const double* high = terms.factors.high.data() + first;
-  const VU index_bits = hn::Set(du, kCellIndex);
-  // The sums live in registers while steps are proven, each step's starting sums also kept in
-  // memory: at a step that is not proven, the extended evaluation redoes it from there.
-  double sums[kChains * 16] = {};
-  const std::size_t window = terms.weights.size();
-  const double* rounded_weights = terms.rounded_weights.data();
-  std::size_t j = 0;
-  V s0 = hn::Zero(d), s1 = hn::Zero(d), s2 = hn::Zero(d), s3 = hn::Zero(d);
-  while (true) {
-    for (; j < window; ++j) {
-      hn::StoreU(s0, d, sums);
-      hn::StoreU(s1, d, sums + lanes);
-      hn::StoreU(s2, d, sums + 2 * lanes);
-      hn::StoreU(s3, d, sums + 3 * lanes);
-      const V weight = hn::Set(d, rounded_weights[j]);
-      const V bound = hn::Set(d, bounds[j]);
-      VU apart = hn::Zero(du);
-      s0 = step(d, s0, weight, high + j, bound, apart);
-      s1 = step(d, s1, weight, high + j + lanes, bound, apart);
-      s2 = step(d, s2, weight, high + j + 2 * lanes, bound, apart);
-      s3 = step(d, s3, weight, high + j + 3 * lanes, bound, apart);
-      if (HWY_UNLIKELY(!hn::AllTrue(du, hn::Eq(hn::And(apart, index_bits), hn::Zero(du))))) break;
+  double next[kChains * 16];
+  for (; j < stop; ++j) {
+    const V weight = hn::Set(d, terms.rounded_weights[j]);
+    const V bound = hn::Set(d, bounds[j]);
+    VU apart = hn::Zero(du);
+    for (std::size_t c = 0; c < kChains; ++c) {
+      const V sum = hn::LoadU(d, sums + c * lanes);
+      hn::StoreU(step(d, sum, weight, high + j + c * lanes, bound, apart), d, next + c * lanes);
     }
-    if (j == window) break;
-    redo_step(terms, first, j++, kChains * lanes, sums);
-    s0 = hn::LoadU(d, sums);
-    s1 = hn::LoadU(d, sums + lanes);
-    s2 = hn::LoadU(d, sums + 2 * lanes);
-    s3 = hn::LoadU(d, sums + 3 * lanes);
+    if (proven(apart)) {
+      std::copy(next, next + kChains * lanes, sums);
+    } else {
+      redo_step(terms, first, j, kChains * lanes, sums, margin);
+    }
+  }
+}
+
+// Coefficients of GroupLags() lag positions from `first`; bounds[j] is the error bound of
+// step j (reach_bounds), `margin` that of a step redone lane by lane. The sums live in
+// registers for a batch of steps whose proofs are gathered and looked at once; a batch not
+// proven is taken again by ProvenSteps.
+void SumGroup(const LagTerms& terms, const double* bounds, double margin, std::size_t first, float* out) {
+  const D d;
+  const DU du;
+  const std::size_t lanes = hn::Lanes(d);
+  const double* high = terms.factors.high.data() + first;
+  const double* rounded_weights = terms.rounded_weights.data();
+  const std::size_t window = terms.weights.size();
+  double sums[kChains * 16] = {};  // the sums at the start of the batch
+  V s0 = hn::Zero(d), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0, s6 = s0, s7 = s0;
+  for (std::size_t j = 0; j < window;) {
+    const std::size_t stop = std::min(j + kBatchSteps, window);
+    VU apart = hn::Zero(du);
+    for (std::size_t k = j; k < stop; ++k) {
+      const V weight = hn::Set(d, rounded_weights[k]);
+      const V bound = hn::Set(d, bounds[k]);
+      const double* f = high + k;
+      s0 = step(d, s0, weight, f, bound, apart);
+      s1 = step(d, s1, weight, f + lanes, bound, apart);
+      s2 = step(d, s2, weight, f + 2 * lanes, bound, apart);
+      s3 = step(d, s3, weight, f + 3 * lanes, bound, apart);
+      s4 = step(d, s4, weight, f + 4 * lanes, bound, apart);
+      s5 = step(d, s5, weight, f + 5 * lanes, bound, apart);
+      s6 = step(d, s6, weight, f + 6 * lanes, bound, apart);
+      s7 = step(d, s7, weight, f + 7 * lanes, bound, apart);
+    }
+    if (HWY_UNLIKELY(!proven(apart))) {
+      ProvenSteps(terms, bounds, margin, first, j, stop, sums);
+      s0 = hn::LoadU(d, sums);
+      s1 = hn::LoadU(d, sums + lanes);
+      s2 = hn::LoadU(d, sums + 2 * lanes);
+      s3 = hn::LoadU(d, sums + 3 * lanes);
+      s4 = hn::LoadU(d, sums + 4 * lanes);
+      s5 = hn::LoadU(d, sums + 5 * lanes);
+      s6 = hn::LoadU(d, sums + 6 * lanes);
+      s7 = hn::LoadU(d, sums + 7 * lanes);
+    }
+    j = stop;
+    hn::StoreU(s0, d, sums);
+    hn::StoreU(s1, d, sums + lanes);
+    hn::StoreU(s2, d, sums + 2 * lanes);
+    hn::StoreU(s3, d, sums + 3 * lanes);
+    hn::StoreU(s4, d, sums + 4 * lanes);
+    hn::StoreU(s5, d, sums + 5 * lanes);
+    hn::StoreU(s6, d, sums + 6 * lanes);
+    hn::StoreU(s7, d, sums + 7 * lanes);
   }
   const hn::Rebind<float, D> df;
-  hn::StoreU(hn::DemoteTo(df, s0), df, out + first);
-  hn::StoreU(hn::DemoteTo(df, s1), df, out + first + lanes);
-  hn::StoreU(hn::DemoteTo(df, s2), df, out + first + 2 * lanes);
-  hn::StoreU(hn::DemoteTo(df, s3), df, out + first + 3 * lanes);
+  for (std::size_t c = 0; c < kChains; ++c) {
+    hn::StoreU(hn::DemoteTo(df, hn::LoadU(d, sums + c * lanes)), df, out + first + c * lanes);
+  }
 }
 
 #else  // no kernel on this target: the callers take the extended evaluation
 
 std::size_t GroupLags() { return 0; }
-void SumGroup(const LagTerms&, const double*, std::size_t, float*) {}
+void SumGroup(const LagTerms&, const double*, double, std::size_t, float*) {}
 
 #endif
 
@@ -210,7 +265,7 @@ void sum_lags_vector(const LagTerms& terms, std::size_t begin, std::size_t end, 
   std::size_t i = begin;
   if (group > 0 && begin + group <= end) {
     const std::vector<double> bounds = lag_sums_detail::reach_bounds(terms, begin, end, margin);
-    for (; i + group <= end; i += group) HWY_DYNAMIC_DISPATCH(SumGroup)(terms, bounds.data(), i, out);
+    for (; i + group <= end; i += group) HWY_DYNAMIC_DISPATCH(SumGroup)(terms, bounds.data(), margin, i, out);
   }
   sum_lags_extended(terms, i, end, out);
 }

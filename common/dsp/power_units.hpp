@@ -16,4 +16,12 @@ std::uint64_t power_units(const std::uint8_t* bytes, std::size_t count);
 // The same, one byte at a time, for any count.
 std::uint64_t power_units_plain(const std::uint8_t* bytes, std::size_t count);
 
+// The power of the samples in the first `count` bytes (pairs of I and Q; an odd last byte is
+// left out) as in power_units, and the sum of the squares of the samples' powers (units of
+// 2^-32, exact below 2^64) added to `squares`.
+std::uint64_t power_units_and_squares(const std::uint8_t* bytes, std::size_t count, std::uint64_t& squares);
+
+// The same, one sample at a time.
+std::uint64_t power_units_and_squares_plain(const std::uint8_t* bytes, std::size_t count, std::uint64_t& squares);
+
 }  // namespace iq

@@ -16,29 +16,44 @@ constexpr std::size_t kChunkLags = 256;
 
 // Amplitude of a complex sample from its two bytes: the sum of squares of the normalised
 // components is exact in extended precision; its root is taken in double precision and then
-// rounded to single precision.
+// rounded to single precision. The components are odd multiples of 2^-8 below 1, so the sum is
+// a whole number of 2^-16 below 2^17 of them: exact in double precision too, where it is formed.
 float amplitude(std::uint8_t i_byte, std::uint8_t q_byte) {
-  const auto i = static_cast<float>(kNormalisedCu8[i_byte]);
-  const auto q = static_cast<float>(kNormalisedCu8[q_byte]);
-  const extended sum = static_cast<extended>(i) * i + static_cast<extended>(q) * q;
-  return static_cast<float>(std::sqrt(static_cast<double>(sum)));
+  const double i = kNormalisedCu8[i_byte];
+  const double q = kNormalisedCu8[q_byte];
+  return static_cast<float>(std::sqrt(i * i + q * q));
 }
 
-void block_amplitudes(std::span<const std::uint8_t> bytes, float* out) {
+// The distances of a sample's I and Q bytes from the centre (0..127 each), which decide its
+// amplitude (the normalised components of b and 255 - b differ only in sign).
+std::uint16_t amplitude_key(std::uint8_t i_byte, std::uint8_t q_byte) {
+  const auto distance = [](std::uint8_t b) { return b < 128 ? 127 - b : b - 128; };
+  return static_cast<std::uint16_t>(distance(i_byte) * 128 + distance(q_byte));
+}
+
+void block_amplitudes(std::span<const std::uint8_t> bytes, float* out, std::uint16_t* keys) {
   for (std::size_t k = 0; k < static_cast<std::size_t>(kBlockSamples); ++k) {
     out[k] = amplitude(bytes[2 * k], bytes[2 * k + 1]);
+    keys[k] = amplitude_key(bytes[2 * k], bytes[2 * k + 1]);
   }
 }
 
-// amplitude / mean - 1 for the first `count` amplitudes, split into two exact doubles.
-void split_factors(const float* amplitudes, float mean, std::size_t count, SplitFactors& out) {
+// amplitude / mean - 1 for the first `count` amplitudes, split into two exact doubles; each
+// factor is formed once for its amplitude key (the mean is fixed after block 0) and kept.
+void split_factors(const float* amplitudes, const std::uint16_t* keys, float mean, std::size_t count,
+                   SplitFactors& memo, std::vector<std::uint8_t>& known, SplitFactors& out) {
   out.high.resize(count);
   out.low.resize(count);
   for (std::size_t x = 0; x < count; ++x) {
-    const extended factor = static_cast<extended>(amplitudes[x]) / mean - 1;
-    const auto high = static_cast<double>(factor);
-    out.high[x] = high;
-    out.low[x] = static_cast<double>(factor - high);  // at most 11 significant bits: exact
+    const std::uint16_t key = keys[x];
+    if (known[key] == 0) {
+      const extended factor = static_cast<extended>(amplitudes[x]) / mean - 1;
+      memo.high[key] = static_cast<double>(factor);
+      memo.low[key] = static_cast<double>(factor - memo.high[key]);  // at most 11 significant bits: exact
+      known[key] = 1;
+    }
+    out.high[x] = memo.high[key];
+    out.low[x] = memo.low[key];
   }
 }
 
@@ -58,6 +73,12 @@ LagCorrelator::LagCorrelator(std::int32_t window, unsigned workers)
       workers_(std::max(workers, 1u)),
       amplitudes1_(static_cast<std::size_t>(kBlockSamples + kMaxWindow)),
       amplitudes2_(amplitudes1_.size()),
+      keys1_(amplitudes1_.size()),
+      keys2_(amplitudes1_.size()),
+      memo1_{std::vector<double>(kAmplitudeKeys), std::vector<double>(kAmplitudeKeys)},
+      memo2_(memo1_),
+      known1_(kAmplitudeKeys),
+      known2_(kAmplitudeKeys),
       coefficients1_(static_cast<std::size_t>(kBlockSamples)),
       coefficients2_(coefficients1_.size()) {
   if (window < 0 || window > kMaxWindow) throw std::invalid_argument("window length outside 0..1192");
@@ -114,10 +135,13 @@ void LagCorrelator::add_block(std::span<const std::uint8_t> block1, std::span<co
   workers_.run(2, [&](std::size_t c) {
     const int capture = c == 0 ? 1 : 2;
     std::vector<float>& amplitudes = capture == 1 ? amplitudes1_ : amplitudes2_;
-    block_amplitudes(capture == 1 ? block1 : block2, amplitudes.data() + carried);
+    std::vector<std::uint16_t>& keys = capture == 1 ? keys1_ : keys2_;
+    block_amplitudes(capture == 1 ? block1 : block2, amplitudes.data() + carried, keys.data() + carried);
     if (!carry) take_reference_window(capture);
     if (window_ > 0)
-      split_factors(amplitudes.data(), capture == 1 ? mean1_ : mean2_, used, capture == 1 ? factors1_ : factors2_);
+      split_factors(amplitudes.data(), keys.data(), capture == 1 ? mean1_ : mean2_, used,
+                    capture == 1 ? memo1_ : memo2_, capture == 1 ? known1_ : known2_,
+                    capture == 1 ? factors1_ : factors2_);
   });
   compute_coefficients();
 
@@ -132,6 +156,9 @@ void LagCorrelator::add_block(std::span<const std::uint8_t> block1, std::span<co
   const std::size_t bytes = static_cast<std::size_t>(window_) * sizeof(float);
   std::memmove(amplitudes1_.data(), amplitudes1_.data() + source, bytes);
   std::memmove(amplitudes2_.data(), amplitudes2_.data() + source, bytes);
+  const std::size_t key_bytes = static_cast<std::size_t>(window_) * sizeof(std::uint16_t);
+  std::memmove(keys1_.data(), keys1_.data() + source, key_bytes);
+  std::memmove(keys2_.data(), keys2_.data() + source, key_bytes);
 }
 
 }  // namespace iq

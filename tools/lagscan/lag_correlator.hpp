@@ -78,6 +78,15 @@ class LagCorrelator {
   // amplitudes of the previous step followed by the new block.
   std::vector<float> amplitudes1_;
   std::vector<float> amplitudes2_;
+  // The amplitude key of each entry of the series (the distances of I and Q from the centre).
+  std::vector<std::uint16_t> keys1_;
+  std::vector<std::uint16_t> keys2_;
+  // The split factor of every amplitude key seen so far, and which keys those are.
+  static constexpr std::size_t kAmplitudeKeys = 128 * 128;
+  SplitFactors memo1_;
+  SplitFactors memo2_;
+  std::vector<std::uint8_t> known1_;
+  std::vector<std::uint8_t> known2_;
   float mean1_ = 0.0f;
   float mean2_ = 0.0f;
   // (4.0 / L) * (window[j] / mean - 1) of each reference window, fixed after block 0.

@@ -54,9 +54,9 @@ void write_rows(LagCorrelator& correlator, std::vector<std::string>& shares, Out
       rows.append(lag,
                   std::to_chars(lag, lag + sizeof lag, correlator.first_lag() + static_cast<std::int64_t>(i)).ptr);
       rows += "    ";
-      append_fixed(rows, static_cast<double>(one_on_two[i]), 7);
+      append_fixed_float(rows, one_on_two[i], 7);
       rows += "    ";
-      append_fixed(rows, static_cast<double>(two_on_one[i]), 7);
+      append_fixed_float(rows, two_on_one[i], 7);
       rows += '\n';
     }
   });
