@@ -299,6 +299,10 @@ if command -v gnuplot > /dev/null 2>&1; then
     --title "Frequency switching: the night tuned to $night_centre MHz, one row of the whole capture"
   plot night_high_full.txt "${frame[@]}" --metadata night_high.bin \
     --title "Frequency switching: the same sky tuned to $high_centre MHz, one row of the whole capture"
+  plot night_off_full.txt "${frame[@]}" --metadata night_off.bin \
+    --title "Kelvin: the cold load (the sky off the source, $t_cold K), one row of the whole capture"
+  plot night_hot_full.txt "${frame[@]}" --metadata night_hot.bin \
+    --title "Kelvin: the hot load ($t_hot K), the same passband higher by the Y factor"
   plot night_kelvin.txt "${frame[@]}" --metadata night_on.bin --xrange -75:-25 \
     --title "Hydrogen-line night in kelvin: Y factor of a $t_hot K and a $t_cold K load, baseline removed"
   pictures="pictures:      $out/*.png"
