@@ -4,7 +4,8 @@
 # broadband noise, a pulsar-like pulse train buried in noise, two receivers that see the same
 # sky with a delay, a capture program started by grabspec, and a hydrogen-line night: a line
 # drifting through the beam seen through a receiver with an uneven passband, an off-source
-# reference, the waterfall, the calibrated spectrum and its velocity. Every tool turns them into its
+# reference, the waterfall, the calibrated spectrum and its velocity, and the same in kelvin from a
+# hot and a cold load with the line fitted. Every tool turns them into its
 # table; the summary compares what the tools found with what was put in. With gnuplot
 # installed, iqplot draws a picture of every table. Everything lands in one output folder.
 set -euo pipefail
@@ -241,6 +242,40 @@ read -r switched_velocity switched_rms < <(line_velocity night_switched.txt)
 switched_lsrk=$(lsrk "$switched_velocity")
 switched_check=$(within "$switched_lsrk" "$velocity" "$velocity_bin")
 
+# -- 7. Kelvin: the receiver looks into a hot load (an absorber at 290 K) and, as cold load, at
+# the cold sky off the source (10 K). iqsim's noise stands in for temperature: noise power
+# (--noise SIGMA, sigma^2 per component) is taken as 1.5625 K per step^2, so the night's noise of
+# 8 steps is a system of 100 K (a receiver of 90 K and the cold sky's 10 K) and the hot load's
+# 290 + 90 = 380 K is noise of sqrt(380 / 1.5625) = 15.595 steps. The interference tone comes
+# from the receiver itself, so the load sees it too. speccal's Y factor turns the night's
+# (on - off) / off into antenna temperature, removes a baseline, fits a Gaussian to the line and
+# reports it in LSRK with its integral and the column density.
+t_hot=290; t_cold=10; t_rx=90
+hot_noise=$(awk -v h=$t_hot -v r=$t_rx 'BEGIN { printf "%.3f", sqrt((h + r) / 1.5625) }')
+step "Kelvin: a hot load of $t_hot K (noise $hot_noise) and the cold sky of $t_cold K through a receiver of $t_rx K"
+run "$bin/iqsim" night_hot.bin --force --rate $rate --seconds 4 --seed 24 --noise "$hot_noise" \
+  --tone -400000,0.7 --passband 30 --centre $night_centre --start 2026-12-07T01:20:00Z --site $site
+run "$bin/iqwaterfall" night_off.bin night_off_full.txt $cal_points 0
+run "$bin/iqwaterfall" night_hot.bin night_hot_full.txt $cal_points 0
+# The line window: a dozen bins either side of the calibrated spectrum's strongest bin.
+peak_bin=$(awk '/^#/ { next } !seen++ || $2 > best { best = $2; bin = $1 } END { print bin }' night_calibrated.txt)
+run "$bin/speccal" night_on_full.txt night_off_full.txt night_kelvin.txt --hot night_hot_full.txt \
+  --cold night_off_full.txt --t-hot $t_hot --t-cold $t_cold -b 2 -l $((peak_bin - 12)):$((peak_bin + 12)) \
+  --report "${sky[@]}" --start $night_middle
+report() { tail -n 40 "$log" | sed -n "s/^$1=//p" | tail -n 1; }
+kelvin_of() { tail -n 40 "$log" | sed -n "s/^$1=\([^ ]*\) K .*/\1/p" | tail -n 1; }
+tsys=$(kelvin_of T_sys); trx=$(kelvin_of T_rx)
+fit_centroid=$(report centroid_1_kms); fit_centroid_err=$(report centroid_1_err_kms)
+fit_fwhm=$(report fwhm_1_kms); fit_fwhm_err=$(report fwhm_1_err_kms)
+fit_integral=$(report integral_kms); fit_integral_err=$(report integral_err_kms)
+fit_nh=$(report column_density_cm2); fit_nh_err=$(report column_density_err_cm2)
+channel=$(report channel_kms)
+fit_check=$(within "$fit_centroid" "$velocity" "$channel")
+# What was put in: the line's power (1.5^2 against the noise's 2 x 8^2 spread over the bins) as a
+# fraction of a bin's noise, times the 100 K that noise stands for, over channels of that width.
+put_integral=$(awk -v n=$cal_points -v c=$channel 'BEGIN { printf "%.1f", 1.5 ^ 2 / (2 * 8 ^ 2 / n) * 100 * c }')
+put_nh=$(awk -v i="$put_integral" 'BEGIN { printf "%.3e", 1.823e18 * i }')
+
 # -- Pictures -----------------------------------------------------------------------------------
 plot() {  # plot <table> [iqplot options]
   run "$bin/iqplot" "$1" "${1%.txt}.png" "${@:2}"
@@ -276,11 +311,17 @@ if command -v gnuplot > /dev/null 2>&1; then
     --title "Frequency switching: the night tuned to $night_centre MHz, one row of the whole capture"
   plot night_high_full.txt "${frame[@]}" --metadata night_high.bin \
     --title "Frequency switching: the same sky tuned to $high_centre MHz, one row of the whole capture"
+  plot night_off_full.txt "${frame[@]}" --metadata night_off.bin \
+    --title "Kelvin: the cold load (the sky off the source, $t_cold K), one row of the whole capture"
+  plot night_hot_full.txt "${frame[@]}" --metadata night_hot.bin \
+    --title "Kelvin: the hot load ($t_hot K), the same passband higher by the Y factor"
+  plot night_kelvin.txt "${frame[@]}" --metadata night_on.bin --xrange -75:-25 \
+    --title "Hydrogen-line night in kelvin: Y factor of a $t_hot K and a $t_cold K load, baseline removed"
   pictures="pictures:      $out/*.png"
 else
   pictures="no pictures: gnuplot is not installed (Debian: apt-get install gnuplot-nox, then make demo again)"
 fi
-rm -f hline.bin pulsar.bin offperiod.bin offperiod.fil quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin night_high.bin
+rm -f hline.bin pulsar.bin offperiod.bin offperiod.fil quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin night_high.bin night_hot.bin
 rm -f ./*.sigmf-meta
 
 row() { printf '%-46s %s\n' "$1" "$2"; }
@@ -311,6 +352,11 @@ row "line at LSRK $velocity km/s (bins of $velocity_bin km/s)" \
 row "site $site, galactic $pointing" "iqvelocity: LSRK correction $correction km/s at $night_middle"
 row "the same, tunings $switch_mhz MHz apart" \
     "speccal --switch: line at LSRK $switched_lsrk km/s ($switched_check), rms $switched_rms"
+row "hot load $t_hot K, cold sky $t_cold K, receiver $t_rx K" "speccal (Y factor): T_sys $tsys K, T_rx $trx K"
+row "line at LSRK $velocity km/s (channels of $velocity_bin km/s)" \
+    "speccal --report: Gaussian at LSRK $fit_centroid +- $fit_centroid_err km/s ($fit_check), FWHM $fit_fwhm +- $fit_fwhm_err km/s"
+row "integral $put_integral K km/s, N_H $put_nh cm^-2" \
+    "speccal --report: integral $fit_integral +- $fit_integral_err K km/s, N_H $fit_nh +- $fit_nh_err cm^-2"
 echo
 echo "Tables:        $out/*.txt"
 echo "Console lines: $log"

@@ -77,7 +77,8 @@ void write_file(const std::string& path, const std::string& text) { std::ofstrea
 
 // What the plain pictures do not use: a waterfall of one row (boxes on a UTC axis), a short one
 // (ticks in tenths of a second), a band a few kHz wide, a part of a profile, a search without a
-// detection (its threshold line above every trial).
+// detection (its threshold line above every trial), a calibrated spectrum in kelvin with
+// flagged bins on a velocity axis.
 TEST(IqplotTest, DrawsTheUnusualAxes) {
   if (!have_gnuplot()) GTEST_SKIP() << "gnuplot is not installed";
   test::ScratchDir dir;
@@ -95,8 +96,12 @@ TEST(IqplotTest, DrawsTheUnusualAxes) {
       "# cyclesearch best_period_ms=2.000000000000 chi2=12.5000 significance_sigma=0.00 threshold_sigma=5.00 "
       "threshold_chi2=45.2500 verdict=no-detection\n1.000000000000   0.0000   0.000000   -1.250\n"
       "2.000000000000   12.5000   0.198413   2.001\n3.000000000000   11.5000   0.198413   2.001\n");
+  write_file(dir.path("kelvin.txt"),
+             "# speccal points=6 sample_rate_hz=2400000 centre_frequency_hz=1420400000\n# kelvin: by Y factor\n"
+             "# flagged bins: 3\n# flagged: -3 -2 1\n-3    40\n-2    41\n-1    0.5\n0    2\n1    30\n2    0.1\n");
   const ToolArgs runs[] = {
       {dir.path("one.txt"), dir.path("one.png")},
+      {dir.path("kelvin.txt"), dir.path("kelvin.svg"), "--velocity"},
       {dir.path("short.txt"), dir.path("short.png")},
       {dir.path("spectrum.txt"), dir.path("narrow.png"), "--metadata", a, "--xrange", "1420.4005:1420.4015"},
       {dir.path("profile.txt"), dir.path("part.png"), "--xrange", "0.25:0.5"},

@@ -413,10 +413,12 @@ void check_velocity(const PlotSettings& settings, TableKind kind) {
 }
 
 // speccal's header places its bins like a waterfall's, before any capture's metadata does:
-// the bins of the whole spectrum (a switched table holds fewer), the rate and the centre.
+// the bins of the whole spectrum (a switched table holds fewer), the rate and the centre; and
+// it says whether the values are in kelvin.
 void read_calibrated_header(const std::vector<std::string>& comments, PlotSettings& settings) {
   CaptureMetadata header;
   for (const std::string& comment : comments) {
+    if (comment.starts_with("# kelvin:")) settings.kelvin = true;
     if (!comment.starts_with("# speccal ")) continue;
     const std::vector<std::string> fields = fields_of(comment);
     take_tuning_fields(fields, header);
@@ -447,6 +449,7 @@ TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSet
   settings.keys = {shape.min_key, shape.max_key};
   settings.search = read_search_header(shape.comments);
   read_calibrated_header(shape.comments, settings);
+  settings.flagged = shape.flagged;
   const auto recognised = recognise_table(shape);
   if (!options.kind) {
     if (recognised) return *recognised;

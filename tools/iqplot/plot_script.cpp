@@ -4,6 +4,7 @@
 // picture to standard output, so the caller decides where and how it is stored.
 #include "plot_script.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "io/text_format.hpp"
@@ -116,6 +117,35 @@ std::string profile_commands(const PlotSettings& s, const std::string& data, con
   return script + "plot " + data + ":3 with histeps ls 2 notitle\nunset multiplot\n";
 }
 
+// A calibrated spectrum's flagged bins as a band along the bottom of the plot, one stretch
+// per run of neighbouring bins, each bin as wide as its channel.
+std::string flagged_band(const std::vector<std::int64_t>& flagged, const Axis& x) {
+  std::string script;
+  for (std::size_t i = 0; i < flagged.size();) {
+    std::size_t last = i;
+    while (last + 1 < flagged.size() && flagged[last + 1] == flagged[last] + 1) ++last;
+    const double a = x.at(static_cast<double>(flagged[i]) - 0.5);
+    const double b = x.at(static_cast<double>(flagged[last]) + 0.5);
+    script += "set object rectangle from first " + number(std::min(a, b)) + ", graph 0 to first " +
+              number(std::max(a, b)) +
+              ", graph 0.04 fillstyle transparent solid 0.6 noborder fillcolor rgb '#e67e22'\n";
+    i = last + 1;
+  }
+  return script;
+}
+
+// A calibrated spectrum's baseline is 0: the zero line shows how flat it is. Its values are
+// antenna temperatures when its header says kelvin; flagged bins are marked beneath it.
+std::string calibrated_commands(const PlotSettings& s, const std::string& data, const Axis& x) {
+  std::string script = axis_labels(x.label, s.kelvin ? "Antenna temperature (K)" : "(on − off) / off");
+  script += flagged_band(s.flagged, x);
+  script += "plot " + data + ":2 with lines ls 1 notitle, 0 with lines lw 1 lc rgb '#555555' dt 2 notitle";
+  if (!s.flagged.empty()) {
+    script += cformat(", NaN with lines lw 6 lc rgb '#e67e22' title 'flagged (%zu bins)'", s.flagged.size());
+  }
+  return script + "\n";
+}
+
 // The plot commands of the table's kind; `data` names the table and its x column.
 std::string kind_commands(const PlotSettings& s, const std::string& data, const Axis& x) {
   std::string script;
@@ -156,9 +186,7 @@ std::string kind_commands(const PlotSettings& s, const std::string& data, const 
       script += search_plot_commands(s, data, x.label);
       break;
     case TableKind::kCalibrated:
-      // A calibrated spectrum's baseline is 0: the zero line shows how flat it is.
-      script += axis_labels(x.label, "(on − off) / off");
-      script += "plot " + data + ":2 with lines ls 1 notitle, 0 with lines lw 1 lc rgb '#555555' dt 2 notitle\n";
+      script += calibrated_commands(s, data, x);
       break;
     case TableKind::kWaterfall:
       script += waterfall_plot_commands(s);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "table_kind.hpp"
 
@@ -52,6 +53,9 @@ struct PlotSettings {
   std::optional<FoldedQuantity> folded;
   bool decibels = false;                // a spectrum's power in dB
   std::optional<SearchVerdict> search;  // a search table's header, when it has one
+  // A calibrated table's header: values in kelvin, and the bins it flags as interference.
+  bool kelvin = false;
+  std::vector<std::int64_t> flagged;
   int width = 900;
   int height = 540;
 };

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "io/header_fields.hpp"
 #include "io/tool_error.hpp"
 
 namespace iq {
@@ -103,12 +104,27 @@ int table_kind_columns(TableKind kind) {
   }
 }
 
+namespace {
+
+// The bin numbers of a flag line, however many such lines the header holds; a field that is
+// not a whole number is passed over.
+void take_flagged(const std::string& line, std::vector<std::int64_t>& flagged) {
+  const std::vector<std::string> fields = fields_of(line.substr(kFlaggedPrefix.size()));
+  for (const std::string& field : fields) {
+    std::int64_t bin = 0;
+    if (whole_field(field, bin)) flagged.push_back(bin);
+  }
+}
+
+}  // namespace
+
 TableShape scan_table(TableReader& table, const std::string& name) {
   TableShape shape;
   std::string line;
   while (table.next_line(line)) {
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     if (line[0] == '#') {
+      if (line.starts_with(kFlaggedPrefix)) take_flagged(line, shape.flagged);
       if (shape.comments.size() < kMaxComments) shape.comments.push_back(line);
       continue;
     }

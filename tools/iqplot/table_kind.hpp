@@ -36,6 +36,9 @@ std::string table_kind_names();
 // Comment lines a table's shape keeps: the header lines a tool writes, not a log.
 inline constexpr std::size_t kMaxComments = 16;
 
+// The start of speccal's header lines that list its flagged bins.
+inline constexpr std::string_view kFlaggedPrefix = "# flagged: ";
+
 // What one pass over a table shows about its kind.
 struct TableShape {
   std::int64_t rows = 0;
@@ -45,6 +48,7 @@ struct TableShape {
   double first_key = 0.0;               // the first column of the first row
   double min_key = 0.0, max_key = 0.0;  // the smallest and largest value of the first column
   std::vector<std::string> comments;    // the first kMaxComments comment lines ("# ...")
+  std::vector<std::int64_t> flagged;    // the bins of every "# flagged: B B ..." line (speccal's flags)
   double value_sum = 0.0;               // sum of the second column (a level table sums to 512)
   std::int64_t finite_values = 0;       // rows whose second column is a number, not nan
 };
