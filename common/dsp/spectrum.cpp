@@ -51,10 +51,6 @@ void SpectrumAccumulator::add_power(std::span<const float> power, std::size_t fi
 
 void SpectrumAccumulator::add_lane_powers(const float* group, std::size_t first_lane, std::size_t last_lane,
                                           std::size_t first, std::size_t last) {
-  // Where extended arithmetic is software, the proven double sums in vectors; the x87 unit's
-  // additions are faster than those (they need a gather of every eighth power).
-  if (!kHardwareExtended && add_lane_powers_vector(sums_.data(), group, first_lane, last_lane, first, last))
-    return;
   // Frame by frame through the bins: the bins' sums are independent, so their additions overlap.
   for (std::size_t l = first_lane; l < last_lane; ++l) {
     for (std::size_t k = first; k < last; ++k) {

@@ -25,7 +25,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "arith/extended_sum.hpp"
 #include "arith/precision.hpp"
 
 // Highway compiles this file once per target.
@@ -42,7 +41,6 @@ constexpr double kRelativeBound = 0x1p-50;
 constexpr double kAbsoluteBound = 0x1p-1000;
 constexpr double kSpreadRoundUp = 1.0 + 0x1p-40;
 constexpr std::uint64_t kExponentBits = 0x7ff0000000000000u;
-constexpr std::uint64_t kMantissaBits = 0x000fffffffffffffu;
 
 // StoreNearPowers (below) for one bin.
 inline bool bin_power_near(double re, double im, double distance, float& power) {
@@ -133,50 +131,6 @@ bool NearLanePowerKernel(const double* data, std::size_t points, std::size_t fra
   return true;
 }
 
-// Lanes where sum + value (doubles) rounded once is the extended sum rounded to double, as
-// add_extended proves it (arith/extended_sum.hpp): the exact error is zero, or s is no power of
-// two and the error is more than an extended ulp away from half a double ulp.
-template <class D>
-HWY_INLINE hn::Mask<D> SumsProven(D d, hn::Vec<D> sum, hn::Vec<D> value, hn::Vec<D> s) {
-  const hn::RebindToUnsigned<D> du;
-  const auto value_part = hn::Sub(s, sum);
-  const auto e = hn::Add(hn::Sub(sum, hn::Sub(s, value_part)), hn::Sub(value, value_part));
-  const auto bits = hn::BitCast(du, s);
-  const auto power_of_two = hn::Eq(hn::And(bits, hn::Set(du, kMantissaBits)), hn::Zero(du));
-  const auto ulp = hn::Mul(hn::BitCast(d, hn::And(bits, hn::Set(du, kExponentBits))), hn::Set(d, 0x1p-52));
-  const auto inside = hn::Lt(hn::Abs(e), hn::Mul(ulp, hn::Set(d, 0.5 - 0x1p-11)));
-  return hn::Or(hn::Eq(e, hn::Zero(d)), hn::AndNot(hn::RebindMask(d, power_of_two), inside));
-}
-
-bool AddLanePowersKernel(double* sums, const float* group, std::size_t first_lane, std::size_t last_lane,
-                         std::size_t first, std::size_t last) {
-  using D = hn::CappedTag<double, 4>;
-  const D d;
-  const hn::Rebind<float, D> df;
-  const hn::Rebind<std::int32_t, D> di;
-  const std::size_t lanes = hn::Lanes(d);
-  // Bin k of frame l is group[8 k + l]: a vector of bins reads every eighth float.
-  const auto stride = hn::Mul(hn::Iota(di, 0), hn::Set(di, 8));
-  for (std::size_t l = first_lane; l < last_lane; ++l) {
-    std::size_t k = first;
-    for (; k + lanes <= last; k += lanes) {
-      const auto sum = hn::LoadU(d, sums + k);
-      const auto value = hn::PromoteTo(d, hn::GatherIndex(df, group + 8 * k + l, stride));
-      const auto s = hn::Add(sum, value);
-      hn::StoreU(s, d, sums + k);
-      if (HWY_UNLIKELY(!hn::AllTrue(d, SumsProven(d, sum, value, s)))) {
-        double before[4];
-        double added[4];
-        hn::StoreU(sum, d, before);
-        hn::StoreU(value, d, added);
-        for (std::size_t m = 0; m < lanes; ++m) sums[k + m] = add_extended(before[m], added[m]);
-      }
-    }
-    for (; k < last; ++k) sums[k] = add_extended(sums[k], group[8 * k + l]);
-  }
-  return true;
-}
-
 bool FramePowerKernel(const double* frame, float* power, std::size_t bins) {
   using D = hn::CappedTag<double, 16>;
   const D d;
@@ -218,9 +172,6 @@ bool NearLanePowerKernel(const double*, std::size_t, std::size_t, const double*,
   return false;
 }
 bool LanePowerKernel(const double*, std::size_t, float*) { return false; }
-bool AddLanePowersKernel(double*, const float*, std::size_t, std::size_t, std::size_t, std::size_t) {
-  return false;
-}
 
 #endif
 
@@ -234,13 +185,6 @@ namespace iq {
 HWY_EXPORT(FramePowerKernel);
 HWY_EXPORT(LanePowerKernel);
 HWY_EXPORT(NearLanePowerKernel);
-HWY_EXPORT(AddLanePowersKernel);
-
-bool add_lane_powers_vector(double* sums, const float* group, std::size_t first_lane, std::size_t last_lane,
-                            std::size_t first, std::size_t last) {
-  return vector_kernels_on() &&
-         HWY_DYNAMIC_DISPATCH(AddLanePowersKernel)(sums, group, first_lane, last_lane, first, last);
-}
 
 std::size_t lane_power_near(const double* data, std::size_t points, std::size_t frames, const double* distance,
                             float* power, std::uint32_t* unproven, std::size_t capacity) {

@@ -29,9 +29,4 @@ void lane_power_fastest(const double* data, std::size_t points, float* power);
 std::size_t lane_power_near(const double* data, std::size_t points, std::size_t frames, const double* distance,
                             float* power, std::uint32_t* unproven, std::size_t capacity);
 
-// SpectrumAccumulator::add_lane_powers by the vector kernel (each sum proven to be the extended
-// sum rounded to double, or redone); false, nothing added, where there is no kernel.
-bool add_lane_powers_vector(double* sums, const float* group, std::size_t first_lane, std::size_t last_lane,
-                            std::size_t first, std::size_t last);
-
 }  // namespace iq

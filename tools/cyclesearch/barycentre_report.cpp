@@ -19,7 +19,7 @@ std::vector<OptionSpec> barycentre_options() {
 }
 
 // The start from --start, else the input's.
-UtcInstant start_of(const GivenOptions& given, const ObservationDefaults& defaults, std::ostream& err) {
+UtcInstant start_of(const GivenOptions& given, const SourceDefaults& defaults, std::ostream& err) {
   if (given.has("--start")) return start_from_options(given);
   if (defaults.start) return *defaults.start;
   std::optional<UtcInstant> start;
@@ -35,7 +35,7 @@ UtcInstant start_of(const GivenOptions& given, const ObservationDefaults& defaul
   return *start;
 }
 
-std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const ObservationDefaults& defaults,
+std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const SourceDefaults& defaults,
                                                     std::ostream& err) {
   if (!given.has("--site") && !given.has("--radec")) {
     if (given.has("--start")) throw ToolError("option --start is for the barycentre: give --site and --radec too");

@@ -25,7 +25,7 @@ struct BarycentreRequest {
 
 // What the input says where the options say nothing: the start and the source from a pulsar
 // file's header, or the capture whose SigMF metadata may give the start.
-struct ObservationDefaults {
+struct SourceDefaults {
   std::optional<UtcInstant> start;
   std::optional<Equatorial> source;
   std::optional<std::string> capture_path;
@@ -34,7 +34,7 @@ struct ObservationDefaults {
 // Nothing when neither --site nor --radec is given (--start alone is refused); otherwise the
 // site, the source (--radec or the header's) and the start (--start, the header's or the
 // capture's metadata), each refused by name when missing or malformed.
-std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const ObservationDefaults& defaults,
+std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const SourceDefaults& defaults,
                                                     std::ostream& err);
 
 // The topocentric period of data lasting `seconds` from the request's start, referred to the

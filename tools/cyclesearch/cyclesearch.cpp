@@ -422,7 +422,7 @@ void print_dedispersion(std::ostream& out, const SearchInput& input, const std::
 
 // The start and the source a pulsar file's header gives, or the start in a capture's metadata.
 std::optional<BarycentreRequest> barycentre_of(const Run& run, const SearchInput& input) {
-  ObservationDefaults defaults;
+  SourceDefaults defaults;
   if (input.header) {
     if (input.header->tstart_mjd) defaults.start = utc_of_mjd(*input.header->tstart_mjd);
     if (input.header->ra_deg && input.header->dec_deg) {
