@@ -405,6 +405,7 @@ void stage_pair_plain(double* data, std::size_t begin, std::size_t end, std::siz
 }
 
 bool HasKernel() { return true; }
+bool HasFusedKernel() { return HWY_NATIVE_FMA != 0; }
 
 // Whether every value is finite and at most kMostInput in magnitude.
 bool inputs_in_range(const double* data, std::size_t count) {
@@ -566,6 +567,7 @@ bool ButterflyKernel(ButterflyLanes& lanes, FftTwiddle w, ButterflyLanes* unchec
 #else  // no double lanes on this target: the callers take the extended evaluation
 
 bool HasKernel() { return false; }
+bool HasFusedKernel() { return false; }
 bool StagesKernel(double*, std::size_t, const FftTwiddle*, std::size_t, bool) { return false; }
 bool PlainStagesKernel(double*, std::size_t, const FftTwiddle*, std::size_t) { return false; }
 bool FillKernel(const std::uint8_t*, std::size_t, std::size_t, const std::uint32_t*, std::size_t,
@@ -584,6 +586,7 @@ HWY_AFTER_NAMESPACE();
 namespace iq {
 
 HWY_EXPORT(HasKernel);
+HWY_EXPORT(HasFusedKernel);
 HWY_EXPORT(StagesKernel);
 HWY_EXPORT(PlainStagesKernel);
 HWY_EXPORT(FillKernel);
@@ -592,6 +595,8 @@ HWY_EXPORT(ButterflyKernel);
 using namespace fft_lane_constants;
 
 bool fft_vector_supported() { return vector_kernels_on() && HWY_DYNAMIC_DISPATCH(HasKernel)(); }
+
+bool fft_vector_fused() { return fft_vector_supported() && HWY_DYNAMIC_DISPATCH(HasFusedKernel)(); }
 
 bool fft_twiddles_fit_vector(const FftTwiddle* twiddles, std::size_t count) {
   const auto fits = [](double v) {

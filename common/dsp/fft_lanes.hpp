@@ -40,6 +40,10 @@ inline void butterfly_extended(double& p_re, double& p_im, double& q_re, double&
 // Whether the vector evaluation runs: the chosen target (dsp/vector_target.hpp) has double
 // lanes and the kernels are not turned off.
 bool fft_vector_supported();
+// Whether it also has fused multiply-adds: the proof's error-free products take one operation
+// instead of Dekker's seven, which decides whether it beats the x87 unit (without them, on
+// 2-lane targets, it is about 7 % slower there).
+bool fft_vector_fused();
 
 // Whether the vector evaluation takes a table of twiddles laid out by stage (see below): its
 // proof needs every component to be zero or of a magnitude from 2^-100 to 2, and each stage's

@@ -99,6 +99,7 @@ SpectrumFrames::SpectrumFrames(std::int32_t points, std::int64_t frames, unsigne
   frame_power_.assign(transform_shares_, std::vector<float>(n_));
   power_.resize((batch_ + kFftLanes - 1) / kFftLanes * kFftLanes * n_);
   plain_ = plan_.lanes_serve_bytes() && n_ <= kPlainMostPoints;
+  proven_lanes_ = plan_.lanes_serve_bytes() && (!kHardwareExtended || fft_vector_fused());
 }
 
 void SpectrumFrames::transform_frames(std::size_t share, std::size_t first, std::size_t last, float* power) {
@@ -157,7 +158,7 @@ void SpectrumFrames::transform(std::size_t count, const FrameFill& fill) {
         continue;
       }
       const auto frames = std::span(group, last - first);
-      const double* data = plan_.transform_bytes_lanes(frames, lane_work_[c]);
+      const double* data = proven_lanes_ ? plan_.transform_bytes_lanes(frames, lane_work_[c]) : nullptr;
       if (data != nullptr) {
         lane_power_fastest(data, n, power);
       } else {

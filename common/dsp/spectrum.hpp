@@ -100,6 +100,9 @@ class SpectrumFrames {
   std::vector<float> power_;  // groups of kFftLanes frames, each in lane layout
   // Whether the groups take the plain transform, proven frame by frame (transform_plain).
   bool plain_ = false;
+  // Whether larger transforms take the proven vector butterflies rather than the x87 unit frame
+  // by frame (dsp/fft_lanes.hpp, fft_vector_fused).
+  bool proven_lanes_ = false;
   // Transforms the group of frames [first, last) of the batch one by one, powers to `power`.
   void transform_frames(std::size_t share, std::size_t first, std::size_t last, float* power);
   // Transforms a group of frames side by side in plain double arithmetic; the powers of a frame
