@@ -468,13 +468,12 @@ bool PlainStagesKernel(double* data, std::size_t n, const FftTwiddle* twiddles, 
   return true;
 }
 
-// The normalised value (b - 127.5) / 128 = (2b - 255) / 256 of the bytes in the low eight bits
-// of each lane of v.
+// The normalised value (b - 127.5) / 128 = b 2^-7 - 255/256 of the bytes in the low eight bits
+// of each lane of v: b 2^-7 and the difference are exact (multiples of 2^-8 below 2), fused or not.
 template <class DI, class D>
 HWY_INLINE hn::Vec<D> normalised_bytes(DI di, D d, hn::Vec<DI> v) {
-  const auto byte = hn::And(v, hn::Set(di, 0xff));
-  const auto centred = hn::Sub(hn::Add(byte, byte), hn::Set(di, 255));
-  return hn::Mul(hn::PromoteTo(d, centred), hn::Set(d, 0x1p-8));
+  const auto byte = hn::PromoteTo(d, hn::And(v, hn::Set(di, 0xff)));
+  return hn::MulAdd(byte, hn::Set(d, 0x1p-7), hn::Set(d, -255.0 / 256.0));
 }
 
 // Four points (a, b, c, e) of a vector of lanes in registers.
@@ -498,43 +497,57 @@ HWY_INLINE void store_points(const FourPoints& x, D d, double* at) {
   }
 }
 
+// The lanes [lane, lane + Lanes(d)) of FillKernel; with kMasked, lanes from `lanes` on read the
+// first frame and are zeroed.
+template <bool kMasked>
+HWY_INLINE V fill_part(const std::uint8_t* first, std::size_t stride, std::size_t lanes, std::size_t lane,
+                       const std::uint32_t* reversed, std::size_t n, const V (&w)[3][2], double* data) {
+  const D d;
+  const hn::Rebind<std::int32_t, D> di;
+  const auto index = hn::Add(hn::Iota(di, 0), hn::Set(di, static_cast<std::int32_t>(lane)));
+  const auto used = hn::Lt(index, hn::Set(di, static_cast<std::int32_t>(lanes)));
+  const auto frame = hn::IfThenElseZero(used, hn::Mul(index, hn::Set(di, static_cast<std::int32_t>(stride))));
+  const auto used_d = hn::Lt(hn::Iota(d, static_cast<double>(lane)), hn::Set(d, static_cast<double>(lanes)));
+  const auto value = [&](hn::Vec<decltype(di)> v) {
+    const V x = normalised_bytes(di, d, v);
+    return kMasked ? hn::IfThenElseZero(used_d, x) : x;
+  };
+  const auto* base = reinterpret_cast<const std::int32_t*>(first);
+  V sum = hn::Zero(d);
+  // Points i and i + n/2 take the neighbouring samples r and r + 1 (r = reversed(i), even): one
+  // four-byte read serves both.
+  const std::size_t half = n / 2;
+  for (std::size_t i = 0; i < half; i += 4) {
+    FourPoints x;
+    FourPoints y;
+    for (std::size_t j = 0; j < 4; ++j) {
+      const auto offset = hn::Add(frame, hn::Set(di, static_cast<std::int32_t>(2 * reversed[i + j])));
+      const auto samples = hn::GatherOffset(di, base, offset);
+      x.re[j] = value(samples);
+      x.im[j] = value(hn::ShiftRight<8>(samples));
+      y.re[j] = value(hn::ShiftRight<16>(samples));
+      y.im[j] = value(hn::ShiftRight<24>(samples));
+      sum = hn::MulAdd(x.re[j], x.re[j], hn::MulAdd(x.im[j], x.im[j], sum));
+      sum = hn::MulAdd(y.re[j], y.re[j], hn::MulAdd(y.im[j], y.im[j], sum));
+    }
+    first_two_stages(x, w);
+    store_points(x, d, data + kPoint * i + lane);
+    first_two_stages(y, w);
+    store_points(y, d, data + kPoint * (i + half) + lane);
+  }
+  return sum;
+}
+
 bool FillKernel(const std::uint8_t* first, std::size_t stride, std::size_t lanes, const std::uint32_t* reversed,
                 std::size_t n, const FftTwiddle* twiddles, double* data, double* squares) {
   const D d;
-  const hn::Rebind<std::int32_t, D> di;
   const std::size_t count = hn::Lanes(d);
   const V w[3][2] = {{hn::Set(d, twiddles[0].re), hn::Set(d, twiddles[0].im)},
                      {hn::Set(d, twiddles[1].re), hn::Set(d, twiddles[1].im)},
                      {hn::Set(d, twiddles[2].re), hn::Set(d, twiddles[2].im)}};
-  const auto* base = reinterpret_cast<const std::int32_t*>(first);
   for (std::size_t lane = 0; lane < kFftLanes; lane += count) {
-    // Byte offsets of each lane's frame; lanes past `lanes` read the first frame and are zeroed.
-    const auto index = hn::Add(hn::Iota(di, 0), hn::Set(di, static_cast<std::int32_t>(lane)));
-    const auto used = hn::Lt(index, hn::Set(di, static_cast<std::int32_t>(lanes)));
-    const auto frame = hn::IfThenElseZero(used, hn::Mul(index, hn::Set(di, static_cast<std::int32_t>(stride))));
-    const auto used_d = hn::Lt(hn::Iota(d, static_cast<double>(lane)), hn::Set(d, static_cast<double>(lanes)));
-    V sum = hn::Zero(d);
-    // Points i and i + n/2 take the neighbouring samples r and r + 1 (r = reversed(i), even):
-    // one four-byte read serves both.
-    const std::size_t half = n / 2;
-    for (std::size_t i = 0; i < half; i += 4) {
-      FourPoints x;
-      FourPoints y;
-      for (std::size_t j = 0; j < 4; ++j) {
-        const auto offset = hn::Add(frame, hn::Set(di, static_cast<std::int32_t>(2 * reversed[i + j])));
-        const auto samples = hn::GatherOffset(di, base, offset);
-        x.re[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, samples));
-        x.im[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, hn::ShiftRight<8>(samples)));
-        y.re[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, hn::ShiftRight<16>(samples)));
-        y.im[j] = hn::IfThenElseZero(used_d, normalised_bytes(di, d, hn::ShiftRight<24>(samples)));
-        sum = hn::MulAdd(x.re[j], x.re[j], hn::MulAdd(x.im[j], x.im[j], sum));
-        sum = hn::MulAdd(y.re[j], y.re[j], hn::MulAdd(y.im[j], y.im[j], sum));
-      }
-      first_two_stages(x, w);
-      store_points(x, d, data + kPoint * i + lane);
-      first_two_stages(y, w);
-      store_points(y, d, data + kPoint * (i + half) + lane);
-    }
+    const V sum = lane + count <= lanes ? fill_part<false>(first, stride, lanes, lane, reversed, n, w, data)
+                                        : fill_part<true>(first, stride, lanes, lane, reversed, n, w, data);
     hn::StoreU(sum, d, squares + lane);
   }
   return true;

@@ -6,8 +6,8 @@
 //   power = RN24(Y),  Y = RN64(RN64(re re) + RN64(im im))
 // (RNk: round to nearest with a k-bit significand; RN24 also in the single-precision range;
 // the extended exponent range never under- or overflows for these). In double: a = RN53(re re),
-// b = RN53(im im), s = RN53(a + b). With P = re re + im im, each double rounding errs by at most
-// 2^-53 of its value or 2^-1075 in the subnormal range, so
+// b = RN53(im im), s = RN53(a + b) (or s = RN53(re re + b) fused, which errs less). With P = re re + im im, each
+// double rounding errs by at most 2^-53 of its value or 2^-1075 in the subnormal range, so
 //   |s - P| <= 2^-53 P + 2^-53 s + 2^-1074,  |Y - P| <= 2^-63 (1 + 2^-60) P,
 //   |s - Y| <= 2^-51.9 s + 2^-1073 < E,  E = RN53(RN53(s 2^-50) + 2^-1000)
 // (the two roundings of E lose far less than the room left). Let f = RN24(s) (a conversion to
@@ -74,25 +74,26 @@ using namespace spectrum_power_detail;
 
 // Stores the single-precision powers re² + im² of a vector of points at `power` and returns the
 // lanes whose rounding is not proven to be the extended power's: the double power lies too near
-// a rounding boundary of single precision (see above). With `distance` (per lane) the values may
-// be up to that far from the extended transform's (a plain transform, dsp/fft_bound.hpp): with
-// X' = (re, im) and the defined X within distance d of it, | |X|^2 - |X'|^2 | <= d (2 |X'| + d) <= d (2 (|re| +
-// |im|) + d), which the bound adds to E (with 2^-40 of it for that term's own roundings; the relative error of the
-// extended square of |X|, 2^-63 of |X'|^2 plus that term, is inside E's other parts). Returns the lanes not
-// proven.
+// a rounding boundary of single precision (see above). The values may lie up to a distance d
+// (per lane) from the extended transform's (a plain transform, dsp/fft_bound.hpp): with
+// X' = (re, im) and the defined X within d of it, | |X|^2 - |X'|^2 | <= d (2 |X'| + d)
+// <= 2d (|re| + |im|) + d^2, which E gains as m slope + floor with m = |re| + |im|, slope = 2d
+// and floor = d^2 + 2^-1000, both rounded upwards by 2^-40 (near_terms), which also covers
+// the roundings of the fused sums here (without fused operations, of the products and sums;
+// the relative error of the extended square of |X|, 2^-63 of |X'|^2 plus that term, is inside
+// E's other parts). Exact values have slope 0 and floor 2^-1000.
 template <class D>
-HWY_INLINE hn::Mask<D> StoreNearPowers(D d, hn::Vec<D> re, hn::Vec<D> im, hn::Vec<D> distance, float* power) {
+HWY_INLINE hn::Mask<D> StoreNearPowers(D d, hn::Vec<D> re, hn::Vec<D> im, hn::Vec<D> slope, hn::Vec<D> floor,
+                                       float* power) {
   const hn::Rebind<float, D> df;
   const hn::RebindToUnsigned<D> du;
-  const auto s = hn::Add(hn::Mul(re, re), hn::Mul(im, im));
+  const auto s = hn::MulAdd(re, re, hn::Mul(im, im));
   const auto single = hn::DemoteTo(df, s);
   const auto f = hn::PromoteTo(d, single);
   const auto binade = hn::And(hn::BitCast(du, hn::Mul(f, hn::Set(d, kBelowOne))), hn::Set(du, kExponentBits));
   const auto half_gap = hn::Mul(hn::BitCast(d, binade), hn::Set(d, kSingleHalfGap));
   const auto magnitude = hn::Add(hn::Abs(re), hn::Abs(im));
-  const auto spread = hn::Mul(distance, hn::Add(hn::Add(magnitude, magnitude), distance));
-  const auto bound = hn::Add(hn::Add(hn::Mul(s, hn::Set(d, kRelativeBound)), hn::Set(d, kAbsoluteBound)),
-                             hn::Mul(spread, hn::Set(d, kSpreadRoundUp)));
+  const auto bound = hn::MulAdd(s, hn::Set(d, kRelativeBound), hn::MulAdd(magnitude, slope, floor));
   hn::StoreU(single, df, power);
   return hn::Not(hn::Lt(hn::Add(hn::Abs(hn::Sub(s, f)), bound), half_gap));
 }
@@ -101,7 +102,7 @@ HWY_INLINE hn::Mask<D> StoreNearPowers(D d, hn::Vec<D> re, hn::Vec<D> im, hn::Ve
 // those points in extended precision).
 template <class D>
 HWY_INLINE bool StoreProvenPowers(D d, hn::Vec<D> re, hn::Vec<D> im, float* power) {
-  return hn::AllFalse(d, StoreNearPowers(d, re, im, hn::Zero(d), power));
+  return hn::AllFalse(d, StoreNearPowers(d, re, im, hn::Zero(d), hn::Set(d, kAbsoluteBound), power));
 }
 
 bool NearLanePowerKernel(const double* data, std::size_t points, std::size_t frames, const double* distance,
@@ -112,11 +113,15 @@ bool NearLanePowerKernel(const double* data, std::size_t points, std::size_t fra
   std::size_t count = 0;
   for (std::size_t l = 0; l < frames; l += lanes) {
     const auto lane_distance = hn::LoadU(d, distance + l);
+    const auto round_up = hn::Set(d, kSpreadRoundUp);
+    const auto slope = hn::Mul(hn::Add(lane_distance, lane_distance), round_up);
+    const auto floor =
+        hn::Add(hn::Mul(hn::Mul(lane_distance, lane_distance), round_up), hn::Set(d, kAbsoluteBound));
     const auto used = hn::FirstN(d, frames - l);
     for (std::size_t k = 0; k < points; ++k) {
       const double* point = data + 16 * k;
       const auto failed = hn::And(used, StoreNearPowers(d, hn::LoadU(d, point + l), hn::LoadU(d, point + 8 + l),
-                                                        lane_distance, power + 8 * k + l));
+                                                        slope, floor, power + 8 * k + l));
       if (HWY_UNLIKELY(!hn::AllFalse(d, failed))) {
         std::uint8_t bits[8] = {};
         hn::StoreMaskBits(d, failed, bits);
