@@ -476,79 +476,61 @@ HWY_INLINE hn::Vec<D> normalised_bytes(DI di, D d, hn::Vec<DI> v) {
   return hn::MulAdd(byte, hn::Set(d, 0x1p-7), hn::Set(d, -255.0 / 256.0));
 }
 
-// Four points (a, b, c, e) of a vector of lanes in registers.
-struct FourPoints {
-  V re[4];
-  V im[4];
-};
-
-// The first two stages on four consecutive points, twiddles w[0] (stage 1), w[1] and w[2].
-HWY_INLINE void first_two_stages(FourPoints& x, const V (&w)[3][2]) {
-  butterfly_registers(x.re[0], x.im[0], x.re[1], x.im[1], w[0][0], w[0][1]);
-  butterfly_registers(x.re[2], x.im[2], x.re[3], x.im[3], w[0][0], w[0][1]);
-  butterfly_registers(x.re[0], x.im[0], x.re[2], x.im[2], w[1][0], w[1][1]);
-  butterfly_registers(x.re[1], x.im[1], x.re[3], x.im[3], w[2][0], w[2][1]);
-}
-
-HWY_INLINE void store_points(const FourPoints& x, D d, double* at) {
-  for (std::size_t j = 0; j < 4; ++j) {
-    hn::StoreU(x.re[j], d, at + kPoint * j);
-    hn::StoreU(x.im[j], d, at + kPoint * j + kFftLanes);
-  }
-}
-
-// The lanes [lane, lane + Lanes(d)) of FillKernel; with kMasked, lanes from `lanes` on read the
-// first frame and are zeroed.
-template <bool kMasked>
-HWY_INLINE V fill_part(const std::uint8_t* first, std::size_t stride, std::size_t lanes, std::size_t lane,
-                       const std::uint32_t* reversed, std::size_t n, const V (&w)[3][2], double* data) {
+bool FillKernel(const std::uint8_t* first, std::size_t stride, std::size_t lanes, const std::uint32_t* reversed,
+                std::size_t n, const FftTwiddle* twiddles, double* data, double* squares) {
   const D d;
   const hn::Rebind<std::int32_t, D> di;
-  const auto index = hn::Add(hn::Iota(di, 0), hn::Set(di, static_cast<std::int32_t>(lane)));
-  const auto used = hn::Lt(index, hn::Set(di, static_cast<std::int32_t>(lanes)));
-  const auto frame = hn::IfThenElseZero(used, hn::Mul(index, hn::Set(di, static_cast<std::int32_t>(stride))));
-  const auto used_d = hn::Lt(hn::Iota(d, static_cast<double>(lane)), hn::Set(d, static_cast<double>(lanes)));
-  const auto value = [&](hn::Vec<decltype(di)> v) {
-    const V x = normalised_bytes(di, d, v);
-    return kMasked ? hn::IfThenElseZero(used_d, x) : x;
-  };
+  const std::size_t count = hn::Lanes(d);
+  // Each lane's frame offset, and 1 for a used lane, 0 for one past `lanes` (which reads the
+  // first frame and is zeroed: the products are exact).
+  std::int32_t offsets[kFftLanes];
+  double keep[kFftLanes];
+  for (std::size_t l = 0; l < kFftLanes; ++l) {
+    offsets[l] = l < lanes ? static_cast<std::int32_t>(l * stride) : 0;
+    keep[l] = l < lanes ? 1.0 : 0.0;
+    squares[l] = 0.0;
+  }
+  const bool masked = lanes < kFftLanes;
   const auto* base = reinterpret_cast<const std::int32_t*>(first);
-  V sum = hn::Zero(d);
   // Points i and i + n/2 take the neighbouring samples r and r + 1 (r = reversed(i), even): one
   // four-byte read serves both.
   const std::size_t half = n / 2;
   for (std::size_t i = 0; i < half; i += 4) {
-    FourPoints x;
-    FourPoints y;
-    for (std::size_t j = 0; j < 4; ++j) {
-      const auto offset = hn::Add(frame, hn::Set(di, static_cast<std::int32_t>(2 * reversed[i + j])));
-      const auto samples = hn::GatherOffset(di, base, offset);
-      x.re[j] = value(samples);
-      x.im[j] = value(hn::ShiftRight<8>(samples));
-      y.re[j] = value(hn::ShiftRight<16>(samples));
-      y.im[j] = value(hn::ShiftRight<24>(samples));
-      sum = hn::MulAdd(x.re[j], x.re[j], hn::MulAdd(x.im[j], x.im[j], sum));
-      sum = hn::MulAdd(y.re[j], y.re[j], hn::MulAdd(y.im[j], y.im[j], sum));
+    for (std::size_t lane = 0; lane < kFftLanes; lane += count) {
+      const auto frame = hn::LoadU(di, offsets + lane);
+      const V factor = hn::LoadU(d, keep + lane);
+      const auto value = [&](hn::Vec<decltype(di)> v) {
+        const V x = normalised_bytes(di, d, v);
+        return masked ? hn::Mul(x, factor) : x;
+      };
+      V sum = hn::LoadU(d, squares + lane);
+      for (std::size_t j = 0; j < 4; ++j) {
+        const auto offset = hn::Add(frame, hn::Set(di, static_cast<std::int32_t>(2 * reversed[i + j])));
+        const auto samples = hn::GatherOffset(di, base, offset);
+        double* x = data + kPoint * (i + j) + lane;
+        double* y = data + kPoint * (i + j + half) + lane;
+        const V x_re = value(samples);
+        const V x_im = value(hn::ShiftRight<8>(samples));
+        const V y_re = value(hn::ShiftRight<16>(samples));
+        const V y_im = value(hn::ShiftRight<24>(samples));
+        hn::StoreU(x_re, d, x);
+        hn::StoreU(x_im, d, x + kFftLanes);
+        hn::StoreU(y_re, d, y);
+        hn::StoreU(y_im, d, y + kFftLanes);
+        sum = hn::MulAdd(x_re, x_re, hn::MulAdd(x_im, x_im, sum));
+        sum = hn::MulAdd(y_re, y_re, hn::MulAdd(y_im, y_im, sum));
+      }
+      hn::StoreU(sum, d, squares + lane);
     }
-    first_two_stages(x, w);
-    store_points(x, d, data + kPoint * i + lane);
-    first_two_stages(y, w);
-    store_points(y, d, data + kPoint * (i + half) + lane);
-  }
-  return sum;
-}
-
-bool FillKernel(const std::uint8_t* first, std::size_t stride, std::size_t lanes, const std::uint32_t* reversed,
-                std::size_t n, const FftTwiddle* twiddles, double* data, double* squares) {
-  const D d;
-  const std::size_t count = hn::Lanes(d);
-  const V w[3][2] = {{hn::Set(d, twiddles[0].re), hn::Set(d, twiddles[0].im)},
-                     {hn::Set(d, twiddles[1].re), hn::Set(d, twiddles[1].im)},
-                     {hn::Set(d, twiddles[2].re), hn::Set(d, twiddles[2].im)}};
-  for (std::size_t lane = 0; lane < kFftLanes; lane += count) {
-    const V sum = lane + count <= lanes ? fill_part<false>(first, stride, lanes, lane, reversed, n, w, data)
-                                        : fill_part<true>(first, stride, lanes, lane, reversed, n, w, data);
-    hn::StoreU(sum, d, squares + lane);
+    // The first two stages on the four points just filled (still in the first-level cache),
+    // in each half.
+    for (const std::size_t at : {i, i + half}) {
+      double* p = data + kPoint * at;
+      butterfly_plain(p, p + kPoint, twiddles[0]);
+      butterfly_plain(p + 2 * kPoint, p + 3 * kPoint, twiddles[0]);
+      butterfly_plain(p, p + 2 * kPoint, twiddles[1]);
+      butterfly_plain(p + kPoint, p + 3 * kPoint, twiddles[2]);
+    }
   }
   return true;
 }
