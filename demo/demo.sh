@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # A synthetic observation night. iqsim plays the receivers: a hydrogen-line-like tone on
-# broadband noise, a pulsar-like pulse train buried in noise, two receivers that see the same
-# sky with a delay, a capture program started by grabspec, and a hydrogen-line night: a line
+# broadband noise, a pulsar-like pulse train buried in noise (also dispersed at a DM), two
+# receivers that see the same sky with a delay, a capture program started by grabspec, and a hydrogen-line night: a line
 # drifting through the beam seen through a receiver with an uneven passband, an off-source
 # reference, the waterfall, the calibrated spectrum and its velocity, and the same in kelvin from a
 # hot and a cold load with the line fitted. Every tool turns them into its
@@ -123,6 +123,7 @@ quiet_mean=$(awk '/^#/ { next } { s += $3; ++n } END { printf "%.2f", s / n }' q
 site=52.2,0.09,20            # the observer: degrees north, degrees east, metres
 source_radec=53.2475,54.5788 # the source (ICRS degrees), written into the filterbank's header
 night_start=2026-12-07T01:00:00Z
+pulsar_site=$site pulsar_start=$night_start   # the hydrogen-line night below has its own
 step "Filterbank: the period search's capture in 64 channels, searched again and referred to the barycentre"
 run "$bin/iqfilterbank" offperiod.bin offperiod.fil 64 20 --rate $rate --centre 430 --start $night_start \
   --source DEMO --radec $source_radec
@@ -130,6 +131,24 @@ run "$bin/cyclesearch" offperiod.fil filterbank_search.txt - $bins $period_ms $s
 fil_ms=$(tail -n 12 "$log" | sed -n 's/^Best period=\([^ ]*\).*/\1/p')
 bary_ms=$(tail -n 12 "$log" | sed -n 's/^Barycentric period=\([^ ]*\).*/\1/p')
 v_over_c=$(tail -n 12 "$log" | sed -n 's/.*v\/c=\([^ ]*\).*/\1/p')
+
+# -- 2d. Dispersion: the pulse swept down a 430 MHz band by the interstellar plasma -----------
+put_dm=26.8     # pc cm^-3, PSR B0329+54's: 6.7 ms across the 2.4 MHz band
+dm_step=4
+step "Dispersion: 3 s with the pulse at DM $put_dm at 430 MHz, searched in 64 channels over DMs 0 to 60"
+run "$bin/iqsim" dispersed.bin --force --rate $rate --seconds 3 --seed 7 --noise 10 --pulse-period $period_ms \
+  --pulse-duty $duty --pulse-strength 0.5 --pulse-phase $phase --pulse-dm $put_dm --centre 430 \
+  --start $night_start --site $site
+run "$bin/cyclesearch" dispersed.bin dispersed_search.txt $rate $bins $period_ms 0.001 9 --channels 64 \
+  --dm 0:60:$dm_step --site $site --radec $source_radec
+dm_log=$(tail -n 12 "$log")
+dm_field() { printf '%s' "$dm_log" | sed -n "s/.*$1\([^ ]*\).*/\1/p" | head -n 1; }
+dm_ms=$(dm_field "Best period=")
+found_dm=$(dm_field "Best DM=")
+dm_chi2=$(dm_field "pc cm^-3   chi2=" | awk '{ printf "%.0f", $1 }')
+dm0_chi2=$(dm_field "(at DM 0.0000: chi2=" | awk '{ printf "%.0f", $1 }')
+dm_bary_ms=$(dm_field "Barycentric period=")
+dm_within=$(awk -v f="$found_dm" -v p=$put_dm -v s=$dm_step 'BEGIN { d = f - p; if (d < 0) d = -d; print (d <= s ? "within" : "OUTSIDE") }')
 
 # -- 3. Two receivers: the same sky, the second one 1234 samples later --------------------------
 delay=1234
@@ -321,7 +340,7 @@ if command -v gnuplot > /dev/null 2>&1; then
 else
   pictures="no pictures: gnuplot is not installed (Debian: apt-get install gnuplot-nox, then make demo again)"
 fi
-rm -f hline.bin pulsar.bin offperiod.bin offperiod.fil quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin night_high.bin night_hot.bin
+rm -f hline.bin pulsar.bin offperiod.bin offperiod.fil dispersed.bin quiet.bin rx1.bin rx2.bin rx1_aligned.bin rx2_aligned.bin grab.bin night_on.bin night_off.bin night_high.bin night_hot.bin
 rm -f ./*.sigmf-meta
 
 row() { printf '%-46s %s\n' "$1" "$2"; }
@@ -340,8 +359,12 @@ row "pulse on from phase $phase to $(awk -v p=$phase -v d=$duty 'BEGIN { printf 
     "cyclesearch: pulse from phase $search_first to $search_last, $search_sigma sigma: $search_verdict"
 row "" "chi2 $best_chi2 there, $typed_chi2 at $period_ms ms, where cyclestack"
 row "" "  shows the pulse displaced to phase $typed_first to $typed_last"
-row "the same as a filterbank, site $site" "cyclesearch of the .fil: best $fil_ms ms; at the barycentre $bary_ms ms"
-row "source $source_radec on $night_start" "  (observer's v/c toward the source $v_over_c)"
+row "the same as a filterbank, site $pulsar_site" "cyclesearch of the .fil: best $fil_ms ms; at the barycentre $bary_ms ms"
+row "source $source_radec on $pulsar_start" "  (observer's v/c toward the source $v_over_c)"
+row "pulse at DM $put_dm, 430 MHz, $period_ms ms" \
+    "cyclesearch --dm: DM $found_dm ($dm_within one step of $dm_step), best $dm_ms ms"
+row "" "  chi2 $dm_chi2 there, $dm0_chi2 undispersed (DM 0)"
+row "the same night, site $pulsar_site" "  at the barycentre $dm_bary_ms ms"
 row "noise only" "cyclesearch: reduced chi2 $quiet_mean over the trials ($quiet_best at best), $quiet_sigma sigma: $quiet_verdict"
 row "second receiver $delay samples late" "lagscan: \"1 on 2\" lag $lag_before; after iqtrim: $lag_after"
 row "grabspec's capture: tone at -300000 Hz = bin $grab_expected" "grabspec: strongest bin $grab_bin"

@@ -89,7 +89,7 @@ TEST(CyclesearchTest, NoiseAloneIsNoDetection) {
     }
     EXPECT_NEAR(sum / rows, 1.0, 0.3) << seed;
     EXPECT_NEAR(figure(result.out, "reduced chi2="), 1.0, 0.6) << result.out;
-    // The probability is that of the best of the distinct trials, not of one trial alone.
+    // The probability is that of the best of the independent trials, not of one trial alone.
     const double distinct = figure(result.out, "(best of ");
     const double single = std::exp(log_chi_square_tail(figure(result.out, "chi2="), figure(result.out, "dof=")));
     EXPECT_GT(distinct, 10.0) << result.out;

@@ -15,6 +15,7 @@
 
 #include "barycentre_report.hpp"
 #include "dm_trials.hpp"
+#include "trial_count.hpp"
 #include "astro/sky.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
@@ -158,21 +159,21 @@ void fold_series_subints(PulsarSamples& samples, const FoldGeometry& geometry, c
   }
 }
 
-// ln of the probability that noise gives the best trial's chi-square in one of the distinct
-// trials.
-double log_search_probability(const SearchResult& result) {
+// ln of the probability that noise gives the best trial's chi-square in one of `trials`
+// independent trials.
+double log_search_probability(const SearchResult& result, std::int64_t trials) {
   const ProfileStatistics& s = result.trials[result.best].statistics;
   const double log_single = s.dof > 0 ? log_chi_square_tail(s.chi2, s.dof) : 0.0;
-  return log_any_of_trials(log_single, static_cast<double>(result.distinct));
+  return log_any_of_trials(log_single, static_cast<double>(trials));
 }
 
 // The table's first line: the best trial, its significance, the chi-square of the threshold and
 // the verdict, as the console states them, for a reader that draws the table.
-std::string search_header(const SearchResult& result, double threshold_sigma) {
+std::string search_header(const SearchResult& result, double threshold_sigma, std::int64_t trials) {
   const ProfileStatistics& s = result.trials[result.best].statistics;
-  const double sigma = std::max(0.0, gaussian_sigma(log_search_probability(result)));
+  const double sigma = std::max(0.0, gaussian_sigma(log_search_probability(result, trials)));
   const double threshold_chi2 =
-      s.dof > 0 ? chi_square_at_sigma(threshold_sigma, s.dof, static_cast<double>(result.distinct)) : INFINITY;
+      s.dof > 0 ? chi_square_at_sigma(threshold_sigma, s.dof, static_cast<double>(trials)) : INFINITY;
   std::string header =
       cformat("# cyclesearch best_period_ms=%.12f chi2=%.4f significance_sigma=%.2f threshold_sigma=%.2f",
               result.trials[result.best].period_ms, s.chi2, sigma, threshold_sigma);
@@ -184,9 +185,9 @@ std::string search_header(const SearchResult& result, double threshold_sigma) {
 constexpr const char* kEdgeWarning =
     "best trial at the edge of the span: the period may lie outside the span; widen it";
 
-void write_search_table(OutputFile& file, const SearchResult& result, double threshold_sigma,
+void write_search_table(OutputFile& file, const SearchResult& result, double threshold_sigma, std::int64_t trials,
                         const std::string& more_header) {
-  std::string lines = search_header(result, threshold_sigma) + more_header;
+  std::string lines = search_header(result, threshold_sigma, trials) + more_header;
   if (result.best_at_edge) lines += cformat("# warning: %s\n", kEdgeWarning);
   for (const TrialResult& trial : result.trials) {
     const ProfileStatistics& s = trial.statistics;
@@ -367,13 +368,18 @@ std::int64_t plan_subints(const SearchPlan& plan, const SearchOptions& options) 
   return subints;
 }
 
+// The period change by which the pulse drifts one bin over the samples searched: trials closer
+// than this are not independent.
+double period_resolution_ms(const SearchPlan& plan) {
+  return plan.period_ms / (static_cast<double>(plan.samples) * plan.geometry.res);
+}
+
 void print_plan(std::ostream& out, const SearchPlan& plan, const std::vector<double>& periods_ms,
                 std::int64_t length) {
   const std::int64_t trials = plan.trials;
   const double step_ms =
       trials > 1 ? (periods_ms.back() - periods_ms.front()) / static_cast<double>(trials - 1) : 0.0;
-  const double drift_ms = plan.period_ms / (static_cast<double>(plan.samples) * plan.geometry.res);
-  const double resolution_ms = std::max(step_ms / 2.0, drift_ms);
+  const double resolution_ms = std::max(step_ms / 2.0, period_resolution_ms(plan));
   // Cut, not rounded, to three decimals: a smear below one bin never shows as 1.000.
   const double smear_shown = std::floor(edge_smear_bins(plan.geometry, plan.split, plan.span) * 1000.0) / 1000.0;
   out << cformat("No. Bytes = %lld   Samples=%lld   Periods=%.2f   Bins=%d   Sub-integrations=%lld\n",
@@ -386,11 +392,11 @@ void print_plan(std::ostream& out, const SearchPlan& plan, const std::vector<dou
 }
 
 void print_verdict(std::ostream& out, const SearchResult& result, double mean, double variance,
-                   double threshold_sigma) {
+                   double threshold_sigma, std::int64_t trials) {
   const TrialResult& best = result.trials[result.best];
   const ProfileStatistics& s = best.statistics;
   const OnPulse window = on_pulse(result.best_profile, mean, s.peak_bin);
-  const double log_search = log_search_probability(result);
+  const double log_search = log_search_probability(result, trials);
   // Noise gives a chi-square this large more often than not: no evidence, 0 sigma rather than
   // the negative equivalent.
   const double sigma = std::max(0.0, gaussian_sigma(log_search));
@@ -399,8 +405,8 @@ void print_verdict(std::ostream& out, const SearchResult& result, double mean, d
                  s.chi2, s.dof, s.reduced_chi2, s.peak_snr);
   out << cformat("On-pulse phase %.3f to %.3f (peak at %.3f)\n", window.first_phase, window.last_phase,
                  window.peak_phase);
-  out << cformat("Probability from noise=%s (best of %lld distinct trials)   Significance=%.2f sigma\n",
-                 probability_text(log_search).c_str(), static_cast<long long>(result.distinct), sigma);
+  out << cformat("Probability from noise=%s (best of %lld independent trials)   Significance=%.2f sigma\n",
+                 probability_text(log_search).c_str(), static_cast<long long>(trials), sigma);
   out << cformat("%s (threshold %.2f sigma)\n", sigma >= threshold_sigma ? "detected" : "no detection",
                  threshold_sigma);
   if (result.best_at_edge) out << "Warning: " << kEdgeWarning << '\n';
@@ -478,17 +484,29 @@ std::vector<DmSearch> search_every_dm(SearchInput& input, const SearchPlan& plan
   return searches;
 }
 
-// The DM trial of largest chi-square; its trials count as distinct once per DM trial.
+// The DM trial of largest chi-square.
 DmSearch best_of(const std::vector<DmSearch>& searches) {
-  DmSearch best = *std::max_element(searches.begin(), searches.end(),
-                                    [](const DmSearch& a, const DmSearch& b) { return a.chi2() < b.chi2(); });
-  best.result.distinct *= static_cast<std::int64_t>(searches.size());
-  return best;
+  return *std::max_element(searches.begin(), searches.end(),
+                           [](const DmSearch& a, const DmSearch& b) { return a.chi2() < b.chi2(); });
+}
+
+// The independent trials of the search: the period resolution elements that the trials span,
+// times the DM trials whose delays across the band differ by at least one bin.
+std::int64_t search_trials(const SearchPlan& plan, const SearchInput& input, const std::vector<double>& periods_ms,
+                           const SearchResult& result) {
+  std::int64_t trials =
+      independent_trials(periods_ms.front(), periods_ms.back(), period_resolution_ms(plan), result.distinct);
+  if (input.dms.size() > 1) {
+    const double bin_s = plan.period_ms * 1e-3 / plan.geometry.points;
+    trials *= independent_trials(input.dms.front(), input.dms.back(), dm_step_for(*input.header, bin_s),
+                                 static_cast<std::int64_t>(input.dms.size()));
+  }
+  return trials;
 }
 
 void write_dm_table(OutputFile& file, const std::vector<DmSearch>& searches, const DmSearch& best,
-                    double threshold_sigma, const std::string& more_header) {
-  std::string lines = search_header(best.result, threshold_sigma) + more_header;
+                    double threshold_sigma, std::int64_t trials, const std::string& more_header) {
+  std::string lines = search_header(best.result, threshold_sigma, trials) + more_header;
   lines += cformat("# best_dm=%.4f dm_trials=%zu; a line: DM, period (ms), chi2, reduced chi2, peak S/N\n",
                    best.dm, searches.size());
   for (const DmSearch& search : searches) {
@@ -524,6 +542,7 @@ int search_run(Run& run) {
   const std::vector<DmSearch> searches = search_every_dm(input, plan, periods_ms, run.out());
   const DmSearch best = best_of(searches);
   const SearchResult& result = best.result;
+  const std::int64_t trials = search_trials(plan, input, periods_ms, result);
 
   const double best_ms = result.trials[result.best].period_ms;
   std::optional<BarycentricResult> barycentric;
@@ -533,16 +552,16 @@ int search_run(Run& run) {
   }
   const std::string more_header = barycentric ? barycentric_header(*barycentric) : std::string();
   if (searches.size() > 1) {
-    write_dm_table(table_file, searches, best, options.threshold_sigma, more_header);
+    write_dm_table(table_file, searches, best, options.threshold_sigma, trials, more_header);
   } else {
-    write_search_table(table_file, result, options.threshold_sigma, more_header);
+    write_search_table(table_file, result, options.threshold_sigma, trials, more_header);
   }
   table_file.commit();
   if (profile_file) {
     write_fold_table(*profile_file, result.best_profile.sums, result.best_profile.counts);
     profile_file->commit();
   }
-  print_verdict(run.out(), result, best.mean, best.variance, options.threshold_sigma);
+  print_verdict(run.out(), result, best.mean, best.variance, options.threshold_sigma, trials);
   if (searches.size() > 1) {
     run.out() << cformat("Best DM=%.4f pc cm^-3   chi2=%.4f   (at DM %.4f: chi2=%.4f)\n", best.dm, best.chi2(),
                          searches.front().dm, searches.front().chi2());

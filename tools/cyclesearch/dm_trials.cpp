@@ -31,11 +31,13 @@ std::vector<double> dm_fields(const std::string& text) {
 
 }  // namespace
 
-double default_dm_step(const PulsarHeader& header) {
+double dm_step_for(const PulsarHeader& header, double seconds) {
   const double lowest = header.fch1_mhz + std::min(0.0, (header.nchans - 1) * header.foff_mhz);
   const double highest = header.fch1_mhz + std::max(0.0, (header.nchans - 1) * header.foff_mhz);
-  return header.tsamp_s / dispersion_delay_s(1.0, lowest, highest);
+  return seconds / dispersion_delay_s(1.0, lowest, highest);
 }
+
+double default_dm_step(const PulsarHeader& header) { return dm_step_for(header, header.tsamp_s); }
 
 std::vector<double> dm_trials(const std::string& text, const PulsarHeader& header) {
   const std::vector<double> fields = dm_fields(text);

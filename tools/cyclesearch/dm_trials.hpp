@@ -17,6 +17,10 @@ inline constexpr std::size_t kMaxDmTrials = 1000;
 // one sample: finer trials give the same dedispersed series.
 double default_dm_step(const PulsarHeader& header);
 
+// The DM step by which the delay of the band's lowest channel behind its highest changes by
+// `seconds`.
+double dm_step_for(const PulsarHeader& header, double seconds);
+
 // The DMs of --dm's value: "DM", or "FROM:TO[:STEP]" from FROM up to TO (within a millionth of
 // a step) by STEP (default_dm_step when left out). A ToolError refuses a malformed value, a
 // negative DM, a range with no trials or more than kMaxDmTrials.

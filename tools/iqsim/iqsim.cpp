@@ -75,6 +75,10 @@ const Command kCommand{
          {.name = "--pulse-phase",
           .argument = "FRACTION",
           .help = "where in the period the pulse starts (default 0)"},
+         {.name = "--pulse-dm",
+          .argument = "DM",
+          .help = "disperses the pulse at DM pc cm^-3 (0 .. 10000): each frequency of\nthe band receives it "
+                  "later than the highest by the cold-plasma\ndelay; needs --centre"},
          {.name = "--delay",
           .argument = "SAMPLES",
           .help = "this receiver sees the sky SAMPLES later (a second receiver\nof the same sky: same seed, "
@@ -109,6 +113,9 @@ const Command kCommand{
 // The options above with the frame, site and pointing of the lines; the site also goes into
 // the metadata.
 const Command kSimCommand = with_frame_options(kCommand);
+
+// The largest dispersion measure a pulse takes, pc cm^-3 (above every known pulsar's).
+constexpr double kMostPulseDm = 10000.0;
 
 // The metadata's rate and centre within what SigMF readers take: from 1 Hz and to 1 THz.
 constexpr double kLeastRateMhz = 1e-6;
@@ -229,6 +236,24 @@ void line_options(const GivenOptions& given, SimOptions& options) {
   if (!options.centre_mhz) throw ToolError("option --line needs --centre: a line is placed against the tuning");
 }
 
+// --pulse-dm: the pulse dispersed across the band around --centre.
+void pulse_dm_option(const GivenOptions& given, SimOptions& options) {
+  const auto text = given.value("--pulse-dm");
+  if (!text) return;
+  Pulse& pulse = options.sky.pulse;
+  pulse.dm = option_number("--pulse-dm", *text);
+  require_option(pulse.dm >= 0.0 && pulse.dm <= kMostPulseDm, "--pulse-dm",
+                 "a dispersion measure from 0 to 10000 pc cm^-3");
+  if (!(pulse.period_ms > 0.0)) throw ToolError("option --pulse-dm disperses the pulse: give --pulse-period");
+  if (!options.centre_mhz) {
+    throw ToolError("option --pulse-dm needs --centre: the delays depend on the frequencies of the band");
+  }
+  pulse.centre_mhz = *options.centre_mhz;
+  if (!(pulse.centre_mhz - options.sky.rate_mhz / 2.0 > 0.0)) {
+    throw ToolError("option --pulse-dm needs the whole band above 0 MHz: a --centre above half the --rate");
+  }
+}
+
 SimOptions sim_options(const Run& run) {
   const GivenOptions& given = run.options();
   SimOptions options;
@@ -258,6 +283,7 @@ SimOptions sim_options(const Run& run) {
   options.start = start ? *start : utc_datetime_text(SystemClock().now());
   options.site = site_from_options(given);
   line_options(given, options);
+  pulse_dm_option(given, options);
   return options;
 }
 

@@ -154,7 +154,9 @@ SkyGenerator::SkyGenerator(const SkySettings& settings)
     rotors_.push_back({static_cast<std::uint64_t>(n) * step + static_cast<std::uint64_t>(triangle) * change,
                        step + static_cast<std::uint64_t>(n) * change, change, tone.amplitude});
   }
-  if (settings.pulse.period_ms > 0.0) {
+  if (settings.pulse.period_ms > 0.0 && settings.pulse.dm >= 0.0) {
+    dispersed_.emplace(settings.pulse, settings.rate_mhz, settings.noise, settings.seed);
+  } else if (settings.pulse.period_ms > 0.0) {
     samples_per_period_ = settings.pulse.period_ms * 1e-3 * settings.rate_mhz * 1e6;
     pulse_gain_ = std::sqrt(1.0 + settings.pulse.strength);
   }
@@ -186,6 +188,7 @@ void SkyGenerator::generate(std::span<std::uint8_t> bytes) {
     }
     i *= gain;
     q *= gain;
+    if (dispersed_) dispersed_->add(sky_index_, i, q);
     for (Rotor& rotor : rotors_) {
       double sine = 0.0;
       double cosine = 0.0;

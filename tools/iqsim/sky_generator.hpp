@@ -11,9 +11,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <span>
 #include <vector>
+
+#include "dispersed_pulse.hpp"
 
 namespace iq {
 
@@ -29,6 +32,10 @@ struct Pulse {
   double duty = 0.1;       // fraction of the period the pulse is on (0 < duty <= 1)
   double strength = 1.0;   // extra noise power while on, relative to the sky noise power
   double phase = 0.0;      // start of the pulse within the period, as a fraction (0 <= phase < 1)
+  // Dispersion measure, pc cm^-3: the pulse reaches each frequency at its cold-plasma delay
+  // behind the band's highest (below 0: the whole band at once, as extra sky noise).
+  double dm = -1.0;
+  double centre_mhz = 0.0;  // the band's centre, for the delays
 };
 
 // The receiver's power gain across the band, 1 + ε² + 2ε·sin(2π·cycles·f/rate) normalised to a
@@ -91,6 +98,7 @@ class SkyGenerator {
   std::vector<Rotor> rotors_;
   double samples_per_period_ = 0.0;
   double pulse_gain_ = 1.0;
+  std::optional<DispersedPulse> dispersed_;
   // The passband: out = gain·(in[n] + i·echo·in[n − cycles]); history_ holds the last
   // `cycles` inputs (silence before the first sample).
   double echo_ = 0.0;
