@@ -72,7 +72,7 @@ std::vector<OptionSpec> report_options() {
       {.name = "--centre", .argument = "MHZ", .help = "the centre frequency (instead of the table's header)"},
       {.name = "--center", .argument = "MHZ", .help = "the same as --centre"},
       kFrameOption};
-  for (const OptionSpec& spec : observation_options()) options.push_back(spec);
+  for (const OptionSpec& option : observation_options()) options.push_back(option);
   return options;
 }
 
