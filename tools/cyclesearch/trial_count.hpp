@@ -8,8 +8,8 @@
 namespace iq {
 
 // The resolution elements from `from` to `to` (from <= to) at `resolution` apart, the first
-// included: floor((to - from) / resolution) + 1 (within a millionth), but never more than the `computed` trials that
-// differ (trials further apart than the resolution are each independent) and never below 1.
+// included: floor((to - from) / resolution) + 1 (within a millionth), but never more than the `computed` trials
+// that differ (trials further apart than the resolution are each independent) and never below 1.
 std::int64_t independent_trials(double from, double to, double resolution, std::int64_t computed);
 
 }  // namespace iq
