@@ -312,6 +312,8 @@ if command -v gnuplot > /dev/null 2>&1; then
   plot pulsar_search.txt --title "Period search around $period_ms ms (cyclesearch): chi-square per trial"
   plot pulsar_best.txt --title "Profile at the best trial, $found_ms ms (cyclesearch --profile)"
   plot quiet_search.txt --title "Period search on noise alone (cyclesearch)"
+  plot filterbank_search.txt --title "Period search of the filterbank ($bary_ms ms at the barycentre)"
+  plot dispersed_search.txt --title "Dispersion: chi-square of every period and DM trial (cyclesearch --dm)"
   plot pair_correlation.txt --rate $rate --title "Two receivers: correlation before alignment"
   plot aligned_correlation.txt --rate $rate --title "Two receivers: correlation after iqtrim"
   plot grab.txt --rate $rate --title "grabspec with iqsim as the capture program"

@@ -448,6 +448,7 @@ TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSet
   rows = shape.rows;
   settings.keys = {shape.min_key, shape.max_key};
   settings.search = read_search_header(shape.comments);
+  settings.dm_trials = shape.columns == 5;
   read_calibrated_header(shape.comments, settings);
   settings.flagged = shape.flagged;
   const auto recognised = recognise_table(shape);
@@ -457,7 +458,7 @@ TableKind identify_table(const PlotOptions& options, TableReader& table, PlotSet
                     table_kind_names() + ")");
   }
   const std::string given(table_kind_name(*options.kind));
-  if (shape.columns != table_kind_columns(*options.kind)) {
+  if (!table_kind_fits(*options.kind, shape.columns)) {
     throw ToolError("option --kind " + given + " does not fit " + options.table + ": it has " +
                     std::to_string(shape.columns) + " columns, a " + given + " table " +
                     std::to_string(table_kind_columns(*options.kind)));

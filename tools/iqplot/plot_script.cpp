@@ -56,7 +56,7 @@ Axis x_axis(const PlotSettings& s) {
     case TableKind::kLevels:
       return {"$1", "Byte value − 128"};
     case TableKind::kSearch:
-      return {"$1", "Trial period (ms)"};
+      return {"$1", s.dm_trials ? "Dispersion measure (pc cm⁻³)" : "Trial period (ms)"};
     case TableKind::kDump:
       if (!s.rate_mhz) return {"$1", "Sample number"};
       return {"$1 / " + number(*s.rate_mhz * 1e3), "Time (ms)", 1.0 / (*s.rate_mhz * 1e3)};

@@ -25,6 +25,7 @@ struct SearchVerdict {
   double threshold_sigma = 0.0;
   std::optional<double> threshold_chi2;  // none when no chi-square reaches the threshold
   bool detected = false;
+  std::optional<double> best_dm;  // a search over dispersion measures: the DM of the best trial
 };
 
 struct PlotSettings {
@@ -53,6 +54,7 @@ struct PlotSettings {
   std::optional<FoldedQuantity> folded;
   bool decibels = false;                // a spectrum's power in dB
   std::optional<SearchVerdict> search;  // a search table's header, when it has one
+  bool dm_trials = false;               // a search table whose first column is the trial's DM
   // A calibrated table's header: values in kelvin, and the bins it flags as interference.
   bool kelvin = false;
   std::vector<std::int64_t> flagged;

@@ -16,19 +16,28 @@ constexpr const char* kDetectedColour = "#c0392b";
 constexpr const char* kRejectedColour = "#777777";
 constexpr const char* kThresholdColour = "#2e7d32";
 
+// The chi-square's column, and the trials drawn: a line over the periods, or a point for every
+// trial over the DMs (the points of one DM stand in a column, the best of each on top).
+std::string chi2_column(const PlotSettings& s) { return s.dm_trials ? "3" : "2"; }
+std::string trials_plot(const PlotSettings& s, const std::string& data) {
+  if (s.dm_trials) return data + ":3 with points ls 1 pt 7 ps 0.4 notitle";
+  return data + ":2 with lines ls 1 notitle";
+}
+
 // The old picture: the largest chi-square marked, a line at the middle of its trials.
 std::string plateau_commands(const PlotSettings& s, const std::string& data) {
   std::string file = "'";
   file += gnuplot_quoted(s.table);
   file += '\'';
-  std::string script = "stats " + file + " using 1:2 nooutput\nbest_chi2 = STATS_max_y\n";
-  script += "stats " + file + " using ($2 == best_chi2 ? $1 : NaN):2 nooutput\n";
+  const std::string y = chi2_column(s);
+  std::string script = "stats " + file + " using 1:" + y + " nooutput\nbest_chi2 = STATS_max_y\n";
+  script += "stats " + file + " using ($" + y + " == best_chi2 ? $1 : NaN):" + y + " nooutput\n";
   script += "best_ms = (STATS_min_x + STATS_max_x) / 2\n";
   script += "set arrow from best_ms, graph 0 to best_ms, graph 1 nohead lc rgb '#c0392b' dt 2\n";
   script +=
       "set label sprintf('best %.10g ms', best_ms) at best_ms, graph 0.95 left offset 1,0 tc rgb '#c0392b'\n";
-  script += "plot " + data + ":2 with lines ls 1 notitle, " + data +
-            ":($2 == best_chi2 ? $2 : NaN) with points pt 7 ps 1 lc rgb '#c0392b' title 'best'\n";
+  script += "plot " + trials_plot(s, data) + ", " + data + ":($" + y + " == best_chi2 ? $" + y +
+            " : NaN) with points pt 7 ps 1 lc rgb '#c0392b' title 'best'\n";
   return script;
 }
 
@@ -37,17 +46,18 @@ std::string plateau_commands(const PlotSettings& s, const std::string& data) {
 std::string verdict_commands(const PlotSettings& s, const std::string& data) {
   const SearchVerdict& v = *s.search;
   const std::string colour = v.detected ? kDetectedColour : kRejectedColour;
-  const std::string best = script_number(v.best_period_ms);
+  const double best_x = s.dm_trials && v.best_dm ? *v.best_dm : v.best_period_ms;
+  const std::string best = script_number(best_x);
   std::string script = "$best << EOD\n" + best + " " + script_number(v.best_chi2) + "\nEOD\n";
   script += "set arrow from " + best + ", graph 0 to " + best + ", graph 1 nohead lc rgb '" + colour + "' dt 2\n";
   const auto [low, high] = s.x_range.value_or(s.keys);
-  const bool left = v.best_period_ms > (low + high) / 2.0;
-  const std::string text =
-      cformat(v.detected ? "best %.10g ms" : "highest chi-square, %.10g ms", v.best_period_ms);
+  const bool left = best_x > (low + high) / 2.0;
+  std::string text = cformat(v.detected ? "best %.10g ms" : "highest chi-square, %.10g ms", v.best_period_ms);
+  if (s.dm_trials && v.best_dm) text += cformat(" at DM %.4g", *v.best_dm);
   script += "set label '" + text + "' at " + best + ", graph 0.9 " +
             (left ? "right offset -1,0" : "left offset 1,0") + " tc rgb '" + colour + "'\n";
-  script += "plot " + data + ":2 with lines ls 1 notitle, $best with points pt 7 ps 1 lc rgb '" + colour +
-            "' title '" + (v.detected ? "best trial" : "highest chi-square (no detection)") + "'";
+  script += "plot " + trials_plot(s, data) + ", $best with points pt 7 ps 1 lc rgb '" + colour + "' title '" +
+            (v.detected ? "best trial" : "highest chi-square (no detection)") + "'";
   if (v.threshold_chi2) {
     script += ", " + script_number(*v.threshold_chi2) + " with lines lw 2 lc rgb '" + kThresholdColour +
               "' dt 2 title " + cformat("'detection threshold (%.2f sigma)'", v.threshold_sigma);
@@ -76,11 +86,26 @@ std::optional<SearchVerdict> search_verdict(const std::string& line) {
   return v;
 }
 
+// The best DM of a search over dispersion measures: "# best_dm=D ...".
+std::optional<double> best_dm(const std::vector<std::string>& comments) {
+  constexpr std::string_view kMark = "# best_dm=";
+  for (const std::string& comment : comments) {
+    if (!comment.starts_with(kMark)) continue;
+    const std::string rest = comment.substr(kMark.size());
+    double dm = 0.0;
+    if (number_field(rest.substr(0, rest.find(' ')), dm)) return dm;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<SearchVerdict> read_search_header(const std::vector<std::string>& comments) {
   for (const std::string& comment : comments) {
-    if (const auto verdict = search_verdict(comment)) return verdict;
+    if (auto verdict = search_verdict(comment)) {
+      verdict->best_dm = best_dm(comments);
+      return verdict;
+    }
   }
   return std::nullopt;
 }

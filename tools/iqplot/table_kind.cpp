@@ -45,15 +45,16 @@ bool parse_field(const std::string& field, double& value) {
   return !field.empty() && *end == '\0' && std::isfinite(value);
 }
 
-// cyclesearch's table: a header line "# cyclesearch ...", or (written before it had one) trial
-// period with twelve decimals, chi-square with four, reduced chi-square with six, peak S/N with
-// three.
+// cyclesearch's table: a header line "# cyclesearch ..." over four columns (five with the DM
+// first, for a search over dispersion measures), or (written before it had one) trial period
+// with twelve decimals, chi-square with four, reduced chi-square with six, peak S/N with three.
 bool is_search_table(const TableShape& shape) {
-  if (shape.columns != 4) return false;
+  if (!table_kind_fits(TableKind::kSearch, shape.columns)) return false;
   for (const std::string& comment : shape.comments) {
     if (comment.starts_with("# cyclesearch ")) return true;
   }
-  return shape.decimals[0] == 12 && shape.decimals[1] == 4 && shape.decimals[2] == 6 && shape.decimals[3] == 3;
+  return shape.columns == 4 && shape.decimals[0] == 12 && shape.decimals[1] == 4 && shape.decimals[2] == 6 &&
+         shape.decimals[3] == 3;
 }
 
 // speccal's table: a header line "# speccal" (its values carry every digit, so their decimals
@@ -102,6 +103,10 @@ int table_kind_columns(TableKind kind) {
     default:
       return 2;
   }
+}
+
+bool table_kind_fits(TableKind kind, int columns) {
+  return columns == table_kind_columns(kind) || (kind == TableKind::kSearch && columns == 5);
 }
 
 namespace {

@@ -30,6 +30,9 @@ std::string_view table_kind_name(TableKind kind);
 std::optional<TableKind> table_kind_from_name(std::string_view name);
 // Columns per row of a table of that kind.
 int table_kind_columns(TableKind kind);
+// Whether a table of this many columns can be of that kind: a search over dispersion measures
+// has a fifth, its DM first.
+bool table_kind_fits(TableKind kind, int columns);
 // All option names, separated by ", ", for messages and the help text.
 std::string table_kind_names();
 
