@@ -98,7 +98,9 @@ void read_pointing(const GivenOptions& given, Observation& observation) {
 
 }  // namespace
 
-Site site_from_options_or_refuse(const GivenOptions& given) { return site_option(given, {}); }
+Site site_from_options_or_refuse(const GivenOptions& given, const ObservationDefaults& defaults) {
+  return site_option(given, defaults);
+}
 
 UtcInstant start_from_options(const GivenOptions& given) { return start_option(given, {}); }
 
