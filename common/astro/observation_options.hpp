@@ -34,6 +34,10 @@ UtcInstant start_from_options(const GivenOptions& given);
 // The ICRS direction --radec gives, or nothing when it is not given.
 std::optional<Equatorial> radec_from_options(const GivenOptions& given);
 
+// The ICRS direction --radec or --galactic gives (the first when both are), or nothing when
+// neither is given.
+std::optional<Equatorial> fixed_pointing_from_options(const GivenOptions& given);
+
 // What the options give: the site, the start and the pointing as ICRS (at the start), with the
 // azimuth and elevation when the pointing was given so.
 struct Observation {

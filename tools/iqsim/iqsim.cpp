@@ -40,10 +40,10 @@ const Command kCommand{
         "level 127.5, quantised and clipped like an 8-bit converter. Deterministic for a seed.\n"
         "The capture's rate, centre and start go into a SigMF metadata file beside it (the\n"
         "capture's name with .bin replaced by, or else followed by, .sigmf-meta). \"-\" writes the\n"
-        "capture to standard output, a pipe to another program, without metadata. --site goes\n"
-        "into the metadata too. A --line is a tone at a radial velocity in the --frame, placed at\n"
-        "the topocentric frequency that the site, pointing and middle of the capture give; a pulse\n"
-        "of --pulse-frame bary arrives at the period they give.",
+        "capture to standard output, a pipe to another program, without metadata. --site and a\n"
+        "--radec or --galactic pointing go into the metadata too. A --line is a tone at a radial\n"
+        "velocity in the --frame, placed at the topocentric frequency that the site, pointing and\n"
+        "middle of the capture give; a pulse of --pulse-frame bary arrives at the period they give.",
     .parameters = {text_parameter("capture file")},
     .options =
         {{.name = "--rate", .alias = "-r", .argument = "MHZ", .help = "complex sample rate in MHz (default 2.4)"},
@@ -136,6 +136,7 @@ struct SimOptions {
   std::optional<double> centre_mhz;
   std::string start;  // the capture's start, UTC: --start or the time of the run
   std::optional<Site> site;
+  std::optional<Equatorial> pointing;  // --radec or --galactic, for the metadata
   std::vector<LineRequest> lines;
   double rest_mhz = kHydrogenRestMhz;
   std::int64_t samples = 2400000;
@@ -288,6 +289,7 @@ SimOptions sim_options(const Run& run) {
   }
   options.start = start ? *start : utc_datetime_text(SystemClock().now());
   options.site = site_from_options(given);
+  options.pointing = fixed_pointing_from_options(given);
   line_options(given, options);
   pulse_dm_option(given, options);
   return options;
@@ -334,6 +336,11 @@ void write_metadata(const SimOptions& options) {
   meta.datetime_utc = options.start;
   if (const auto& site = options.site)
     meta.geolocation = Geolocation{site->latitude_deg, site->longitude_deg, site->height_m};
+  // To a nanodegree, so that the file does not carry the last bits of a library's trigonometry.
+  const auto nano = [](double degrees) { return std::round(degrees * 1e9) / 1e9; };
+  if (const auto& pointing = options.pointing) {
+    meta.pointing = SkyPointing{std::fmod(nano(pointing->ra_deg), 360.0), nano(pointing->dec_deg)};
+  }
   write_capture_metadata(options.capture, meta);
 }
 
