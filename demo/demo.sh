@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # A synthetic observation night. iqsim plays the receivers: a hydrogen-line-like tone on
-# broadband noise, a pulsar-like pulse train buried in noise (also dispersed at a DM), two
-# receivers that see the same sky with a delay, a capture program started by grabspec, and a hydrogen-line night: a line
+# broadband noise, a pulsar-like pulse train buried in noise (its period given at the
+# solar-system barycentre for an observer at a site; also dispersed at a DM), two receivers that
+# see the same sky with a delay, a capture program started by grabspec, and a hydrogen-line night: a line
 # drifting through the beam seen through a receiver with an uneven passband, an off-source
 # reference, the waterfall, the calibrated spectrum and its velocity, and the same in kelvin from a
 # hot and a cold load with the line fitted. Every tool turns them into its
@@ -82,15 +83,25 @@ read -r on_first on_last contrast < <(awk -v bins=$bins '
 stack_contrast=$(awk '{ if (NR == 1 || $2 < lo) lo = $2; if (NR == 1 || $2 > hi) hi = $2 } END { printf "%.2f", hi / lo }' pulsar_stack.txt)
 
 # -- 2b. Period search: the pulse 0.01 % slower than the period typed, and a capture without one -
+# The pulsar's period is put in at the solar-system barycentre: the observer at the site, moving
+# toward or away from the source with the Earth, receives it shifted by v/c. iqsim records the
+# site and the start beside the capture; cyclesearch reads them back, so that --radec alone refers
+# the period it finds to the barycentre.
 put_ms=$(awk -v p=$period_ms 'BEGIN { printf "%.5f", p * 1.0001 }')
 span=0.0002     # search +-0.02 % around the period typed
 trials=1000
-step "Period search: 30 s with a pulse every $put_ms ms (0.01 % off the $period_ms ms typed), and 10 s of noise"
+site=52.2,0.09,20            # the observer: degrees north, degrees east, metres
+source_radec=53.2475,54.5788 # the source (ICRS degrees)
+night_start=2026-12-07T01:00:00Z
+pulsar_site=$site pulsar_start=$night_start   # the hydrogen-line night below has its own
+step "Period search: 30 s with a pulse every $put_ms ms at the barycentre (0.01 % off the $period_ms ms typed), and 10 s of noise"
 run "$bin/iqsim" offperiod.bin --force --rate $rate --seconds 30 --seed 6 --noise 10 \
-  --pulse-period "$put_ms" --pulse-duty $duty --pulse-strength 0.5 --pulse-phase $phase
+  --pulse-period "$put_ms" --pulse-duty $duty --pulse-strength 0.5 --pulse-phase $phase \
+  --pulse-frame bary --site $site --radec $source_radec --start $night_start
+site_ms=$(tail -n 1 "$log" | sed -n 's/.* ms at the barycentre, \([^ ]*\) ms at the site.*/\1/p')
 run "$bin/cyclestack" offperiod.bin offperiod_stack.txt $rate $bins $period_ms
 run "$bin/cyclesearch" offperiod.bin pulsar_search.txt $rate $bins $period_ms $span $trials \
-  --profile pulsar_best.txt
+  --profile pulsar_best.txt --radec $source_radec
 search_log=$(awk '/^\$ cyclesearch offperiod.bin/ { keep = 1; text = "" } keep { text = text $0 "\n" } /^Infile=/ { keep = 0 } END { printf "%s", text }' "$log")
 field() { printf '%s' "$search_log" | sed -n "s/.*$1\([^ ]*\).*/\1/p" | head -n 1; }
 found_ms=$(field "Best period=")
@@ -98,7 +109,11 @@ resolution_ms=$(field "Resolution=")
 search_sigma=$(field "Significance=")
 read -r search_first search_last < <(printf '%s' "$search_log" | sed -n 's/^On-pulse phase \([^ ]*\) to \([^ ]*\) .*/\1 \2/p')
 search_verdict=$(printf '%s' "$search_log" | grep -E '^(detected|no detection) ' | sed 's/ (.*//')
-within=$(awk -v f="$found_ms" -v p="$put_ms" -v r="$resolution_ms" 'BEGIN { d = f - p; if (d < 0) d = -d; print (d <= r ? "within" : "OUTSIDE") }')
+search_bary_ms=$(field "Barycentric period=")
+# Whether a period found lies within a search's resolution of the one put in.
+within() { awk -v f="$1" -v p="$2" -v r="$3" 'BEGIN { d = f - p; if (d < 0) d = -d; print (d <= r ? "within" : "OUTSIDE") }'; }
+within=$(within "$found_ms" "$site_ms" "$resolution_ms")
+bary_within=$(within "$search_bary_ms" "$put_ms" "$resolution_ms")
 # Folded at the period typed, the pulse drifts across the bins: cyclestack shows it displaced,
 # and the search table's trial nearest that period has a smaller chi-square than the best.
 read -r typed_first typed_last < <(awk -v bins=$bins '
@@ -120,10 +135,7 @@ quiet_verdict=$(tail -n 8 "$log" | grep -E '^(detected|no detection) ' | sed 's/
 quiet_mean=$(awk '/^#/ { next } { s += $3; ++n } END { printf "%.2f", s / n }' quiet_search.txt)
 
 # -- 2c. The pulsar software's format and the barycentre: the same capture as a filterbank -----
-site=52.2,0.09,20            # the observer: degrees north, degrees east, metres
-source_radec=53.2475,54.5788 # the source (ICRS degrees), written into the filterbank's header
-night_start=2026-12-07T01:00:00Z
-pulsar_site=$site pulsar_start=$night_start   # the hydrogen-line night below has its own
+# The source's position goes into the filterbank's header.
 step "Filterbank: the period search's capture in 64 channels, searched again and referred to the barycentre"
 run "$bin/iqfilterbank" offperiod.bin offperiod.fil 64 20 --rate $rate --centre 430 --start $night_start \
   --source DEMO --radec $source_radec
@@ -138,9 +150,9 @@ dm_step=4
 step "Dispersion: 3 s with the pulse at DM $put_dm at 430 MHz, searched in 64 channels over DMs 0 to 60"
 run "$bin/iqsim" dispersed.bin --force --rate $rate --seconds 3 --seed 7 --noise 10 --pulse-period $period_ms \
   --pulse-duty $duty --pulse-strength 0.5 --pulse-phase $phase --pulse-dm $put_dm --centre 430 \
-  --start $night_start --site $site
+  --pulse-frame bary --start $night_start --site $site --radec $source_radec
 run "$bin/cyclesearch" dispersed.bin dispersed_search.txt $rate $bins $period_ms 0.001 9 --channels 64 \
-  --dm 0:60:$dm_step --site $site --radec $source_radec
+  --dm 0:60:$dm_step --radec $source_radec
 dm_log=$(tail -n 12 "$log")
 dm_field() { printf '%s' "$dm_log" | sed -n "s/.*$1\([^ ]*\).*/\1/p" | head -n 1; }
 dm_ms=$(dm_field "Best period=")
@@ -148,6 +160,8 @@ found_dm=$(dm_field "Best DM=")
 dm_chi2=$(dm_field "pc cm^-3   chi2=" | awk '{ printf "%.0f", $1 }')
 dm0_chi2=$(dm_field "(at DM 0.0000: chi2=" | awk '{ printf "%.0f", $1 }')
 dm_bary_ms=$(dm_field "Barycentric period=")
+dm_resolution_ms=$(awk '/^\$ cyclesearch dispersed.bin/ { keep = 1 } keep && /Resolution=/ { sub(/.*Resolution=/, ""); print $1; exit }' "$log")
+dm_bary_within=$(within "$dm_bary_ms" "$period_ms" "$dm_resolution_ms")
 dm_within=$(awk -v f="$found_dm" -v p=$put_dm -v s=$dm_step 'BEGIN { d = f - p; if (d < 0) d = -d; print (d <= s ? "within" : "OUTSIDE") }')
 
 # -- 3. Two receivers: the same sky, the second one 1234 samples later --------------------------
@@ -355,7 +369,7 @@ row "pulse period $period_ms ms = $(awk -v p=$period_ms 'BEGIN { printf "%.3f", 
 row "pulse on from phase $phase to $(awk -v p=$phase -v d=$duty 'BEGIN { printf "%.1f", p + d }')" \
     "cyclefold: pulse from phase $on_first to $on_last (peak/floor $contrast)"
 row "" "cyclestack: peak/floor $stack_contrast"
-row "pulse period $put_ms ms, $period_ms typed" \
+row "pulse at the site $(printf '%.6f' "$site_ms") ms, $period_ms typed" \
     "cyclesearch: best $found_ms ms, $within the resolution $resolution_ms"
 row "pulse on from phase $phase to $(awk -v p=$phase -v d=$duty 'BEGIN { printf "%.1f", p + d }')" \
     "cyclesearch: pulse from phase $search_first to $search_last, $search_sigma sigma: $search_verdict"
@@ -363,10 +377,12 @@ row "" "chi2 $best_chi2 there, $typed_chi2 at $period_ms ms, where cyclestack"
 row "" "  shows the pulse displaced to phase $typed_first to $typed_last"
 row "the same as a filterbank, site $pulsar_site" "cyclesearch of the .fil: best $fil_ms ms; at the barycentre $bary_ms ms"
 row "source $source_radec on $pulsar_start" "  (observer's v/c toward the source $v_over_c)"
+row "pulse at the barycentre $put_ms ms" "cyclesearch (the capture's site): at the barycentre $search_bary_ms ms,"
+row "" "  $bary_within the resolution $resolution_ms"
 row "pulse at DM $put_dm, 430 MHz, $period_ms ms" \
     "cyclesearch --dm: DM $found_dm ($dm_within one step of $dm_step), best $dm_ms ms"
 row "" "  chi2 $dm_chi2 there, $dm0_chi2 undispersed (DM 0)"
-row "the same night, site $pulsar_site" "  at the barycentre $dm_bary_ms ms"
+row "  at the barycentre $period_ms ms, site $pulsar_site" "  at the barycentre $dm_bary_ms ms, $dm_bary_within the resolution $dm_resolution_ms"
 row "noise only" "cyclesearch: reduced chi2 $quiet_mean over the trials ($quiet_best at best), $quiet_sigma sigma: $quiet_verdict"
 row "second receiver $delay samples late" "lagscan: \"1 on 2\" lag $lag_before; after iqtrim: $lag_after"
 row "grabspec's capture: tone at -300000 Hz = bin $grab_expected" "grabspec: strongest bin $grab_bin"

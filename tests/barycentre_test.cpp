@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The barycentric timing of a pulsar against values astropy computed for random sites, sources
 // and times from 1990 to 2050: the observer's velocity toward the source to 1e-9 of c, the
-// Roemer delay to a microsecond and TDB to two; and the period and epoch a search reports.
+// Roemer delay to a microsecond and TDB to two; the period and epoch a search reports; and a
+// pulse iqsim puts in at a barycentric period, found by cyclesearch at the period the site receives.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,8 @@
 
 #include "astro/sky.hpp"
 #include "barycentre_report.hpp"
+#include "cyclesearch.hpp"
+#include "iqsim.hpp"
 #include "io/text_format.hpp"
 #include "test_support.hpp"
 
@@ -73,6 +76,65 @@ TEST(Barycentre, PeriodAndEpochFollowTheDelayAtTheBarycentre) {
     const BarycentricTiming first = barycentric_timing(c.site, c.source, request.start);
     EXPECT_NEAR(result.epoch_tdb_mjd, first.tdb_mjd + first.roemer_s / 86400.0, 1e-12) << c.start;
     EXPECT_NEAR(result.start_utc_mjd, request.start.jd1 + request.start.jd2 - 2400000.5, 1e-9) << c.start;
+  }
+}
+
+// 10 s of a 1 ms pulse at 0.24 MHz searched in 20 bins: trials 2.5e-6 ms apart, a resolution of
+// 5e-6 ms, far below the shift by v/c (1e-4) toward and away from the Earth's motion; the
+// topocentric frame puts the period in unshifted.
+TEST(Barycentre, APulsePutInAtTheBarycentreIsReceivedAtItsPeriodThere) {
+  const struct {
+    const char* frame;
+    const char* radec;
+    Equatorial source;
+  } cases[] = {
+      {"bary", "166,6", {166.0, 6.0}},
+      {"bary", "346,-6", {346.0, -6.0}},
+      {"topo", "166,6", {166.0, 6.0}},
+  };
+  const Site site{52.2, 0.09, 20.0};
+  const char* start = "2026-12-07T01:00:00Z";
+  const double seconds = 10.0, resolution_ms = 5e-6;
+  test::ScratchDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.frame) + " " + c.radec);
+    const auto sim = test::run_tool(run_iqsim, {dir.path("p.bin"),
+                                                "--force",
+                                                "-r",
+                                                "0.24",
+                                                "-t",
+                                                "10",
+                                                "-s",
+                                                "5",
+                                                "--pulse-period",
+                                                "1",
+                                                "--pulse-duty",
+                                                "0.1",
+                                                "--pulse-strength",
+                                                "2",
+                                                "--pulse-frame",
+                                                c.frame,
+                                                "--site",
+                                                "52.2,0.09,20",
+                                                "--start",
+                                                start,
+                                                "--radec",
+                                                c.radec});
+    ASSERT_EQ(sim.status, 0) << sim.err;
+    const auto search = test::run_tool(run_cyclesearch, {dir.path("p.bin"), dir.path("t.txt"), "0.24", "20", "1",
+                                                         "0.0003", "241", "--radec", c.radec});
+    ASSERT_EQ(search.status, 0) << search.err;
+    const auto figure = [&](const std::string& key) {
+      const auto at = search.out.find(key);
+      EXPECT_NE(at, std::string::npos) << key;
+      return std::strtod(search.out.c_str() + at + key.size(), nullptr);
+    };
+    const UtcInstant middle = later_by(*parse_utc(start), seconds / 2.0);
+    const double v_over_c = barycentric_timing(site, c.source, middle).v_over_c;
+    const double shift = std::string(c.frame) == "bary" ? v_over_c : 0.0;
+    EXPECT_GT(std::abs(v_over_c), 4.0 * resolution_ms);
+    EXPECT_NEAR(figure("Best period="), 1.0 / (1.0 + shift), resolution_ms);
+    EXPECT_NEAR(figure("Barycentric period="), (1.0 + v_over_c) / (1.0 + shift), 1.5 * resolution_ms);
   }
 }
 

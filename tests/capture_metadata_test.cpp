@@ -55,6 +55,33 @@ TEST(CaptureMetadata, WhatIsWrittenIsReadBack) {
   }
 }
 
+// A pointing goes under the toolkit's own namespace, declared optional: the capture stays
+// readable, by these tools and by any SigMF reader, and the other fields read back unchanged.
+TEST(CaptureMetadata, APointingIsWrittenUnderAnOptionalExtension) {
+  test::ScratchDir dir;
+  CaptureMetadata meta;
+  meta.sample_rate_hz = 2.4e6;
+  meta.pointing = SkyPointing{53.2475, -54.5788};
+  write_capture_metadata(dir.path("sky.bin"), meta);
+  const std::string text = test::read_text(dir.path("sky.sigmf-meta"));
+  EXPECT_NE(text.find("\"iqtools:radec\": [\n            53.2475,\n            -54.5788\n"), std::string::npos)
+      << text;
+  EXPECT_NE(
+      text.find(
+          "\"name\": \"iqtools\",\n                \"version\": \"1.0.0\",\n                \"optional\": true"),
+      std::string::npos)
+      << text;
+  EXPECT_EQ(capture_refusal(dir.path("sky.bin")), std::nullopt);
+  std::ostringstream err;
+  EXPECT_EQ(read_capture_metadata(dir.path("sky.bin"), "cyclesearch", err).sample_rate_hz, 2.4e6);
+  EXPECT_EQ(err.str(), "");
+  for (const SkyPointing& outside :
+       {SkyPointing{360.0, 0.0}, SkyPointing{-0.5, 0.0}, SkyPointing{0.0, 90.5}, SkyPointing{0.0, -90.5}}) {
+    meta.pointing = outside;
+    EXPECT_THROW(write_capture_metadata(dir.path("sky.bin"), meta), ToolError);
+  }
+}
+
 TEST(CaptureMetadata, UtcTimesAreReadToTheSecondAndFraction) {
   const std::pair<const char*, std::optional<double>> cases[] = {
       {"1970-01-01T00:00:00Z", 0.0},

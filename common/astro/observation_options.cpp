@@ -83,12 +83,8 @@ void read_pointing(const GivenOptions& given, Observation& observation) {
   int count = 0;
   for (const std::string_view option : kPointings) count += given.has(option) ? 1 : 0;
   if (count != 1) throw ToolError("give exactly one pointing: --radec, --galactic or --azel");
-  if (const auto text = given.value("--radec")) {
-    const std::vector<double> v = angle_pair("--radec", *text, -90.0, kRadecRange);
-    observation.pointing = {v[0], v[1]};
-  } else if (const auto galactic = given.value("--galactic")) {
-    const std::vector<double> v = angle_pair("--galactic", *galactic, -90.0, kGalacticRange);
-    observation.pointing = galactic_to_icrs(v[0], v[1]);
+  if (const auto fixed = fixed_pointing_from_options(given)) {
+    observation.pointing = *fixed;
   } else {
     const std::vector<double> v = angle_pair("--azel", *given.value("--azel"), 0.0, kAzelRange);
     observation.azel_deg = {v[0], v[1]};
@@ -98,7 +94,9 @@ void read_pointing(const GivenOptions& given, Observation& observation) {
 
 }  // namespace
 
-Site site_from_options_or_refuse(const GivenOptions& given) { return site_option(given, {}); }
+Site site_from_options_or_refuse(const GivenOptions& given, const ObservationDefaults& defaults) {
+  return site_option(given, defaults);
+}
 
 UtcInstant start_from_options(const GivenOptions& given) { return start_option(given, {}); }
 
@@ -107,6 +105,14 @@ std::optional<Equatorial> radec_from_options(const GivenOptions& given) {
   if (!text) return std::nullopt;
   const std::vector<double> v = angle_pair("--radec", *text, -90.0, kRadecRange);
   return Equatorial{v[0], v[1]};
+}
+
+std::optional<Equatorial> fixed_pointing_from_options(const GivenOptions& given) {
+  if (auto radec = radec_from_options(given)) return radec;
+  const auto text = given.value("--galactic");
+  if (!text) return std::nullopt;
+  const std::vector<double> v = angle_pair("--galactic", *text, -90.0, kGalacticRange);
+  return galactic_to_icrs(v[0], v[1]);
 }
 
 std::vector<OptionSpec> site_and_pointing_options() {

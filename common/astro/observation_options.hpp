@@ -23,13 +23,20 @@ Command with_frame_options(Command command);
 // One of them, by name ("--radec").
 OptionSpec observation_option(std::string_view name);
 
-// The site --site gives and the time --start gives; a ToolError naming the option when it is
-// missing, malformed or out of range.
-Site site_from_options_or_refuse(const GivenOptions& given);
+struct ObservationDefaults;
+
+// The site --site gives (else the defaults' site) and the time --start gives; a ToolError naming
+// the option, and the metadata's field when the defaults come from metadata, when it is missing,
+// malformed or out of range.
+Site site_from_options_or_refuse(const GivenOptions& given, const ObservationDefaults& defaults);
 UtcInstant start_from_options(const GivenOptions& given);
 
 // The ICRS direction --radec gives, or nothing when it is not given.
 std::optional<Equatorial> radec_from_options(const GivenOptions& given);
+
+// The ICRS direction --radec or --galactic gives (the first when both are), or nothing when
+// neither is given.
+std::optional<Equatorial> fixed_pointing_from_options(const GivenOptions& given);
 
 // What the options give: the site, the start and the pointing as ICRS (at the start), with the
 // azimuth and elevation when the pointing was given so.

@@ -401,6 +401,10 @@ void write_capture_metadata(const std::string& capture_path, const CaptureMetada
     throw ToolError(
         "metadata: the site must lie within -90 to 90 degrees north, -180 to 180 east, -1000 to 10000 m");
   }
+  if (const auto& p = meta.pointing;
+      p && !(p->ra_deg >= 0.0 && p->ra_deg < 360.0 && p->dec_deg >= -90.0 && p->dec_deg <= 90.0)) {
+    throw ToolError("metadata: the pointing must lie within 0 to 360 (360 excluded) and -90 to 90 degrees");
+  }
   // Written in a fixed key order (ordered_json) so that the same capture gives the same file.
   nlohmann::ordered_json global;
   global["core:datatype"] = kDatatype;
@@ -412,6 +416,11 @@ void write_capture_metadata(const std::string& capture_path, const CaptureMetada
   if (const auto& place = meta.geolocation) {
     global["core:geolocation"] = {{"type", "Point"},
                                   {"coordinates", {place->longitude_deg, place->latitude_deg, place->height_m}}};
+  }
+  if (const auto& pointing = meta.pointing) {
+    global["core:extensions"] =
+        nlohmann::ordered_json::array({{{"name", "iqtools"}, {"version", "1.0.0"}, {"optional", true}}});
+    global["iqtools:radec"] = {pointing->ra_deg, pointing->dec_deg};
   }
   nlohmann::ordered_json segment;
   segment["core:sample_start"] = 0;

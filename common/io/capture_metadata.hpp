@@ -23,11 +23,19 @@ inline constexpr double kLeastHeightM = -1000.0;
 inline constexpr double kMostHeightM = 10000.0;
 bool geolocation_in_range(const Geolocation& place);
 
+// The ICRS direction a capture looked at, degrees: right ascension 0 to 360 (360 excluded),
+// declination -90 to 90.
+struct SkyPointing {
+  double ra_deg = 0.0;
+  double dec_deg = 0.0;
+};
+
 struct CaptureMetadata {
   std::optional<double> sample_rate_hz;       // core:sample_rate
   std::optional<double> centre_frequency_hz;  // captures[0] core:frequency
   std::optional<std::string> datetime_utc;    // captures[0] core:datetime, ISO 8601 "…Z"
   std::optional<Geolocation> geolocation;     // core:geolocation, a GeoJSON point (height 0 if left out)
+  std::optional<SkyPointing> pointing = {};   // iqtools:radec, written only (SigMF has no core field)
 };
 
 // The metadata file that belongs to a capture: the capture's name with a final ".bin" or
@@ -54,8 +62,9 @@ CaptureMetadata read_capture_metadata(const std::string& capture_path, const std
 
 // Writes the metadata file for a capture (datatype "cu8", and unless the capture is named
 // "<base>.sigmf-data", its file name as the dataset); throws ToolError on failure, and on
-// values the reader would refuse (a rate that is not above 0, a malformed time, a place out of
-// range).
+// values the reader would refuse (a rate that is not above 0, a malformed time, a place or a
+// pointing out of range). A pointing goes into "iqtools:radec" [RA, Dec], its namespace declared
+// as an optional extension.
 void write_capture_metadata(const std::string& capture_path, const CaptureMetadata& meta);
 
 // Seconds since 1970-01-01 00:00:00 UTC of a time written "YYYY-MM-DDTHH:MM:SS[.fraction]Z"

@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "astro/observation_options.hpp"
-#include "io/capture_metadata.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 
@@ -19,14 +18,9 @@ std::vector<OptionSpec> barycentre_options() {
 }
 
 // The start from --start, else the input's.
-UtcInstant start_of(const GivenOptions& given, const SourceDefaults& defaults, std::ostream& err) {
+UtcInstant start_of(const GivenOptions& given, const SourceDefaults& defaults) {
   if (given.has("--start")) return start_from_options(given);
-  if (defaults.start) return *defaults.start;
-  std::optional<UtcInstant> start;
-  if (defaults.capture_path) {
-    const CaptureMetadata meta = read_capture_metadata(*defaults.capture_path, "cyclesearch", err);
-    if (meta.datetime_utc) start = parse_utc(*meta.datetime_utc);
-  }
+  const std::optional<UtcInstant> start = defaults.start ? defaults.start : defaults.capture.start;
   if (!start) {
     throw ToolError(
         "the start of the data is not known: give --start TIME, or keep it in the capture's SigMF "
@@ -35,18 +29,21 @@ UtcInstant start_of(const GivenOptions& given, const SourceDefaults& defaults, s
   return *start;
 }
 
-std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const SourceDefaults& defaults,
-                                                    std::ostream& err) {
+bool barycentre_needs_metadata(const GivenOptions& given) {
+  return (given.has("--site") || given.has("--radec")) && !(given.has("--site") && given.has("--start"));
+}
+
+std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const SourceDefaults& defaults) {
   if (!given.has("--site") && !given.has("--radec")) {
     if (given.has("--start")) throw ToolError("option --start is for the barycentre: give --site and --radec too");
     return std::nullopt;
   }
   BarycentreRequest request;
-  request.site = site_from_options_or_refuse(given);
+  request.site = site_from_options_or_refuse(given, defaults.capture);
   const auto source = given.has("--radec") ? radec_from_options(given) : defaults.source;
   if (!source) throw ToolError("option --radec is needed for the barycentre: the source's RA_DEG,DEC_DEG");
   request.source = *source;
-  request.start = start_of(given, defaults, err);
+  request.start = start_of(given, defaults);
   return request;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "astro/observation_options.hpp"
 #include "astro/sky.hpp"
 #include "cli/command.hpp"
 
@@ -24,18 +25,21 @@ struct BarycentreRequest {
 };
 
 // What the input says where the options say nothing: the start and the source from a pulsar
-// file's header, or the capture whose SigMF metadata may give the start.
+// file's header, the site and the start from a capture's SigMF metadata.
 struct SourceDefaults {
   std::optional<UtcInstant> start;
   std::optional<Equatorial> source;
-  std::optional<std::string> capture_path;
+  ObservationDefaults capture;
 };
 
 // Nothing when neither --site nor --radec is given (--start alone is refused); otherwise the
-// site, the source (--radec or the header's) and the start (--start, the header's or the
-// capture's metadata), each refused by name when missing or malformed.
-std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const SourceDefaults& defaults,
-                                                    std::ostream& err);
+// site (--site or the capture's), the source (--radec or the header's) and the start (--start,
+// the header's or the capture's), each refused by name when missing or malformed.
+std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const SourceDefaults& defaults);
+
+// Whether barycentre_request would look at a capture's metadata: the barycentre is asked for
+// and --site or --start is left out.
+bool barycentre_needs_metadata(const GivenOptions& given);
 
 // The topocentric period of data lasting `seconds` from the request's start, referred to the
 // barycentre, and the epoch of their first sample there.

@@ -82,8 +82,9 @@ const Command kCommand{
         "(ms), chi-square of the profile against its mean, reduced chi-square, peak S/N. The\n"
         "console names the best trial, its on-pulse phase and its significance. <capture> may also be\n"
         "a pulsar file (SIGPROC .fil or .tim, PRESTO .dat with its .inf), whose header gives the\n"
-        "sample time: the clock rate is then given as -. With --site and the source (--radec, or\n"
-        "the file's header) the best period and the epoch are referred to the barycentre too.",
+        "sample time: the clock rate is then given as -. With the site (--site, or a capture's SigMF\n"
+        "metadata) and the source (--radec, or the file's header) the best period and the epoch are\n"
+        "referred to the barycentre too.",
     .parameters = {text_parameter("capture"), text_parameter("table"),
                    number_parameter("clock rate (MHz)", "MHz", kFoldClock.range),
                    whole_parameter("bins", 2, kMaxFoldPoints),
@@ -220,6 +221,7 @@ struct SearchInput {
   std::vector<double> dms;                        // --dm's trials (none: no dedispersion)
   std::vector<std::vector<std::int64_t>> shifts;  // per DM trial, the channels' delays in samples
   bool channelised = false;                       // a capture cut into channels by --channels
+  std::optional<CaptureMetadata> metadata;        // a capture's, read once when first needed
   ChannelRows rows() {
     return channelised ? capture_channel_rows(reader, header->nchans) : file_rows(reader, *header);
   }
@@ -231,6 +233,12 @@ struct SearchInput {
   }
 };
 
+// The capture's SigMF metadata (what it lacks, or why it is ignored, said once on the console).
+const CaptureMetadata& capture_metadata(const Run& run, SearchInput& input) {
+  if (!input.metadata) input.metadata = read_capture_metadata(run.text(0), kTool, run.err());
+  return *input.metadata;
+}
+
 // A capture cut into --channels channels, one sample per frame: the header the metadata, --centre
 // and the clock rate give.
 void channelise(const Run& run, SearchInput& input) {
@@ -239,7 +247,7 @@ void channelise(const Run& run, SearchInput& input) {
                  "--channels", "a power of two from 2 to 8192");
   const double rate_mhz = run.number(2);
   if (!(rate_mhz > 0.0)) run.refuse(2);
-  const CaptureMetadata meta = read_capture_metadata(run.text(0), "cyclesearch", run.err());
+  const CaptureMetadata& meta = capture_metadata(run, input);
   std::optional<double> centre_hz = meta.centre_frequency_hz;
   if (const auto centre = run.options().value("--centre")) centre_hz = option_number("--centre", *centre) * 1e6;
   if (!centre_hz) {
@@ -296,7 +304,7 @@ SearchInput open_search_input(const Run& run) {
   auto reader = CaptureReader::open(path, CaptureReader::kDefaultBufferBytes, &why);
   if (!reader) throw ToolError("Can't open file " + path + ": " + why);
   if (reader->length() < 0) throw ToolError("Can't measure the length of file " + reader->path());
-  SearchInput input{std::move(*reader), header, {}, {}, false};
+  SearchInput input{std::move(*reader), header, {}, {}, false, {}};
   if (run.options().has("--channels")) {
     if (header) throw ToolError("option --channels is for captures: " + infile + " is a " + header->format);
     channelise(run, input);
@@ -426,18 +434,21 @@ void print_dedispersion(std::ostream& out, const SearchInput& input, const std::
       input.dms.size(), input.dms.front(), input.dms.back(), static_cast<long long>(most), most_ms);
 }
 
-// The start and the source a pulsar file's header gives, or the start in a capture's metadata.
-std::optional<BarycentreRequest> barycentre_of(const Run& run, const SearchInput& input) {
+// The start and the source a pulsar file's header gives, or the site and start in a capture's
+// metadata.
+std::optional<BarycentreRequest> barycentre_of(const Run& run, SearchInput& input) {
   SourceDefaults defaults;
   if (input.header) {
     if (input.header->tstart_mjd) defaults.start = utc_of_mjd(*input.header->tstart_mjd);
     if (input.header->ra_deg && input.header->dec_deg) {
       defaults.source = Equatorial{*input.header->ra_deg, *input.header->dec_deg};
     }
-  } else {
-    defaults.capture_path = run.text(0);
   }
-  return barycentre_request(run.options(), defaults, run.err());
+  const bool capture = !input.header || input.channelised;
+  if (capture && barycentre_needs_metadata(run.options())) {
+    defaults.capture = observation_defaults(capture_metadata(run, input));
+  }
+  return barycentre_request(run.options(), defaults);
 }
 
 // Folds the samples into the sub-integrations: their mean and variance.
