@@ -395,6 +395,7 @@ std::int64_t read_waterfall(TableReader& table, const std::string& name, PlotSet
   settings.points = shape.points;
   settings.frames_per_row = shape.frames_per_row;
   settings.rows = shape.rows;
+  settings.flagged_rows = shape.flagged_rows;
   fill_from_metadata(settings, shape.header);
   return shape.rows;
 }

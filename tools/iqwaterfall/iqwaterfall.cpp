@@ -26,6 +26,14 @@
 //   plot 'table' using 1:(column(-1)):2 with image
 // A complete row always ends with its blank line; a table being written by a live run holds
 // only complete rows after each blank line.
+//
+// --flag K adds a third header line, "# flagged rows: ...", and flags a row whose total power
+// (the sum of its bins' mean powers) departs from the median of the W rows around it (fewer at
+// the ends) by more than K times their median absolute deviation. A flagged row r gets a line
+//   # flagged row r: total power P, median M and MAD D of rows A to B
+// after the blank line of row r + W/2, when the rows it is judged against are in (the last W/2
+// rows' after the last row): fixed memory, and a live table's flags follow its rows. The values
+// stay as they are; gnuplot and the table readers pass over the comment lines.
 #include "iqwaterfall.hpp"
 
 #include <unistd.h>
@@ -38,6 +46,7 @@
 #include <vector>
 
 #include "cli/command.hpp"
+#include "cli/outlier_options.hpp"
 #include "cli/tool_main.hpp"
 #include "dsp/spectrum.hpp"
 #include "flow/frame_pump.hpp"
@@ -48,6 +57,7 @@
 #include "io/output_file.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
+#include "row_flags.hpp"
 #include "runs/spectrum_rows.hpp"
 
 namespace iq {
@@ -59,6 +69,19 @@ constexpr const char* kIqwaterfallUsage =
     "(iqwaterfall -h lists the options)";
 
 constexpr const char* kTool = "iqwaterfall";
+
+std::vector<OptionSpec> waterfall_options() {
+  std::vector<OptionSpec> options = capture_metadata_options();
+  options.push_back({.name = "--flag",
+                     .argument = "K",
+                     .help = "flag rows whose total power is more than K median absolute\n"
+                             "deviations from the running median of their neighbours'"});
+  options.push_back({.name = "--flag-window",
+                     .argument = "ROWS",
+                     .help = "the running median's width, odd, 3 to 1001 (9); a row's flag is\n"
+                             "written up to half of it later"});
+  return options;
+}
 
 const Command kCommand{
     .tool = kTool,
@@ -75,7 +98,7 @@ const Command kCommand{
                    points_parameter("points", kSpectrumMaxPoints, "a power of two from 1 to 131072"),
                    whole_parameter("frames per row", INT64_MIN, INT64_MAX,
                                    "from 0 (one row of the whole capture) to (2^63 - 1) / (2 x points)")},
-    .options = capture_metadata_options(),
+    .options = waterfall_options(),
     .usage_on_console = false,
 };
 
@@ -99,9 +122,9 @@ std::string header_text(std::int32_t points, std::int64_t frames_per_row, const 
 
 // Writes each row as it is completed: its lines formatted in shares on the workers, then
 // written in order. A live table is flushed after every row.
-RowSink row_writer(OutputFile& table, std::int64_t frames_per_row, bool live) {
-  return [&table, frames_per_row, live, texts = std::vector<std::string>()](const SpectrumAccumulator& row,
-                                                                            ChunkWorkers& workers) mutable {
+RowSink row_writer(OutputFile& table, std::int64_t frames_per_row, bool live, RowFlagWriter* flags) {
+  return [&table, frames_per_row, live, flags, texts = std::vector<std::string>()](const SpectrumAccumulator& row,
+                                                                                   ChunkWorkers& workers) mutable {
     texts.resize(workers.threads());
     const auto shares = static_cast<std::int64_t>(texts.size());
     workers.run(texts.size(), [&](std::size_t c) {
@@ -112,6 +135,7 @@ RowSink row_writer(OutputFile& table, std::int64_t frames_per_row, bool live) {
     });
     for (const std::string& text : texts) table.write(text);
     table.write("\n");
+    if (flags) flags->add(row, frames_per_row);
     if (live) table.flush();
   };
 }
@@ -123,18 +147,19 @@ void print_figures(std::ostream& out, const RowFigures& figures, std::int64_t fr
 
 // A capture file: its length says how many rows there are before any is read.
 RowFigures waterfall_of_file(CaptureReader& capture, OutputFile& table, std::int32_t points,
-                             std::int64_t frames_per_row, std::ostream& out) {
+                             std::int64_t frames_per_row, RowFlagWriter* flags, std::ostream& out) {
   const RowFigures figures = file_rows(capture, points, frames_per_row);
   print_figures(out, figures, frames_per_row);
-  spectrum_rows_of_file(capture, points, frames_per_row, figures, row_writer(table, frames_per_row, false));
+  spectrum_rows_of_file(capture, points, frames_per_row, figures, row_writer(table, frames_per_row, false, flags));
   return figures;
 }
 
 // A live stream: rows are written as their frames come in, until the stream ends.
 RowFigures waterfall_of_stream(LiveInput& input, OutputFile& table, std::int32_t points,
-                               std::int64_t frames_per_row, std::ostream& out, std::ostream& err) {
+                               std::int64_t frames_per_row, RowFlagWriter* flags, std::ostream& out,
+                               std::ostream& err) {
   const RowFigures figures =
-      spectrum_rows_of_stream(input, points, frames_per_row, row_writer(table, frames_per_row, true));
+      spectrum_rows_of_stream(input, points, frames_per_row, row_writer(table, frames_per_row, true, flags));
   if (input.stop_signal() != 0) {
     err << cformat("%s: the stream was stopped by %s; the table keeps its %lld complete rows\n", kTool,
                    signal_name(input.stop_signal()), static_cast<long long>(figures.rows));
@@ -172,6 +197,7 @@ int waterfall_run(Run& run) {
   const std::string& infile = run.text(0);
   const std::string& outfile = run.text(1);
   const CaptureMetadata given = given_metadata(run.options());
+  const std::optional<OutlierOptions> flag_options = outlier_options(run.options(), "rows");
   run.convert_numbers();
   const std::int32_t n = run.whole32(2);
   std::int64_t frames_per_row = frames_per_row_argument(run, n);
@@ -185,22 +211,33 @@ int waterfall_run(Run& run) {
 
   OutputFile table(outfile, {live ? standard_input_id() : capture->id()});
   table.write(header_text(n, frames_per_row, meta));
+  std::optional<RowFlagWriter> flags;
+  if (flag_options) {
+    table.write(row_flags_header(*flag_options));
+    flags.emplace(table, *flag_options);
+  }
+  RowFlagWriter* const flags_at = flags ? &*flags : nullptr;
   RowFigures figures;
   if (live) {
     // Taken after the table exists, whose own interrupt clean-up it then stands in for: from
     // here on a stop signal ends the stream, and the table, already in place, keeps its rows.
     LiveInput input(STDIN_FILENO, "standard input");
     table.publish();
-    figures = waterfall_of_stream(input, table, n, frames_per_row, out, run.err());
+    figures = waterfall_of_stream(input, table, n, frames_per_row, flags_at, out, run.err());
   } else {
-    figures = waterfall_of_file(*capture, table, n, frames_per_row, out);
+    figures = waterfall_of_file(*capture, table, n, frames_per_row, flags_at, out);
   }
+  if (flags) flags->finish();
   table.commit();
   // A stream that ended before its first row filled gave nothing to look at: a failure, though
   // the table (its header alone) stays, as a live table's rows would.
   report_row_ends(run.err(), kTool, figures, frames_per_row, "row");
   out << cformat("\nInfile=%s    Outfile=%s   FFT Points=%d   Frames per row=%lld\n", infile.c_str(),
                  outfile.c_str(), n, static_cast<long long>(frames_per_row));
+  if (flags) {
+    out << cformat("Flagged %lld of %lld rows\n", static_cast<long long>(flags->flagged()),
+                   static_cast<long long>(figures.rows));
+  }
   return kExitSuccess;
 }
 

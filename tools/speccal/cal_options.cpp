@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "cli/outlier_options.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 
@@ -144,16 +145,9 @@ void read_kelvin(const GivenOptions& given, CalOptions& options) {
 }
 
 void read_flags(const GivenOptions& given, CalOptions& options) {
-  if (const auto k = given.value("--flag")) {
-    options.flag_k = option_number("--flag", *k);
-    require_option(*options.flag_k > 0.0, "--flag", "a number of median absolute deviations above 0");
-  }
-  if (const auto window = given.value("--flag-window")) {
-    const std::int64_t bins = option_whole("--flag-window", *window);
-    require_option(bins >= 3 && bins <= 1001 && bins % 2 == 1, "--flag-window",
-                   "an odd number of bins from 3 to 1001");
-    if (!options.flag_k) throw ToolError("option --flag-window needs --flag");
-    options.flag_window = static_cast<std::size_t>(bins);
+  if (const auto flags = outlier_options(given, "bins")) {
+    options.flag_k = flags->k;
+    options.flag_window = flags->window;
   }
   if (const auto dc = given.value("--dc")) {
     require_option(*dc == "flag" || *dc == "interpolate", "--dc", "flag or interpolate (got '" + *dc + "')");

@@ -23,7 +23,7 @@
 //   T_A = (on - off) / off * T_sys
 // per bin: the reference maps to its system temperature and the source's excess to kelvin.
 //
-// Then, in this order: bin 0 interpolated (--dc), interference flagged (flags.hpp, --flag) and
+// Then, in this order: bin 0 interpolated (--dc), interference flagged (dsp/outlier_flags.hpp, --flag) and
 // bin 0 flagged (--dc flag), the baseline fitted to the unflagged bins outside the line window
 // and removed, and the line window's unflagged bins fitted and reported (line_report.hpp).
 // Everything is computed before the output is created, so a refusal writes nothing.
@@ -46,12 +46,12 @@
 
 #include "baseline_fit.hpp"
 #include "cal_options.hpp"
-#include "flags.hpp"
 #include "kelvin.hpp"
 #include "line_report.hpp"
 #include "spectrum_table.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
+#include "dsp/outlier_flags.hpp"
 #include "io/header_fields.hpp"
 #include "io/output_file.hpp"
 #include "io/table_reader.hpp"
