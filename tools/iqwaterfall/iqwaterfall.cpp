@@ -20,7 +20,9 @@
 //
 // The first line holds key=value fields separated by one blank: points and frames_per_row
 // always; sample_rate_hz, centre_frequency_hz (shortest decimal that reads back as the same
-// double) and start_utc only when known, from the capture's metadata or the options. Row r
+// double) and start_utc only when known, from the capture's metadata or the options; and
+// site=LAT,LON,HEIGHT (degrees north, east, metres, shortest decimals) when the metadata has
+// the capture's geolocation. Row r
 // holds frames r*M .. r*M+M-1 (M frames per row), so it starts r*M*N/rate seconds after
 // start_utc. In gnuplot column(-1) counts the blocks:
 //   plot 'table' using 1:(column(-1)):2 with image
@@ -39,7 +41,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -53,6 +54,7 @@
 #include "flow/spectrum_run.hpp"
 #include "io/capture_metadata.hpp"
 #include "io/capture_reader.hpp"
+#include "io/header_fields.hpp"
 #include "io/live_input.hpp"
 #include "io/output_file.hpp"
 #include "io/text_format.hpp"
@@ -102,19 +104,13 @@ const Command kCommand{
     .usage_on_console = false,
 };
 
-// The shortest decimal text without an exponent that reads back as the same double.
-std::string shortest_text(double value) {
-  char text[512];  // room for every finite double in fixed notation
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
-  return std::string(text, result.ptr);
-}
-
 std::string header_text(std::int32_t points, std::int64_t frames_per_row, const CaptureMetadata& meta) {
   std::string header =
       cformat("# iqwaterfall points=%d frames_per_row=%lld", points, static_cast<long long>(frames_per_row));
-  if (meta.sample_rate_hz) header += " sample_rate_hz=" + shortest_text(*meta.sample_rate_hz);
-  if (meta.centre_frequency_hz) header += " centre_frequency_hz=" + shortest_text(*meta.centre_frequency_hz);
+  if (meta.sample_rate_hz) header += " sample_rate_hz=" + shortest_decimal(*meta.sample_rate_hz);
+  if (meta.centre_frequency_hz) header += " centre_frequency_hz=" + shortest_decimal(*meta.centre_frequency_hz);
   if (meta.datetime_utc) header += " start_utc=" + *meta.datetime_utc;
+  if (meta.geolocation) header += " site=" + site_field_text(*meta.geolocation);
   return header +
          "\n# one block per row of frames, oldest first, each ended by a blank line;"
          " a line: bin (from -N/2), mean power\n";

@@ -17,6 +17,7 @@ namespace {
 constexpr int kMaxOrder = 10;
 constexpr int kMaxComponents = 4;
 constexpr double kHydrogenRestMhz = 1420.405751768;
+constexpr double kJ2000Jd = 2451545.0;
 
 std::vector<OptionSpec> calibration_options() {
   return {
@@ -186,7 +187,11 @@ void read_report(const GivenOptions& given, CalOptions& options) {
   report.centre_hz = frequency_hz(given, "--centre");
   if (const auto centre = frequency_hz(given, "--center")) report.centre_hz = centre;
   report.frame = frame_option(given);
-  if (report.frame != VelocityFrame::topocentric) report.observation = observation_from_options(given);
+  if (report.frame != VelocityFrame::topocentric) {
+    // Checked now, before any table is read, with a stand-in for what a header may give.
+    observation_from_options(given, ObservationDefaults{Site{}, UtcInstant{kJ2000Jd, 0.0}});
+    report.observation = given;
+  }
   options.report = report;
 }
 
