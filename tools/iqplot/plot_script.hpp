@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/capture_metadata.hpp"
 #include "table_kind.hpp"
 
 namespace iq {
@@ -46,6 +47,7 @@ struct PlotSettings {
   std::int64_t points = 0;
   std::int64_t frames_per_row = 0;
   std::optional<std::string> start_utc;
+  std::optional<Geolocation> site;                   // the observer's, from a waterfall's header
   std::vector<std::int64_t> flagged_rows;            // a waterfall's rows flagged as interference
   bool linear = false;                               // a waterfall's colours in mean power instead of dB
   std::optional<std::pair<double, double>> x_range;  // the horizontal axis's span, in its units

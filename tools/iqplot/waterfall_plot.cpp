@@ -46,6 +46,8 @@ void read_header(const std::string& line, const std::string& name, WaterfallShap
     } else if (key == "start_utc") {
       if (!utc_datetime_seconds(text)) throw bad("has start_utc=" + text);
       shape.header.datetime_utc = text;
+    } else if (key == "site") {
+      if (!take_observation_fields({field}, shape.header).empty()) throw bad("has site=" + text);
     }
     // Other keys are left for newer writers.
   }

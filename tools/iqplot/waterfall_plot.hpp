@@ -2,7 +2,7 @@
 // Waterfall tables (iqwaterfall's): reading their header and rows, and the heat map of them.
 //
 // The table starts with a line "# iqwaterfall points=N frames_per_row=M [sample_rate_hz=R]
-// [centre_frequency_hz=F] [start_utc=T]", then comment lines, then one block per row of
+// [centre_frequency_hz=F] [start_utc=T] [site=LAT,LON,HEIGHT]", then comment lines, then one block per row of
 // frames: N lines "bin    mean power" from bin -N/2, ended by a blank line. Between the
 // blocks, lines "# flagged row R: ..." name the rows flagged as interference.
 #pragma once
