@@ -94,7 +94,9 @@ const Command kCommand{
         "stream on standard input: each row is written as soon as its frames are in, and the run\n"
         "ends at the stream's end or at Ctrl-C (SIGINT), SIGTERM or SIGHUP, keeping every complete\n"
         "row. 0 frames per row makes one row of the whole capture file. Values carry every digit\n"
-        "(\"%.17g\"). The rate, centre and start time come from <capture>.sigmf-meta when it is there.",
+        "(\"%.17g\"). The rate, centre, start time and site come from <capture>.sigmf-meta when it\n"
+        "is there. --flag K notes, in comment lines between the rows, the rows whose total power\n"
+        "stands out from their neighbours' (interference); the values stay as they are.",
     // The frames per row are checked against the point count (a row's bytes must fit 64 bits).
     .parameters = {text_parameter("capture|-"), text_parameter("table"),
                    points_parameter("points", kSpectrumMaxPoints, "a power of two from 1 to 131072"),
