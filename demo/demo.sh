@@ -191,8 +191,10 @@ grab_expected=$(awk -v r=$rate 'BEGIN { printf "%d", -300000 / (r * 1e6 / 512) -
 # places it at the topocentric frequency that the site, pointing and time give. Its frequency
 # drifts linearly through that middle. The receiver's passband rises and falls by 30 % across
 # the band, the same for the capture on the source and the reference off it (another stretch
-# of sky: another seed, no line); a steady interference tone is in both. iqsim records the rate,
-# centre, start and site beside each capture; the other tools read them.
+# of sky: another seed, no line); a steady interference tone is in both. A second, narrow one,
+# a local oscillator's, leaks in while on the source alone, 8 bins of 1024 above the line: speccal
+# --flag finds it below. iqsim records the rate, centre, start and site beside each capture;
+# the other tools read them.
 rest=1420.405751768      # MHz, the hydrogen line's rest frequency
 night_centre=1420.4      # MHz, where the receiver is tuned
 night_seconds=8
@@ -202,14 +204,15 @@ night_start=2026-12-07T01:30:00Z
 night_middle=2026-12-07T01:30:04Z
 velocity=-50             # km/s, LSRK, at mid-capture
 drift=1000               # Hz per second
+rfi_hz=250800            # Hz above the tuned frequency: the interference on the source, bin 107
 wf_points=8192
 wf_frames=58             # frames per waterfall row: 0.198 s
 cal_points=1024
 sky=(--site $site --galactic $pointing --frame lsrk)
 step "Hydrogen-line night: a line drifting $drift Hz/s at LSRK $velocity km/s mid-capture, on and off the source"
 run "$bin/iqsim" night_on.bin --force --rate $rate --seconds $night_seconds --seed 21 --noise 8 \
-  --line "$velocity,1.5,$drift" "${sky[@]}" --tone -400000,0.7 --passband 30 --centre $night_centre \
-  --start $night_start
+  --line "$velocity,1.5,$drift" "${sky[@]}" --tone -400000,0.7 --tone $rfi_hz,0.7 --passband 30 \
+  --centre $night_centre --start $night_start
 run "$bin/iqsim" night_off.bin --force --rate $rate --seconds $night_seconds --seed 22 --noise 8 \
   --tone -400000,0.7 --passband 30 --centre $night_centre --start 2026-12-07T01:40:00Z --site $site
 run "$bin/iqwaterfall" night_on.bin night_waterfall.txt $wf_points $wf_frames
@@ -281,8 +284,11 @@ switched_check=$(within "$switched_lsrk" "$velocity" "$velocity_bin")
 # 8 steps is a system of 100 K (a receiver of 90 K and the cold sky's 10 K) and the hot load's
 # 290 + 90 = 380 K is noise of sqrt(380 / 1.5625) = 15.595 steps. The interference tone comes
 # from the receiver itself, so the load sees it too. speccal's Y factor turns the night's
-# (on - off) / off into antenna temperature, removes a baseline, fits a Gaussian to the line and
-# reports it in LSRK with its integral and the column density.
+# (on - off) / off into antenna temperature, flags the bins that stand out from the median of
+# the 7 around them by more than 15 median absolute deviations (the interference on the source,
+# inside the line window; the line is wider than one bin, so it stays), removes a baseline, fits
+# a Gaussian to the line's unflagged bins and reports it in LSRK with its integral and the
+# column density, at the site and the middle of the capture that the table's header gives.
 t_hot=290; t_cold=10; t_rx=90
 hot_noise=$(awk -v h=$t_hot -v r=$t_rx 'BEGIN { printf "%.3f", sqrt((h + r) / 1.5625) }')
 step "Kelvin: a hot load of $t_hot K (noise $hot_noise) and the cold sky of $t_cold K through a receiver of $t_rx K"
@@ -294,7 +300,7 @@ run "$bin/iqwaterfall" night_hot.bin night_hot_full.txt $cal_points 0
 peak_bin=$(awk '/^#/ { next } !seen++ || $2 > best { best = $2; bin = $1 } END { print bin }' night_calibrated.txt)
 run "$bin/speccal" night_on_full.txt night_off_full.txt night_kelvin.txt --hot night_hot_full.txt \
   --cold night_off_full.txt --t-hot $t_hot --t-cold $t_cold -b 2 -l $((peak_bin - 12)):$((peak_bin + 12)) \
-  --report "${sky[@]}" --start $night_middle
+  --flag 15 --flag-window 7 --report --galactic $pointing --frame lsrk
 report() { tail -n 40 "$log" | sed -n "s/^$1=//p" | tail -n 1; }
 kelvin_of() { tail -n 40 "$log" | sed -n "s/^$1=\([^ ]*\) K .*/\1/p" | tail -n 1; }
 tsys=$(kelvin_of T_sys); trx=$(kelvin_of T_rx)
@@ -303,6 +309,10 @@ fit_fwhm=$(report fwhm_1_kms); fit_fwhm_err=$(report fwhm_1_err_kms)
 fit_integral=$(report integral_kms); fit_integral_err=$(report integral_err_kms)
 fit_nh=$(report column_density_cm2); fit_nh_err=$(report column_density_err_cm2)
 channel=$(report channel_kms)
+read -r flagged_bins flagged_of < <(tail -n 40 "$log" | sed -n 's/^Flagged \([0-9]*\) of \([0-9]*\) bins$/\1 \2/p' | tail -n 1)
+rfi_bin=$(awk -v f=$rfi_hz -v r=$rate -v n=$cal_points 'BEGIN { printf "%d", f / (r * 1e6 / n) + 0.5 }')
+rfi_check=$(awk -v b=$rfi_bin '/^# flagged:/ { for (i = 3; i <= NF; ++i) if ($i == b) found = 1 }
+  END { print found ? "flagged" : "NOT flagged" }' night_kelvin.txt)
 fit_check=$(within "$fit_centroid" "$velocity" "$channel")
 # What was put in: the line's power (1.5^2 against the noise's 2 x 8^2 spread over the bins) as a
 # fraction of a bin's noise, times the 100 K that noise stands for, over channels of that width.
@@ -394,6 +404,8 @@ row "site $site, galactic $pointing" "iqvelocity: LSRK correction $correction km
 row "the same, tunings $switch_mhz MHz apart" \
     "speccal --switch: line at LSRK $switched_lsrk km/s ($switched_check), rms $switched_rms"
 row "hot load $t_hot K, cold sky $t_cold K, receiver $t_rx K" "speccal (Y factor): T_sys $tsys K, T_rx $trx K"
+row "narrow tone +$rfi_hz Hz = bin $rfi_bin, on source" \
+    "speccal --flag: $flagged_bins of $flagged_of bins flagged, bin $rfi_bin $rfi_check; fits skip them"
 row "line at LSRK $velocity km/s (channels of $velocity_bin km/s)" \
     "speccal --report: Gaussian at LSRK $fit_centroid +- $fit_centroid_err km/s ($fit_check), FWHM $fit_fwhm +- $fit_fwhm_err km/s"
 row "integral $put_integral K km/s, N_H $put_nh cm^-2" \

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // speccal's fits: a known polynomial baseline and known Gaussians recovered by least squares,
-// the kelvin scale, the interference flags and the line report's arithmetic. The ratio per bin,
+// the kelvin scale and the line report's arithmetic. The ratio per bin,
 // the console and every refusal are in the golden corpus.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,6 @@
 #include <random>
 
 #include "baseline_fit.hpp"
-#include "flags.hpp"
 #include "gauss_fit.hpp"
 #include "io/tool_error.hpp"
 #include "iqvelocity.hpp"
@@ -194,9 +193,6 @@ TEST(SpeccalLine, KelvinScalesRecoverTheReceiverAndSystem) {
     EXPECT_NEAR(y.system[i], t_rx[i] + 15.0, 1e-9) << i;
     EXPECT_NEAR(d.system[i], t_rx[i] + 15.0, 1e-9) << i;
   }
-  EXPECT_EQ(median_of({5.0, 1.0, 3.0}), 3.0);
-  EXPECT_EQ(median_of({4.0, 1.0, 3.0, 10.0}), 3.5);
-  EXPECT_TRUE(std::isnan(median_of({})));
 }
 
 TEST(SpeccalLine, KelvinScalesRefuseReferencesThatCannotGiveThem) {
@@ -231,22 +227,6 @@ TEST(SpeccalLine, KelvinScalesRefuseReferencesThatCannotGiveThem) {
       EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
     }
   }
-}
-
-TEST(SpeccalLine, FlagsWhatDepartsMoreThanKMadsFromTheRunningMedian) {
-  std::vector<double> ramp;
-  for (int i = 0; i < 100; ++i) ramp.push_back(i);
-  ramp[50] += 10.0;  // median 51, MAD 2 about it: 9 above
-  const std::vector<bool> spike = outlier_flags(ramp, 3.0, 7);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(spike[i], i == 50) << i;
-  // A window wider than the values: median 3, MAD 2; bins 0 and 6 depart by 3.
-  const std::vector<double> seven{0, 1, 2, 3, 4, 5, 6};
-  const std::pair<double, std::vector<bool>> cases[] = {
-      {1.5, {false, false, false, false, false, false, false}},
-      {1.4, {true, false, false, false, false, false, true}},
-      {0.6, {true, true, false, false, false, true, true}},
-  };
-  for (const auto& [k, expected] : cases) EXPECT_EQ(outlier_flags(seven, k, 101), expected) << k;
 }
 
 // The value of a report line "name=value".

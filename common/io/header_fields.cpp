@@ -3,6 +3,7 @@
 #include "io/header_fields.hpp"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -50,6 +51,55 @@ std::string take_tuning_fields(const std::vector<std::string>& fields, CaptureMe
     }
   }
   return bad;
+}
+
+namespace {
+
+// "LAT,LON,HEIGHT" in the ranges a capture's metadata takes a site in.
+std::optional<Geolocation> site_of(const std::string& text) {
+  const std::size_t first = text.find(',');
+  const std::size_t second = first == std::string::npos ? first : text.find(',', first + 1);
+  if (second == std::string::npos) return std::nullopt;
+  Geolocation place;
+  if (!number_field(text.substr(0, first), place.latitude_deg) ||
+      !number_field(text.substr(first + 1, second - first - 1), place.longitude_deg) ||
+      !number_field(text.substr(second + 1), place.height_m) || !geolocation_in_range(place)) {
+    return std::nullopt;
+  }
+  return place;
+}
+
+}  // namespace
+
+std::string take_observation_fields(const std::vector<std::string>& fields, CaptureMetadata& meta) {
+  std::string bad;
+  for (const std::string& field : fields) {
+    const auto equals = field.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = field.substr(0, equals);
+    const std::string text = field.substr(equals + 1);
+    bool good = true;
+    if (key == "start_utc" && !meta.datetime_utc) {
+      good = utc_datetime_seconds(text).has_value();
+      if (good) meta.datetime_utc = text;
+    } else if (key == "site" && !meta.geolocation) {
+      meta.geolocation = site_of(text);
+      good = meta.geolocation.has_value();
+    }
+    if (!good && bad.empty()) bad = field;
+  }
+  return bad;
+}
+
+std::string shortest_decimal(double value) {
+  char text[512];  // room for every finite double in fixed notation
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  return std::string(text, result.ptr);
+}
+
+std::string site_field_text(const Geolocation& place) {
+  return shortest_decimal(place.latitude_deg) + "," + shortest_decimal(place.longitude_deg) + "," +
+         shortest_decimal(place.height_m);
 }
 
 }  // namespace iq

@@ -23,4 +23,14 @@ bool number_field(const std::string& text, double& value);
 // is not a number (left out), or "" when there is none.
 std::string take_tuning_fields(const std::vector<std::string>& fields, CaptureMetadata& meta);
 
+// Takes the "start_utc=" (an ISO 8601 UTC time) and "site=LAT,LON,HEIGHT" fields of a header
+// line into `meta` where it has none yet. Returns the first such field whose value is not one
+// (left out), or "" when there is none.
+std::string take_observation_fields(const std::vector<std::string>& fields, CaptureMetadata& meta);
+
+// The shortest decimal text without an exponent that reads back as the same double.
+std::string shortest_decimal(double value);
+// A site as the "site=" field's value: "LAT,LON,HEIGHT", each the shortest decimal.
+std::string site_field_text(const Geolocation& place);
+
 }  // namespace iq

@@ -395,6 +395,8 @@ std::int64_t read_waterfall(TableReader& table, const std::string& name, PlotSet
   settings.points = shape.points;
   settings.frames_per_row = shape.frames_per_row;
   settings.rows = shape.rows;
+  settings.flagged_rows = shape.flagged_rows;
+  settings.site = shape.header.geolocation;
   fill_from_metadata(settings, shape.header);
   return shape.rows;
 }
@@ -493,7 +495,8 @@ int plot_run(Run& run) {
   std::int64_t rows = 0;
   const TableKind kind = identify_table(options, table, settings, rows);
   require_option(!options.settings.decibels || kind == TableKind::kSpectrum, "--db", "given for a spectrum only");
-  const CaptureMetadata meta = table_metadata(options.table, options.metadata, run.err());
+  CaptureMetadata meta = table_metadata(options.table, options.metadata, run.err());
+  if (!meta.geolocation) meta.geolocation = settings.site;  // a waterfall's header's
   fill_from_metadata(settings, meta);
   check_velocity(settings, kind);
   // The rate may come from the capture's metadata; a centre without any rate is refused.

@@ -72,6 +72,18 @@ std::string profile_label(std::optional<FoldedQuantity> folded) {
 
 }  // namespace
 
+std::vector<std::pair<std::int64_t, std::int64_t>> runs_of(const std::vector<std::int64_t>& numbers) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+  for (const std::int64_t n : numbers) {
+    if (!runs.empty() && runs.back().second + 1 == n) {
+      runs.back().second = n;
+    } else {
+      runs.emplace_back(n, n);
+    }
+  }
+  return runs;
+}
+
 std::string gnuplot_quoted(const std::string& text) {
   std::string quoted;
   for (const char c : text) {
@@ -121,15 +133,12 @@ std::string profile_commands(const PlotSettings& s, const std::string& data, con
 // per run of neighbouring bins, each bin as wide as its channel.
 std::string flagged_band(const std::vector<std::int64_t>& flagged, const Axis& x) {
   std::string script;
-  for (std::size_t i = 0; i < flagged.size();) {
-    std::size_t last = i;
-    while (last + 1 < flagged.size() && flagged[last + 1] == flagged[last] + 1) ++last;
-    const double a = x.at(static_cast<double>(flagged[i]) - 0.5);
-    const double b = x.at(static_cast<double>(flagged[last]) + 0.5);
+  for (const auto& [first, last] : runs_of(flagged)) {
+    const double a = x.at(static_cast<double>(first) - 0.5);
+    const double b = x.at(static_cast<double>(last) + 0.5);
     script += "set object rectangle from first " + number(std::min(a, b)) + ", graph 0 to first " +
               number(std::max(a, b)) +
               ", graph 0.04 fillstyle transparent solid 0.6 noborder fillcolor rgb '#e67e22'\n";
-    i = last + 1;
   }
   return script;
 }

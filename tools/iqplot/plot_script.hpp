@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/capture_metadata.hpp"
 #include "table_kind.hpp"
 
 namespace iq {
@@ -47,6 +48,8 @@ struct PlotSettings {
   std::int64_t points = 0;
   std::int64_t frames_per_row = 0;
   std::optional<std::string> start_utc;
+  std::optional<Geolocation> site;                   // the observer's, from a waterfall's header
+  std::vector<std::int64_t> flagged_rows;            // a waterfall's rows flagged as interference
   bool linear = false;                               // a waterfall's colours in mean power instead of dB
   std::optional<std::pair<double, double>> x_range;  // the horizontal axis's span, in its units
   // What a profile's tool folded: amplitude (cyclefold) or power (cyclestack, cyclebin);
@@ -61,6 +64,10 @@ struct PlotSettings {
   int width = 900;
   int height = 540;
 };
+
+// The runs of consecutive numbers in an ascending list, each as its first and last: flagged
+// bins or rows drawn as one stretch each.
+std::vector<std::pair<std::int64_t, std::int64_t>> runs_of(const std::vector<std::int64_t>& numbers);
 
 // Text inside a single-quoted gnuplot string ('' stands for one quote).
 std::string gnuplot_quoted(const std::string& text);

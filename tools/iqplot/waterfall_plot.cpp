@@ -46,10 +46,23 @@ void read_header(const std::string& line, const std::string& name, WaterfallShap
     } else if (key == "start_utc") {
       if (!utc_datetime_seconds(text)) throw bad("has start_utc=" + text);
       shape.header.datetime_utc = text;
+    } else if (key == "site") {
+      if (!take_observation_fields({field}, shape.header).empty()) throw bad("has site=" + text);
     }
     // Other keys are left for newer writers.
   }
   if (shape.points == 0 || shape.frames_per_row == 0) throw bad("lacks points= or frames_per_row=");
+}
+
+// The row of a "# flagged row R: ..." line; other comment lines are passed over.
+void take_flagged_row(const std::string& line, std::vector<std::int64_t>& flagged) {
+  if (!line.starts_with(kFlaggedRowPrefix)) return;
+  const std::size_t colon = line.find(':', kFlaggedRowPrefix.size());
+  std::int64_t row = 0;
+  if (colon != std::string::npos &&
+      whole_field(line.substr(kFlaggedRowPrefix.size(), colon - kFlaggedRowPrefix.size()), row) && row >= 0) {
+    flagged.push_back(row);
+  }
 }
 
 }  // namespace
@@ -70,7 +83,10 @@ WaterfallShape scan_waterfall(TableReader& table, const std::string& name) {
       return ToolError(name + " is not a waterfall table: line " + std::to_string(table.line_number()) + " " +
                        why);
     };
-    if (!line.empty() && line[0] == '#') continue;
+    if (!line.empty() && line[0] == '#') {
+      take_flagged_row(line, shape.flagged_rows);
+      continue;
+    }
     if (line.find_first_not_of(" \t") == std::string::npos) {
       if (in_row == 0) continue;
       if (in_row != shape.points) {
@@ -157,6 +173,19 @@ Axis time_axis(const PlotSettings& s, std::string& commands) {
           0.5 * row_seconds};
 }
 
+// The flagged rows as a band down the left edge of the picture, one stretch per run of
+// neighbouring rows, each row as high as its pixels.
+std::string flagged_rows_band(const std::vector<std::int64_t>& rows, const Axis& y) {
+  std::string commands;
+  for (const auto& [first, last] : runs_of(rows)) {
+    commands += "set object rectangle from graph 0, first " +
+                script_number(y.at(static_cast<double>(first) - 0.5)) + " to graph 0.02, first " +
+                script_number(y.at(static_cast<double>(last) + 0.5)) +
+                " front fillstyle solid 1.0 noborder fillcolor rgb '#e67e22'\n";
+  }
+  return commands;
+}
+
 }  // namespace
 
 std::string waterfall_plot_commands(const PlotSettings& s) {
@@ -178,20 +207,28 @@ std::string waterfall_plot_commands(const PlotSettings& s) {
   commands +=
       cformat("unset grid\nset yrange [%.17g:%.17g]\n", y.at(static_cast<double>(s.rows) - 0.5), y.at(-0.5));
   if (!boxes) commands += "set autoscale cbfix\n";
+  commands += flagged_rows_band(s.flagged_rows, y);
+  const std::string flag_key =
+      s.flagged_rows.empty()
+          ? ""
+          : cformat(", NaN with lines lw 6 lc rgb '#e67e22' title 'flagged (%zu rows)'", s.flagged_rows.size());
   commands += "set xlabel '" + gnuplot_quoted(x.label) + "'\nset ylabel '" + gnuplot_quoted(y.label) + "'\n";
   commands += s.linear ? "set cblabel 'Mean power per frame'\n" : "set cblabel 'Mean power per frame (dB)'\n";
   commands +=
       "set palette defined (0 '#000004', 1 '#3b0f70', 2 '#8c2981', 3 '#de4968', 4 '#fe9f6d', 5 '#fcfdbf')\n";
   const std::string data = cformat("%s every :::0::%lld using (%s):", file.c_str(),
                                    static_cast<long long>(s.rows - 1), x.expression.c_str());
-  if (!boxes) return commands + "plot " + data + "(" + y.expression + "):" + colour + " with image notitle\n";
+  if (!boxes) {
+    return commands + "plot " + data + "(" + y.expression + "):" + colour + " with image notitle" + flag_key +
+           "\n";
+  }
   // gnuplot's images need two pixels each way: a single row or bin is drawn as boxes, and
   // lines down their middles cover the seams that antialiasing leaves between narrow boxes.
   const std::string half_row = script_number(y.scale / 2.0);
   return commands + "plot " + data + "(" + y.expression + "):(" + script_number(std::fabs(x.scale) / 2.0) + "):(" +
          half_row + "):" + colour + " with boxxyerror fill solid noborder lc palette notitle, " + data + "(" +
          y.expression + " - " + half_row + "):(0):(" + script_number(y.scale) + "):" + colour +
-         " with vectors nohead lw 2 lc palette notitle\n";
+         " with vectors nohead lw 2 lc palette notitle" + flag_key + "\n";
 }
 
 }  // namespace iq

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "cli/outlier_options.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
 
@@ -16,6 +17,7 @@ namespace {
 constexpr int kMaxOrder = 10;
 constexpr int kMaxComponents = 4;
 constexpr double kHydrogenRestMhz = 1420.405751768;
+constexpr double kJ2000Jd = 2451545.0;
 
 std::vector<OptionSpec> calibration_options() {
   return {
@@ -144,16 +146,9 @@ void read_kelvin(const GivenOptions& given, CalOptions& options) {
 }
 
 void read_flags(const GivenOptions& given, CalOptions& options) {
-  if (const auto k = given.value("--flag")) {
-    options.flag_k = option_number("--flag", *k);
-    require_option(*options.flag_k > 0.0, "--flag", "a number of median absolute deviations above 0");
-  }
-  if (const auto window = given.value("--flag-window")) {
-    const std::int64_t bins = option_whole("--flag-window", *window);
-    require_option(bins >= 3 && bins <= 1001 && bins % 2 == 1, "--flag-window",
-                   "an odd number of bins from 3 to 1001");
-    if (!options.flag_k) throw ToolError("option --flag-window needs --flag");
-    options.flag_window = static_cast<std::size_t>(bins);
+  if (const auto flags = outlier_options(given, "bins")) {
+    options.flag_k = flags->k;
+    options.flag_window = flags->window;
   }
   if (const auto dc = given.value("--dc")) {
     require_option(*dc == "flag" || *dc == "interpolate", "--dc", "flag or interpolate (got '" + *dc + "')");
@@ -192,7 +187,11 @@ void read_report(const GivenOptions& given, CalOptions& options) {
   report.centre_hz = frequency_hz(given, "--centre");
   if (const auto centre = frequency_hz(given, "--center")) report.centre_hz = centre;
   report.frame = frame_option(given);
-  if (report.frame != VelocityFrame::topocentric) report.observation = observation_from_options(given);
+  if (report.frame != VelocityFrame::topocentric) {
+    // Checked now, before any table is read, with a stand-in for what a header may give.
+    observation_from_options(given, ObservationDefaults{Site{}, UtcInstant{kJ2000Jd, 0.0}});
+    report.observation = given;
+  }
   options.report = report;
 }
 

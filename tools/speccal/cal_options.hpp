@@ -32,7 +32,9 @@ struct ReportOptions {
   double rest_hz = 0.0;
   std::optional<double> centre_hz;
   VelocityFrame frame = VelocityFrame::topocentric;
-  std::optional<Observation> observation;  // for a frame other than the site's
+  // For a frame other than the site's: the options that place the observation, checked; the
+  // site and start they leave out come from the on-table's header.
+  std::optional<GivenOptions> observation;
 };
 
 struct CalOptions {

@@ -25,7 +25,4 @@ KelvinScale y_factor_scale(const SpectrumTable& hot, const SpectrumTable& cold, 
 // other bins, or a bin where the diode does not raise the reference's power above 0.
 KelvinScale diode_scale(const SpectrumTable& diode, const SpectrumTable& off, double t_cal);
 
-// The median of the values (the mean of the middle two for an even count); NaN for none.
-double median_of(std::vector<double> values);
-
 }  // namespace iq

@@ -23,18 +23,19 @@
 //   T_A = (on - off) / off * T_sys
 // per bin: the reference maps to its system temperature and the source's excess to kelvin.
 //
-// Then, in this order: bin 0 interpolated (--dc), interference flagged (flags.hpp, --flag) and
+// Then, in this order: bin 0 interpolated (--dc), interference flagged (dsp/outlier_flags.hpp, --flag) and
 // bin 0 flagged (--dc flag), the baseline fitted to the unflagged bins outside the line window
 // and removed, and the line window's unflagged bins fitted and reported (line_report.hpp).
 // Everything is computed before the output is created, so a refusal writes nothing.
 //
 // The table written starts with a header line "# speccal points=N" (the input's bins; with
-// sample_rate_hz= and centre_frequency_hz= when known) and a line saying what a row holds; then
+// sample_rate_hz=, centre_frequency_hz=, and the on-table's start_utc=, seconds= (how long its
+// frames took) and site= when known) and a line saying what a row holds; then
 // "# kelvin: ...", "# dc bin 0: ..." and "# flagged bins: N ..." with "# flagged: B B ..." lines
 // where they apply; then one line per bin, "%ld    %.17g", the bin number, four blanks and the
 // calibrated value with every digit of the double. The tables read may start with comment
-// lines: iqwaterfall's header gives the rate and centre, and a waterfall of one row reads as a
-// spectrum.
+// lines: iqwaterfall's header gives the rate, centre, start, site and frames, and a waterfall of
+// one row reads as a spectrum.
 #include "speccal.hpp"
 
 #include <algorithm>
@@ -46,12 +47,12 @@
 
 #include "baseline_fit.hpp"
 #include "cal_options.hpp"
-#include "flags.hpp"
 #include "kelvin.hpp"
 #include "line_report.hpp"
 #include "spectrum_table.hpp"
 #include "cli/command.hpp"
 #include "cli/tool_main.hpp"
+#include "dsp/outlier_flags.hpp"
 #include "io/header_fields.hpp"
 #include "io/output_file.hpp"
 #include "io/table_reader.hpp"
@@ -152,12 +153,18 @@ Spectrum switched_average(const Spectrum& a_ratio, const Spectrum& b_ratio, std:
 }
 
 // The output's header: the bins of the whole spectrum, the rate and centre that place them (a
-// bin is rate / points wide, also where a switched table holds fewer), and what a row holds.
-std::string header_text(std::size_t points, std::optional<double> rate_hz, std::optional<double> centre_hz,
+// bin is rate / points wide, also where a switched table holds fewer), the on-table's start,
+// the seconds its frames took and its site where known, and what a row holds.
+std::string header_text(const SpectrumTable& on, std::optional<double> rate_hz, std::optional<double> centre_hz,
                         bool switched) {
-  std::string header = "# speccal points=" + std::to_string(points);
+  std::string header = "# speccal points=" + std::to_string(on.values.size());
   if (rate_hz) header += " sample_rate_hz=" + all_digits_text(*rate_hz);
   if (centre_hz) header += " centre_frequency_hz=" + all_digits_text(*centre_hz);
+  if (on.header.datetime_utc) header += " start_utc=" + *on.header.datetime_utc;
+  if (const double middle = on.middle_seconds(rate_hz); middle > 0.0) {
+    header += " seconds=" + all_digits_text(2.0 * middle);
+  }
+  if (on.header.geolocation) header += " site=" + site_field_text(*on.header.geolocation);
   return header + (switched
                        ? "\n# frequency switching: ((A - B) / B + (B - A) / A moved onto A's bins) / 2 on the "
                          "bins both cover; a line: bin (as A's), value\n"
@@ -270,7 +277,9 @@ double subtract_baseline(Spectrum& spectrum, const Baseline& baseline, const Cal
 }
 
 // The velocity axis of the report: rest frequency, rate and centre from the options, else the
-// switched tuning's or the on-table's header; the frame's correction at the site and time.
+// switched tuning's or the on-table's header; the frame's correction at the site (--site, else
+// the header's) and at the middle of the on-table's frames from their start (--start, else the
+// header's).
 VelocityAxis velocity_axis(const ReportOptions& report, const CalOptions& options, const SpectrumTable& on,
                            const std::optional<Tuning>& tuning) {
   const std::optional<double> rate = options.rate_hz ? options.rate_hz
@@ -286,8 +295,11 @@ VelocityAxis velocity_axis(const ReportOptions& report, const CalOptions& option
   }
   VelocityAxis axis{report.rest_hz, *centre, *rate / static_cast<double>(on.values.size()), report.frame, 0.0};
   if (report.observation) {
-    const Observation& o = *report.observation;
-    axis.correction_kms = correction_kms(report.frame, velocity_corrections(o.site, o.pointing, o.start));
+    ObservationDefaults defaults = observation_defaults(on.header);
+    defaults.from_metadata = false;  // the refusals name the options alone, as without a header
+    const Observation o = observation_from_options(*report.observation, defaults);
+    const UtcInstant middle = later_by(o.start, on.middle_seconds(rate));
+    axis.correction_kms = correction_kms(report.frame, corrections_at(o, middle));
   }
   return axis;
 }
@@ -362,9 +374,8 @@ int calibration_run(Run& run) {
   extra.resize(2, on.id);
 
   OutputFile table(outfile, {on.id, off.id, extra[0], extra[1]});
-  table.write(c.tuning
-                  ? header_text(on.values.size(), c.tuning->rate_hz, c.tuning->centre_a_hz, true)
-                  : header_text(on.values.size(), on.header.sample_rate_hz, on.header.centre_frequency_hz, false));
+  table.write(c.tuning ? header_text(on, c.tuning->rate_hz, c.tuning->centre_a_hz, true)
+                       : header_text(on, on.header.sample_rate_hz, on.header.centre_frequency_hz, false));
   table.write(flag_header(options, c));
   write_values(table, c.spectrum);
   table.commit();

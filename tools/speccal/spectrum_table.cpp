@@ -16,7 +16,44 @@ constexpr std::int64_t kMaxBins = std::int64_t{1} << 19;
 // A spectrum line is a bin number and a value: a few tens of characters; a header line more.
 constexpr std::size_t kMaxLineLength = 1000;
 
+// Takes the frames_per_row= and seconds= of a header line; why the first malformed one is
+// refused ("frames_per_row=x, not ..."), or "".
+std::string take_span_fields(const std::vector<std::string>& fields, SpectrumTable& table) {
+  for (const std::string& field : fields) {
+    std::int64_t frames = 0;
+    double seconds = 0.0;
+    if (field.starts_with("frames_per_row=") && !table.frames) {
+      if (!whole_field(field.substr(15), frames) || frames < 1) return field + ", not a whole number above 0";
+      table.frames = frames;
+    } else if (field.starts_with("seconds=") && !table.seconds) {
+      if (!number_field(field.substr(8), seconds) || !(seconds > 0.0)) return field + ", not a time above 0";
+      table.seconds = seconds;
+    }
+  }
+  return "";
+}
+
+// Takes a header line's tuning, start, site and span; why its first malformed field is refused,
+// or "".
+std::string take_header_fields(const std::vector<std::string>& fields, SpectrumTable& table) {
+  if (const std::string bad = take_tuning_fields(fields, table.header); !bad.empty())
+    return bad + ", not a number";
+  if (const std::string bad = take_observation_fields(fields, table.header); !bad.empty()) {
+    return bad + (bad.starts_with("site=") ? ", not LAT,LON,HEIGHT (degrees north from -90 to 90, east from -180 "
+                                             "to 180, metres from -1000 to 10000)"
+                                           : ", not a UTC time YYYY-MM-DDTHH:MM:SS[.fraction]Z");
+  }
+  return take_span_fields(fields, table);
+}
+
 }  // namespace
+
+double SpectrumTable::middle_seconds(std::optional<double> rate_hz) const {
+  if (seconds) return *seconds / 2.0;
+  const std::optional<double> rate = rate_hz ? rate_hz : header.sample_rate_hz;
+  if (!frames || !rate) return 0.0;
+  return static_cast<double>(*frames) * static_cast<double>(values.size()) / *rate / 2.0;
+}
 
 SpectrumTable read_spectrum(const std::string& name) {
   TableReader text(name, kMaxLineLength);
@@ -31,8 +68,8 @@ SpectrumTable read_spectrum(const std::string& name) {
     };
     const std::vector<std::string> fields = fields_of(line);
     if (!fields.empty() && fields[0].starts_with('#')) {
-      const std::string bad = take_tuning_fields(fields, table.header);
-      if (!bad.empty()) throw refuse("has " + bad + ", not a number");
+      const std::string why = take_header_fields(fields, table);
+      if (!why.empty()) throw refuse("has " + why);
       continue;
     }
     after_blank = after_blank || (fields.empty() && !table.values.empty());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,16 @@ struct Spectrum {
 struct SpectrumTable : Spectrum {
   std::string name;
   FileId id;
-  // The rate and centre of a header line's sample_rate_hz= and centre_frequency_hz=, if any.
+  // The rate and centre of a header line's sample_rate_hz= and centre_frequency_hz=, the start
+  // and site of its start_utc= and site=, if any.
   CaptureMetadata header;
+  // How long the table's frames took: a waterfall row's frames (frames_per_row=, each as many
+  // samples as the table has bins), or speccal's seconds=.
+  std::optional<std::int64_t> frames;
+  std::optional<double> seconds;
+  // The seconds from the start to the middle of the frames, when the rate (the header's, or
+  // `rate_hz` when given) tells it; 0 otherwise.
+  double middle_seconds(std::optional<double> rate_hz) const;
 };
 
 // Reads a spectrum table: lines of a bin number and a finite value, the bins running up by
