@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Capture metadata: what is written is read back and names its capture for SigMF readers, UTC
-// times are read to the second and fraction (calendar arithmetic, offsets), captures of another
-// layout are refused when opened, and a field that cannot be used costs only itself. How each
-// program tells of these, and malformed files, are in the golden corpus.
+// Capture metadata: what is written is read back, and UTC times are read to the second and
+// fraction (calendar arithmetic, offsets). Captures of another layout, fields that cannot be
+// used, malformed files and the names written are in the golden corpus.
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 
 #include "io/capture_metadata.hpp"
 #include "io/tool_error.hpp"
-#include "io/capture_reader.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -85,23 +79,6 @@ TEST(CaptureMetadata, UtcTimesAreReadToTheSecondAndFraction) {
   for (const auto& [text, seconds] : cases) EXPECT_EQ(utc_datetime_seconds(text), seconds) << text;
 }
 
-TEST(CaptureMetadata, NamesItsCaptureUnlessTheNamesPair) {
-  test::ScratchDir dir;
-  std::filesystem::create_directory(dir.path("d"));
-  const std::pair<const char*, const char*> cases[] = {{"d/sky.bin", "d/sky.sigmf-meta"},
-                                                       {"d/sky.cu8", "d/sky.cu8.sigmf-meta"},
-                                                       {"d/sky.sigmf-data", "d/sky.sigmf-meta"}};
-  for (const auto& [capture, meta] : cases) {
-    write_capture_metadata(dir.path(capture), {2.4e6, std::nullopt, std::nullopt, std::nullopt});
-    const std::string text = test::read_text(dir.path(meta));
-    const std::string name = std::string(capture).substr(2);
-    const bool compliant = name.ends_with(".sigmf-data");
-    EXPECT_EQ(text.find("\"core:dataset\": \"" + name + "\"") != std::string::npos, !compliant) << capture;
-    EXPECT_EQ(text.find("core:dataset") != std::string::npos, !compliant) << capture;
-    std::filesystem::remove(dir.path(meta));
-  }
-}
-
 TEST(CaptureMetadata, TimesWithAnOffsetAreReadInUtc) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"2026-12-07T01:30:00Z", "2026-12-07T01:30:00Z"},
@@ -121,126 +98,6 @@ TEST(CaptureMetadata, TimesWithAnOffsetAreReadInUtc) {
       {"2026-12-07T01:30Z", std::nullopt},
   };
   for (const auto& [text, utc] : cases) EXPECT_EQ(datetime_as_utc(text), utc) << text;
-}
-
-TEST(CaptureMetadata, CapturesOfAnotherLayoutAreRefusedWhenOpened) {
-  test::ScratchDir dir;
-  test::write_constant(dir.path("a.bin"), 16, 0x80);
-  // The metadata beside a.bin, and a text the refusal holds ("" for none).
-  const std::pair<const char*, const char*> cases[] = {
-      {"{\"global\": {\"core:datatype\": \"cu8\", \"core:num_channels\": 1, \"core:trailing_bytes\": 0}, "
-       "\"captures\": [{\"core:sample_start\": 0, \"core:header_bytes\": 0}, {\"core:sample_start\": 4}]}",
-       ""},
-      {"{\"global\": {\"core:datatype\": \"ci16_le\"}}", "\"core:datatype\" is \"ci16_le\""},
-      {"{\"global\": {\"core:datatype\": \"cu8_le\"}}", "\"cu8_le\""},
-      {"{\"global\": {\"core:datatype\": 8}}", "\"core:datatype\" is 8"},
-      {"{\"global\": {\"core:num_channels\": 2}}", "\"core:num_channels\" is 2"},
-      {"{\"global\": {\"core:trailing_bytes\": 1}}", "\"core:trailing_bytes\" is 1"},
-      {"{\"global\": {}, \"captures\": [{}, {\"core:header_bytes\": 4}]}", "captures[1] is 4"},
-      {"{\"global\": {}, \"captures\": [{\"core:sample_start\": 8}]}",
-       "\"core:sample_start\" of captures[0] is 8"},
-      {"{\"global\": {\"core:extensions\": [{\"name\": \"x\", \"optional\": true}]}}", ""},
-      {"{\"global\": {\"core:extensions\": [{\"name\": \"x\", \"optional\": false}]}}", "extension \"x\""},
-      {"{\"global\": {\"core:datatype\": \"ci16_le\"", ""},
-      {"{\"global\": {\"core:datatype\": \"ci16_le\", \"core:dataset\": \"a.sigmf-data\"}}", ""},
-      {"{\"global\": {\"core:datatype\": \"ci16_le\", \"core:dataset\": \"a.bin\"}}", "\"ci16_le\""},
-  };
-  for (const auto& [json, refusal] : cases) {
-    std::ofstream(dir.path("a.sigmf-meta")) << json;
-    std::string why;
-    const bool opened = CaptureReader::open(dir.path("a.bin"), 64, &why).has_value();
-    EXPECT_EQ(opened, *refusal == '\0') << json;
-    EXPECT_NE(why.find(refusal), std::string::npos) << json << " gave " << why;
-    if (!opened) {
-      EXPECT_EQ(why.find(dir.path("a.sigmf-meta") + ": "), 0u) << why;
-    }
-  }
-  std::filesystem::remove(dir.path("a.sigmf-meta"));
-  for (const char* name : {"b.sigmf-meta", "b.SIGMF", "b.sigmf"}) {
-    test::write_constant(dir.path(name), 16, 0x80);
-    EXPECT_FALSE(CaptureReader::open(dir.path(name), 64).has_value()) << name;
-  }
-  for (const char* name : {"b.sigmf-data", "b.sigmf-metadata", "b.sigmf.bin"}) {
-    test::write_constant(dir.path(name), 16, 0x80);
-    EXPECT_TRUE(CaptureReader::open(dir.path(name), 64).has_value()) << name;
-  }
-}
-
-TEST(CaptureMetadata, AFieldThatCannotBeUsedIsLeftOutAlone) {
-  test::ScratchDir dir;
-  struct Case {
-    const char* json;
-    CaptureMetadata kept;
-    const char* reported;  // the field named on the one line of `err`, "" for none
-  };
-  const Case cases[] = {
-      {"{\"global\": {\"core:sample_rate\": 2e6}, \"captures\": [{\"core:frequency\": -1, \"core:datetime\": "
-       "\"2026-12-07T01:30:00Z\"}]}",
-       {2e6, std::nullopt, "2026-12-07T01:30:00Z", std::nullopt},
-       "\"core:frequency\" of captures[0]"},
-      {"{\"global\": {\"core:sample_rate\": 0}, \"captures\": [{\"core:frequency\": 0}]}",
-       {std::nullopt, 0.0, std::nullopt, std::nullopt},
-       "\"core:sample_rate\""},
-      {"{\"global\": {\"core:sample_rate\": 2e6}, \"captures\": [{\"core:frequency\": 1e9, \"core:datetime\": "
-       "\"2026-12-07T02:30:00+01:00\"}, {\"core:datetime\": \"later\"}]}",
-       {2e6, 1e9, "2026-12-07T01:30:00Z", std::nullopt},
-       ""},
-      {"{\"global\": {\"core:sample_rate\": 2e6}, \"captures\": [{\"core:frequency\": 1e9, \"core:datetime\": "
-       "\"2026-12-07T01:30\"}]}",
-       {2e6, 1e9, std::nullopt, std::nullopt},
-       "\"core:datetime\" of captures[0]"},
-      {"{\"global\": {}, \"captures\": [{\"core:frequency\": 1e9}, {\"core:frequency\": 1e9}, "
-       "{\"core:frequency\": "
-       "2e9}]}",
-       {},
-       "captures[0] and captures[2]"},
-      {"{\"global\": {\"core:sample_rate\": 2e6, \"core:datatype\": \"ri8\"}}", {}, "\"core:datatype\""},
-      // A GeoJSON point: longitude, latitude and a height that may be left out.
-      {"{\"global\": {\"core:sample_rate\": 2e6, \"core:geolocation\": {\"type\": \"Point\", \"coordinates\": "
-       "[-4.25, 52.5]}}}",
-       {2e6, std::nullopt, std::nullopt, Geolocation{52.5, -4.25, 0.0}},
-       ""},
-      {"{\"global\": {\"core:sample_rate\": 2e6, \"core:geolocation\": {\"type\": \"Point\", \"coordinates\": "
-       "[-4.25, 52.5, 10000]}}}",
-       {2e6, std::nullopt, std::nullopt, Geolocation{52.5, -4.25, 10000.0}},
-       ""},
-      {"{\"global\": {\"core:sample_rate\": 2e6, \"core:geolocation\": {\"type\": \"Point\", \"coordinates\": "
-       "[52.5, 91]}}}",
-       {2e6, std::nullopt, std::nullopt, std::nullopt},
-       "\"core:geolocation\""},
-      {"{\"global\": {\"core:geolocation\": {\"type\": \"Point\", \"coordinates\": [180.5, 0]}}}",
-       {},
-       "\"core:geolocation\""},
-      {"{\"global\": {\"core:geolocation\": {\"type\": \"Point\", \"coordinates\": [5, 50, -1001]}}}",
-       {},
-       "\"core:geolocation\""},
-      {"{\"global\": {\"core:geolocation\": {\"type\": \"Polygon\", \"coordinates\": [5, 50]}}}",
-       {},
-       "\"core:geolocation\""},
-      {"{\"global\": {\"core:geolocation\": {\"type\": \"Point\", \"coordinates\": [5]}}}",
-       {},
-       "\"core:geolocation\""},
-      {"{\"global\": {\"core:geolocation\": {\"type\": \"Point\", \"coordinates\": [5, \"50\"]}}}",
-       {},
-       "\"core:geolocation\""},
-      {"{\"global\": {\"core:geolocation\": [5, 50]}}", {}, "\"core:geolocation\""},
-  };
-  for (const Case& c : cases) {
-    std::ofstream(dir.path("a.sigmf-meta")) << c.json;
-    std::ostringstream err;
-    const CaptureMetadata meta = read_capture_metadata(dir.path("a.bin"), "iqplot", err);
-    EXPECT_EQ(meta.sample_rate_hz, c.kept.sample_rate_hz) << c.json;
-    EXPECT_EQ(meta.centre_frequency_hz, c.kept.centre_frequency_hz) << c.json;
-    EXPECT_EQ(meta.datetime_utc, c.kept.datetime_utc) << c.json;
-    EXPECT_EQ(meta.geolocation.has_value(), c.kept.geolocation.has_value()) << c.json;
-    if (meta.geolocation && c.kept.geolocation) {
-      EXPECT_EQ(meta.geolocation->latitude_deg, c.kept.geolocation->latitude_deg) << c.json;
-      EXPECT_EQ(meta.geolocation->height_m, c.kept.geolocation->height_m) << c.json;
-    }
-    const std::string line = err.str();
-    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), *c.reported == '\0' ? 0 : 1) << line;
-    EXPECT_NE(line.find(c.reported), std::string::npos) << line;
-  }
 }
 
 }  // namespace

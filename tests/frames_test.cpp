@@ -131,34 +131,5 @@ TEST(Frames, IqplotCorrectsAtTheMiddleOfTheCapture) {
   }
 }
 
-TEST(Frames, IqplotRefusesAFrameItCannotPlace) {
-  test::ScratchDir dir;
-  capture_with_site(dir);
-  ASSERT_EQ(run_tool(run_iqspec, {dir.path("n.bin"), dir.path("n.txt"), "256"}).status, 0);
-  ASSERT_EQ(run_tool(run_iqspec, {dir.path("n.bin"), dir.path("bare.txt"), "256"}).status, 0);
-  const std::string table = dir.path("n.txt"), bare = dir.path("bare.txt");
-  const std::pair<std::vector<std::string>, const char*> cases[] = {
-      {{table, "--frame=lsrk", "--radec=1,2"}, "option --frame names the frame of a velocity axis"},
-      {{table, "--velocity", "--frame=lsr", "--radec=1,2"}, "option --frame must be topo, bary or lsrk"},
-      {{table, "--velocity", "--frame=lsrk"}, "give exactly one pointing"},
-      {{bare, "--velocity", "--frame=bary", "--radec=1,2", "--rate=2.4", "--centre=1420", "--start",
-        "2026-12-07T01:30:00Z"},
-       "option --site is needed"},
-      {{bare, "--velocity", "--frame=bary", "--radec=1,2", "--rate=2.4", "--centre=1420", "--site=1,2"},
-       "option --start is needed"},
-      {{table, "--velocity", "--frame=bary", "--radec=1,2", "--site=91,2"}, "option --site must be"},
-  };
-  for (const auto& [options, refusal] : cases) {
-    std::vector<std::string> args = {options[0], dir.path("p.png")};
-    args.insert(args.end(), options.begin() + 1, options.end());
-    setenv("IQTOOLS_GNUPLOT", "/bin/cat", 1);
-    const test::RunResult r = run_tool(run_iqplot, args);
-    unsetenv("IQTOOLS_GNUPLOT");
-    EXPECT_EQ(r.status, 1) << refusal;
-    EXPECT_EQ(r.err.find("iqplot: " + std::string(refusal)), 0u) << r.err;
-    EXPECT_FALSE(test::exists(dir.path("p.png"))) << refusal;
-  }
-}
-
 }  // namespace
 }  // namespace iq

@@ -7,13 +7,9 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <utility>
 #include <sstream>
 
-#include "astro/observation_options.hpp"
 #include "astro/sky.hpp"
-#include "io/text_format.hpp"
-#include "io/tool_error.hpp"
 #include "iqvelocity.hpp"
 #include "test_support.hpp"
 
@@ -74,13 +70,6 @@ TEST(Velocity, CorrectionsAgreeWithAstropyEverywhere) {
   RecordProperty("worst_difference_kms", std::to_string(worst));
 }
 
-TEST(Velocity, SolarMotionIsTheB1900ApexInIcrs) {
-  // astropy's LSRK offset, from FK4 (270, +30, B1900) at 20 km/s.
-  const Vector3 expected{0.28999706839034606, -17.317264789717928, 10.00141199546947};
-  const Vector3 v = lsrk_solar_motion();
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(v[k], expected[k], 1e-3) << k;
-}
-
 TEST(Velocity, TimesParseOnlyAsFullUtcDates) {
   struct Case {
     const char* text;
@@ -129,21 +118,6 @@ TEST(Velocity, DynamicalTimesRunAheadOfUtc) {
   EXPECT_NE(t.tdb2, t.tt2);
 }
 
-TEST(Velocity, SiteRotationAddsAlongTheEastAtTheEquator) {
-  // Pointing due east on the horizon at the equator, the site's 0.465 km/s adds fully; at a
-  // pole it vanishes. The Earth's orbital part is the same for both up to that.
-  const UtcInstant t = *parse_utc("2024-03-20T00:00:00");
-  const Site equator{0.0, 0.0, 0.0};
-  const Site pole{90.0, 0.0, 0.0};
-  const Equatorial east = horizontal_to_icrs(90.0, 0.0, equator, t);
-  const Vector3 n = unit_vector(east);
-  const Vector3 at_equator = observer_barycentric_velocity(equator, t);
-  const Vector3 at_pole = observer_barycentric_velocity(pole, t);
-  double along = 0.0;
-  for (int k = 0; k < 3; ++k) along += (at_equator[k] - at_pole[k]) * n[k];
-  EXPECT_NEAR(along, 0.4651, 2e-3);
-}
-
 struct OptionCase {
   std::vector<std::string> args;
   const char* refusal;  // part of the refusal line, or nullptr for a valid set
@@ -186,36 +160,6 @@ TEST(Velocity, OptionsAreRefusedOutOfRange) {
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_NE(r.out.find("barycentric_kms="), std::string::npos);
     }
-  }
-}
-
-TEST(Velocity, PrintsThePointingAndTheCorrections) {
-  const test::RunResult r =
-      test::run_tool(run_iqvelocity, {"--site=52,5,10", "--galactic=0,0", "--start=2024-01-01T00:00:00"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  const Equatorial centre = galactic_to_icrs(0.0, 0.0);
-  const VelocityCorrections v =
-      velocity_corrections(Site{52.0, 5.0, 10.0}, centre, *parse_utc("2024-01-01T00:00"));
-  EXPECT_EQ(r.out, cformat("ra_deg=%.6f\ndec_deg=%.6f\nbarycentric_kms=%.4f\nlsrk_kms=%.4f\nv_over_c=%.10e\n",
-                           centre.ra_deg, centre.dec_deg, v.barycentric_kms, v.lsrk_kms, v.v_over_c));
-  // The galactic centre: RA 266.405, Dec -28.936.
-  EXPECT_NEAR(centre.ra_deg, 266.40499, 1e-4);
-  EXPECT_NEAR(centre.dec_deg, -28.93617, 1e-4);
-}
-
-TEST(Velocity, FrameOptionPicksTheCorrection) {
-  const VelocityCorrections c{1.5, -2.5, 5e-6};
-  const std::pair<const char*, double> cases[] = {{nullptr, 0.0}, {"topo", 0.0}, {"bary", 1.5}, {"lsrk", -2.5}};
-  for (const auto& [word, correction] : cases) {
-    GivenOptions given;
-    if (word) given.add("--frame", std::string(word));
-    EXPECT_EQ(correction_kms(frame_option(given), c), correction) << (word ? word : "none");
-    if (word) EXPECT_EQ(frame_word(frame_option(given)), word);
-  }
-  for (const char* word : {"LSRK", "helio", ""}) {
-    GivenOptions given;
-    given.add("--frame", std::string(word));
-    EXPECT_THROW(frame_option(given), ToolError) << word;
   }
 }
 
