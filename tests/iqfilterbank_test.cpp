@@ -4,10 +4,8 @@
 // first. Its console and refusals are in the golden corpus.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 
-#include "io/sigproc_header.hpp"
 #include "iqfilterbank.hpp"
 #include "iqwaterfall.hpp"
 #include "test_support.hpp"
@@ -80,23 +78,6 @@ TEST(IqfilterbankTest, SamplesAreTheWaterfallsRowsHighestChannelFirst) {
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(c.channels * c.samples));
     EXPECT_EQ(written.substr(data), test::bytes_of(rows)) << c.channels << " channels";
   }
-}
-
-TEST(IqfilterbankTest, SexagesimalAnglesOfTheHeader) {
-  const struct {
-    double degrees, ra, dec;
-  } cases[] = {
-      {0.0, 0.0, 0.0},
-      {15.0, 10000.0, 150000.0},      // 1h; 15d
-      {53.2475, 33259.4, 531451.0},   // 3h 32m 59.4s; 53d 14m 51s
-      {359.99, 235957.6, 3595924.0},  // 23h 59m 57.6s; 359d 59m 24s
-  };
-  for (const auto& c : cases) {
-    EXPECT_NEAR(sigproc_right_ascension(c.degrees), c.ra, 1e-6) << c.degrees;
-    EXPECT_NEAR(sigproc_declination(c.degrees), c.dec, 1e-6) << c.degrees;
-  }
-  EXPECT_NEAR(sigproc_declination(-0.5), -3000.0, 1e-6);
-  EXPECT_NEAR(sigproc_declination(-30.25), -301500.0, 1e-6);
 }
 
 }  // namespace
