@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The declared command line: where options may stand, and what a wrong count, --help and
-// --version print (the refusals of numbers are in the golden corpus).
+// The declared command line: where options may stand and which values they take. The refusals
+// of numbers, wrong counts, --help and --version are in the golden corpus.
 #include <sstream>
 
 #include "cli/command.hpp"
@@ -84,31 +84,6 @@ TEST(CommandTest, OptionsStandAnywhereAndNegativeNumbersArePositional) {
     EXPECT_EQ(outcome.status, c.status) << testing::PrintToString(c.args);
     EXPECT_EQ(c.status == 0 ? outcome.seen : outcome.err, c.seen_or_err) << testing::PrintToString(c.args);
   }
-}
-
-TEST(CommandTest, ProgramsWithoutOptionsTakeHelpAndVersionOnlyAlone) {
-  Command plain = kDemo;
-  plain.options.clear();
-  plain.usage_on_console = true;
-  plain.optional_parameters = 0;
-  plain.count = ArgumentCount::at_least;
-
-  const Outcome help = run_demo(plain, {"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("demo <in> <count> <rate>\nA demonstration.\n", 0), 0u) << help.out;
-  EXPECT_NE(help.out.find("<count>: a power of two from 1 to 4096"), std::string::npos);
-  const Outcome version = run_demo(plain, {"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.rfind("demo (iqtools) ", 0), 0u);
-
-  // Among other arguments they are file names; a wrong count prints the usage on the console.
-  const Outcome named = run_demo(plain, {"-h", "8", "1", "ignored"});
-  EXPECT_EQ(named.status, 0);
-  EXPECT_EQ(named.seen, "8 1.000000");
-  const Outcome short_line = run_demo(plain, {"--help", "8"});
-  EXPECT_EQ(short_line.status, 1);
-  EXPECT_EQ(short_line.out, "Format: demo <in> <count>\n");
-  EXPECT_EQ(short_line.err, "demo: wrong number of arguments: 2 given, at least 3 needed\n");
 }
 
 }  // namespace

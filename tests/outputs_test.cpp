@@ -70,24 +70,6 @@ TEST(OutputsTest, BinaryDataIsToldFromText) {
   EXPECT_EQ(quoted_start("ab", 8), "ab");
 }
 
-TEST(OutputsTest, CapturesAreToldByTheirNames) {
-  for (const auto& [name, suffix] :
-       std::vector<std::pair<std::string, std::string>>{{"night.bin", ".bin"},
-                                                        {"NIGHT.BIN", ".bin"},
-                                                        {"a/b.cu8", ".cu8"},
-                                                        {"x.raw", ".raw"},
-                                                        {"x.sigmf-data", ".sigmf-data"},
-                                                        {"x.sigmf-meta", ".sigmf-meta"},
-                                                        {".bin", ".bin"},
-                                                        {"night.txt", ""},
-                                                        {"night.bin.txt", ""},
-                                                        {"bin", ""},
-                                                        {"cabin", ""},
-                                                        {"x.sigmf", ""}}) {
-    EXPECT_EQ(capture_suffix(name).value_or(""), suffix) << name;
-  }
-}
-
 // A socket cannot be made from the shell of a golden case; a pipe the program holds is read.
 TEST(OutputsTest, InputsThatCouldBlockAreRefusedBeforeTheyAreOpened) {
   test::ScratchDir dir;
