@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The run's settings from the environment: which values pin the vector target and cap the
-// threads, and which are refused (a tool's run of them is in the golden corpus).
+// threads (the refusals and a tool's run of them are in the golden corpus).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,21 +77,6 @@ TEST(RunEnvironment, ThreadsTakeWholeNumbersFromOneCappedByTheCores) {
     ASSERT_EQ(refusal(nullptr, value), "") << (value ? value : "unset");
     EXPECT_EQ(worker_thread_count(), expected) << (value ? value : "unset");
   }
-}
-
-TEST(RunEnvironment, RefusesOtherValuesNamingTheVariable) {
-  const SettingsKept kept;
-  const std::string targets =
-      "scalar, emu128, ssse3, sse4, avx2, avx3, avx3_dl, neon, sve, sve2, sve_256, sve2_128";
-  const std::vector<std::pair<std::pair<const char*, const char*>, std::string>> cases = {
-      {{"avx9", nullptr}, "IQTOOLS_SIMD 'avx9' must be one of " + targets + " (any case)"},
-      {{" avx2", nullptr}, "IQTOOLS_SIMD ' avx2' must be one of " + targets + " (any case)"},
-      {{nullptr, "x"}, "IQTOOLS_THREADS 'x' must be a whole number of 1 or more"},
-      {{nullptr, "0"}, "IQTOOLS_THREADS '0' must be a whole number of 1 or more"},
-      {{nullptr, "-2"}, "IQTOOLS_THREADS '-2' must be a whole number of 1 or more"},
-      {{nullptr, "2x"}, "IQTOOLS_THREADS '2x' must be a whole number of 1 or more"},
-      {{nullptr, "1.5"}, "IQTOOLS_THREADS '1.5' must be a whole number of 1 or more"}};
-  for (const auto& [values, expected] : cases) EXPECT_EQ(refusal(values.first, values.second), expected);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The radial-velocity corrections against values astropy computed for random sites, pointings
-// and times from 1990 to 2050, the time parsing, and iqvelocity's reading of its options. Its
-// console and refusals are in the golden corpus.
+// and times from 1990 to 2050, and the dynamical times. iqvelocity's console, its reading of
+// times and options and its refusals are in the golden corpus.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "astro/sky.hpp"
-#include "iqvelocity.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -70,45 +69,6 @@ TEST(Velocity, CorrectionsAgreeWithAstropyEverywhere) {
   RecordProperty("worst_difference_kms", std::to_string(worst));
 }
 
-TEST(Velocity, TimesParseOnlyAsFullUtcDates) {
-  struct Case {
-    const char* text;
-    bool valid;
-    double jd;  // whole Julian date of a valid text
-  };
-  const Case cases[] = {
-      {"2000-01-01T12:00:00", true, 2451545.0},
-      {"2000-01-01T12:00:00Z", true, 2451545.0},
-      {"2000-01-01 18:00", true, 2451545.25},
-      {"2000-01-01T12:00:43.2", true, 2451545.0005},
-      // A leap second's day has 86401 s.
-      {"2016-12-31T23:59:60.5", true, 2457754.5 - 0.5 / 86401.0},
-      {"1900-03-01T00:00:00", true, 2415079.5},
-      {"2100-12-31T00:00:00", true, 2488433.5},
-      {"2017-01-01T23:59:60", false, 0},
-      {"2023-02-29T00:00:00", false, 0},
-      {"2023-13-01T00:00:00", false, 0},
-      {"2023-01-01T24:00:00", false, 0},
-      {"2023-01-01T12:60:00", false, 0},
-      {"1899-12-31T23:00:00", false, 0},
-      {"2101-01-01T00:00:00", false, 0},
-      {"12:00:00", false, 0},
-      {"2023-01-01", false, 0},
-      {"2023-01-01T12", false, 0},
-      {"2023-01-01T12:00:00.", false, 0},
-      {"2023-01-01T12:00:00+01", false, 0},
-      {"2023-1-01T12:00:00", false, 0},
-      {"", false, 0},
-  };
-  for (const Case& c : cases) {
-    const auto t = parse_utc(c.text);
-    EXPECT_EQ(t.has_value(), c.valid) << c.text;
-    if (t && c.valid) {
-      EXPECT_NEAR(t->jd1 + t->jd2, c.jd, 1e-7) << c.text;
-    }
-  }
-}
-
 TEST(Velocity, DynamicalTimesRunAheadOfUtc) {
   // In 2020 TAI - UTC is 37 s and TT - TAI 32.184 s; TDB stays within 2 ms of TT.
   const DynamicalTimes t = dynamical_times(*parse_utc("2020-06-01T00:00:00"), Site{45.0, 10.0, 100.0});
@@ -116,51 +76,6 @@ TEST(Velocity, DynamicalTimesRunAheadOfUtc) {
   EXPECT_NEAR((t.tt1 - utc + t.tt2) * 86400.0, 69.184, 1e-4);
   EXPECT_NEAR((t.tdb1 - t.tt1 + t.tdb2 - t.tt2) * 86400.0, 0.0, 2e-3);
   EXPECT_NE(t.tdb2, t.tt2);
-}
-
-struct OptionCase {
-  std::vector<std::string> args;
-  const char* refusal;  // part of the refusal line, or nullptr for a valid set
-};
-
-// The ends of every range (the golden corpus holds one refusal of each kind).
-TEST(Velocity, OptionsAreRefusedOutOfRange) {
-  const std::string start = "--start=2024-01-01T00:00:00";
-  const OptionCase cases[] = {
-      {{"--site=52,5,10", "--radec=83.6,22", start}, nullptr},
-      {{"--site=-90,-180", "--galactic=359.9,-90", start}, nullptr},
-      {{"--site=90,180,10000", "--azel=0,90", start}, nullptr},
-      {{"--site=0,0,-1000", "--azel=359.99,0", start}, nullptr},
-      {{"--site=90.1,5", "--radec=1,2", start}, "option --site must be LAT,LON"},
-      {{"--site=-90.1,5", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,180.1", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,-180.1", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,5,10001", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,5,-1001", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,5,1,2", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,5", "--radec=360,2", start}, "option --radec must be RA_DEG,DEC_DEG"},
-      {{"--site=10,5", "--radec=-0.1,2", start}, "option --radec must be"},
-      {{"--site=10,5", "--radec=1,90.5", start}, "option --radec must be"},
-      {{"--site=10,5", "--radec=1", start}, "option --radec must be"},
-      {{"--site=10,5", "--galactic=1,-91", start}, "option --galactic must be L_DEG,B_DEG"},
-      {{"--site=10,5", "--galactic=360,0", start}, "option --galactic must be"},
-      {{"--site=10,5", "--azel=10,-1", start}, "option --azel must be AZ_DEG,EL_DEG"},
-      {{"--site=10,5", "--azel=360,10", start}, "option --azel must be"},
-      {{"--site=10,5", "--azel=10,90.1", start}, "option --azel must be"},
-  };
-  for (const OptionCase& c : cases) {
-    const test::RunResult r = test::run_tool(run_iqvelocity, c.args);
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-    if (c.refusal) {
-      EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.out, "");
-      EXPECT_NE(r.err.find(c.refusal), std::string::npos) << r.err;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    } else {
-      EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_NE(r.out.find("barycentric_kms="), std::string::npos);
-    }
-  }
 }
 
 }  // namespace
