@@ -19,7 +19,6 @@
 #include "io/output_file.hpp"
 #include "io/progress_meter.hpp"
 #include "io/table_reader.hpp"
-#include "io/tool_error.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -104,29 +103,6 @@ TEST(OutputsTest, TablesAreReadLineByLineAcrossTheBuffer) {
   EXPECT_EQ(lines_of(table), expected);
   table.rewind();
   EXPECT_EQ(lines_of(table), expected);
-}
-
-TEST(OutputsTest, ALineLongerThanTheLimitIsRefused) {
-  test::ScratchDir dir;
-  const std::string path = dir.path("t.txt"), ten(10, 'x');
-  for (const auto& [rest, refused] : std::vector<std::pair<std::string, bool>>{{ten + "\n2\n", false},
-                                                                               {ten + "\r\n2\n", false},
-                                                                               {ten, false},
-                                                                               {ten + "\r", false},
-                                                                               {ten + "x\n2\n", true},
-                                                                               {ten + "\r\r\n", true},
-                                                                               {ten + "x", true}}) {
-    std::ofstream(path) << "1\n" << rest;
-    TableReader table(path, 10);
-    std::string line;
-    ASSERT_TRUE(table.next_line(line));
-    if (refused) {
-      EXPECT_THROW(table.next_line(line), ToolError) << rest;
-    } else {
-      EXPECT_TRUE(table.next_line(line));
-      EXPECT_EQ(line, ten) << rest;
-    }
-  }
 }
 
 // A clock that moves on by `step` seconds every time it is read.
