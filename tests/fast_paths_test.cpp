@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The fast paths of the shared code and the tools' formatters and counters, each against its
 // plain twin on random inputs: number formatting, dump lines, level counts, video detection's
-// power sums, spectrum sums on several workers (every chunk of the work once), buffered
-// capture reads.
+// power sums, buffered capture reads. (Spectrum sums on several workers: fft_bound_test.cpp.)
 #include <unistd.h>
 
 #include <bit>
@@ -14,10 +13,7 @@
 
 #include "arith/precision.hpp"
 #include "dsp/chunk_workers.hpp"
-#include "dsp/fft.hpp"
 #include "dsp/video_detection.hpp"
-#include "dsp/spectrum.hpp"
-#include "flow/spectrum_run.hpp"
 #include "dsp/vector_target.hpp"
 #include "dsp/capture_format.hpp"
 #include "io/capture_reader.hpp"
@@ -202,71 +198,6 @@ struct PipedCapture {
   std::thread writer;
   std::optional<CaptureReader> reader;
 };
-
-// The workers read a seekable capture at offsets, a pipe is read in sequence: from a read
-// position inside the reader's buffer both give the same sums and leave the position after
-// the frames.
-TEST(FastPaths, SpectrumReadsFilesAtOffsetsAndPipesInSequence) {
-  test::ScratchDir dir;
-  constexpr std::int32_t kPoints = 16;
-  constexpr std::int64_t kFrames = 300;
-  const auto bytes = test::random_bytes(5 + 2 * kPoints * kFrames + 1, 9);
-  test::write_bytes(dir.path("cap.bin"), bytes);
-  test::write_bytes(dir.path("tail.bin"), std::vector<std::uint8_t>(bytes.begin() + 5, bytes.end()));
-  auto tail = CaptureReader::open(dir.path("tail.bin"));
-  const auto expected = accumulate_spectrum(*tail, kPoints, kFrames, 2).sums();
-  // Past the end of a file the frames read 255, as in sequence.
-  tail->seek(0);
-  const auto past_end = accumulate_spectrum(*tail, kPoints, kFrames + 7, 2).sums();
-  auto file = CaptureReader::open(dir.path("cap.bin"), 64);
-  ASSERT_TRUE(file->reads_at_offsets());
-  for (int k = 0; k < 5; ++k) file->next_byte();
-  EXPECT_EQ(accumulate_spectrum(*file, kPoints, kFrames, 2).sums(), expected);
-  EXPECT_EQ(file->next_byte(), bytes.back());
-  EXPECT_EQ(file->next_byte(), 255);
-  PipedCapture piped(bytes, 77, 64);
-  auto& pipe = piped.reader;
-  ASSERT_TRUE(pipe.has_value());
-  EXPECT_FALSE(pipe->reads_at_offsets());
-  for (int k = 0; k < 5; ++k) pipe->next_byte();
-  EXPECT_EQ(accumulate_spectrum(*pipe, kPoints, kFrames + 7, 2).sums(), past_end);
-}
-
-TEST(FastPaths, SpectrumOnWorkersEqualsThePlainLoop) {
-  test::ScratchDir dir;
-  const std::pair<std::int32_t, std::int64_t> shapes[] = {{1, 9}, {8, 3001}, {1024, 37}, {4096, 5}};
-  test::expect_twins(
-      "spectrum", 12,
-      [&](std::mt19937_64&, int trial) {
-        const auto [n, frames] = shapes[trial / 3];
-        // One byte short of the last frame: it reads as 255.
-        test::write_bytes(dir.path("cap.bin"), test::random_bytes(static_cast<std::size_t>(2 * n * frames - 1),
-                                                                  static_cast<std::uint32_t>(n)));
-        return trial;
-      },
-      [&](int trial) {
-        auto capture = CaptureReader::open(dir.path("cap.bin"));
-        return accumulate_spectrum(*capture, shapes[trial / 3].first, shapes[trial / 3].second, 1 + trial % 3)
-            .sums();
-      },
-      [&](int trial) {
-        const auto [n, frames] = shapes[trial / 3];
-        const std::string bytes = test::read_text(dir.path("cap.bin"));
-        SpectrumAccumulator spectrum(n);
-        std::vector<double> frame(2 * static_cast<std::size_t>(n));
-        for (std::int64_t f = 0; f < frames; ++f) {
-          for (std::size_t k = 0; k < frame.size(); ++k) {
-            const std::size_t at = static_cast<std::size_t>(f) * frame.size() + k;
-            frame[k] =
-                (static_cast<double>(at < bytes.size() ? static_cast<std::uint8_t>(bytes[at]) : 255) - 127.5) /
-                128.0;
-          }
-          FftPlan(n, -1).transform(frame.data());
-          spectrum.add_frame(frame);
-        }
-        return spectrum.sums();
-      });
-}
 
 TEST(FastPaths, BufferedReadsEqualTheFileByteByByte) {
   // Spans of growing size, single bytes and skips, across every buffer boundary; 255 past the

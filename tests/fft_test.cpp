@@ -247,59 +247,6 @@ TEST(Fft, ButterfliesStoreTheExtendedBitsOrRedoThem) {
   if (targets == 0) GTEST_SKIP() << "no vector evaluation on this processor";
 }
 
-// Values like a transform's (similar sizes, twiddles of a plan) are nearly all proven in
-// vectors; a sum that needs 65 bits, its operands 2^11 apart, must be redone.
-TEST(Fft, ButterfliesProveTransformLikeValuesAndRedoLongSums) {
-  const auto same = [](double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-  };
-  const auto check = [&](const ButterflyLanes& in, FftTwiddle w, const std::string& target) {
-    ButterflyLanes out = in;
-    const unsigned redone = butterfly_lanes_vector(out, w);
-    for (std::size_t l = 0; l < kFftLanes; ++l) {
-      double want[4] = {in.p_re[l], in.p_im[l], in.q_re[l], in.q_im[l]};
-      butterfly_extended(want[0], want[1], want[2], want[3], w.re, w.im);
-      const double got[4] = {out.p_re[l], out.p_im[l], out.q_re[l], out.q_im[l]};
-      for (int k = 0; k < 4; ++k) EXPECT_TRUE(same(got[k], want[k])) << target << " lane " << l << " value " << k;
-    }
-    return redone;
-  };
-  // p + q in double differs from the extended sum rounded to double.
-  const double long_p = 0x1.ffc00000ade23p+11;
-  const double long_q = 0x1.ffffffffab001p+0;
-  ASSERT_NE(long_p + long_q, static_cast<double>(static_cast<extended>(long_p) + long_q));
-  const FftPlan plan(1024, -1);
-  std::vector<double> frame(2048, 0.0);
-  frame[2] = 1.0;  // a unit impulse at point 1: its transform, points on the unit circle, serve as twiddles
-  plan.transform(frame.data());
-  int targets = 0;
-  test::for_each_vector_target([&](const std::string& target) {
-    if (!fft_vector_supported()) return;
-    ++targets;
-    std::mt19937_64 rng(3);
-    std::normal_distribution<double> normal(0.0, 30.0);
-    long lanes = 0, redone = 0;
-    for (int trial = 0; trial < 20000; ++trial) {
-      const std::size_t k = rng() % 1024;
-      const FftTwiddle w{frame[2 * k], frame[2 * k + 1]};
-      ButterflyLanes in{};
-      for (std::size_t l = 0; l < kFftLanes; ++l) {
-        for (double* v : {&in.p_re[l], &in.p_im[l], &in.q_re[l], &in.q_im[l]}) *v = normal(rng);
-      }
-      redone += std::popcount(check(in, w, target));
-      lanes += kFftLanes;
-    }
-    EXPECT_LT(redone, lanes / 20) << target;
-    ButterflyLanes in{};
-    std::fill_n(in.p_re, kFftLanes, long_p);
-    std::fill_n(in.q_re, kFftLanes, long_q);
-    std::fill_n(in.p_im, kFftLanes, 1.0);
-    std::fill_n(in.q_im, kFftLanes, 1.0);
-    EXPECT_EQ(check(in, {1.0, 0.0}, target), (1u << kFftLanes) - 1) << target;
-  });
-  if (targets == 0) GTEST_SKIP() << "no vector evaluation on this processor";
-}
-
 TEST(Fft, RefusesSizesThatAreNotPowersOfTwo) {
   EXPECT_THROW(FftPlan(0, -1), std::invalid_argument);
   EXPECT_THROW(FftPlan(12, -1), std::invalid_argument);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Velocity frames across the tools: iqsim's lines land where iqvelocity's corrections put them
-// (measured from the bytes), and iqplot's frame correction is iqvelocity's at the middle of the
-// capture or waterfall, with the site from the capture's metadata unless --site is given.
+// (measured from the bytes). iqplot's corrections and refusals are in the golden corpus.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,12 +8,9 @@
 #include <fstream>
 #include <map>
 
-#include "iqplot.hpp"
 #include "iqsim.hpp"
-#include "iqspec.hpp"
 #include "iqvelocity.hpp"
 #include "io/text_format.hpp"
-#include "iqwaterfall.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -80,83 +76,6 @@ TEST(Frames, IqsimPlacesLinesWhereTheCorrectionsSay) {
     EXPECT_NEAR(tone_frequency(dir.path("l.bin"), 2.4e6), expected_hz, 5.0);
     EXPECT_NE(sim.out.find("Correction=" + cformat("%+.4f", correction)), std::string::npos) << sim.out;
     EXPECT_NE(test::read_text(dir.path("l.sigmf-meta")).find("\"coordinates\""), std::string::npos);
-  }
-}
-
-// A capture of 24000 samples at 2.4 MHz from 01:30 with the site in its metadata, beside
-// `table`'s name.
-void capture_with_site(const test::ScratchDir& dir) {
-  ASSERT_EQ(run_tool(run_iqsim, {dir.path("n.bin"), "--force", "-n", "24000", "--centre", "1420.4", "--start",
-                                 "2026-12-07T01:30:00Z", "--site", "52.2,-4.1,120"})
-                .status,
-            0);
-}
-
-TEST(Frames, IqplotCorrectsAtTheMiddleOfTheCapture) {
-  test::ScratchDir dir;
-  capture_with_site(dir);
-  ASSERT_EQ(run_tool(run_iqspec, {dir.path("n.bin"), dir.path("n.txt"), "256"}).status, 0);
-  // The waterfall's rows at a rate of 2 kHz (as if): 16 points x 100 frames = 0.8 s each, 15
-  // rows, 12 s; its middle 6 s after the start.
-  ASSERT_EQ(run_tool(run_iqwaterfall, {dir.path("n.bin"), dir.path("w.txt"), "16", "100", "-r", "0.002"}).status,
-            0);
-  struct Case {
-    std::string table, frame, site, middle, correction;
-  };
-  const Case cases[] = {
-      {"n.txt", "lsrk", "", "2026-12-07T01:30:00.005", "lsrk_kms"},
-      {"n.txt", "bary", "--site=-30,20", "2026-12-07T01:30:00.005", "barycentric_kms"},
-      {"w.txt", "lsrk", "", "2026-12-07T01:30:06.000", "lsrk_kms"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.table + " " + c.frame + " " + c.site);
-    std::vector<std::string> args = {dir.path(c.table), dir.path("p.png"), "--velocity", "--frame",
-                                     c.frame,           "--radec=83.6,22", "--metadata", dir.path("n.bin")};
-    if (!c.site.empty()) args.push_back(c.site);
-    setenv("IQTOOLS_GNUPLOT", "/bin/cat", 1);
-    const test::RunResult r = run_tool(run_iqplot, args);
-    unsetenv("IQTOOLS_GNUPLOT");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::string site = c.site.empty() ? "--site=52.2,-4.1,120" : c.site;
-    const double correction = velocity_report({site, "--radec=83.6,22", "--start=" + c.middle})[c.correction];
-    const std::string printed = cformat("Correction=%+.4f km/s    Time=%sZ", correction, c.middle.c_str());
-    EXPECT_NE(r.out.find(printed), std::string::npos) << r.out;
-    const std::string script = test::read_text(dir.path("p.png"));
-    const std::string name = c.frame == "lsrk" ? "LSRK" : "Barycentric";
-    EXPECT_NE(script.find("set xlabel '" + name + " radial velocity"), std::string::npos) << script;
-    // The axis adds the correction to the topocentric velocity.
-    const auto plus = script.find(") / 1420.405751768 + ");
-    ASSERT_NE(plus, std::string::npos) << script;
-    EXPECT_NEAR(std::stod(script.substr(plus + 21)), correction, 5e-5);
-  }
-}
-
-TEST(Frames, IqplotRefusesAFrameItCannotPlace) {
-  test::ScratchDir dir;
-  capture_with_site(dir);
-  ASSERT_EQ(run_tool(run_iqspec, {dir.path("n.bin"), dir.path("n.txt"), "256"}).status, 0);
-  ASSERT_EQ(run_tool(run_iqspec, {dir.path("n.bin"), dir.path("bare.txt"), "256"}).status, 0);
-  const std::string table = dir.path("n.txt"), bare = dir.path("bare.txt");
-  const std::pair<std::vector<std::string>, const char*> cases[] = {
-      {{table, "--frame=lsrk", "--radec=1,2"}, "option --frame names the frame of a velocity axis"},
-      {{table, "--velocity", "--frame=lsr", "--radec=1,2"}, "option --frame must be topo, bary or lsrk"},
-      {{table, "--velocity", "--frame=lsrk"}, "give exactly one pointing"},
-      {{bare, "--velocity", "--frame=bary", "--radec=1,2", "--rate=2.4", "--centre=1420", "--start",
-        "2026-12-07T01:30:00Z"},
-       "option --site is needed"},
-      {{bare, "--velocity", "--frame=bary", "--radec=1,2", "--rate=2.4", "--centre=1420", "--site=1,2"},
-       "option --start is needed"},
-      {{table, "--velocity", "--frame=bary", "--radec=1,2", "--site=91,2"}, "option --site must be"},
-  };
-  for (const auto& [options, refusal] : cases) {
-    std::vector<std::string> args = {options[0], dir.path("p.png")};
-    args.insert(args.end(), options.begin() + 1, options.end());
-    setenv("IQTOOLS_GNUPLOT", "/bin/cat", 1);
-    const test::RunResult r = run_tool(run_iqplot, args);
-    unsetenv("IQTOOLS_GNUPLOT");
-    EXPECT_EQ(r.status, 1) << refusal;
-    EXPECT_EQ(r.err.find("iqplot: " + std::string(refusal)), 0u) << r.err;
-    EXPECT_FALSE(test::exists(dir.path("p.png"))) << refusal;
   }
 }
 

@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: MIT
 // iqfilterbank: the header, byte for byte, is the one the SIGPROC format describes, built here
-// keyword by keyword; the samples are iqwaterfall's rows in single precision, highest channel
-// first. Its console and refusals are in the golden corpus.
+// keyword by keyword. Its samples, console and refusals are in the golden corpus.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 
-#include "io/sigproc_header.hpp"
 #include "iqfilterbank.hpp"
-#include "iqwaterfall.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -50,53 +46,6 @@ TEST(IqfilterbankTest, HeaderIsTheFormatsKeywordByKeyword) {
   }
   EXPECT_EQ(header, expected.bytes);
   EXPECT_EQ(written.size(), expected.bytes.size() + 3 * 64 * 4);
-}
-
-TEST(IqfilterbankTest, SamplesAreTheWaterfallsRowsHighestChannelFirst) {
-  test::ScratchDir dir;
-  const std::string in = dir.path("cap.bin"), fil = dir.path("out.fil"), table = dir.path("rows.txt");
-  const struct { int channels, frames, samples; } cases[] = {{8, 3, 5}, {64, 1, 7}, {256, 40, 2}};
-  for (const auto& c : cases) {
-    test::write_bytes(in,
-                      test::random_bytes(static_cast<std::size_t>(2 * c.channels * c.frames * c.samples + 5), 9));
-    const std::vector<std::string> common = {std::to_string(c.channels), std::to_string(c.frames)};
-    ASSERT_EQ(run_tool(run_iqwaterfall, {in, table, common[0], common[1]}).status, 0);
-    ASSERT_EQ(run_tool(run_iqfilterbank, {in, fil, common[0], common[1], "--rate", "2", "--centre", "100",
-                                          "--start", "2026-01-01T00:00:00Z"})
-                  .status,
-              0);
-    std::vector<float> rows;  // the waterfall's values, each row reversed
-    std::vector<float> row;
-    for (const std::string& line : test::read_lines(table)) {
-      if (line.empty() && !row.empty()) {
-        rows.insert(rows.end(), row.rbegin(), row.rend());
-        row.clear();
-      } else if (!line.empty() && line[0] != '#') {
-        row.push_back(static_cast<float>(std::stod(line.substr(line.find("    ") + 4))));
-      }
-    }
-    const std::string written = test::read_text(fil);
-    const std::size_t data = written.find("HEADER_END") + 10;
-    ASSERT_EQ(rows.size(), static_cast<std::size_t>(c.channels * c.samples));
-    EXPECT_EQ(written.substr(data), test::bytes_of(rows)) << c.channels << " channels";
-  }
-}
-
-TEST(IqfilterbankTest, SexagesimalAnglesOfTheHeader) {
-  const struct {
-    double degrees, ra, dec;
-  } cases[] = {
-      {0.0, 0.0, 0.0},
-      {15.0, 10000.0, 150000.0},      // 1h; 15d
-      {53.2475, 33259.4, 531451.0},   // 3h 32m 59.4s; 53d 14m 51s
-      {359.99, 235957.6, 3595924.0},  // 23h 59m 57.6s; 359d 59m 24s
-  };
-  for (const auto& c : cases) {
-    EXPECT_NEAR(sigproc_right_ascension(c.degrees), c.ra, 1e-6) << c.degrees;
-    EXPECT_NEAR(sigproc_declination(c.degrees), c.dec, 1e-6) << c.degrees;
-  }
-  EXPECT_NEAR(sigproc_declination(-0.5), -3000.0, 1e-6);
-  EXPECT_NEAR(sigproc_declination(-30.25), -301500.0, 1e-6);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // What the golden corpus cannot show of a run's inputs and outputs: a table replaces the previous
-// file only when complete; where text ends and binary data begins; the inputs refused before they
-// are opened (a socket among them); tables split into lines across the reader's buffer; the
-// progress line's text, its timing, and on a terminal.
+// file only when complete; the inputs refused before they are opened (a socket among them);
+// tables split into lines across the reader's buffer; the progress line's text, its timing, and
+// on a terminal.
 #include <pty.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,7 +19,6 @@
 #include "io/output_file.hpp"
 #include "io/progress_meter.hpp"
 #include "io/table_reader.hpp"
-#include "io/tool_error.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -41,50 +40,6 @@ TEST(OutputsTest, ThePreviousFileIsReplacedOnlyOnCommit) {
     EXPECT_EQ(test::read_text(table), commit ? big : "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path("")), fs::directory_iterator()), 1)
         << "a temporary file is left";
-  }
-}
-
-TEST(OutputsTest, BinaryDataIsToldFromText) {
-  const std::vector<std::uint8_t> random = test::random_bytes(4096, 3);
-  const std::string capture(random.begin(), random.end());
-  for (const auto& [head, binary] : std::vector<std::pair<std::string, bool>>{
-           {"", false},
-           {"-1    0.145\r\n0    0.751\n\t\f\v", false},
-           {"T = 20 \xc2\xb0"
-            "C, 5 \xc2\xb5s, \xe2\x82\xac, \xf0\x9f\x93\xa1",
-            false},  // UTF-8
-           {"a UTF-8 character cut off at the end \xe2\x82", false},
-           {"one stray Latin-1 byte \xe9 or two \xe9", false},  // 2 in 34: under one in ten
-           {std::string("17 of 18 bytes text\0", 20), true},
-           {std::string(100, '\x80'), true},
-           {std::string(100, '\x7f'), true},
-           {std::string(100, '\x1b'), true},
-           {"0123456789012345678\xff", false},  // one in twenty
-           {"012345678\xff", false},            // one in ten
-           {"01234567\xff", true},              // more than one in ten
-           {"\xc2\xc2\xc2\xc2", true},          // lead bytes without their continuation
-           {capture, true}}) {
-    EXPECT_EQ(looks_binary(head), binary) << quoted_start(head, 40);
-  }
-  EXPECT_EQ(quoted_start("ab\x01\xff\"cdefgh"), "ab\\x01\\xff\"cde");
-  EXPECT_EQ(quoted_start("ab", 8), "ab");
-}
-
-TEST(OutputsTest, CapturesAreToldByTheirNames) {
-  for (const auto& [name, suffix] :
-       std::vector<std::pair<std::string, std::string>>{{"night.bin", ".bin"},
-                                                        {"NIGHT.BIN", ".bin"},
-                                                        {"a/b.cu8", ".cu8"},
-                                                        {"x.raw", ".raw"},
-                                                        {"x.sigmf-data", ".sigmf-data"},
-                                                        {"x.sigmf-meta", ".sigmf-meta"},
-                                                        {".bin", ".bin"},
-                                                        {"night.txt", ""},
-                                                        {"night.bin.txt", ""},
-                                                        {"bin", ""},
-                                                        {"cabin", ""},
-                                                        {"x.sigmf", ""}}) {
-    EXPECT_EQ(capture_suffix(name).value_or(""), suffix) << name;
   }
 }
 
@@ -148,29 +103,6 @@ TEST(OutputsTest, TablesAreReadLineByLineAcrossTheBuffer) {
   EXPECT_EQ(lines_of(table), expected);
   table.rewind();
   EXPECT_EQ(lines_of(table), expected);
-}
-
-TEST(OutputsTest, ALineLongerThanTheLimitIsRefused) {
-  test::ScratchDir dir;
-  const std::string path = dir.path("t.txt"), ten(10, 'x');
-  for (const auto& [rest, refused] : std::vector<std::pair<std::string, bool>>{{ten + "\n2\n", false},
-                                                                               {ten + "\r\n2\n", false},
-                                                                               {ten, false},
-                                                                               {ten + "\r", false},
-                                                                               {ten + "x\n2\n", true},
-                                                                               {ten + "\r\r\n", true},
-                                                                               {ten + "x", true}}) {
-    std::ofstream(path) << "1\n" << rest;
-    TableReader table(path, 10);
-    std::string line;
-    ASSERT_TRUE(table.next_line(line));
-    if (refused) {
-      EXPECT_THROW(table.next_line(line), ToolError) << rest;
-    } else {
-      EXPECT_TRUE(table.next_line(line));
-      EXPECT_EQ(line, ten) << rest;
-    }
-  }
 }
 
 // A clock that moves on by `step` seconds every time it is read.

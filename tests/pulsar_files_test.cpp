@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The pulsar software's files: a filterbank written here reads back with its header's values;
-// a one-channel series in each format (.fil, .tim, .dat with .inf) searches exactly as the
-// capture it came from; 8-bit channels add up; and each malformed header is refused naming
-// its keyword, with nothing written.
+// The pulsar software's files: a one-channel series in each format (.fil, .tim, .dat with .inf)
+// searches exactly as the capture it came from, and 8-bit channels add up. Malformed headers are in the golden
+// corpus.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -35,47 +34,6 @@ std::vector<double> samples_of(const std::string& path, std::size_t count) {
   std::vector<double> values(count);
   samples.read(values);
   return values;
-}
-
-TEST(PulsarFilesTest, FilterbankReadsBackWithItsHeadersValues) {
-  test::ScratchDir dir;
-  const std::string in = dir.path("cap.bin"), fil = dir.path("out.fil");
-  test::write_bytes(in, test::random_bytes(2 * 64 * 5 * 7, 3));
-  const struct {
-    int channels, frames;
-    bool radec;
-  } cases[] = {{8, 5, true}, {64, 5, false}, {1, 3, true}};
-  for (const auto& c : cases) {
-    std::vector<std::string> args = {in, fil, std::to_string(c.channels), std::to_string(c.frames)};
-    args.insert(args.end(), kPlace.begin(), kPlace.end());
-    if (c.radec) args.insert(args.end(), {"--radec", "53.2475,-54.5788"});
-    ASSERT_EQ(run_tool(run_iqfilterbank, args).status, 0);
-    const PulsarHeader header = read_pulsar_header(fil);
-    SCOPED_TRACE(c.channels);
-    EXPECT_EQ(header.format, "SIGPROC filterbank");
-    EXPECT_EQ(header.nchans, c.channels);
-    EXPECT_EQ(header.nbits, 32);
-    EXPECT_EQ(header.samples, 2 * 64 * 5 * 7 / (2 * c.channels * c.frames));
-    EXPECT_DOUBLE_EQ(header.tsamp_s, c.channels * c.frames / 2.4e6);
-    EXPECT_DOUBLE_EQ(*header.tstart_mjd, 61381.25);
-    EXPECT_DOUBLE_EQ(header.foff_mhz, -2.4 / c.channels);
-    EXPECT_DOUBLE_EQ(header.fch1_mhz, 430.0 + (c.channels / 2 - 1) * 2.4 / c.channels);
-    EXPECT_EQ(header.ra_deg.has_value(), c.radec);
-    if (c.radec) {
-      EXPECT_NEAR(*header.ra_deg, 53.2475, 1e-9);
-      EXPECT_NEAR(*header.dec_deg, -54.5788, 1e-9);
-    }
-    // A time sample is the sum of its channels.
-    const std::string data = data_of(fil);
-    std::vector<float> floats(data.size() / 4);
-    std::memcpy(floats.data(), data.data(), data.size());
-    const std::vector<double> sums = samples_of(fil, 2);
-    for (std::size_t s = 0; s < 2; ++s) {
-      double sum = 0.0;
-      for (int k = 0; k < c.channels; ++k) sum += floats[s * static_cast<std::size_t>(c.channels) + k];
-      EXPECT_EQ(sums[s], sum) << s;
-    }
-  }
 }
 
 // The console from the noise line to the names of the files (the lines before count the
@@ -140,49 +98,6 @@ TEST(PulsarFilesTest, EightBitChannelsAddUp) {
   std::vector<double> value(1);
   shifted.read(value);
   EXPECT_EQ(value[0], 1.0 + 251.0 + 30.0);
-}
-
-TEST(PulsarFilesTest, MalformedHeadersAreRefusedNamingTheKeyword) {
-  const auto header = [](int data_type, int nbits, const char* time_key, int nifs) {
-    test::SigprocBytes h;
-    h.word("HEADER_START").integer("data_type", data_type).real(time_key, 1e-3).real("fch1", 430);
-    h.real("foff", -1).integer("nchans", 2).integer("nbits", nbits).integer("nifs", nifs).word("HEADER_END");
-    return h.bytes + std::string(64, '\0');
-  };
-  const std::string inf_start =
-      " Epoch of observation (MJD) = 60000\n Width of each time series bin (sec) = 0.001\n";
-  const struct {
-    const char* name;
-    std::string content;
-    const char* refusal;
-  } cases[] = {
-      {"a.fil", header(2, 32, "tsamp", 1), "keyword data_type 2 contradicts the name"},
-      {"a.tim", header(1, 32, "tsamp", 1), "keyword data_type 1 contradicts the name"},
-      {"a.fil", header(1, 16, "tsamp", 1), "keyword nbits 16 is not read"},
-      {"a.fil", header(1, 32, "refdm", 1), "keyword tsamp is missing"},
-      {"a.fil", header(1, 32, "tsamp", 2), "keyword nifs must be 1"},
-      {"a.fil", header(1, 32, "tsamp", 1).substr(0, 60), "keyword HEADER_END is missing"},
-      {"a.fil", "plain text, not a header", "no keyword at byte 0"},
-      {"a.fil", test::SigprocBytes().word("HEADER_BEGIN").bytes, "keyword HEADER_START does not open the header"},
-      {"a.fil", test::SigprocBytes().word("HEADER_START").word("tsamq").bytes, "keyword 'tsamq' is not one"},
-      {"a.inf", " Epoch of observation (MJD) = 60000\n",
-       "keyword 'Width of each time series bin (sec)' is missing"},
-      {"a.inf", inf_start + " Number of bins in the time series = 2000\n",
-       "keyword 'Number of bins in the time series' 2000 contradicts"},
-      {"a.inf",
-       inf_start + " Number of bins in the time series = 1000\n Any breaks in the data? (1 yes, 0 no) = 1\n",
-       "keyword 'Any breaks in the data? (1 yes, 0 no)' is 1"},
-  };
-  for (const auto& c : cases) {
-    test::ScratchDir dir;
-    std::ofstream(dir.path(c.name), std::ios::binary) << c.content;
-    std::ofstream(dir.path("a.dat"), std::ios::binary) << std::string(4000, '\0');
-    const auto result =
-        run_tool(run_cyclesearch, {dir.path(c.name), dir.path("t.txt"), "-", "16", "1", "0.1", "5"});
-    EXPECT_EQ(result.status, 1) << c.refusal;
-    EXPECT_NE(result.err.find(c.refusal), std::string::npos) << result.err;
-    EXPECT_FALSE(test::exists(dir.path("t.txt"))) << c.refusal;
-  }
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The run's settings from the environment: which values pin the vector target and cap the
-// threads, which are refused, and that a tool's run applies them.
+// threads (the refusals and a tool's run of them are in the golden corpus).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,7 +13,6 @@
 #include "dsp/chunk_workers.hpp"
 #include "dsp/vector_target.hpp"
 #include "io/tool_error.hpp"
-#include "iqspec.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -79,39 +77,6 @@ TEST(RunEnvironment, ThreadsTakeWholeNumbersFromOneCappedByTheCores) {
     ASSERT_EQ(refusal(nullptr, value), "") << (value ? value : "unset");
     EXPECT_EQ(worker_thread_count(), expected) << (value ? value : "unset");
   }
-}
-
-TEST(RunEnvironment, RefusesOtherValuesNamingTheVariable) {
-  const SettingsKept kept;
-  const std::string targets =
-      "scalar, emu128, ssse3, sse4, avx2, avx3, avx3_dl, neon, sve, sve2, sve_256, sve2_128";
-  const std::vector<std::pair<std::pair<const char*, const char*>, std::string>> cases = {
-      {{"avx9", nullptr}, "IQTOOLS_SIMD 'avx9' must be one of " + targets + " (any case)"},
-      {{" avx2", nullptr}, "IQTOOLS_SIMD ' avx2' must be one of " + targets + " (any case)"},
-      {{nullptr, "x"}, "IQTOOLS_THREADS 'x' must be a whole number of 1 or more"},
-      {{nullptr, "0"}, "IQTOOLS_THREADS '0' must be a whole number of 1 or more"},
-      {{nullptr, "-2"}, "IQTOOLS_THREADS '-2' must be a whole number of 1 or more"},
-      {{nullptr, "2x"}, "IQTOOLS_THREADS '2x' must be a whole number of 1 or more"},
-      {{nullptr, "1.5"}, "IQTOOLS_THREADS '1.5' must be a whole number of 1 or more"}};
-  for (const auto& [values, expected] : cases) EXPECT_EQ(refusal(values.first, values.second), expected);
-}
-
-// The run of a tool reads the variables: a refusal ends it before it reads any argument.
-TEST(RunEnvironment, ToolRunsApplyTheEnvironment) {
-  const SettingsKept kept;
-  ::setenv("IQTOOLS_SIMD", "scalar", 1);
-  ::setenv("IQTOOLS_THREADS", "1", 1);
-  const auto applied = test::run_tool(run_iqspec, {});
-  ::unsetenv("IQTOOLS_SIMD");
-  EXPECT_EQ(vector_target(), "scalar");
-  EXPECT_EQ(worker_thread_count(), 1u);
-  EXPECT_EQ(applied.status, 1);
-  ::setenv("IQTOOLS_THREADS", "many", 1);
-  const auto refused = test::run_tool(run_iqspec, {});
-  ::unsetenv("IQTOOLS_THREADS");
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.out, "");
-  EXPECT_EQ(refused.err, "iqspec: IQTOOLS_THREADS 'many' must be a whole number of 1 or more\n");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The spectrum's bin powers and table lines against their extended and printf twins (the sums
-// on workers against the plain loop: fast_paths_test.cpp).
+// on workers against the exact loop: fft_bound_test.cpp).
 #include <gtest/gtest.h>
 
 #include <bit>

@@ -34,23 +34,6 @@ TEST(VectorTarget, EveryAvailableTargetCanBePinnedAndScalarComesLast) {
   });
 }
 
-TEST(VectorTarget, UnknownNamesChangeNothingAndCaseDoesNotMatter) {
-  const std::string before = vector_target();
-  for (const char* name : {"", "avx9", "scalar2", " avx2", "neon sve"}) {
-    EXPECT_FALSE(pin_vector_target(name)) << name;
-    EXPECT_EQ(vector_target(), before) << name;
-  }
-  const std::string own = vector_targets_available().front();
-  std::string upper = own;
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  EXPECT_TRUE(pin_vector_target("SCALAR"));
-  EXPECT_EQ(vector_target(), "scalar");
-  EXPECT_TRUE(pin_vector_target(upper));
-  EXPECT_EQ(lower(vector_target()), own);
-  EXPECT_TRUE(pin_vector_target(before));
-}
-
 // The tools' tables are the same bytes on every target and every thread count.
 TEST(VectorTarget, TablesAreTheSameOnEveryTargetAndThreadCount) {
   test::ScratchDir dir;

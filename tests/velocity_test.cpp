@@ -1,20 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The radial-velocity corrections against values astropy computed for random sites, pointings
-// and times from 1990 to 2050, the time parsing, and iqvelocity's reading of its options. Its
-// console and refusals are in the golden corpus.
+// and times from 1990 to 2050, and the dynamical times. iqvelocity's console, its reading of
+// times and options and its refusals are in the golden corpus.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <utility>
 #include <sstream>
 
-#include "astro/observation_options.hpp"
 #include "astro/sky.hpp"
-#include "io/text_format.hpp"
-#include "io/tool_error.hpp"
-#include "iqvelocity.hpp"
 #include "test_support.hpp"
 
 namespace iq {
@@ -74,52 +69,6 @@ TEST(Velocity, CorrectionsAgreeWithAstropyEverywhere) {
   RecordProperty("worst_difference_kms", std::to_string(worst));
 }
 
-TEST(Velocity, SolarMotionIsTheB1900ApexInIcrs) {
-  // astropy's LSRK offset, from FK4 (270, +30, B1900) at 20 km/s.
-  const Vector3 expected{0.28999706839034606, -17.317264789717928, 10.00141199546947};
-  const Vector3 v = lsrk_solar_motion();
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(v[k], expected[k], 1e-3) << k;
-}
-
-TEST(Velocity, TimesParseOnlyAsFullUtcDates) {
-  struct Case {
-    const char* text;
-    bool valid;
-    double jd;  // whole Julian date of a valid text
-  };
-  const Case cases[] = {
-      {"2000-01-01T12:00:00", true, 2451545.0},
-      {"2000-01-01T12:00:00Z", true, 2451545.0},
-      {"2000-01-01 18:00", true, 2451545.25},
-      {"2000-01-01T12:00:43.2", true, 2451545.0005},
-      // A leap second's day has 86401 s.
-      {"2016-12-31T23:59:60.5", true, 2457754.5 - 0.5 / 86401.0},
-      {"1900-03-01T00:00:00", true, 2415079.5},
-      {"2100-12-31T00:00:00", true, 2488433.5},
-      {"2017-01-01T23:59:60", false, 0},
-      {"2023-02-29T00:00:00", false, 0},
-      {"2023-13-01T00:00:00", false, 0},
-      {"2023-01-01T24:00:00", false, 0},
-      {"2023-01-01T12:60:00", false, 0},
-      {"1899-12-31T23:00:00", false, 0},
-      {"2101-01-01T00:00:00", false, 0},
-      {"12:00:00", false, 0},
-      {"2023-01-01", false, 0},
-      {"2023-01-01T12", false, 0},
-      {"2023-01-01T12:00:00.", false, 0},
-      {"2023-01-01T12:00:00+01", false, 0},
-      {"2023-1-01T12:00:00", false, 0},
-      {"", false, 0},
-  };
-  for (const Case& c : cases) {
-    const auto t = parse_utc(c.text);
-    EXPECT_EQ(t.has_value(), c.valid) << c.text;
-    if (t && c.valid) {
-      EXPECT_NEAR(t->jd1 + t->jd2, c.jd, 1e-7) << c.text;
-    }
-  }
-}
-
 TEST(Velocity, DynamicalTimesRunAheadOfUtc) {
   // In 2020 TAI - UTC is 37 s and TT - TAI 32.184 s; TDB stays within 2 ms of TT.
   const DynamicalTimes t = dynamical_times(*parse_utc("2020-06-01T00:00:00"), Site{45.0, 10.0, 100.0});
@@ -127,96 +76,6 @@ TEST(Velocity, DynamicalTimesRunAheadOfUtc) {
   EXPECT_NEAR((t.tt1 - utc + t.tt2) * 86400.0, 69.184, 1e-4);
   EXPECT_NEAR((t.tdb1 - t.tt1 + t.tdb2 - t.tt2) * 86400.0, 0.0, 2e-3);
   EXPECT_NE(t.tdb2, t.tt2);
-}
-
-TEST(Velocity, SiteRotationAddsAlongTheEastAtTheEquator) {
-  // Pointing due east on the horizon at the equator, the site's 0.465 km/s adds fully; at a
-  // pole it vanishes. The Earth's orbital part is the same for both up to that.
-  const UtcInstant t = *parse_utc("2024-03-20T00:00:00");
-  const Site equator{0.0, 0.0, 0.0};
-  const Site pole{90.0, 0.0, 0.0};
-  const Equatorial east = horizontal_to_icrs(90.0, 0.0, equator, t);
-  const Vector3 n = unit_vector(east);
-  const Vector3 at_equator = observer_barycentric_velocity(equator, t);
-  const Vector3 at_pole = observer_barycentric_velocity(pole, t);
-  double along = 0.0;
-  for (int k = 0; k < 3; ++k) along += (at_equator[k] - at_pole[k]) * n[k];
-  EXPECT_NEAR(along, 0.4651, 2e-3);
-}
-
-struct OptionCase {
-  std::vector<std::string> args;
-  const char* refusal;  // part of the refusal line, or nullptr for a valid set
-};
-
-// The ends of every range (the golden corpus holds one refusal of each kind).
-TEST(Velocity, OptionsAreRefusedOutOfRange) {
-  const std::string start = "--start=2024-01-01T00:00:00";
-  const OptionCase cases[] = {
-      {{"--site=52,5,10", "--radec=83.6,22", start}, nullptr},
-      {{"--site=-90,-180", "--galactic=359.9,-90", start}, nullptr},
-      {{"--site=90,180,10000", "--azel=0,90", start}, nullptr},
-      {{"--site=0,0,-1000", "--azel=359.99,0", start}, nullptr},
-      {{"--site=90.1,5", "--radec=1,2", start}, "option --site must be LAT,LON"},
-      {{"--site=-90.1,5", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,180.1", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,-180.1", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,5,10001", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,5,-1001", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,5,1,2", "--radec=1,2", start}, "option --site must be"},
-      {{"--site=10,5", "--radec=360,2", start}, "option --radec must be RA_DEG,DEC_DEG"},
-      {{"--site=10,5", "--radec=-0.1,2", start}, "option --radec must be"},
-      {{"--site=10,5", "--radec=1,90.5", start}, "option --radec must be"},
-      {{"--site=10,5", "--radec=1", start}, "option --radec must be"},
-      {{"--site=10,5", "--galactic=1,-91", start}, "option --galactic must be L_DEG,B_DEG"},
-      {{"--site=10,5", "--galactic=360,0", start}, "option --galactic must be"},
-      {{"--site=10,5", "--azel=10,-1", start}, "option --azel must be AZ_DEG,EL_DEG"},
-      {{"--site=10,5", "--azel=360,10", start}, "option --azel must be"},
-      {{"--site=10,5", "--azel=10,90.1", start}, "option --azel must be"},
-  };
-  for (const OptionCase& c : cases) {
-    const test::RunResult r = test::run_tool(run_iqvelocity, c.args);
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-    if (c.refusal) {
-      EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.out, "");
-      EXPECT_NE(r.err.find(c.refusal), std::string::npos) << r.err;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    } else {
-      EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_NE(r.out.find("barycentric_kms="), std::string::npos);
-    }
-  }
-}
-
-TEST(Velocity, PrintsThePointingAndTheCorrections) {
-  const test::RunResult r =
-      test::run_tool(run_iqvelocity, {"--site=52,5,10", "--galactic=0,0", "--start=2024-01-01T00:00:00"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  const Equatorial centre = galactic_to_icrs(0.0, 0.0);
-  const VelocityCorrections v =
-      velocity_corrections(Site{52.0, 5.0, 10.0}, centre, *parse_utc("2024-01-01T00:00"));
-  EXPECT_EQ(r.out, cformat("ra_deg=%.6f\ndec_deg=%.6f\nbarycentric_kms=%.4f\nlsrk_kms=%.4f\nv_over_c=%.10e\n",
-                           centre.ra_deg, centre.dec_deg, v.barycentric_kms, v.lsrk_kms, v.v_over_c));
-  // The galactic centre: RA 266.405, Dec -28.936.
-  EXPECT_NEAR(centre.ra_deg, 266.40499, 1e-4);
-  EXPECT_NEAR(centre.dec_deg, -28.93617, 1e-4);
-}
-
-TEST(Velocity, FrameOptionPicksTheCorrection) {
-  const VelocityCorrections c{1.5, -2.5, 5e-6};
-  const std::pair<const char*, double> cases[] = {{nullptr, 0.0}, {"topo", 0.0}, {"bary", 1.5}, {"lsrk", -2.5}};
-  for (const auto& [word, correction] : cases) {
-    GivenOptions given;
-    if (word) given.add("--frame", std::string(word));
-    EXPECT_EQ(correction_kms(frame_option(given), c), correction) << (word ? word : "none");
-    if (word) EXPECT_EQ(frame_word(frame_option(given)), word);
-  }
-  for (const char* word : {"LSRK", "helio", ""}) {
-    GivenOptions given;
-    given.add("--frame", std::string(word));
-    EXPECT_THROW(frame_option(given), ToolError) << word;
-  }
 }
 
 }  // namespace
