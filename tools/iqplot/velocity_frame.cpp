@@ -2,6 +2,8 @@
 // The correction that turns a velocity axis from topocentric into barycentric or LSRK.
 #include "velocity_frame.hpp"
 
+#include <cmath>
+
 #include "astro/observation_options.hpp"
 #include "io/text_format.hpp"
 #include "io/tool_error.hpp"
@@ -48,7 +50,10 @@ std::optional<std::string> apply_velocity_frame(const GivenOptions& given, const
     where = "the middle of the capture";
   }
   const UtcInstant time = later_by(observation.start, middle);
-  settings.velocity_correction_kms = correction_kms(frame, corrections_at(observation, time));
+  // To a millimetre per second, far below any channel: the last bits of ERFA's arithmetic
+  // differ between processors (fused multiply-adds), and the picture's script must not.
+  settings.velocity_correction_kms =
+      std::round(correction_kms(frame, corrections_at(observation, time)) * 1e6) / 1e6;
   return cformat("Frame=%s    Correction=%+.4f km/s    Time=%s, %s%s\n", settings.velocity_frame.c_str(),
                  settings.velocity_correction_kms, utc_text(time).c_str(), where.c_str(), rows.c_str());
 }
