@@ -186,6 +186,14 @@ std::optional<Geolocation> geolocation_point(const Json& value) {
   return geolocation_in_range(place) ? std::optional(place) : std::nullopt;
 }
 
+// The pointing this toolkit writes: [RA, Dec] in degrees, within their ranges.
+std::optional<SkyPointing> radec_pair(const Json& value) {
+  if (!value.is_array() || value.size() != 2 || !value[0].is_number() || !value[1].is_number())
+    return std::nullopt;
+  const SkyPointing pointing{value[0].get<double>(), value[1].get<double>()};
+  return pointing_in_range(pointing) ? std::optional(pointing) : std::nullopt;
+}
+
 // The fields of a well-formed file, each kept when it can be used; `problems` gets one line
 // for each field that cannot.
 CaptureMetadata usable_fields(const Json& root, std::vector<std::string>& problems) {
@@ -204,6 +212,13 @@ CaptureMetadata usable_fields(const Json& root, std::vector<std::string>& proble
       problems.emplace_back(
           "\"core:geolocation\" is not a GeoJSON point [longitude, latitude(, altitude)] within -180 to 180 "
           "degrees east, -90 to 90 degrees north and -1000 to 10000 m");
+    }
+  }
+  if (const auto radec = global.find("iqtools:radec"); radec != global.end()) {
+    meta.pointing = radec_pair(*radec);
+    if (!meta.pointing) {
+      problems.emplace_back(
+          "\"iqtools:radec\" is not [RA, Dec] within 0 to 360 (360 excluded) and -90 to 90 degrees");
     }
   }
   const auto captures = root.find("captures");
@@ -340,6 +355,11 @@ bool geolocation_in_range(const Geolocation& place) {
          place.longitude_deg <= 180.0 && place.height_m >= kLeastHeightM && place.height_m <= kMostHeightM;
 }
 
+bool pointing_in_range(const SkyPointing& pointing) {
+  return pointing.ra_deg >= 0.0 && pointing.ra_deg < 360.0 && pointing.dec_deg >= -90.0 &&
+         pointing.dec_deg <= 90.0;
+}
+
 std::string metadata_path_for(const std::string& capture_path) {
   for (std::string_view suffix : {std::string_view(".bin"), std::string_view(".sigmf-data")}) {
     if (ends_with(capture_path, suffix)) {
@@ -401,8 +421,7 @@ void write_capture_metadata(const std::string& capture_path, const CaptureMetada
     throw ToolError(
         "metadata: the site must lie within -90 to 90 degrees north, -180 to 180 east, -1000 to 10000 m");
   }
-  if (const auto& p = meta.pointing;
-      p && !(p->ra_deg >= 0.0 && p->ra_deg < 360.0 && p->dec_deg >= -90.0 && p->dec_deg <= 90.0)) {
+  if (meta.pointing && !pointing_in_range(*meta.pointing)) {
     throw ToolError("metadata: the pointing must lie within 0 to 360 (360 excluded) and -90 to 90 degrees");
   }
   // Written in a fixed key order (ordered_json) so that the same capture gives the same file.

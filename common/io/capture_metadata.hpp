@@ -29,13 +29,15 @@ struct SkyPointing {
   double ra_deg = 0.0;
   double dec_deg = 0.0;
 };
+// RA within 0 to 360 (360 excluded), Dec within -90 to 90 degrees.
+bool pointing_in_range(const SkyPointing& pointing);
 
 struct CaptureMetadata {
   std::optional<double> sample_rate_hz;       // core:sample_rate
   std::optional<double> centre_frequency_hz;  // captures[0] core:frequency
   std::optional<std::string> datetime_utc;    // captures[0] core:datetime, ISO 8601 "…Z"
   std::optional<Geolocation> geolocation;     // core:geolocation, a GeoJSON point (height 0 if left out)
-  std::optional<SkyPointing> pointing = {};   // iqtools:radec, written only (SigMF has no core field)
+  std::optional<SkyPointing> pointing = {};   // iqtools:radec [RA, Dec] (SigMF has no core field)
 };
 
 // The metadata file that belongs to a capture: the capture's name with a final ".bin" or

@@ -30,7 +30,8 @@ UtcInstant start_of(const GivenOptions& given, const SourceDefaults& defaults) {
 }
 
 bool barycentre_needs_metadata(const GivenOptions& given) {
-  return (given.has("--site") || given.has("--radec")) && !(given.has("--site") && given.has("--start"));
+  return (given.has("--site") || given.has("--radec")) &&
+         !(given.has("--site") && given.has("--start") && given.has("--radec"));
 }
 
 std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const SourceDefaults& defaults) {

@@ -33,12 +33,12 @@ struct SourceDefaults {
 };
 
 // Nothing when neither --site nor --radec is given (--start alone is refused); otherwise the
-// site (--site or the capture's), the source (--radec or the header's) and the start (--start,
+// site (--site or the capture's), the source (--radec, the header's or the capture's) and the start (--start,
 // the header's or the capture's), each refused by name when missing or malformed.
 std::optional<BarycentreRequest> barycentre_request(const GivenOptions& given, const SourceDefaults& defaults);
 
 // Whether barycentre_request would look at a capture's metadata: the barycentre is asked for
-// and --site or --start is left out.
+// and --site, --start or --radec is left out.
 bool barycentre_needs_metadata(const GivenOptions& given);
 
 // The topocentric period of data lasting `seconds` from the request's start, referred to the

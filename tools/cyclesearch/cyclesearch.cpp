@@ -434,8 +434,8 @@ void print_dedispersion(std::ostream& out, const SearchInput& input, const std::
       input.dms.size(), input.dms.front(), input.dms.back(), static_cast<long long>(most), most_ms);
 }
 
-// The start and the source a pulsar file's header gives, or the site and start in a capture's
-// metadata.
+// The start and the source a pulsar file's header gives, or the site, start and pointing in a
+// capture's metadata.
 std::optional<BarycentreRequest> barycentre_of(const Run& run, SearchInput& input) {
   SourceDefaults defaults;
   if (input.header) {
@@ -446,7 +446,10 @@ std::optional<BarycentreRequest> barycentre_of(const Run& run, SearchInput& inpu
   }
   const bool capture = !input.header || input.channelised;
   if (capture && barycentre_needs_metadata(run.options())) {
-    defaults.capture = observation_defaults(capture_metadata(run, input));
+    const CaptureMetadata& meta = capture_metadata(run, input);
+    defaults.capture = observation_defaults(meta);
+    if (!defaults.source && meta.pointing)
+      defaults.source = Equatorial{meta.pointing->ra_deg, meta.pointing->dec_deg};
   }
   return barycentre_request(run.options(), defaults);
 }
